@@ -1,0 +1,62 @@
+#pragma once
+// The one object through which the system code reaches the operating
+// system. A backend (the emulated bench or the Linux host) fills in the
+// services; the system code never includes a Linux or Qt header for device
+// work. Services are added as the code that needs them is written.
+#include <memory>
+#include <string>
+
+#include "platform/Clock.h"
+#include "platform/DebugOutput.h"
+#include "platform/MessageBoxes.h"
+#include "platform/Processes.h"
+
+namespace krv {
+
+struct PlatformServices {
+    std::unique_ptr<Clock> clock;
+    std::unique_ptr<DebugOutput> debugOutput;
+    std::unique_ptr<Processes> processes;
+};
+
+class Platform {
+public:
+    Platform(std::string backendName, PlatformServices services);
+    virtual ~Platform();
+    Platform(const Platform&) = delete;
+    Platform& operator=(const Platform&) = delete;
+
+    const std::string& backendName() const { return backendName_; }
+    bool isBench() const { return backendName_ == "bench"; }
+
+    Clock& clock() { return *services_.clock; }
+    DebugOutput& debugOutput() { return *services_.debugOutput; }
+    Processes& processes() { return *services_.processes; }
+
+    // Message boxes: the unattended presenter unless the window layer has
+    // installed its own (not owned; the installer removes it before it dies).
+    MessageBoxes& messageBoxes() { return presenter_ ? *presenter_ : unattended_; }
+    void setMessageBoxes(MessageBoxes* presenter) { presenter_ = presenter; }
+
+    // The platform the system code uses. Set once by main (or a test) before
+    // anything else runs and cleared after every thread has been joined.
+    static Platform& current();
+    static Platform* currentOrNull();
+    static void setCurrent(Platform* platform);
+
+protected:
+    PlatformServices& services() { return services_; }
+
+private:
+    std::string backendName_;
+    PlatformServices services_;
+    UnattendedMessageBoxes unattended_;
+    MessageBoxes* presenter_ = nullptr;
+};
+
+// Builds the backend the environment asks for: the bench in the folder named
+// by KRV_BENCH, otherwise the host. Returns null with `error` set when it
+// cannot (a bad bench, or no host backend on this build).
+std::unique_ptr<Platform> createPlatform(std::string& error);
+
+}  // namespace krv

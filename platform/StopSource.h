@@ -1,0 +1,29 @@
+#pragma once
+// A stop request that can be polled and that cuts waits short. Threads are
+// owned objects: the owner asks a thread to stop through its StopSource and
+// then joins it; nothing is killed from outside.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace krv {
+
+class StopSource {
+public:
+    void requestStop();
+    bool stopRequested() const { return stop_.load(std::memory_order_acquire); }
+    // Clears a previous request so the source can serve the next run.
+    void reset();
+
+    // Waits up to `realTime` of real time; returns false when a stop request
+    // cut the wait short (or was already pending).
+    bool waitFor(std::chrono::nanoseconds realTime) const;
+
+private:
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    mutable std::condition_variable cv_;
+};
+
+}  // namespace krv
