@@ -35,6 +35,9 @@ public:
     // Pseudo-random source (rand() stand-in); seedable for repeatable tests.
     virtual uint32_t random() = 0;
     virtual void seed(uint32_t value) = 0;
+    // How many times faster than real time the monotonic time runs (the
+    // bench's time scale); GUI timers divide their periods by it.
+    virtual double scale() const { return 1.0; }
 };
 
 }  // namespace krv

@@ -10,6 +10,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Processes.h"
+#include "platform/Volumes.h"
 
 namespace krv {
 
@@ -17,6 +18,7 @@ struct PlatformServices {
     std::unique_ptr<Clock> clock;
     std::unique_ptr<DebugOutput> debugOutput;
     std::unique_ptr<Processes> processes;
+    std::unique_ptr<Volumes> volumes;
 };
 
 class Platform {
@@ -32,6 +34,7 @@ public:
     Clock& clock() { return *services_.clock; }
     DebugOutput& debugOutput() { return *services_.debugOutput; }
     Processes& processes() { return *services_.processes; }
+    Volumes& volumes() { return *services_.volumes; }
 
     // Message boxes: the unattended presenter unless the window layer has
     // installed its own (not owned; the installer removes it before it dies).

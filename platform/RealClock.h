@@ -14,7 +14,7 @@ class RealClock : public Clock {
 public:
     explicit RealClock(double scale = 1.0);
 
-    double scale() const { return scale_; }
+    double scale() const override { return scale_; }
 
     uint64_t monotonicMs() override;
     uint64_t ticks() override;

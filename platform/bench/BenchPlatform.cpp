@@ -15,6 +15,7 @@ std::unique_ptr<Platform> createBenchPlatform(const std::string& folder, std::st
     s.clock = std::make_unique<RealClock>(1.0);
     s.debugOutput = std::make_unique<StderrDebugOutput>();
     s.processes = std::make_unique<LinuxProcesses>();
+    s.volumes = std::make_unique<LetterTable>();
     return std::make_unique<Platform>("bench", std::move(s));
 }
 

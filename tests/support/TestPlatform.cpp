@@ -15,6 +15,7 @@ PlatformServices makeServices()
     s.clock = std::make_unique<VirtualClock>();
     s.debugOutput = std::make_unique<CaptureDebugOutput>();
     s.processes = std::make_unique<LinuxProcesses>();
+    s.volumes = std::make_unique<LetterTable>();
     return s;
 }
 }  // namespace
@@ -23,6 +24,7 @@ TestPlatform::TestPlatform()
     : Platform("test", makeServices()),
       clock_(static_cast<VirtualClock*>(&clock())),
       capture_(static_cast<CaptureDebugOutput*>(&debugOutput())),
+      letters_(static_cast<LetterTable*>(&volumes())),
       previous_(Platform::currentOrNull())
 {
     Platform::setCurrent(this);

@@ -16,10 +16,12 @@ public:
 
     VirtualClock& virtualClock() { return *clock_; }
     CaptureDebugOutput& capture() { return *capture_; }
+    LetterTable& letters() { return *letters_; }
 
 private:
     VirtualClock* clock_;
     CaptureDebugOutput* capture_;
+    LetterTable* letters_;
     Platform* previous_;
 };
 
