@@ -1,0 +1,254 @@
+#include "platform/FileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <utility>
+#include <vector>
+
+#include "platform/LastError.h"
+#include "platform/Paths.h"
+
+namespace krv {
+
+namespace {
+
+bool fail(int err)
+{
+    setLastErrorFromErrno(err);
+    return false;
+}
+
+int openFlags(File::Mode mode)
+{
+    switch (mode) {
+    case File::Mode::Read: return O_RDONLY;
+    case File::Mode::ReadWrite: return O_RDWR;
+    case File::Mode::CreateTruncate: return O_WRONLY | O_CREAT | O_TRUNC;
+    case File::Mode::Append: return O_WRONLY | O_CREAT | O_APPEND;
+    }
+    return O_RDONLY;
+}
+
+bool writeAll(int fd, const void* buffer, size_t size, size_t& done)
+{
+    const char* p = static_cast<const char*>(buffer);
+    done = 0;
+    while (done < size) {
+        ssize_t n = ::write(fd, p + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(errno);
+        }
+        if (n == 0)
+            return fail(ENOSPC);
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void syncFolderOf(const std::string& path)
+{
+    std::string folder = parentFolder(path);
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+File::~File() { close(); }
+
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+bool File::open(const std::string& path, Mode mode)
+{
+    close();
+    int fd;
+    do {
+        fd = ::open(path.c_str(), openFlags(mode) | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return fail(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return fail(EISDIR);
+    }
+    fd_ = fd;
+    return true;
+}
+
+bool File::read(void* buffer, size_t size, size_t& done)
+{
+    done = 0;
+    if (fd_ < 0)
+        return fail(EBADF);
+    char* p = static_cast<char*>(buffer);
+    while (done < size) {
+        ssize_t n = ::read(fd_, p + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(errno);
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool File::write(const void* buffer, size_t size, size_t& done)
+{
+    done = 0;
+    if (fd_ < 0)
+        return fail(EBADF);
+    return writeAll(fd_, buffer, size, done);
+}
+
+bool File::seek(uint64_t offset)
+{
+    if (fd_ < 0)
+        return fail(EBADF);
+    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
+        return fail(errno);
+    return true;
+}
+
+bool File::size(uint64_t& bytes)
+{
+    bytes = 0;
+    if (fd_ < 0)
+        return fail(EBADF);
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        return fail(errno);
+    bytes = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool File::sync()
+{
+    if (fd_ < 0)
+        return fail(EBADF);
+    if (::fsync(fd_) != 0)
+        return fail(errno);
+    return true;
+}
+
+void File::adviseSequential()
+{
+    if (fd_ >= 0)
+        ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+bool File::close()
+{
+    if (fd_ < 0)
+        return true;
+    int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0)
+        return fail(errno);
+    return true;
+}
+
+std::string executablePath()
+{
+    std::vector<char> buf(256);
+    for (;;) {
+        ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n < 0) {
+            fail(errno);
+            return {};
+        }
+        if (static_cast<size_t>(n) < buf.size())
+            return std::string(buf.data(), static_cast<size_t>(n));
+        buf.resize(buf.size() * 2);
+    }
+}
+
+bool pathAccessible(const std::string& path, bool needRead, bool needWrite)
+{
+    int mode = F_OK;
+    if (needRead)
+        mode |= R_OK;
+    if (needWrite)
+        mode |= W_OK;
+    if (::access(path.c_str(), mode) != 0)
+        return fail(errno);
+    return true;
+}
+
+bool writeFileAtomic(const std::string& path, std::string_view data)
+{
+    static std::atomic<unsigned> s_counter{0};
+    const std::string temp =
+        path + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(s_counter.fetch_add(1));
+
+    mode_t mode = 0666;
+    struct stat old {};
+    bool keepMode = ::stat(path.c_str(), &old) == 0;
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0)
+        return fail(errno);
+    size_t done = 0;
+    bool ok = writeAll(fd, data.data(), data.size(), done);
+    if (ok && keepMode && ::fchmod(fd, old.st_mode & 07777) != 0)
+        ok = fail(errno);
+    if (ok && ::fsync(fd) != 0)
+        ok = fail(errno);
+    if (::close(fd) != 0 && ok)
+        ok = fail(errno);
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0)
+        ok = fail(errno);
+    if (!ok) {
+        uint32_t err = lastError();
+        ::unlink(temp.c_str());
+        setLastError(err);
+        return false;
+    }
+    syncFolderOf(path);
+    return true;
+}
+
+bool appendToFile(const std::string& path, std::string_view data)
+{
+    File f;
+    if (!f.open(path, File::Mode::Append))
+        return false;
+    size_t done = 0;
+    if (!f.write(data.data(), data.size(), done))
+        return false;
+    return f.close();
+}
+
+bool copyTimesAndMode(const std::string& from, const std::string& to)
+{
+    struct stat st {};
+    if (::stat(from.c_str(), &st) != 0)
+        return fail(errno);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::utimensat(AT_FDCWD, to.c_str(), times, 0) != 0)
+        return fail(errno);
+    if (::chmod(to.c_str(), st.st_mode & 07777) != 0)
+        return fail(errno);
+    return true;
+}
+
+}  // namespace krv
