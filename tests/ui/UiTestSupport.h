@@ -1,0 +1,48 @@
+#pragma once
+// Helpers for tests that need the GUI thread's event loop running.
+#include <chrono>
+#include <functional>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <QWidget>
+
+namespace krv::test {
+
+// Runs the event loop until `done` holds, at most `bound` (a safety net so a
+// broken build fails instead of hanging; not a speed check). Returns done().
+inline bool runEventsUntil(const std::function<bool()>& done,
+                           std::chrono::milliseconds bound = std::chrono::seconds(30))
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    poll.start(1);
+    QTimer::singleShot(bound, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
+
+// Calls `act` with the modal window of type T once one is open (from inside
+// that window's own event loop). Returns at once; `act` runs later.
+template <class T>
+void whenModalOpens(std::function<void(T&)> act)
+{
+    auto* poll = new QTimer(qApp);  // owned by the application if never used
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, act] {
+        if (auto* window = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            act(*window);
+        }
+    });
+    poll->start(1);
+}
+
+}  // namespace krv::test
