@@ -1,11 +1,41 @@
 #pragma once
-// The platform on the emulated bench in a folder.
+// The platform on the emulated bench in a folder. It owns the bench for its
+// whole life (the folder's lock), runs the clock at the bench's time scale
+// and, on a small thread of its own, applies the changes `krvbench` leaves in
+// the bench's inbox.
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/Platform.h"
+#include "platform/StopSource.h"
+#include "platform/bench/Bench.h"
 
 namespace krv {
+
+class BenchPlatform : public Platform {
+public:
+    // How often the inbox is looked at, in real time.
+    static constexpr std::chrono::milliseconds kInboxPollPeriod{50};
+
+    // Opens the bench in `folder` and takes it; null with `error` set when the
+    // folder is missing, its settings are bad or another process owns it.
+    static std::unique_ptr<BenchPlatform> open(const std::string& folder, std::string& error);
+    ~BenchPlatform() override;
+
+    bench::Bench& bench() { return *bench_; }
+    // Applies waiting inbox commands now rather than at the next poll.
+    int processInboxNow() { return bench_->processInbox(); }
+
+private:
+    BenchPlatform(std::unique_ptr<bench::Bench> bench, PlatformServices services);
+    void inboxLoop();
+
+    std::unique_ptr<bench::Bench> bench_;
+    StopSource stop_;
+    std::thread inboxThread_;
+};
 
 std::unique_ptr<Platform> createBenchPlatform(const std::string& folder, std::string& error);
 

@@ -1,0 +1,244 @@
+#include "platform/bench/Bench.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/bench/BenchLayout.h"
+
+namespace krv::bench {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool setError(BenchError& error, BenchError::Kind kind, std::string message)
+{
+    error.kind = kind;
+    error.message = std::move(message);
+    return false;
+}
+
+// The folder must exist as a folder and hold a settings file.
+bool checkBenchFolder(const std::string& folder, BenchError& error)
+{
+    struct stat st{};
+    if (::stat(folder.c_str(), &st) != 0)
+        return setError(error, BenchError::Kind::NoFolder,
+                        "bench folder " + folder + " does not exist (make one with 'krvbench create " + folder +
+                            " --ports N')");
+    if (!S_ISDIR(st.st_mode))
+        return setError(error, BenchError::Kind::NoFolder, "bench folder " + folder + " is not a folder");
+    if (::access(settingsPath(folder).c_str(), F_OK) != 0)
+        return setError(error, BenchError::Kind::NotABench,
+                        folder + " is not a bench: it has no bench.ini (make one with 'krvbench create')");
+    return true;
+}
+
+}  // namespace
+
+bool checkBenchSettings(BenchSettings& settings, std::string& error)
+{
+    if (settings.ports.empty() || settings.ports.size() > static_cast<size_t>(kMaxPorts)) {
+        error = "a bench has 1.." + std::to_string(kMaxPorts) + " ports, not " + std::to_string(settings.ports.size());
+        return false;
+    }
+    if (!(settings.timeScale >= kMinTimeScale && settings.timeScale <= kMaxTimeScale)) {
+        error = "time scale " + formatTimeScale(settings.timeScale) + " out of range " +
+                formatTimeScale(kMinTimeScale) + ".." + formatTimeScale(kMaxTimeScale);
+        return false;
+    }
+    for (size_t i = 0; i < settings.ports.size(); ++i) {
+        PortSettings& port = settings.ports[i];
+        std::string why = checkPort(port);
+        if (why.empty() && (port.diskSize < kMinDiskSize || port.diskSize > kMaxDiskSize || port.diskSize % 512))
+            why = "disk size " + std::to_string(port.diskSize) + " is not a whole number of sectors between " +
+                  formatDiskSize(kMinDiskSize) + " and " + formatDiskSize(kMaxDiskSize);
+        if (!why.empty()) {
+            error = "port " + std::to_string(i + 1) + ": " + why;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool readBenchSettings(const std::string& folder, BenchSettings& settings, BenchError& error)
+{
+    if (!checkBenchFolder(folder, error))
+        return false;
+    std::string why;
+    if (!loadBenchSettings(settingsPath(folder), settings, why))
+        return setError(error, BenchError::Kind::BadSettings, why);
+    return true;
+}
+
+Bench::Bench(std::string folder, std::unique_ptr<BenchLock> lock, BenchSettings settings)
+    : folder_(std::move(folder)), lock_(std::move(lock)), inbox_(inboxPath(folder_)), settings_(std::move(settings))
+{
+}
+
+Bench::~Bench() = default;
+
+bool Bench::makeSubfolders(const std::string& folder, int ports, std::string& error)
+{
+    std::error_code ec;
+    fs::create_directories(inboxPath(folder), ec);
+    for (int port = 1; !ec && port <= ports; ++port)
+        fs::create_directories(portStatePath(folder, port), ec);
+    if (ec) {
+        error = "cannot make the folders of bench " + folder + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<Bench> Bench::open(const std::string& given, BenchError& error)
+{
+    if (!checkBenchFolder(given, error))
+        return nullptr;
+    const std::string folder = absoluteFolder(given);
+    std::unique_ptr<BenchLock> lock;
+    std::string why;
+    switch (BenchLock::tryTake(folder, lock, why)) {
+    case BenchLock::Result::Taken: break;
+    case BenchLock::Result::Busy: setError(error, BenchError::Kind::Owned, why); return nullptr;
+    case BenchLock::Result::Failed: setError(error, BenchError::Kind::Io, why); return nullptr;
+    }
+    BenchSettings settings;
+    if (!loadBenchSettings(settingsPath(folder), settings, why)) {
+        setError(error, BenchError::Kind::BadSettings, why);
+        return nullptr;
+    }
+    if (!makeSubfolders(folder, static_cast<int>(settings.ports.size()), why)) {
+        setError(error, BenchError::Kind::Io, why);
+        return nullptr;
+    }
+    std::unique_ptr<Bench> bench(new Bench(folder, std::move(lock), std::move(settings)));
+    // Whatever was posted while nobody owned the bench is due now.
+    bench->processInbox();
+    return bench;
+}
+
+std::unique_ptr<Bench> Bench::create(const std::string& given, BenchSettings settings, BenchError& error)
+{
+    const std::string folder = absoluteFolder(given);
+    std::string why;
+    if (!checkBenchSettings(settings, why)) {
+        setError(error, BenchError::Kind::BadSettings, why);
+        return nullptr;
+    }
+    std::error_code ec;
+    auto status = fs::status(folder, ec);
+    if (fs::exists(status)) {
+        if (!fs::is_directory(status)) {
+            setError(error, BenchError::Kind::NoFolder, folder + " exists and is not a folder");
+            return nullptr;
+        }
+        if (fs::exists(settingsPath(folder), ec)) {
+            setError(error, BenchError::Kind::Io, folder + " already holds a bench");
+            return nullptr;
+        }
+        if (!fs::is_empty(folder, ec) || ec) {
+            setError(error, BenchError::Kind::Io, folder + " is not empty; make a bench in a new or empty folder");
+            return nullptr;
+        }
+    } else if (!fs::create_directories(folder, ec) || ec) {
+        setError(error, BenchError::Kind::Io,
+                 "cannot make bench folder " + folder + ": " + (ec ? ec.message() : std::string("unknown error")));
+        return nullptr;
+    }
+    std::unique_ptr<BenchLock> lock;
+    switch (BenchLock::tryTake(folder, lock, why)) {
+    case BenchLock::Result::Taken: break;
+    case BenchLock::Result::Busy: setError(error, BenchError::Kind::Owned, why); return nullptr;
+    case BenchLock::Result::Failed: setError(error, BenchError::Kind::Io, why); return nullptr;
+    }
+    if (!makeSubfolders(folder, static_cast<int>(settings.ports.size()), why) ||
+        !saveBenchSettings(settingsPath(folder), settings, why)) {
+        setError(error, BenchError::Kind::Io, why);
+        return nullptr;
+    }
+    return std::unique_ptr<Bench>(new Bench(folder, std::move(lock), std::move(settings)));
+}
+
+BenchSettings Bench::settings() const
+{
+    std::lock_guard<std::mutex> guard(settingsMutex_);
+    return settings_;
+}
+
+int Bench::portCount() const
+{
+    std::lock_guard<std::mutex> guard(settingsMutex_);
+    return static_cast<int>(settings_.ports.size());
+}
+
+double Bench::timeScale() const
+{
+    std::lock_guard<std::mutex> guard(settingsMutex_);
+    return settings_.timeScale;
+}
+
+bool Bench::apply(const BenchCommand& command, std::string& outcome)
+{
+    if (command.verb == "plug" || command.verb == "unplug") {
+        if (!command.fields.empty()) {
+            outcome = command.verb + ": unexpected field '" + command.fields.begin()->first + "'";
+            return false;
+        }
+        return setPresent(command.port, command.verb == "plug", outcome);
+    }
+    outcome = "unknown bench command '" + command.verb + "'";
+    return false;
+}
+
+bool Bench::setPresent(int port, bool present, std::string& outcome)
+{
+    std::lock_guard<std::mutex> guard(settingsMutex_);
+    int count = static_cast<int>(settings_.ports.size());
+    if (port < 1 || port > count) {
+        outcome = "no port " + std::to_string(port) + ": the bench has ports 1.." + std::to_string(count);
+        return false;
+    }
+    const char* done = present ? "plugged" : "unplugged";
+    std::string name = "port " + std::to_string(port);
+    if (settings_.ports[static_cast<size_t>(port - 1)].present == present) {
+        outcome = name + " was already " + done;
+        return true;
+    }
+    BenchSettings changed = settings_;
+    changed.ports[static_cast<size_t>(port - 1)].present = present;
+    std::string why;
+    if (!saveBenchSettings(settingsPath(folder_), changed, why)) {
+        outcome = name + " not " + done + ": " + why;
+        return false;
+    }
+    settings_ = std::move(changed);
+    outcome = name + " " + done;
+    return true;
+}
+
+int Bench::processInbox()
+{
+    std::lock_guard<std::mutex> guard(inboxMutex_);
+    int applied = 0;
+    for (const std::string& id : inbox_.pending()) {
+        BenchCommand command;
+        std::string why;
+        if (!inbox_.read(id, command, why)) {
+            inbox_.markRejected(id, "unreadable command: " + why);
+            continue;
+        }
+        if (apply(command, why)) {
+            inbox_.markDone(id);
+            ++applied;
+        } else {
+            inbox_.markRejected(id, why);
+        }
+    }
+    return applied;
+}
+
+}  // namespace krv::bench

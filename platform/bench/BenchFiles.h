@@ -1,0 +1,13 @@
+#pragma once
+// Whole-file reads and crash-safe whole-file writes for the bench's state:
+// a rewrite goes to a temporary file beside the target, is flushed to disk and
+// renamed over it, so a reader sees the old or the new file, never half of one.
+#include <string>
+#include <string_view>
+
+namespace krv::bench {
+
+bool readTextFile(const std::string& path, std::string& content, std::string& error);
+bool writeFileAtomically(const std::string& path, std::string_view content, std::string& error);
+
+}  // namespace krv::bench

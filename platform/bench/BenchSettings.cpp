@@ -1,0 +1,440 @@
+#include "platform/bench/BenchSettings.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <optional>
+
+#include "platform/bench/BenchFiles.h"
+#include "platform/bench/BenchLayout.h"
+#include "platform/bench/ChipCatalog.h"
+
+namespace krv::bench {
+
+namespace {
+
+// Keys later bench versions will read per port; refused by name until then.
+constexpr std::array kReservedPortKeys = {"pd", "mcu", "firmware", "config", "usb4_config",
+                                          "serial", "revision", "sector_size"};
+
+std::string_view trim(std::string_view s)
+{
+    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && isSpace(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string lower(std::string_view s)
+{
+    std::string out(s);
+    for (auto& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+template <typename T>
+bool parseWhole(std::string_view text, T& value)
+{
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+struct Entry {
+    std::string value;
+    int line = 0;
+};
+
+struct Section {
+    int line = 0;
+    std::map<std::string, Entry> keys;
+
+    const Entry* find(const std::string& key) const
+    {
+        auto it = keys.find(key);
+        return it == keys.end() ? nullptr : &it->second;
+    }
+};
+
+class Parser {
+public:
+    explicit Parser(const std::string& label) : label_(label) {}
+
+    bool parse(std::string_view text, BenchSettings& out, std::string& error)
+    {
+        int lineNo = 0;
+        while (!text.empty()) {
+            auto nl = text.find('\n');
+            std::string_view raw = text.substr(0, nl);
+            text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
+            ++lineNo;
+            if (!parseLine(trim(raw), lineNo))
+                return fail(error);
+        }
+        if (!finish(out))
+            return fail(error);
+        return true;
+    }
+
+private:
+    bool fail(std::string& error)
+    {
+        error = message_;
+        return false;
+    }
+
+    bool errorAt(int line, const std::string& why)
+    {
+        message_ = label_ + ":" + std::to_string(line) + ": " + why;
+        return false;
+    }
+
+    bool errorInFile(const std::string& why)
+    {
+        message_ = label_ + ": " + why;
+        return false;
+    }
+
+    bool parseLine(std::string_view line, int lineNo)
+    {
+        if (line.empty() || line.front() == '#' || line.front() == ';')
+            return true;
+        if (line.front() == '[')
+            return parseSectionHeader(line, lineNo);
+        auto eq = line.find('=');
+        if (eq == std::string_view::npos)
+            return errorAt(lineNo, "expected 'key = value' or a [section], got '" + std::string(line) + "'");
+        std::string key = lower(trim(line.substr(0, eq)));
+        std::string value(trim(line.substr(eq + 1)));
+        if (key.empty())
+            return errorAt(lineNo, "missing key before '='");
+        if (!current_)
+            return errorAt(lineNo, "key '" + key + "' outside a section (start with [bench])");
+        return addKey(key, value, lineNo);
+    }
+
+    bool parseSectionHeader(std::string_view line, int lineNo)
+    {
+        if (line.back() != ']')
+            return errorAt(lineNo, "section header '" + std::string(line) + "' lacks its closing ']'");
+        std::string name = lower(trim(line.substr(1, line.size() - 2)));
+        if (name == "bench") {
+            if (bench_)
+                return errorAt(lineNo, "duplicate section [bench] (first on line " + std::to_string(bench_->line) + ")");
+            bench_.emplace();
+            bench_->line = lineNo;
+            current_ = &*bench_;
+            currentPort_ = 0;
+            return true;
+        }
+        if (name.rfind("port", 0) == 0) {
+            std::string_view number = trim(std::string_view(name).substr(4));
+            int port = 0;
+            if (!parseWhole(number, port) || port < 1 || port > kMaxPorts)
+                return errorAt(lineNo, "bad port section [" + name + "]: ports are numbered 1.." +
+                                           std::to_string(kMaxPorts));
+            auto [it, inserted] = ports_.try_emplace(port);
+            if (!inserted)
+                return errorAt(lineNo, "duplicate section [port " + std::to_string(port) + "] (first on line " +
+                                           std::to_string(it->second.line) + ")");
+            it->second.line = lineNo;
+            current_ = &it->second;
+            currentPort_ = port;
+            return true;
+        }
+        return errorAt(lineNo, "unknown section [" + name + "] (expected [bench] or [port N])");
+    }
+
+    bool addKey(const std::string& key, const std::string& value, int lineNo)
+    {
+        if (!checkKeyAndValue(key, value, lineNo))
+            return false;
+        auto [it, inserted] = current_->keys.try_emplace(key, Entry{value, lineNo});
+        if (!inserted)
+            return errorAt(lineNo, "duplicate key '" + key + "' (first on line " + std::to_string(it->second.line) + ")");
+        return true;
+    }
+
+    bool checkKeyAndValue(const std::string& key, const std::string& value, int lineNo)
+    {
+        std::string why;
+        if (currentPort_ == 0) {
+            if (key == "version") {
+                int v = 0;
+                if (!parseWhole(std::string_view(value), v) || v < 1)
+                    return errorAt(lineNo, "bad version '" + value + "'");
+                if (v > kSettingsVersion)
+                    return errorAt(lineNo, "settings version " + value + " is newer than this build reads (" +
+                                               std::to_string(kSettingsVersion) + ")");
+                return true;
+            }
+            if (key == "ports") {
+                int n = 0;
+                if (!parseWhole(std::string_view(value), n) || n < 1 || n > kMaxPorts)
+                    return errorAt(lineNo, "bad port count '" + value + "' (1.." + std::to_string(kMaxPorts) + ")");
+                return true;
+            }
+            if (key == "time_scale") {
+                double scale = 0;
+                if (!parseTimeScale(value, scale, why))
+                    return errorAt(lineNo, why);
+                return true;
+            }
+            return errorAt(lineNo, "unknown key '" + key + "' in [bench] (known: version, ports, time_scale)");
+        }
+        if (key == "chip") {
+            if (!findChip(value))
+                return errorAt(lineNo, "unknown chip '" + value + "' (known: " + chipNameList() + ")");
+            return true;
+        }
+        if (key == "link") {
+            if (!findLink(value))
+                return errorAt(lineNo, "unknown link '" + value + "' (known: " + linkNameList() + ")");
+            return true;
+        }
+        if (key == "speed")
+            return true;  // judged against the link once the section is complete
+        if (key == "disk_size") {
+            uint64_t bytes = 0;
+            if (!parseDiskSize(value, bytes, why))
+                return errorAt(lineNo, why);
+            return true;
+        }
+        if (key == "present") {
+            bool b = false;
+            if (!parseYesNo(value, b))
+                return errorAt(lineNo, "bad value '" + value + "' for present (yes or no)");
+            return true;
+        }
+        if (std::find(kReservedPortKeys.begin(), kReservedPortKeys.end(), key) != kReservedPortKeys.end())
+            return errorAt(lineNo, "key '" + key + "' is reserved for a later bench version and not supported yet");
+        return errorAt(lineNo, "unknown key '" + key + "' in [port " + std::to_string(currentPort_) +
+                                   "] (known: chip, link, speed, disk_size, present)");
+    }
+
+    bool finish(BenchSettings& out)
+    {
+        if (!bench_)
+            return errorInFile("no [bench] section");
+        const Entry* portsEntry = bench_->find("ports");
+        if (!portsEntry)
+            return errorAt(bench_->line, "[bench] has no 'ports' key");
+        int count = 0;
+        parseWhole(std::string_view(portsEntry->value), count);
+        std::string why;
+        BenchSettings result;
+        if (const Entry* scale = bench_->find("time_scale"))
+            parseTimeScale(scale->value, result.timeScale, why);
+        for (const auto& [number, section] : ports_)
+            if (number > count)
+                return errorAt(section.line, "[port " + std::to_string(number) + "] but the bench has " +
+                                                 std::to_string(count) + " port" + (count == 1 ? "" : "s"));
+        for (int number = 1; number <= count; ++number) {
+            auto it = ports_.find(number);
+            if (it == ports_.end())
+                return errorInFile("no [port " + std::to_string(number) + "] section (the bench has " +
+                                   std::to_string(count) + " ports)");
+            PortSettings port;
+            if (!portFrom(number, it->second, port))
+                return false;
+            result.ports.push_back(std::move(port));
+        }
+        out = std::move(result);
+        return true;
+    }
+
+    bool portFrom(int number, const Section& section, PortSettings& port)
+    {
+        for (const char* required : {"chip", "link", "disk_size"})
+            if (!section.find(required))
+                return errorAt(section.line,
+                               "[port " + std::to_string(number) + "] has no '" + required + "' key");
+        std::string why;
+        port.chip = section.find("chip")->value;
+        port.link = section.find("link")->value;
+        const Entry* speed = section.find("speed");
+        port.speed = speed ? speed->value : std::string();
+        parseDiskSize(section.find("disk_size")->value, port.diskSize, why);
+        if (const Entry* present = section.find("present"))
+            parseYesNo(present->value, port.present);
+        PortField culprit = PortField::Chip;
+        why = checkPort(port, &culprit);
+        if (why.empty())
+            return true;
+        const Entry* at = culprit == PortField::Speed && speed ? speed
+                        : culprit == PortField::Chip           ? section.find("chip")
+                                                               : section.find("link");
+        return errorAt(at->line, why);
+    }
+
+    std::string label_;
+    std::string message_;
+    std::optional<Section> bench_;
+    std::map<int, Section> ports_;
+    Section* current_ = nullptr;
+    int currentPort_ = 0;
+};
+
+}  // namespace
+
+bool parseDiskSize(std::string_view text, uint64_t& bytes, std::string& why)
+{
+    std::string_view t = trim(text);
+    size_t digits = 0;
+    while (digits < t.size() && std::isdigit(static_cast<unsigned char>(t[digits])))
+        ++digits;
+    uint64_t number = 0;
+    std::string suffix = lower(t.substr(digits));
+    if (digits == 0 || !parseWhole(t.substr(0, digits), number)) {
+        why = "bad disk size '" + std::string(text) + "' (bytes, or a number with K, M, G or T)";
+        return false;
+    }
+    unsigned shift = 0;
+    if (!suffix.empty()) {
+        static const std::map<char, unsigned> shifts = {{'k', 10}, {'m', 20}, {'g', 30}, {'t', 40}};
+        auto it = shifts.find(suffix[0]);
+        std::string rest = suffix.substr(1);
+        if (it == shifts.end() || !(rest.empty() || rest == "b" || rest == "ib")) {
+            why = "bad disk size '" + std::string(text) + "' (bytes, or a number with K, M, G or T)";
+            return false;
+        }
+        shift = it->second;
+    }
+    if (number > (kMaxDiskSize >> shift)) {
+        why = "disk size '" + std::string(text) + "' is larger than the bench's limit of " + formatDiskSize(kMaxDiskSize);
+        return false;
+    }
+    uint64_t value = number << shift;
+    if (value < kMinDiskSize) {
+        why = "disk size '" + std::string(text) + "' is smaller than the bench's minimum of " +
+              formatDiskSize(kMinDiskSize);
+        return false;
+    }
+    if (value % 512 != 0) {
+        why = "disk size '" + std::string(text) + "' is not a whole number of 512-byte sectors";
+        return false;
+    }
+    bytes = value;
+    return true;
+}
+
+std::string formatDiskSize(uint64_t bytes)
+{
+    static const std::pair<unsigned, char> units[] = {{40, 'T'}, {30, 'G'}, {20, 'M'}, {10, 'K'}};
+    for (auto [shift, unit] : units)
+        if (bytes != 0 && bytes % (1ULL << shift) == 0)
+            return std::to_string(bytes >> shift) + unit;
+    return std::to_string(bytes);
+}
+
+bool parseTimeScale(std::string_view text, double& scale, std::string& why)
+{
+    std::string_view t = trim(text);
+    double value = 0;
+    if (!parseWhole(t, value) || !std::isfinite(value)) {
+        why = "bad time scale '" + std::string(text) + "' (a number such as 20)";
+        return false;
+    }
+    if (value < kMinTimeScale || value > kMaxTimeScale) {
+        why = "time scale " + std::string(t) + " out of range " + formatTimeScale(kMinTimeScale) + ".." +
+              formatTimeScale(kMaxTimeScale);
+        return false;
+    }
+    scale = value;
+    return true;
+}
+
+std::string formatTimeScale(double scale)
+{
+    char buf[64];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, scale);
+    return ec == std::errc() ? std::string(buf, end) : std::string("1");
+}
+
+bool parseYesNo(std::string_view text, bool& value)
+{
+    std::string t = lower(trim(text));
+    if (t == "yes" || t == "true" || t == "1" || t == "on") {
+        value = true;
+        return true;
+    }
+    if (t == "no" || t == "false" || t == "0" || t == "off") {
+        value = false;
+        return true;
+    }
+    return false;
+}
+
+std::string checkPort(PortSettings& port, PortField* culprit)
+{
+    auto blame = [&](PortField f, std::string why) {
+        if (culprit)
+            *culprit = f;
+        return why;
+    };
+    const ChipModel* chip = findChip(port.chip);
+    if (!chip)
+        return blame(PortField::Chip, "unknown chip '" + port.chip + "' (known: " + chipNameList() + ")");
+    const LinkModel* link = findLink(port.link);
+    if (!link)
+        return blame(PortField::Link, "unknown link '" + port.link + "' (known: " + linkNameList() + ")");
+    if (auto why = linkRefusal(*chip, *link); !why.empty())
+        return blame(PortField::Link, why);
+    std::string_view speed = port.speed.empty() ? link->defaultSpeed : findSpeed(*link, port.speed);
+    if (speed.empty())
+        return blame(PortField::Speed, "unknown speed '" + port.speed + "' for link " + std::string(link->name) +
+                                           " (known: " + speedNameList(*link) + ")");
+    if (auto why = speedRefusal(*chip, *link, speed); !why.empty())
+        return blame(PortField::Speed, why);
+    port.chip = chip->name;
+    port.link = link->name;
+    port.speed = speed;
+    return {};
+}
+
+bool parseBenchSettings(std::string_view text, const std::string& label, BenchSettings& out, std::string& error)
+{
+    return Parser(label).parse(text, out, error);
+}
+
+std::string formatBenchSettings(const BenchSettings& settings)
+{
+    std::string text;
+    text += "# KRV857x bench settings. Change them with krvbench, or edit by hand while no\n";
+    text += "# program owns the bench (see bench.lock).\n";
+    text += "[bench]\n";
+    text += "version = " + std::to_string(kSettingsVersion) + "\n";
+    text += "ports = " + std::to_string(settings.ports.size()) + "\n";
+    text += "time_scale = " + formatTimeScale(settings.timeScale) + "\n";
+    for (size_t i = 0; i < settings.ports.size(); ++i) {
+        const PortSettings& p = settings.ports[i];
+        text += "\n[port " + std::to_string(i + 1) + "]\n";
+        text += "chip = " + p.chip + "\n";
+        text += "link = " + p.link + "\n";
+        if (!p.speed.empty())
+            text += "speed = " + p.speed + "\n";
+        text += "disk_size = " + formatDiskSize(p.diskSize) + "\n";
+        text += std::string("present = ") + (p.present ? "yes" : "no") + "\n";
+    }
+    return text;
+}
+
+bool loadBenchSettings(const std::string& path, BenchSettings& out, std::string& error)
+{
+    std::string text;
+    if (!readTextFile(path, text, error))
+        return false;
+    return parseBenchSettings(text, path, out, error);
+}
+
+bool saveBenchSettings(const std::string& path, const BenchSettings& settings, std::string& error)
+{
+    return writeFileAtomically(path, formatBenchSettings(settings), error);
+}
+
+}  // namespace krv::bench
