@@ -11,6 +11,8 @@ jobs=$(nproc)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKRV_SANITIZE=ON -DKRV_BUILD_TESTS=ON
 cmake --build "$build" -j "$jobs"
 export QT_QPA_PLATFORM=offscreen
+# Leak reports of the libraries' own start-up are suppressed by this file only.
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
 
 if [ -x scripts/fuzz.sh ]; then

@@ -31,6 +31,9 @@ std::string builtProgram(const std::string& relativePath)
     const char* build = std::getenv("KRV_BUILD_DIR");
     if (build && *build)
         return std::string(build) + "/" + relativePath;
+#ifdef KRV_BUILD_DIR
+    return std::string(KRV_BUILD_DIR) + "/" + relativePath;
+#endif
     // Run by hand: test executables live in BUILD/tests.
     std::error_code ec;
     auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
