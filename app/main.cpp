@@ -1,19 +1,4 @@
 // Entry point of the production tool.
-#include <cstdio>
+#include "app/ProgramMain.h"
 
-#include "platform/Platform.h"
-
-int main(int argc, char** argv)
-{
-    std::string error;
-    auto platform = krv::createPlatform(error);
-    if (!platform) {
-        std::fprintf(stderr, "KRV857xVIVade: %s\n", error.c_str());
-        return 2;
-    }
-    krv::Platform::setCurrent(platform.get());
-    std::printf("KRV857xVIVade: running on the %s backend; the production run is not built yet.\n",
-                platform->backendName().c_str());
-    krv::Platform::setCurrent(nullptr);
-    return 0;
-}
+int main(int argc, char** argv) { return nRunProgram({"KRV857xVIVade", "1.0.5.4"}, argc, argv); }

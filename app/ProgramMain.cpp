@@ -1,0 +1,36 @@
+#include "app/ProgramMain.h"
+
+#include <cstdio>
+#include <string>
+
+#include "app/GUIText.h"
+#include "device/DebugLog.h"
+#include "device/USBUtility.h"
+#include "platform/Platform.h"
+
+int nRunProgram(const ProgramInfo& info, int argc, char** argv)
+{
+    std::string strError;
+    auto platform = krv::createPlatform(strError);
+    if (!platform) {
+        std::fprintf(stderr, "%s: %s\n", info.pszName, strError.c_str());
+        return 2;
+    }
+    krv::Platform::setCurrent(platform.get());
+
+    // Process-wide objects, in their order; the text table needs no start-up.
+    pUtility.vInitialize();
+    vDEBUG_MSG_printf("%s:%d: %s %s started on the %s backend, program folder [%s]", "nRunProgram", __LINE__,
+                      info.pszName, info.pszVersion, platform->backendName().c_str(),
+                      pUtility.m_szProgramFolder.c_str());
+
+    std::printf("%s %s on the %s backend (program folder %s).\n", info.pszName, info.pszVersion,
+                platform->backendName().c_str(), pUtility.m_szProgramFolder.c_str());
+    std::printf("The main window, the device scan and the production run are not built yet; nothing was done.\n");
+    (void)argc;
+    (void)argv;
+
+    pUtility.vShutdown();
+    krv::Platform::setCurrent(nullptr);
+    return 0;
+}
