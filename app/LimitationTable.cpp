@@ -1,0 +1,356 @@
+#include "app/LimitationTable.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+
+#include "device/DebugLog.h"
+#include "platform/FileSystem.h"
+#include "platform/LastError.h"
+#include "platform/Paths.h"
+
+namespace {
+
+constexpr size_t kProblemTextMax = 80;
+
+enum class EValue { eNumber, eText, eUpper, eFWList };
+
+struct KeyRule {
+    const char* pszKey;
+    EValue eValue;
+    int32_t CLimitationTable::*piNumber;
+    std::string CLimitationTable::*pstrText;
+};
+
+using T = CLimitationTable;
+const KeyRule kKeys[] = {
+    {"display_result_FW_length", EValue::eNumber, &T::m_iDisplayResultFWLength, nullptr},
+    {"update_componentID", EValue::eNumber, &T::m_iUpdateComponentID, nullptr},
+    {"write_componentID_to_SN", EValue::eNumber, &T::m_iWriteComponentIDToSN, nullptr},
+    {"check_fw_version", EValue::eNumber, &T::m_iCheckFWVersion, nullptr},
+    {"check_manufacture_string", EValue::eNumber, &T::m_iCheckManufactureString, nullptr},
+    {"check_product_string", EValue::eNumber, &T::m_iCheckProductString, nullptr},
+    {"check_vid", EValue::eNumber, &T::m_iCheckVID, nullptr},
+    {"check_pid", EValue::eNumber, &T::m_iCheckPID, nullptr},
+    {"check_part_of_fw_version", EValue::eNumber, &T::m_iCheckPartOfFWVersion, nullptr},
+    {"fw_version", EValue::eFWList, nullptr, nullptr},
+    {"manufacture_string", EValue::eText, nullptr, &T::m_strLimitManufactureString},
+    {"product_string", EValue::eText, nullptr, &T::m_strLimitProductString},
+    {"vid", EValue::eUpper, nullptr, &T::m_strLimitVID},
+    {"pid", EValue::eUpper, nullptr, &T::m_strLimitPID},
+    {"part_of_fw_version", EValue::eText, nullptr, &T::m_strPartOfFWVersion},
+    {"start_address_of_part_of_fw_version", EValue::eNumber, &T::m_iStartOfPartOfFWVersion, nullptr},
+    {"part_of_fw_version_length", EValue::eNumber, &T::m_iPartOfFWVersionLength, nullptr},
+};
+
+bool bIsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view strTrim(std::string_view s)
+{
+    while (!s.empty() && bIsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && bIsBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool bEqualNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string strLower(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string strUpper(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool bHasControlBytes(std::string_view s)
+{
+    return std::any_of(s.begin(), s.end(), [](char c) {
+        const auto uc = static_cast<unsigned char>(c);
+        return (uc < 0x20 && c != '\t') || uc == 0x7F;
+    });
+}
+
+// The number the way the table has always read it (leading blanks, a sign,
+// the digits up to the first other character; nothing gives 0), but held
+// inside int32. bStrict tells whether the whole text was such a number.
+int32_t iReadNumber(std::string_view s, bool& bStrict)
+{
+    s = strTrim(s);
+    size_t i = 0;
+    bool bNegative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+        bNegative = s[i++] == '-';
+    const size_t nDigitsAt = i;
+    int64_t llValue = 0;
+    bool bInRange = true;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+        llValue = llValue * 10 + (s[i] - '0');
+        if (llValue > int64_t{INT32_MAX} + 1) {
+            llValue = int64_t{INT32_MAX} + 1;
+            bInRange = false;
+        }
+    }
+    bStrict = i > nDigitsAt && i == s.size();
+    if (bNegative)
+        llValue = -llValue;
+    if (llValue > INT32_MAX) {
+        llValue = INT32_MAX;
+        bInRange = false;
+    }
+    bStrict = bStrict && bInRange;
+    return static_cast<int32_t>(llValue);
+}
+
+// A line as a message may show it: control bytes made visible, cut short.
+std::string strPrintable(std::string_view s)
+{
+    std::string out;
+    for (char c : s.substr(0, kProblemTextMax)) {
+        const auto uc = static_cast<unsigned char>(c);
+        out.push_back((uc < 0x20 || uc >= 0x7F) ? '?' : c);
+    }
+    if (s.size() > kProblemTextMax)
+        out += "...";
+    return out;
+}
+
+}  // namespace
+
+uint8_t CLimitationTable::vLoadFeatureINI(const std::string& strPath)
+{
+    static const char* const kWho = "CLimitationTable::vLoadFeatureINI";
+    m_strLimitationTablePath = strPath;
+    const std::string strNative = krv::toNativeSeparators(strPath);
+    if (!krv::pathAccessible(strNative, false, false)) {
+        vDEBUG_MSG_printf("%s:%d: no limitation table [%s]", kWho, __LINE__, strPath.c_str());
+        return 0;
+    }
+    m_vecProblems.clear();
+
+    krv::File file;
+    uint64_t llSize = 0;
+    std::string strText;
+    bool bRead = file.open(strNative, krv::File::Mode::Read) && file.size(llSize);
+    if (bRead && llSize > LIMITATION_TABLE_SIZE_MAX) {
+        vAddProblem(0, "file too large", std::to_string(llSize) + " bytes");
+        return 1;
+    }
+    if (bRead) {
+        strText.resize(static_cast<size_t>(llSize));
+        size_t nDone = 0;
+        bRead = file.read(strText.data(), strText.size(), nDone);
+        strText.resize(nDone);
+    }
+    if (!bRead) {
+        vDEBUG_ERR_printf("%s:%d: [%s] not read , dwErrorCode %d", kWho, __LINE__, strPath.c_str(),
+                          static_cast<int>(krv::lastError()));
+        vAddProblem(0, "file cannot be read", strPath);
+        return 1;
+    }
+    vParseFeatureText(strText);
+    return 1;
+}
+
+void CLimitationTable::vParseFeatureText(std::string_view strText)
+{
+    size_t nLine = 0;
+    while (!strText.empty()) {
+        ++nLine;
+        const size_t nEnd = strText.find('\n');
+        std::string_view strLine = strText.substr(0, nEnd);
+        strText.remove_prefix(nEnd == std::string_view::npos ? strText.size() : nEnd + 1);
+        if (!strLine.empty() && strLine.back() == '\r')
+            strLine.remove_suffix(1);
+        vTakeLine(nLine, strLine);
+    }
+}
+
+void CLimitationTable::vTakeLine(size_t nLine, std::string_view strLine)
+{
+    const std::string_view strTrimmed = strTrim(strLine);
+    if (strTrimmed.empty() || strTrimmed.substr(0, 2) == "//")
+        return;
+    if (bHasControlBytes(strLine)) {
+        vAddProblem(nLine, "control characters", strLine);
+        return;
+    }
+    if (strTrimmed.front() == '[' && strTrimmed.back() == ']')
+        return;  // sections group keys for the reader only
+    const size_t nEqual = strLine.find('=');
+    if (nEqual == std::string_view::npos) {
+        vAddProblem(nLine, "no '='", strLine);
+        return;
+    }
+    const std::string_view strKey = strTrim(strLine.substr(0, nEqual));
+    const std::string_view strRest = strLine.substr(nEqual + 1);
+    // A comment after the value goes, unless nothing would be left.
+    std::string_view strValue = strRest.substr(0, strRest.find("//"));
+    if (strValue.empty())
+        strValue = strRest;
+    strValue = strTrim(strValue);
+
+    const auto it = std::find_if(std::begin(kKeys), std::end(kKeys),
+                                 [&](const KeyRule& rule) { return bEqualNoCase(rule.pszKey, strKey); });
+    if (it == std::end(kKeys)) {
+        vAddProblem(nLine, "unknown key", strLine);
+        return;
+    }
+    switch (it->eValue) {
+    case EValue::eNumber: {
+        bool bStrict = false;
+        int32_t iValue = iReadNumber(strValue, bStrict);
+        if (!bStrict)
+            vAddProblem(nLine, "not a number", strLine);
+        if (it->piNumber == &CLimitationTable::m_iDisplayResultFWLength)
+            iValue = std::min(iValue, LIMITATION_FW_LENGTH_MAX);
+        this->*(it->piNumber) = iValue;
+        break;
+    }
+    case EValue::eText:
+        this->*(it->pstrText) = std::string(strValue);
+        break;
+    case EValue::eUpper:
+        this->*(it->pstrText) = strUpper(strValue);
+        break;
+    case EValue::eFWList: {
+        // Each line replaces the list; pieces are trimmed, empty ones kept.
+        m_arrFWVersion.clear();
+        const std::string strList = strLower(strValue);
+        size_t nFrom = 0;
+        for (;;) {
+            const size_t nComma = strList.find(',', nFrom);
+            m_arrFWVersion.emplace_back(strTrim(std::string_view(strList).substr(nFrom, nComma - nFrom)));
+            if (nComma == std::string::npos)
+                break;
+            nFrom = nComma + 1;
+        }
+        break;
+    }
+    }
+}
+
+void CLimitationTable::vAddProblem(size_t nLine, const char* pszReason, std::string_view strLine)
+{
+    // Enough to find what is wrong; a file of garbage would otherwise give
+    // the operator a message of thousands of lines.
+    if (m_vecProblems.size() >= LIMITATION_PROBLEMS_MAX) {
+        if (m_vecProblems.size() == LIMITATION_PROBLEMS_MAX)
+            m_vecProblems.push_back(std::string(LIMITATION_TABLE_FILE) + ": more lines cannot be used");
+        return;
+    }
+    std::string strProblem = std::string(LIMITATION_TABLE_FILE) + " line " + std::to_string(nLine) + ": " +
+                             pszReason + ": " + strPrintable(strLine);
+    vDEBUG_ERR_printf("%s:%d: %s", "CLimitationTable::vLoadFeatureINI", __LINE__, strProblem.c_str());
+    m_vecProblems.push_back(std::move(strProblem));
+}
+
+int32_t CLimitationTable::iCheckLimitation(const std::vector<LimitationDevice>& devices)
+{
+    m_strCheckFailure.clear();
+    if (devices.empty())
+        return LIMITATION_PASS;
+    if (bHasProblems()) {
+        m_strCheckFailure = std::string(LIMITATION_TABLE_FILE) + " has lines that cannot be used:";
+        for (const std::string& strProblem : m_vecProblems)
+            m_strCheckFailure += "\r\n" + strProblem;
+        vDEBUG_ERR_printf("%s:%d: %zu broken lines in [%s]", "CLimitationTable::iCheckLimitation", __LINE__,
+                          m_vecProblems.size(), m_strLimitationTablePath.c_str());
+        return LIMITATION_TABLE_BROKEN;
+    }
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (const int32_t iResult = iCheckDevice(static_cast<int>(i), devices[i]); iResult != LIMITATION_PASS)
+            return iResult;
+    return LIMITATION_PASS;
+}
+
+int32_t CLimitationTable::iCheckLimitation(const DevList& devList, int nDeviceCount)
+{
+    std::vector<LimitationDevice> devices;
+    for (int i = 0; i < std::clamp(nDeviceCount, 0, MAX_DEV_SLOTS); ++i) {
+        const DevInfo& device = devList.Devs[i];
+        devices.push_back(
+            {device.m_strFWVersion, device.m_strManufacturer, device.m_strProduct, device.m_strVID, device.m_strPID});
+    }
+    return iCheckLimitation(devices);
+}
+
+int32_t CLimitationTable::iCheckDevice(int nIndex, const LimitationDevice& device)
+{
+    static const char* const kWho = "CLimitationTable::iCheckLimitation";
+    const std::string strIndex = "Device " + std::to_string(nIndex) + ": ";
+
+    if (m_iCheckFWVersion == 1) {
+        bool bListed = false;
+        for (const std::string& strEntry : m_arrFWVersion) {
+            // A device without a version read is never one of the list's.
+            if (!device.strFWVersion.empty() && device.strFWVersion == strEntry) {
+                bListed = true;
+                break;
+            }
+            vDEBUG_MSG_printf("%s:%d: [%d]fw:%s,%s", kWho, __LINE__, nIndex, device.strFWVersion.c_str(),
+                              strEntry.c_str());
+        }
+        if (!bListed) {
+            m_strCheckFailure = strIndex + "firmware version \"" + device.strFWVersion + "\" is not in the list";
+            return LIMITATION_FW_NOT_LISTED;
+        }
+    }
+
+    struct TextCheck {
+        int32_t iSwitch;
+        const char* pszTag;
+        const char* pszWhat;
+        const std::string& strDevice;
+        const std::string& strExpected;
+    };
+    const TextCheck checks[] = {
+        {m_iCheckManufactureString, "m str", "manufacturer string", device.strManufacturer,
+         m_strLimitManufactureString},
+        {m_iCheckProductString, "p str", "product string", device.strProduct,
+         m_strLimitProductString},
+        {m_iCheckVID, "vid", "VID", device.strVID, m_strLimitVID},
+        {m_iCheckPID, "pid", "PID", device.strPID, m_strLimitPID},
+    };
+    for (const TextCheck& check : checks) {
+        if (check.iSwitch != 1 || check.strDevice == check.strExpected)
+            continue;
+        vDEBUG_ERR_printf("%s:%d: [%d]%s:%s,%s", kWho, __LINE__, nIndex, check.pszTag, check.strDevice.c_str(),
+                          check.strExpected.c_str());
+        m_strCheckFailure = strIndex + check.pszWhat + " \"" + check.strDevice + "\" is not \"" + check.strExpected +
+                            "\"";
+        return LIMITATION_MISMATCH;
+    }
+
+    if (m_iCheckPartOfFWVersion == 1) {
+        const size_t nStart = static_cast<size_t>(std::max(m_iStartOfPartOfFWVersion, 0));
+        const size_t nLength = static_cast<size_t>(std::max(m_iPartOfFWVersionLength, 0));
+        const std::string strPart =
+            nStart < device.strFWVersion.size() ? strUpper(device.strFWVersion.substr(nStart, nLength)) : std::string();
+        const std::string strExpected = strUpper(m_strPartOfFWVersion);
+        if (strPart != strExpected) {
+            vDEBUG_ERR_printf("%s:%d: [%d]part fw:%s,%s, start:%d, len:%d", kWho, __LINE__, nIndex,
+                              device.strFWVersion.c_str(), m_strPartOfFWVersion.c_str(), m_iStartOfPartOfFWVersion,
+                              m_iPartOfFWVersionLength);
+            m_strCheckFailure = strIndex + "firmware version \"" + device.strFWVersion + "\" does not hold \"" +
+                                m_strPartOfFWVersion + "\" at " + std::to_string(m_iStartOfPartOfFWVersion);
+            return LIMITATION_MISMATCH;
+        }
+    }
+    return LIMITATION_PASS;
+}

@@ -1,0 +1,76 @@
+// Fuzz target: the limitation table's reader and its check. Whatever the
+// text, the reader must stay inside it, keep every value it takes in range,
+// and a table with problems must refuse every device.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/LimitationTable.h"
+#include "platform/Platform.h"
+#include "platform/VirtualClock.h"
+#include "platform/Volumes.h"
+#include "platform/host/LinuxProcesses.h"
+
+namespace {
+
+class DiscardDebugOutput : public krv::DebugOutput {
+public:
+    void write(std::string_view) override {}
+};
+
+// The platform the system code reaches: a virtual clock, no debug output.
+void vInstallPlatform()
+{
+    static std::unique_ptr<krv::Platform> s_pPlatform = [] {
+        krv::PlatformServices services;
+        services.clock = std::make_unique<krv::VirtualClock>();
+        services.debugOutput = std::make_unique<DiscardDebugOutput>();
+        services.processes = std::make_unique<krv::LinuxProcesses>();
+        services.volumes = std::make_unique<krv::LetterTable>();
+        auto pPlatform = std::make_unique<krv::Platform>("fuzz", std::move(services));
+        krv::Platform::setCurrent(pPlatform.get());
+        return pPlatform;
+    }();
+}
+
+void vCheck(bool bHolds)
+{
+    if (!bHolds)
+        __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pucData, size_t nSize)
+{
+    vInstallPlatform();
+    const std::string_view strText(reinterpret_cast<const char*>(pucData), nSize);
+
+    CLimitationTable table;
+    table.vParseFeatureText(strText);
+    vCheck(table.m_iDisplayResultFWLength <= LIMITATION_FW_LENGTH_MAX);
+    for (const std::string& strEntry : table.m_arrFWVersion)
+        for (char c : strEntry)
+            vCheck(!(c >= 'A' && c <= 'Z'));
+
+    // Devices whose texts are pieces of the input, so that the checks meet
+    // versions and strings of every length, including the table's own.
+    std::vector<LimitationDevice> devices;
+    const std::string strWhole(strText);
+    devices.push_back({strWhole.substr(0, 12), strWhole.substr(0, 7), strWhole, "0411", "03AA"});
+    if (!table.m_arrFWVersion.empty())
+        devices.push_back({table.m_arrFWVersion.back(), table.m_strLimitManufactureString,
+                           table.m_strLimitProductString, table.m_strLimitVID, table.m_strLimitPID});
+    devices.push_back({});
+
+    const int32_t iResult = table.iCheckLimitation(devices);
+    vCheck(iResult == LIMITATION_PASS || iResult == LIMITATION_FW_NOT_LISTED || iResult == LIMITATION_MISMATCH ||
+           iResult == LIMITATION_TABLE_BROKEN);
+    vCheck(table.bHasProblems() == (iResult == LIMITATION_TABLE_BROKEN));
+    vCheck((iResult == LIMITATION_PASS) == table.strCheckFailure().empty());
+    vCheck(table.iCheckLimitation({}) == LIMITATION_PASS);
+    return 0;
+}
