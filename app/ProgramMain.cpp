@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/GUIText.h"
+#include "app/Ini.h"
 #include "device/DebugLog.h"
 #include "device/USBUtility.h"
 #include "platform/Platform.h"
@@ -19,6 +20,7 @@ int nRunProgram(const ProgramInfo& info, int argc, char** argv)
     krv::Platform::setCurrent(platform.get());
 
     // Process-wide objects, in their order; the text table needs no start-up.
+    pIni.vSetProfile(*info.pIniProfile);
     pUtility.vInitialize();
     vDEBUG_MSG_printf("%s:%d: %s %s started on the %s backend, program folder [%s]", "nRunProgram", __LINE__,
                       info.pszName, info.pszVersion, platform->backendName().c_str(),

@@ -1,4 +1,5 @@
 // Entry point of the production tool.
+#include "app/IniProfile.h"
 #include "app/ProgramMain.h"
 
-int main(int argc, char** argv) { return nRunProgram({"KRV857xVIVade", "1.0.5.4"}, argc, argv); }
+int main(int argc, char** argv) { return nRunProgram({"KRV857xVIVade", "1.0.5.4", &IniProfileProduction()}, argc, argv); }

@@ -1,4 +1,5 @@
 // Entry point of the variant build.
+#include "app/IniProfile.h"
 #include "app/ProgramMain.h"
 
-int main(int argc, char** argv) { return nRunProgram({"KRV857xShowStatus", "1.0.2.1"}, argc, argv); }
+int main(int argc, char** argv) { return nRunProgram({"KRV857xShowStatus", "1.0.2.1", &IniProfileVariant()}, argc, argv); }
