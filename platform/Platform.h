@@ -10,6 +10,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Processes.h"
+#include "platform/ScsiPassThrough.h"
 #include "platform/Volumes.h"
 
 namespace krv {
@@ -19,6 +20,7 @@ struct PlatformServices {
     std::unique_ptr<DebugOutput> debugOutput;
     std::unique_ptr<Processes> processes;
     std::unique_ptr<Volumes> volumes;
+    std::unique_ptr<ScsiPassThrough> scsi;
 };
 
 class Platform {
@@ -35,6 +37,7 @@ public:
     DebugOutput& debugOutput() { return *services_.debugOutput; }
     Processes& processes() { return *services_.processes; }
     Volumes& volumes() { return *services_.volumes; }
+    ScsiPassThrough& scsi() { return *services_.scsi; }
 
     // Message boxes: the unattended presenter unless the window layer has
     // installed its own (not owned; the installer removes it before it dies).

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/RealClock.h"
 #include "platform/bench/BenchLayout.h"
 
 namespace krv::bench {
@@ -79,7 +80,27 @@ Bench::Bench(std::string folder, std::unique_ptr<BenchLock> lock, BenchSettings 
 {
 }
 
-Bench::~Bench() = default;
+Bench::~Bench()
+{
+    if (devices_)
+        devices_->close();
+}
+
+std::unique_ptr<Bench> Bench::finishOpening(std::unique_ptr<Bench> bench, Clock* clock, BenchError& error)
+{
+    if (!clock) {
+        bench->ownClock_ = std::make_unique<RealClock>(bench->settings_.timeScale);
+        clock = bench->ownClock_.get();
+    }
+    bench->devices_ = std::make_shared<BenchDevices>(bench->folder_, *clock);
+    std::string why;
+    if (!bench->devices_->load(bench->settings_, why)) {
+        bench->devices_.reset();
+        setError(error, BenchError::Kind::BadState, "bench " + bench->folder_ + ": " + why);
+        return nullptr;
+    }
+    return bench;
+}
 
 bool Bench::makeSubfolders(const std::string& folder, int ports, std::string& error)
 {
@@ -94,7 +115,7 @@ bool Bench::makeSubfolders(const std::string& folder, int ports, std::string& er
     return true;
 }
 
-std::unique_ptr<Bench> Bench::open(const std::string& given, BenchError& error)
+std::unique_ptr<Bench> Bench::open(const std::string& given, BenchError& error, Clock* clock)
 {
     if (!checkBenchFolder(given, error))
         return nullptr;
@@ -116,12 +137,15 @@ std::unique_ptr<Bench> Bench::open(const std::string& given, BenchError& error)
         return nullptr;
     }
     std::unique_ptr<Bench> bench(new Bench(folder, std::move(lock), std::move(settings)));
+    bench = finishOpening(std::move(bench), clock, error);
     // Whatever was posted while nobody owned the bench is due now.
-    bench->processInbox();
+    if (bench)
+        bench->processInbox();
     return bench;
 }
 
-std::unique_ptr<Bench> Bench::create(const std::string& given, BenchSettings settings, BenchError& error)
+std::unique_ptr<Bench> Bench::create(const std::string& given, BenchSettings settings, BenchError& error,
+                                     const std::vector<PortStart>& starts, Clock* clock)
 {
     const std::string folder = absoluteFolder(given);
     std::string why;
@@ -156,11 +180,13 @@ std::unique_ptr<Bench> Bench::create(const std::string& given, BenchSettings set
     case BenchLock::Result::Failed: setError(error, BenchError::Kind::Io, why); return nullptr;
     }
     if (!makeSubfolders(folder, static_cast<int>(settings.ports.size()), why) ||
+        !BenchDevices::initialise(folder, settings, starts, why) ||
         !saveBenchSettings(settingsPath(folder), settings, why)) {
         setError(error, BenchError::Kind::Io, why);
         return nullptr;
     }
-    return std::unique_ptr<Bench>(new Bench(folder, std::move(lock), std::move(settings)));
+    return finishOpening(std::unique_ptr<Bench>(new Bench(folder, std::move(lock), std::move(settings))), clock,
+                         error);
 }
 
 BenchSettings Bench::settings() const
@@ -181,17 +207,60 @@ double Bench::timeScale() const
     return settings_.timeScale;
 }
 
+bool Bench::checkPortNumber(int port, std::string& outcome) const
+{
+    int count = portCount();
+    if (port >= 1 && port <= count)
+        return true;
+    outcome = "no port " + std::to_string(port) + ": the bench has ports 1.." + std::to_string(count);
+    return false;
+}
+
 bool Bench::apply(const BenchCommand& command, std::string& outcome)
 {
-    if (command.verb == "plug" || command.verb == "unplug") {
-        if (!command.fields.empty()) {
-            outcome = command.verb + ": unexpected field '" + command.fields.begin()->first + "'";
+    bool known = command.verb == "plug" || command.verb == "unplug" || command.verb == "fault" ||
+                 command.verb == "log";
+    if (!known) {
+        outcome = "unknown bench command '" + command.verb + "'";
+        return false;
+    }
+    if (command.verb != "fault" && !command.fields.empty()) {
+        outcome = command.verb + ": unexpected field '" + command.fields.begin()->first + "'";
+        return false;
+    }
+    if (command.verb == "plug" || command.verb == "unplug")
+        return setPresent(command.port, command.verb == "plug", outcome);
+    if (!checkPortNumber(command.port, outcome))
+        return false;
+    if (command.verb == "fault")
+        return applyFault(command, outcome);
+    std::string why;
+    if (!devices_->flushLog(command.port, why)) {
+        outcome = "port " + std::to_string(command.port) + ": cannot write the command log: " + why;
+        return false;
+    }
+    outcome = "port " + std::to_string(command.port) + ": command log written";
+    return true;
+}
+
+bool Bench::applyFault(const BenchCommand& command, std::string& outcome)
+{
+    auto kind = command.fields.find("kind");
+    if (kind != command.fields.end() && kind->second == "clear") {
+        if (command.fields.size() != 1) {
+            outcome = "fault clear takes no further fields";
             return false;
         }
-        return setPresent(command.port, command.verb == "plug", outcome);
+        devices_->clearFaults(command.port, outcome);
+        return true;
     }
-    outcome = "unknown bench command '" + command.verb + "'";
-    return false;
+    Fault fault;
+    std::string why;
+    if (!faultFromFields(command.fields, fault, why)) {
+        outcome = "fault: " + why;
+        return false;
+    }
+    return devices_->addFault(command.port, fault, outcome);
 }
 
 bool Bench::setPresent(int port, bool present, std::string& outcome)
@@ -205,7 +274,8 @@ bool Bench::setPresent(int port, bool present, std::string& outcome)
     const char* done = present ? "plugged" : "unplugged";
     std::string name = "port " + std::to_string(port);
     if (settings_.ports[static_cast<size_t>(port - 1)].present == present) {
-        outcome = name + " was already " + done;
+        // Plugging in again brings back a device that dropped off the bus.
+        devices_->setPresent(port, present, outcome);
         return true;
     }
     BenchSettings changed = settings_;
@@ -216,7 +286,7 @@ bool Bench::setPresent(int port, bool present, std::string& outcome)
         return false;
     }
     settings_ = std::move(changed);
-    outcome = name + " " + done;
+    devices_->setPresent(port, present, outcome);
     return true;
 }
 

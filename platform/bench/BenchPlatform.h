@@ -1,8 +1,9 @@
 #pragma once
 // The platform on the emulated bench in a folder. It owns the bench for its
-// whole life (the folder's lock), runs the clock at the bench's time scale
-// and, on a small thread of its own, applies the changes `krvbench` leaves in
-// the bench's inbox.
+// whole life (the folder's lock), runs the clock at the bench's time scale,
+// reaches the bench's devices through the SCSI pass-through service and, on
+// a small thread of its own, applies the changes `krvbench` leaves in the
+// bench's inbox.
 #include <chrono>
 #include <memory>
 #include <string>
@@ -14,14 +15,24 @@
 
 namespace krv {
 
+// What a program or a test may choose of the bench platform; left empty,
+// the clock runs on real time at the bench's scale and debug output goes to
+// stderr.
+struct BenchPlatformOptions {
+    std::unique_ptr<Clock> clock;              // e.g. a VirtualClock for single-threaded tests
+    std::unique_ptr<DebugOutput> debugOutput;
+    bool inboxThread = true;                   // false: the inbox is read only on processInboxNow
+};
+
 class BenchPlatform : public Platform {
 public:
     // How often the inbox is looked at, in real time.
     static constexpr std::chrono::milliseconds kInboxPollPeriod{50};
 
     // Opens the bench in `folder` and takes it; null with `error` set when the
-    // folder is missing, its settings are bad or another process owns it.
-    static std::unique_ptr<BenchPlatform> open(const std::string& folder, std::string& error);
+    // folder is missing, its settings or state are bad or another process owns it.
+    static std::unique_ptr<BenchPlatform> open(const std::string& folder, std::string& error,
+                                               BenchPlatformOptions options = {});
     ~BenchPlatform() override;
 
     bench::Bench& bench() { return *bench_; }
@@ -29,7 +40,7 @@ public:
     int processInboxNow() { return bench_->processInbox(); }
 
 private:
-    BenchPlatform(std::unique_ptr<bench::Bench> bench, PlatformServices services);
+    BenchPlatform(std::unique_ptr<bench::Bench> bench, PlatformServices services, bool inboxThread);
     void inboxLoop();
 
     std::unique_ptr<bench::Bench> bench_;

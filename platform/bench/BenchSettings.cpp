@@ -5,6 +5,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <optional>
 
@@ -18,7 +19,7 @@ namespace {
 
 // Keys later bench versions will read per port; refused by name until then.
 constexpr std::array kReservedPortKeys = {"pd", "mcu", "firmware", "config", "usb4_config",
-                                          "serial", "revision", "sector_size"};
+                                          "serial", "sector_size"};
 
 std::string_view trim(std::string_view s)
 {
@@ -205,16 +206,35 @@ private:
                 return errorAt(lineNo, why);
             return true;
         }
-        if (key == "present") {
+        if (key == "present" || key == "cdrom" || key == "renumber") {
             bool b = false;
             if (!parseYesNo(value, b))
-                return errorAt(lineNo, "bad value '" + value + "' for present (yes or no)");
+                return errorAt(lineNo, "bad value '" + value + "' for " + key + " (yes or no)");
+            return true;
+        }
+        if (key == "revision") {
+            int revision = 0;
+            if (!parseRevision(value, revision, why))
+                return errorAt(lineNo, why);
+            return true;
+        }
+        if (key == "registers") {
+            std::map<uint32_t, uint8_t> registers;
+            if (!parseRegisterList(value, registers, why))
+                return errorAt(lineNo, why);
+            return true;
+        }
+        if (key == "relink_ms" || key == "drop_ms") {
+            uint32_t ms = 0;
+            if (!parseDelayMs(value, key.c_str(), ms, why))
+                return errorAt(lineNo, why);
             return true;
         }
         if (std::find(kReservedPortKeys.begin(), kReservedPortKeys.end(), key) != kReservedPortKeys.end())
             return errorAt(lineNo, "key '" + key + "' is reserved for a later bench version and not supported yet");
         return errorAt(lineNo, "unknown key '" + key + "' in [port " + std::to_string(currentPort_) +
-                                   "] (known: chip, link, speed, disk_size, present)");
+                                   "] (known: chip, link, speed, disk_size, present, revision, registers, cdrom, "
+                                   "renumber, relink_ms, drop_ms)");
     }
 
     bool finish(BenchSettings& out)
@@ -262,13 +282,29 @@ private:
         parseDiskSize(section.find("disk_size")->value, port.diskSize, why);
         if (const Entry* present = section.find("present"))
             parseYesNo(present->value, port.present);
+        if (const Entry* cdrom = section.find("cdrom"))
+            parseYesNo(cdrom->value, port.cdrom);
+        if (const Entry* renumber = section.find("renumber"))
+            parseYesNo(renumber->value, port.renumber);
+        const Entry* revision = section.find("revision");
+        if (revision)
+            parseRevision(revision->value, port.revision, why);
+        if (const Entry* registers = section.find("registers"))
+            parseRegisterList(registers->value, port.registers, why);
+        if (const Entry* relink = section.find("relink_ms"))
+            parseDelayMs(relink->value, "relink_ms", port.relinkMs, why);
+        if (const Entry* drop = section.find("drop_ms"))
+            parseDelayMs(drop->value, "drop_ms", port.dropMs, why);
         PortField culprit = PortField::Chip;
         why = checkPort(port, &culprit);
         if (why.empty())
             return true;
-        const Entry* at = culprit == PortField::Speed && speed ? speed
-                        : culprit == PortField::Chip           ? section.find("chip")
-                                                               : section.find("link");
+        const Entry* delay = section.find("drop_ms") ? section.find("drop_ms") : section.find("relink_ms");
+        const Entry* at = culprit == PortField::Speed && speed             ? speed
+                        : culprit == PortField::Revision && revision       ? revision
+                        : culprit == PortField::Delay && delay             ? delay
+                        : culprit == PortField::Chip                       ? section.find("chip")
+                                                                           : section.find("link");
         return errorAt(at->line, why);
     }
 
@@ -356,6 +392,79 @@ std::string formatTimeScale(double scale)
     return ec == std::errc() ? std::string(buf, end) : std::string("1");
 }
 
+bool parseRevision(std::string_view text, int& revision, std::string& why)
+{
+    std::string_view t = trim(text);
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X'))
+        t.remove_prefix(2);
+    unsigned value = 0;
+    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value, 16);
+    if (t.empty() || ec != std::errc() || end != t.data() + t.size() || value > 0xFF) {
+        why = "bad revision '" + std::string(text) + "' (the revision register byte in hex, such as 10)";
+        return false;
+    }
+    revision = static_cast<int>(value);
+    return true;
+}
+
+bool parseRegisterList(std::string_view text, std::map<uint32_t, uint8_t>& out, std::string& why)
+{
+    std::map<uint32_t, uint8_t> result;
+    std::string_view rest = text;
+    auto bad = [&](std::string_view item, const std::string& reason) {
+        why = "bad register preset '" + std::string(item) + "': " + reason +
+              " (ADDR:VALUE in hex, such as C895:02, separated by commas)";
+        return false;
+    };
+    while (!rest.empty()) {
+        size_t cut = rest.find_first_of(", \t");
+        std::string_view item = rest.substr(0, cut);
+        rest = cut == std::string_view::npos ? std::string_view{} : rest.substr(cut + 1);
+        if (item.empty())
+            continue;
+        auto colon = item.find(':');
+        if (colon == std::string_view::npos)
+            return bad(item, "no ':'");
+        uint32_t address = 0;
+        unsigned value = 0;
+        std::string_view a = item.substr(0, colon), v = item.substr(colon + 1);
+        auto ra = std::from_chars(a.data(), a.data() + a.size(), address, 16);
+        auto rv = std::from_chars(v.data(), v.data() + v.size(), value, 16);
+        if (a.empty() || ra.ec != std::errc() || ra.ptr != a.data() + a.size() || address > 0x2FFFF)
+            return bad(item, "the address is not a hex number up to 2FFFF");
+        if (v.empty() || rv.ec != std::errc() || rv.ptr != v.data() + v.size() || value > 0xFF)
+            return bad(item, "the value is not a hex byte");
+        if (!result.emplace(address, static_cast<uint8_t>(value)).second)
+            return bad(item, "the register is given twice");
+    }
+    out = std::move(result);
+    return true;
+}
+
+std::string formatRegisterList(const std::map<uint32_t, uint8_t>& registers)
+{
+    std::string text;
+    for (const auto& [address, value] : registers) {
+        char item[24];
+        std::snprintf(item, sizeof item, "%s%04X:%02X", text.empty() ? "" : ", ", address, value);
+        text += item;
+    }
+    return text;
+}
+
+bool parseDelayMs(std::string_view text, const char* what, uint32_t& ms, std::string& why)
+{
+    std::string_view t = trim(text);
+    uint32_t value = 0;
+    if (!parseWhole(t, value) || value > kMaxDelayMs) {
+        why = "bad " + std::string(what) + " '" + std::string(text) + "' (whole milliseconds of bench time, 0.." +
+              std::to_string(kMaxDelayMs) + ")";
+        return false;
+    }
+    ms = value;
+    return true;
+}
+
 bool parseYesNo(std::string_view text, bool& value)
 {
     std::string t = lower(trim(text));
@@ -391,6 +500,17 @@ std::string checkPort(PortSettings& port, PortField* culprit)
                                            " (known: " + speedNameList(*link) + ")");
     if (auto why = speedRefusal(*chip, *link, speed); !why.empty())
         return blame(PortField::Speed, why);
+    int revision = port.revision < 0 ? chip->defaultRevision : port.revision;
+    if (revision > 0xFF)
+        return blame(PortField::Revision, "revision " + std::to_string(revision) + " is not a byte");
+    if (auto why = revisionRefusal(*chip, static_cast<uint8_t>(revision)); !why.empty())
+        return blame(PortField::Revision, "chip " + std::string(chip->name) + ": " + why);
+    if (port.relinkMs > kMaxDelayMs || port.dropMs > kMaxDelayMs)
+        return blame(PortField::Delay, "delays are 0.." + std::to_string(kMaxDelayMs) + " ms");
+    if (port.dropMs > port.relinkMs)
+        return blame(PortField::Delay, "drop_ms " + std::to_string(port.dropMs) + " is later than relink_ms " +
+                                          std::to_string(port.relinkMs) + ": a device leaves before it comes back");
+    port.revision = revision;
     port.chip = chip->name;
     port.link = link->name;
     port.speed = speed;
@@ -420,6 +540,23 @@ std::string formatBenchSettings(const BenchSettings& settings)
             text += "speed = " + p.speed + "\n";
         text += "disk_size = " + formatDiskSize(p.diskSize) + "\n";
         text += std::string("present = ") + (p.present ? "yes" : "no") + "\n";
+        // The rest only where it differs from the chip's and the bench's defaults.
+        const ChipModel* chip = findChip(p.chip);
+        if (p.revision >= 0 && (!chip || p.revision != chip->defaultRevision)) {
+            char revision[8];
+            std::snprintf(revision, sizeof revision, "%02X", p.revision);
+            text += std::string("revision = ") + revision + "\n";
+        }
+        if (!p.registers.empty())
+            text += "registers = " + formatRegisterList(p.registers) + "\n";
+        if (p.cdrom)
+            text += "cdrom = yes\n";
+        if (p.renumber)
+            text += "renumber = yes\n";
+        if (p.relinkMs != kDefaultRelinkMs)
+            text += "relink_ms = " + std::to_string(p.relinkMs) + "\n";
+        if (p.dropMs != 0)
+            text += "drop_ms = " + std::to_string(p.dropMs) + "\n";
     }
     return text;
 }

@@ -1,6 +1,7 @@
 #include "platform/bench/ChipCatalog.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace krv::bench {
 
@@ -50,16 +51,20 @@ const std::vector<ChipModel>& allChips()
     // The KRV857x members are the PCIe device IDs the tool recognises; the
     // KRV752x members are the two revisions it tells apart ("752A", "752B");
     // KRV419x bridges speak the KRV6390 command set.
+    // Shipped revisions: the KRV857x parts are major revision 1 ("857B"),
+    // the KRV752x revision is its name, the KRV6390 is an "A" and the KRV419x
+    // an "E" part. Only the NVMe bridges answer NVMe Identify, and only the
+    // KRV857x keeps a SHA-256 key.
     static const std::vector<ChipModel> chips = {
-        {"KRV8571", ChipFamily::Krv857x, 0x8571, true},
-        {"KRV8572", ChipFamily::Krv857x, 0x8572, true},
-        {"KRV8573", ChipFamily::Krv857x, 0x8573, true},
-        {"KRV8574", ChipFamily::Krv857x, 0x8574, true},
-        {"KRV8575", ChipFamily::Krv857x, 0x8575, true},
-        {"KRV752A", ChipFamily::Krv752x, 0, false},
-        {"KRV752B", ChipFamily::Krv752x, 0, true},
-        {"KRV6390", ChipFamily::Krv6390, 0, false},
-        {"KRV419x", ChipFamily::Krv6390, 0, false},
+        {"KRV8571", ChipFamily::Krv857x, 0x8571, true, 0x10, -1, true, true},
+        {"KRV8572", ChipFamily::Krv857x, 0x8572, true, 0x10, -1, true, true},
+        {"KRV8573", ChipFamily::Krv857x, 0x8573, true, 0x10, -1, true, true},
+        {"KRV8574", ChipFamily::Krv857x, 0x8574, true, 0x10, -1, true, true},
+        {"KRV8575", ChipFamily::Krv857x, 0x8575, true, 0x10, -1, true, true},
+        {"KRV752A", ChipFamily::Krv752x, 0, false, 0x00, 0, true, false},
+        {"KRV752B", ChipFamily::Krv752x, 0, true, 0x10, 1, true, false},
+        {"KRV6390", ChipFamily::Krv6390, 0, false, 0x00, -1, false, false},
+        {"KRV419x", ChipFamily::Krv6390, 0, false, 0x50, -1, false, false},
     };
     return chips;
 }
@@ -127,6 +132,19 @@ std::string speedRefusal(const ChipModel& chip, const LinkModel& link, std::stri
     bool pair = speed.size() >= 2 && speed.substr(speed.size() - 2) == "x2";
     if (link.kind == LinkKind::Usb3 && pair && !chip.lanePairs)
         return std::string(chip.name) + " runs USB3 on one lane only (Gen1x1 or Gen2x1), not " + std::string(speed);
+    return {};
+}
+
+std::string revisionRefusal(const ChipModel& chip, uint8_t revision)
+{
+    int major = (revision >> 4) & 7;
+    if (chip.fixedMajorRevision >= 0 && major != chip.fixedMajorRevision) {
+        char text[8];
+        std::snprintf(text, sizeof text, "%02X", revision);
+        return "revision " + std::string(text) + " has major revision " + std::to_string(major) + ", but a " +
+               std::string(chip.name) + " is major revision " + std::to_string(chip.fixedMajorRevision) +
+               " (bits 4-6 of the revision byte)";
+    }
     return {};
 }
 

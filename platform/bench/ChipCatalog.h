@@ -20,6 +20,12 @@ struct ChipModel {
     ChipFamily family;
     uint16_t pcieDeviceId;      // the function's device ID when tunnelled as PCIe
     bool lanePairs;             // can run a USB 3 link on two lanes (x2)
+    uint8_t defaultRevision;    // the chip revision register (0xC8FF) as shipped
+    // The major revision (bits 4-6 of 0xC8FF) the chip name stands for, or -1
+    // when any major revision is this chip.
+    int fixedMajorRevision;
+    bool nvme;                  // an NVMe drive sits behind it (NVMe Identify)
+    bool sha256;                // checks its firmware with a SHA-256 initial key
 };
 
 enum class LinkKind { Usb4PcieTunnel, Usb4UsbTunnel, Tbt3, Usb3, Usb2 };
@@ -63,5 +69,8 @@ std::string linkRefusal(const ChipModel& chip, const LinkModel& link);
 std::string speedRefusal(const ChipModel& chip, const LinkModel& link, std::string_view speed);
 
 ChipIdentity identityOf(const ChipModel& chip, const LinkModel& link);
+
+// Why `revision` (the 0xC8FF byte) cannot be `chip`'s, or empty when it can.
+std::string revisionRefusal(const ChipModel& chip, uint8_t revision);
 
 }  // namespace krv::bench

@@ -24,6 +24,12 @@ const char* const kGoodFile =
     "speed = gen1x2\n"
     "disk_size = 512M\n"
     "present = no\n"
+    "revision = 0x1A\n"
+    "registers = e495:14, 20000:6\n"
+    "cdrom = yes\n"
+    "renumber = on\n"
+    "relink_ms = 5000\n"
+    "drop_ms = 250\n"
     "[port 1]\n"
     "; ports may come in any order\n"
     "chip = KRV8574\n"
@@ -35,6 +41,18 @@ const char* const kGoodFile =
     "speed = Full\n"
     "disk_size = 2T\n";
 
+PortSettings made(const char* chip, const char* link, const char* speed, uint64_t size, bool present, int revision)
+{
+    PortSettings p;
+    p.chip = chip;
+    p.link = link;
+    p.speed = speed;
+    p.diskSize = size;
+    p.present = present;
+    p.revision = revision;
+    return p;
+}
+
 TEST(BenchSettings, LoadsAndCanonicalisesAHandWrittenFile)
 {
     BenchSettings s;
@@ -42,9 +60,16 @@ TEST(BenchSettings, LoadsAndCanonicalisesAHandWrittenFile)
     ASSERT_TRUE(parseBenchSettings(kGoodFile, "bench.ini", s, error)) << error;
     EXPECT_EQ(s.timeScale, 25.5);
     ASSERT_EQ(s.ports.size(), 3u);
-    EXPECT_EQ(s.ports[0], (PortSettings{"KRV8574", "USB4", "Gen3x2", 1ULL << 30, true}));
-    EXPECT_EQ(s.ports[1], (PortSettings{"KRV752B", "USB3", "Gen1x2", 512ULL << 20, false}));
-    EXPECT_EQ(s.ports[2], (PortSettings{"KRV419x", "USB2", "Full", 2ULL << 40, true}));
+    // Revisions not given are the chip's as shipped.
+    EXPECT_EQ(s.ports[0], made("KRV8574", "USB4", "Gen3x2", 1ULL << 30, true, 0x10));
+    PortSettings second = made("KRV752B", "USB3", "Gen1x2", 512ULL << 20, false, 0x1A);
+    second.registers = {{0xE495, 0x14}, {0x20000, 0x06}};
+    second.cdrom = true;
+    second.renumber = true;
+    second.relinkMs = 5000;
+    second.dropMs = 250;
+    EXPECT_EQ(s.ports[1], second);
+    EXPECT_EQ(s.ports[2], made("KRV419x", "USB2", "Full", 2ULL << 40, true, 0x50));
 }
 
 TEST(BenchSettings, SaveThenLoadGivesTheSameBench)
@@ -109,6 +134,15 @@ TEST(BenchSettings, BadFilesNameFileAndLine)
         {"present", bench1(kPort + "present = maybe\n"), "bench.ini:7: bad value 'maybe' for present"},
         {"reserved key", bench1(kPort + "pd = ITE\n"), "bench.ini:7: key 'pd' is reserved"},
         {"unknown port key", bench1(kPort + "colour = red\n"), "bench.ini:7: unknown key 'colour' in [port 1]"},
+        {"revision not hex", bench1(kPort + "revision = 1G\n"), "bench.ini:7: bad revision '1G'"},
+        {"revision of another chip", bench1("chip = KRV752B\nlink = USB3\ndisk_size = 1G\nrevision = 00\n"),
+         "bench.ini:7: chip KRV752B: revision 00 has major revision 0"},
+        {"register without value", bench1(kPort + "registers = C895\n"), "bench.ini:7: bad register preset 'C895': no ':'"},
+        {"register out of space", bench1(kPort + "registers = 30000:01\n"), "bench.ini:7: bad register preset '30000:01'"},
+        {"register twice", bench1(kPort + "registers = C895:01,c895:02\n"), "bench.ini:7: bad register preset 'c895:02'"},
+        {"delay text", bench1(kPort + "relink_ms = soon\n"), "bench.ini:7: bad relink_ms 'soon'"},
+        {"drop after return", bench1(kPort + "relink_ms = 100\ndrop_ms = 200\n"), "bench.ini:8: drop_ms 200 is later"},
+        {"cdrom", bench1(kPort + "cdrom = sometimes\n"), "bench.ini:7: bad value 'sometimes' for cdrom"},
         {"unknown bench key", bench1(kPort, "hosts = 2\n"), "bench.ini:3: unknown key 'hosts' in [bench]"},
         {"duplicate key", bench1(kPort + "chip = KRV8575\n"), "bench.ini:7: duplicate key 'chip' (first on line 4)"},
         {"missing key", bench1("chip = KRV8574\nlink = USB3\n"), "bench.ini:3: [port 1] has no 'disk_size' key"},

@@ -165,8 +165,11 @@ TEST_F(Krvbench, HelpListsEveryCommandAndOption)
     for (auto args : {std::vector<std::string>{"--help"}, {"help"}, {"create", "-h"}}) {
         ToolRun help = run(args);
         EXPECT_EQ(help.exitCode, 0);
-        for (const char* word : {"create", "show", "plug", "unplug", "--ports", "--chip", "--link", "--speed",
-                                 "--disk-size", "--present", "--time-scale", "--json", "--no-wait", "KRV8574",
+        for (const char* word : {"create", "show", "plug", "unplug", "fault", "log", "--ports", "--chip", "--link",
+                                 "--speed", "--disk-size", "--present", "--revision", "--registers", "--cdrom",
+                                 "--renumber", "--relink-ms", "--drop-ms", "--firmware", "--serial", "--config",
+                                 "--usb4-config", "--time-scale", "--json", "--no-wait", "--cdb", "--after", "--byte",
+                                 "--sense", "fail", "check", "timeout", "corrupt", "drop", "clear", "KRV8574",
                                  "KRV752A", "KRV419x", "USB4-U3", "Gen3x2", "Exit status"})
             EXPECT_NE(help.out.find(word), std::string::npos) << word;
     }

@@ -19,6 +19,8 @@ using Args = std::vector<std::string>;
 int runCreate(const Args& args, std::ostream& out, std::ostream& err);
 int runShow(const Args& args, std::ostream& out, std::ostream& err);
 int runPlug(const Args& args, bool plug, std::ostream& out, std::ostream& err);
+int runFault(const Args& args, std::ostream& out, std::ostream& err);
+int runLog(const Args& args, std::ostream& out, std::ostream& err);
 
 std::string usageText();
 // Prints "krvbench: MESSAGE" and a pointer to --help; returns kUsage.

@@ -1,10 +1,13 @@
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <ostream>
 
 #include "platform/bench/Bench.h"
 #include "platform/bench/BenchLayout.h"
+#include "platform/bench/bridge/PortState.h"
 #include "tools/krvbench/Arguments.h"
 #include "tools/krvbench/Commands.h"
 
@@ -18,36 +21,110 @@ struct PerPortValues {
     std::map<int, std::string> byPort;
 };
 
-using Setter = std::function<bool(bench::PortSettings&, const std::string& value, std::string& why)>;
+// Sets one port's settings or what it starts from.
+using Setter =
+    std::function<bool(bench::PortSettings&, bench::PortStart&, const std::string& value, std::string& why)>;
 
 struct PerPortOption {
     Setter set;
     PerPortValues values;
 };
 
+bool readImageFile(const std::string& path, bench::Bytes& image, std::string& why)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        why = "cannot read " + path;
+        return false;
+    }
+    bench::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() != bench::image::kConfigSize) {
+        why = path + " holds " + std::to_string(bytes.size()) + " bytes; a configuration image has " +
+              std::to_string(bench::image::kConfigSize);
+        return false;
+    }
+    image = std::move(bytes);
+    return true;
+}
+
+bool yesNo(const std::string& option, const std::string& v, bool& flag, std::string& why)
+{
+    if (bench::parseYesNo(v, flag))
+        return true;
+    why = "bad value '" + v + "' for " + option + " (yes or no)";
+    return false;
+}
+
 std::map<std::string, PerPortOption> perPortOptions()
 {
+    using bench::PortSettings;
+    using bench::PortStart;
     std::map<std::string, PerPortOption> options;
-    options["--chip"].set = [](bench::PortSettings& p, const std::string& v, std::string&) {
-        p.chip = v;  // judged with the link once the port is complete
+    // Chip, link and speed are judged together once the port is complete.
+    options["--chip"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string&) {
+        p.chip = v;
         return true;
     };
-    options["--link"].set = [](bench::PortSettings& p, const std::string& v, std::string&) {
+    options["--link"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string&) {
         p.link = v;
         return true;
     };
-    options["--speed"].set = [](bench::PortSettings& p, const std::string& v, std::string&) {
+    options["--speed"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string&) {
         p.speed = v;
         return true;
     };
-    options["--disk-size"].set = [](bench::PortSettings& p, const std::string& v, std::string& why) {
+    options["--disk-size"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
         return bench::parseDiskSize(v, p.diskSize, why);
     };
-    options["--present"].set = [](bench::PortSettings& p, const std::string& v, std::string& why) {
-        if (bench::parseYesNo(v, p.present))
-            return true;
-        why = "bad value '" + v + "' for --present (yes or no)";
-        return false;
+    options["--present"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
+        return yesNo("--present", v, p.present, why);
+    };
+    options["--revision"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
+        return bench::parseRevision(v, p.revision, why);
+    };
+    options["--registers"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
+        return bench::parseRegisterList(v, p.registers, why);
+    };
+    options["--cdrom"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
+        return yesNo("--cdrom", v, p.cdrom, why);
+    };
+    options["--renumber"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
+        return yesNo("--renumber", v, p.renumber, why);
+    };
+    options["--relink-ms"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
+        return bench::parseDelayMs(v, "--relink-ms", p.relinkMs, why);
+    };
+    options["--drop-ms"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
+        return bench::parseDelayMs(v, "--drop-ms", p.dropMs, why);
+    };
+    options["--firmware"].set = [](PortSettings&, PortStart& s, const std::string& v, std::string& why) {
+        bench::FirmwareVersion version{};
+        if (!bench::parseFirmwareVersion(v, version, why))
+            return false;
+        s.firmware = version;
+        return true;
+    };
+    options["--serial"].set = [](PortSettings&, PortStart& s, const std::string& v, std::string& why) {
+        if (v.empty() || v.size() > 20) {
+            why = "a USB serial has 1..20 characters, not " + std::to_string(v.size());
+            return false;
+        }
+        s.serial = v;
+        return true;
+    };
+    options["--config"].set = [](PortSettings&, PortStart& s, const std::string& v, std::string& why) {
+        bench::Bytes image;
+        if (!readImageFile(v, image, why))
+            return false;
+        s.usb3Config = std::move(image);
+        return true;
+    };
+    options["--usb4-config"].set = [](PortSettings&, PortStart& s, const std::string& v, std::string& why) {
+        bench::Bytes image;
+        if (!readImageFile(v, image, why))
+            return false;
+        s.usb4Config = std::move(image);
+        return true;
     };
     return options;
 }
@@ -108,6 +185,7 @@ int runCreate(const Args& args, std::ostream& out, std::ostream& err)
         return usageError(err, "create: --ports N is required");
 
     settings.ports.resize(static_cast<size_t>(*portCount));
+    std::vector<bench::PortStart> starts(settings.ports.size());
     for (auto& [name, option] : options) {
         for (const auto& [port, v] : option.values.byPort)
             if (port > *portCount)
@@ -119,7 +197,8 @@ int runCreate(const Args& args, std::ostream& out, std::ostream& err)
             const std::optional<std::string> v =
                 it != option.values.byPort.end() ? std::optional<std::string>(it->second) : option.values.all;
             std::string why;
-            if (v && !option.set(settings.ports[static_cast<size_t>(port - 1)], *v, why))
+            size_t i = static_cast<size_t>(port - 1);
+            if (v && !option.set(settings.ports[i], starts[i], *v, why))
                 return usageError(err, "create: " + name + ": " + why);
         }
     }
@@ -128,7 +207,7 @@ int runCreate(const Args& args, std::ostream& out, std::ostream& err)
         return usageError(err, "create: " + why);
 
     bench::BenchError error;
-    auto created = bench::Bench::create(*folder, settings, error);
+    auto created = bench::Bench::create(*folder, settings, error, starts);
     if (!created) {
         err << "krvbench: " << error.message << "\n";
         return exitcode::kFailed;

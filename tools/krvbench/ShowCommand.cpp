@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <iomanip>
 #include <optional>
@@ -6,6 +7,7 @@
 #include "platform/bench/Bench.h"
 #include "platform/bench/BenchLayout.h"
 #include "platform/bench/ChipCatalog.h"
+#include "platform/bench/bridge/PortState.h"
 #include "tools/krvbench/Arguments.h"
 #include "tools/krvbench/Commands.h"
 #include "tools/krvbench/JsonWriter.h"
@@ -16,12 +18,138 @@ namespace {
 
 // What `show` reports: the settings as saved, plus who owns the bench and
 // what waits in its inbox. Read without taking the bench.
+struct PortView {
+    std::optional<bench::PortState> state;  // none when the folder's state is damaged
+    std::string stateError;
+};
+
 struct BenchView {
     std::string folder;
     bench::BenchSettings settings;
     std::optional<bench::OwnerInfo> owner;
     size_t pendingCommands = 0;
+    std::vector<PortView> ports;
 };
+
+// A port's device state as its folder holds it. The owner writes stored
+// images as they change and the rest when it changes, so this is the bench
+// as it stands (registers written since the last save excepted).
+PortView readPort(const std::string& folder, int port, const bench::PortSettings& settings)
+{
+    PortView view;
+    bench::PortState state;
+    if (bench::loadPortState(bench::portStatePath(folder, port), port, settings, state, view.stateError))
+        view.state = std::move(state);
+    return view;
+}
+
+std::string connectionOf(const bench::PortSettings& settings, const PortView& view)
+{
+    if (!settings.present)
+        return "unplugged";
+    return view.state ? std::string(bench::connectionName(view.state->connection)) : "?";
+}
+
+std::string runningVersion(const bench::PortState& state)
+{
+    bench::FirmwareVersion version{};
+    std::copy_n(state.running.header.begin(), version.size(), version.begin());
+    return bench::formatFirmwareVersion(version);
+}
+
+std::string revisionText(int revision)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X", revision & 0xFF);
+    return text;
+}
+
+void numberOrNull(JsonWriter& json, int value)
+{
+    if (value >= 0)
+        json.value(value);
+    else
+        json.null();
+}
+
+void configList(JsonWriter& json, const bench::ConfigSet& set)
+{
+    json.beginArray();
+    for (int image = 0; image < 2; ++image)
+        for (int type = 0; type < 2; ++type) {
+            const bench::Bytes& config = set[static_cast<size_t>(image)][static_cast<size_t>(type)];
+            if (config.empty())
+                continue;
+            json.beginObject();
+            json.key("image").value(image);
+            json.key("type").value(type);
+            json.key("hex").value(bench::toHex(config));
+            json.endObject();
+        }
+    json.endArray();
+}
+
+void deviceJson(JsonWriter& json, const bench::PortSettings& settings, const PortView& view)
+{
+    const bench::ChipModel* chip = bench::findChip(settings.chip);
+    json.key("revision").value(revisionText(settings.revision));
+    json.key("connection").value(connectionOf(settings, view));
+    if (!view.state) {
+        json.key("state_error").value(view.stateError);
+        return;
+    }
+    const bench::PortState& s = *view.state;
+    json.key("physical_drive");
+    numberOrNull(json, s.physicalDrive);
+    json.key("cdrom");
+    numberOrNull(json, s.cdrom);
+    json.key("firmware").beginObject();
+    json.key("running").value(runningVersion(s));
+    json.key("running_bank");
+    numberOrNull(json, s.running.bank);
+    json.key("active_bank");
+    numberOrNull(json, s.stored.activeBank);
+    json.key("banks").beginArray();
+    for (size_t bank = 0; bank < s.stored.firmware.size(); ++bank) {
+        if (s.stored.firmware[bank].empty())
+            continue;
+        json.beginObject();
+        json.key("bank").value(static_cast<int>(bank));
+        json.key("version").value(bench::formatFirmwareVersion(bench::firmwareVersionOf(s.stored.firmware[bank])));
+        json.key("bootable").value(bench::firmwareBootable(s.stored.firmware[bank], bench::majorRevisionOf(settings)));
+        json.endObject();
+    }
+    json.endArray();
+    json.endObject();
+    json.key("config").beginObject();
+    json.key("stored");
+    configList(json, s.stored.config);
+    json.key("running");
+    configList(json, s.running.config);
+    json.endObject();
+    json.key("sha256").beginObject();
+    json.key("supported").value(chip && chip->sha256);
+    json.key("key");
+    if (s.stored.shaKey)
+        json.value(bench::toHex(s.stored.shaKey->data(), s.stored.shaKey->size()));
+    else
+        json.null();
+    json.endObject();
+    json.key("power_config");
+    if (s.stored.powerConfig.empty())
+        json.null();
+    else
+        json.value(bench::toHex(s.stored.powerConfig));
+    json.key("disk").beginObject();
+    json.key("serial").value(s.disk.serial);
+    json.key("model").value(s.disk.model);
+    json.key("firmware").value(s.disk.firmware);
+    json.endObject();
+    json.key("faults").beginArray();
+    for (const auto& fault : s.faults.all())
+        json.value(bench::describeFault(fault));
+    json.endArray();
+}
 
 std::string hex4(uint16_t value)
 {
@@ -52,13 +180,27 @@ void printText(const BenchView& view, std::ostream& out)
     out << "Inbox: " << view.pendingCommands << " command" << (view.pendingCommands == 1 ? "" : "s") << " waiting\n";
     out << "\n" << std::left;
     out << std::setw(6) << "Port" << std::setw(9) << "Present" << std::setw(9) << "Chip" << std::setw(9) << "Link"
-        << std::setw(8) << "Speed" << std::setw(8) << "Disk"
-        << "Identity\n";
+        << std::setw(8) << "Speed" << std::setw(8) << "Disk" << std::setw(18) << "Identity" << std::setw(8) << "Drive"
+        << std::setw(14) << "Firmware" << "Faults\n";
     for (size_t i = 0; i < view.settings.ports.size(); ++i) {
         const auto& p = view.settings.ports[i];
+        const PortView& v = view.ports[i];
+        std::string drive = "-", firmware = "?", faults = "-";
+        if (v.state) {
+            if (v.state->physicalDrive >= 0)
+                drive = std::to_string(v.state->physicalDrive);
+            else
+                drive = connectionOf(p, v) == "on-bus" ? "-" : connectionOf(p, v);
+            firmware = runningVersion(*v.state);
+            if (!v.state->faults.empty())
+                faults = std::to_string(v.state->faults.all().size());
+        }
         out << std::setw(6) << i + 1 << std::setw(9) << (p.present ? "yes" : "no") << std::setw(9) << p.chip
             << std::setw(9) << p.link << std::setw(8) << p.speed << std::setw(8) << bench::formatDiskSize(p.diskSize)
-            << identityText(identityOf(p)) << "\n";
+            << std::setw(18) << identityText(identityOf(p)) << std::setw(8) << drive << std::setw(14) << firmware
+            << faults << "\n";
+        if (!v.state)
+            out << "      state: " << v.stateError << "\n";
     }
 }
 
@@ -111,6 +253,8 @@ void printJson(const BenchView& view, std::ostream& out)
         json.endObject();
         json.key("disk_size").value(p.diskSize);
         json.key("state_folder").value(bench::portStatePath(view.folder, number));
+        json.key("log_file").value(bench::commandLogPath(bench::portStatePath(view.folder, number)));
+        deviceJson(json, p, view.ports[i]);
         json.endObject();
     }
     json.endArray();
@@ -149,6 +293,8 @@ int runShow(const Args& args, std::ostream& out, std::ostream& err)
     }
     view.owner = bench::BenchLock::recordedOwner(*folder);
     view.pendingCommands = bench::Inbox(bench::inboxPath(*folder)).pending().size();
+    for (size_t i = 0; i < view.settings.ports.size(); ++i)
+        view.ports.push_back(readPort(view.folder, static_cast<int>(i + 1), view.settings.ports[i]));
     if (asJson)
         printJson(view, out);
     else

@@ -25,6 +25,10 @@ int main(int argc, char** argv)
         return runCreate(rest, std::cout, std::cerr);
     if (command == "show")
         return runShow(rest, std::cout, std::cerr);
+    if (command == "fault")
+        return runFault(rest, std::cout, std::cerr);
+    if (command == "log")
+        return runLog(rest, std::cout, std::cerr);
     if (command == "plug" || command == "unplug")
         return runPlug(rest, command == "plug", std::cout, std::cerr);
     return usageError(std::cerr, "unknown command '" + command + "'");

@@ -1,0 +1,32 @@
+#include "platform/bench/BenchScsi.h"
+
+namespace krv::bench {
+
+namespace {
+
+class BenchScsiDevice : public ScsiDevice {
+public:
+    BenchScsiDevice(std::shared_ptr<BenchDevices> devices, DeviceTarget target)
+        : devices_(std::move(devices)), target_(target)
+    {
+    }
+    bool execute(ScsiCommand& command) override { return devices_->execute(target_, command); }
+
+private:
+    // Shared, so that a handle kept past the bench's end fails cleanly
+    // rather than reaching freed memory.
+    std::shared_ptr<BenchDevices> devices_;
+    DeviceTarget target_;
+};
+
+}  // namespace
+
+std::unique_ptr<ScsiDevice> BenchScsi::open(DriveKind kind, int number)
+{
+    std::optional<DeviceTarget> target = devices_->open(kind, number);
+    if (!target)
+        return nullptr;
+    return std::make_unique<BenchScsiDevice>(devices_, *target);
+}
+
+}  // namespace krv::bench

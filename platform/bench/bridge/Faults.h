@@ -1,0 +1,62 @@
+#pragma once
+// Faults on demand for one device: the next commands (or the next commands
+// that start with given CDB bytes) fail at the transport, end with CHECK
+// CONDITION, time out, come back with one data byte corrupted, or the device
+// drops off the bus and stays away until it is plugged in again.
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/bench/bridge/Sense.h"
+
+namespace krv::bench {
+
+enum class FaultKind { Fail, Check, Timeout, Corrupt, Drop };
+
+struct Fault {
+    FaultKind kind = FaultKind::Fail;
+    uint32_t count = 1;               // commands it hits (a drop hits one)
+    uint32_t after = 0;               // matching commands let through first
+    std::vector<uint8_t> cdbPrefix;   // only commands starting so; empty: any
+    uint32_t byteIndex = 0;           // corrupt: the data byte (modulo what moved)
+    SenseCode sense = kInternalFailure;  // check: the sense it answers with
+
+    bool operator==(const Fault&) const = default;
+
+    // A drop with no CDB and no "after" happens as it is set, not at a command.
+    bool immediate() const { return kind == FaultKind::Drop && cdbPrefix.empty() && after == 0; }
+};
+
+std::string_view faultKindName(FaultKind kind);
+bool parseFaultKind(std::string_view text, FaultKind& kind);
+
+// A fault as "key = value" fields, the form of the inbox and of faults.ini:
+// kind, count, after, cdb (hex), byte, sense (KK/AA/QQ in hex).
+std::map<std::string, std::string> faultFields(const Fault& fault);
+bool faultFromFields(const std::map<std::string, std::string>& fields, Fault& fault, std::string& why);
+// One line for people: "fail x2 on E2 50 after 1".
+std::string describeFault(const Fault& fault);
+
+// Faults waiting on one device, in the order they were set.
+class FaultList {
+public:
+    void add(Fault fault) { faults_.push_back(std::move(fault)); }
+    void clear() { faults_.clear(); }
+    bool empty() const { return faults_.empty(); }
+    const std::vector<Fault>& all() const { return faults_; }
+
+    // The fault that hits a command with these CDB bytes, if any; its count
+    // is used up. Corruption waits for a command that brings data in.
+    std::optional<Fault> hit(const uint8_t* cdb, size_t cdbLength, bool bringsDataIn);
+
+    std::string format() const;  // faults.ini
+    bool parse(std::string_view text, std::string& why);
+
+private:
+    std::vector<Fault> faults_;
+};
+
+}  // namespace krv::bench
