@@ -1,0 +1,304 @@
+#pragma once
+// The device-access object: the one object through which the system reaches
+// USB-attached bridges and the drives behind them. One process-wide
+// instance, g_UsbDev (and g_NvmeDev of the derived CKRV752xNVME); their
+// constructors only zero them, main initialises them once the platform is
+// installed and shuts them down after every thread has been joined.
+//
+// Its methods, one concern per source file:
+//   KrvnUSBDevTransport.cpp  the vendor command set over SCSI pass-through
+//                            (stateless; each takes an open drive handle)
+//   KrvnUSBDev.cpp           the object: images, field lengths, the string-
+//                            descriptor cache, the record reset, the open rule
+//   KrvnUSBDevStatus.cpp     the bridge status readers
+//   KrvnUSBDevTransfer.cpp   configuration and firmware transfer, the 752x
+//                            factory page and power configuration
+//   KrvnUSBDevSHA256.cpp     the SHA-256 initial key
+//
+// The per-target operations take a port slot (ucTargetNumber 0..15), open
+// the slot's drive themselves and close it again, so one object serves all
+// ports and threads. State of a USB walk lives in a CUSBWalkState that the
+// walk owns, never in this shared object.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "device/ConfigFieldLength.h"
+#include "device/DevList.h"
+#include "device/KrvnUSBDevHandle.h"
+
+// ---- the vendor command set -------------------------------------------------
+
+constexpr uint32_t CONFIG_BIN_SIZE = 128;
+
+// Results of the int routines.
+constexpr int SCSI_RESULT_OK = 0;
+constexpr int SCSI_RESULT_FAIL = -1;          // refused by the transport or the device
+constexpr int SCSI_RESULT_BAD_ARGUMENT = -10; // bad handle or length: nothing sent
+
+// ReadWrite arguments.
+enum : uint8_t { ACCESS_READ = 0, ACCESS_WRITE = 1 };
+
+// Function codes of SCSI8574_CPURST.
+constexpr uint8_t CPURST_CPU_RESET = 0x50;
+constexpr uint8_t CPURST_DISCONNECT = 0x51;
+
+// Bridge image selectors: the EEPROM bank (0x50 + image) and the table
+// type of a configuration image.
+constexpr uint8_t CONFIG_TYPE_U3 = 0;
+constexpr uint8_t CONFIG_TYPE_U4 = 1;
+constexpr uint8_t FW_PART_FIRST = 0;
+constexpr uint8_t FW_PART_SECOND = 1;
+
+// The most one register command moves.
+constexpr uint32_t REGISTER_ACCESS_MAX = 256;
+// A failed register read is sent again up to this many times, this far apart.
+constexpr int REGISTER_READ_RETRIES = 30;
+constexpr uint64_t REGISTER_RETRY_DELAY_MS = 20;
+
+// Firmware EEPROM: one command moves at most FW_TRANSFER_MAX bytes; the
+// image's first region holds FW_PART0_SIZE bytes, the second FW_PART1_SIZE.
+constexpr uint32_t FW_TRANSFER_MAX = 0x10000;
+constexpr uint32_t FW_PART0_SIZE = 0xFF00;   // 65280
+constexpr uint32_t FW_PART1_SIZE = 0x7FE0;   // 32736
+constexpr uint32_t FW_IMAGE_MAX_SIZE = FW_PART0_SIZE + FW_PART1_SIZE;   // 98016
+// An image must at least hold its version bytes (0x204..0x209).
+constexpr uint32_t FW_IMAGE_MIN_SIZE = 0x20A;
+
+constexpr uint32_t FACTORY_PAGE_SIZE = 512;
+constexpr uint32_t POWER_CONFIG_SIZE = 304;
+constexpr uint32_t ATA_IDENTIFY_SIZE = 512;
+constexpr uint32_t NVME_IDENTIFY_SIZE = 4096;
+constexpr uint8_t NVME_CNS_CONTROLLER = 1;
+constexpr uint32_t INQUIRY_CHIP_ID_LENGTH = 38;
+
+// Time-outs in seconds. The ATA pass-through commands are bounded: a hung
+// bridge must not hold a worker (or the scan under the scan lock) for hours.
+constexpr uint32_t SCSI_TIMEOUT_READ = 3;
+constexpr uint32_t SCSI_TIMEOUT_WRITE = 60;
+constexpr uint32_t SCSI_TIMEOUT_CPURST = 6;
+constexpr uint32_t SCSI_TIMEOUT_ATA = 120;
+
+// ---- the bridge status codes ------------------------------------------------
+
+// m_ucDevType.
+enum : uint8_t {
+    DEV_TYPE_A = 0,
+    DEV_TYPE_B = 1,
+    DEV_TYPE_C = 2,
+    DEV_TYPE_D3 = 3,
+    DEV_TYPE_D4 = 4,
+    DEV_TYPE_E = 5,
+    DEV_TYPE_752A = 6,
+    DEV_TYPE_752B = 7,
+    DEV_TYPE_8574 = 8,
+};
+
+// m_ucU4Mode.
+enum : uint8_t { U4_MODE_LEGACY = 0, U4_MODE_TBT3 = 1, U4_MODE_PCIE_TNL = 2, U4_MODE_U3_TNL = 3 };
+
+// m_ucLinkSpeed on a USB4 link ...
+enum : uint8_t { U4_SPEED_GEN2X1 = 4, U4_SPEED_GEN2X2 = 5, U4_SPEED_GEN3X1 = 6, U4_SPEED_GEN3X2 = 7 };
+// ... and otherwise.
+enum : uint8_t {
+    USB_SPEED_FULL = 0,
+    USB_SPEED_HIGH = 1,
+    USB_SPEED_SUPER = 2,
+    USB_SPEED_SUPER_X2 = 3,
+    USB_SPEED_PLUS = 4,
+    USB_SPEED_PLUS_X2 = 5,
+};
+
+// Stream modes of ucGet8574USBMode / ucGetUSBMode.
+enum : uint8_t { USB_MODE_BOT = 0, USB_MODE_UAS = 1 };
+
+// Any reader's "could not read" answer.
+constexpr uint8_t STATUS_READ_FAILED = 0xFF;
+
+// ---- the object -------------------------------------------------------------
+
+constexpr int STRING_DESCRIPTOR_CACHE_SIZE = 16;
+constexpr int CONFIG_TEMPLATE_COUNT = 3;
+// Temporary firmware folder in the program folder, removed at shutdown.
+constexpr const char* KRV_FW_TEMP_FOLDER = "KRVFW_Temp";
+
+class CKrvnUSBDev : public CConfigFieldLength {
+public:
+    CKrvnUSBDev() = default;
+    virtual ~CKrvnUSBDev() = default;
+    CKrvnUSBDev(const CKrvnUSBDev&) = delete;
+    CKrvnUSBDev& operator=(const CKrvnUSBDev&) = delete;
+
+    // Start-up: the scan state's reset. Needs the platform.
+    void vInitialize();
+    // Exit: removes the temporary firmware folder of the program folder
+    // (never anything when the program folder is unknown).
+    void vShutdown();
+
+    // ---- vendor command transport ------------------------------------
+    // INQUIRY; the buffer is zeroed first.
+    static int SCSI6390_Inquiry(HANDLE hDev, uint8_t* pBuf, uint8_t ucLen);
+    // 6390 configuration image: 128 bytes, CDB bytes 1 and 2 as given.
+    static int SCSI6390_AccessConfigEEPROM(HANDLE hDev, uint8_t ReadWrite, uint8_t* pBuf, uint32_t dwLen,
+                                           uint8_t ucCdb1, uint8_t ucCdb2);
+    // 752x factory page (INQUIRY page C8) into a 512-byte buffer.
+    static int SCSI7522_FactoryConfigure_Read(HANDLE hDev, uint8_t* pBuf);
+    // 752x power configuration, 304 bytes.
+    static int SCSI7522_FactoryConfigure_PowerConfigWrite(HANDLE hDev, const uint8_t* pBuf);
+    // 857x configuration image `ucImage` (0/1) of table type `ucConfigType`.
+    static int SCSI8574_AccessConfigEEPROM(HANDLE hDev, uint8_t ReadWrite, uint8_t* pBuf, uint32_t dwLen,
+                                           uint8_t ucImage, uint8_t ucConfigType);
+    // One firmware EEPROM transfer of image `ucImage` in the region `ucPart`.
+    static int SCSI8574_AccessFirmwareEEPROM_Direct(HANDLE hDev, uint8_t ReadWrite, uint8_t* pBuf, uint32_t dwLen,
+                                                    uint8_t ucImage, uint8_t ucPart);
+    static int SCSI8574_CPURST(HANDLE hDev, uint8_t ucCode);
+    // Registers: a read moves dwLen (<= 256) bytes and is retried when the
+    // transport fails; a write writes the buffer's first byte.
+    static int SCSI6390_AccessRegister(HANDLE hDev, uint8_t ReadWrite, uint16_t wAddress, uint8_t* pBuf,
+                                       uint32_t dwLen);
+    static int SCSI8574_AccessRegister(HANDLE hDev, uint8_t ReadWrite, uint32_t dwAddress, uint8_t* pBuf,
+                                       uint32_t dwLen);
+    static bool bSendStandbyImmediate(int nPhysicalDrive);
+    static bool bSendFlushCache(int nPhysicalDrive);
+    // ATA IDENTIFY DEVICE: the serial number (words 10-19) or the firmware
+    // revision (words 23-26) appended to the text. -1 and the text unchanged
+    // when the command fails.
+    static int ATAPassThrough_GetHDSerialNumber(HANDLE hDev, std::string& strSN);
+    static int ATAPassThrough_GetHDDFW(HANDLE hDev, std::string& strFW);
+    // NVMe Identify Controller's serial number, upper case; the text is
+    // emptied first.
+    static int ATAPassThrough_GetSSDSerialNumber(int nPhysicalDrive, std::string& strSN);
+
+    // ---- the object ------------------------------------------------------
+    // The field lengths (m_ucConfig_SN_Len ..., m_ucDevice_DiskLabel_Len) and
+    // vSetDefaultConfigFieldLength come from CConfigFieldLength.
+    // Copies the template of the configuration type into m_ucConfigTable
+    // (or clears it). False, with m_ucConfigTable cleared, for an unknown
+    // type or a template that was never built: an all-zero image must not
+    // reach a bridge.
+    bool vSetMConfigInfo(uint8_t bClear, uint8_t ucSelectConfigType);
+
+    // The string-descriptor cache remembers the serial-number text of a
+    // device whose serial could be read, for a later read of the same device
+    // whose serial string comes back empty (after a bridge reset). It is
+    // keyed by the four other texts and the device's place (strLocation, the
+    // caller's text for hub and port), so it never lends one device's serial
+    // to another device of the same model.
+    void vAddStringDescriptorCache(const std::string& strVID, const std::string& strPID,
+                                   const std::string& strManufacturer, const std::string& strProduct,
+                                   const std::string& strSerialNumber, const std::string& strLocation);
+    std::string bFindStringDescriptorCache(const std::string& strVID, const std::string& strPID,
+                                           const std::string& strManufacturer, const std::string& strProduct,
+                                           const std::string& strLocation);
+    void vClearStringDescriptorCache();
+
+    // The scan-start reset of the device table m_pDevList and of the cache.
+    void vClearPrivateData();
+
+    // Pairs of hex digits to the characters they spell.
+    static std::string strHexToASCII(const std::string& strHex);
+    // The text of a USB string descriptor: the low byte of each UTF-16 unit,
+    // within the descriptor's bLength and the bytes received, up to a zero;
+    // a byte outside 0x20..0x7E becomes '2'.
+    static std::string strStringDescriptorText(const uint8_t* pDescriptor, size_t nReceived);
+    // A device registry property as text, by its registry type and code.
+    static std::string strRegistryPropertyText(uint32_t dwRegType, uint32_t dwProperty, const uint8_t* pData,
+                                               size_t nSize);
+
+    // The open rule of the per-target operations: "PHYSICALDRIVE" with the
+    // record's m_ucPhysicalAddress, or "CDROM" with m_ucCDROMAddress when the
+    // record is a CD-ROM (unless bPhysicalDriveOnly).
+    std::string strTargetPath(uint8_t ucTargetNumber, bool bPhysicalDriveOnly = false) const;
+    CDriveHandle hOpenTarget(uint8_t ucTargetNumber, bool bPhysicalDriveOnly = false) const;
+
+    // ---- bridge status readers (on a drive the caller has open) --------
+    uint8_t ucGet8574USBMode(HANDLE hDev, const DevInfo& devInfo);
+    uint8_t ucGetUSBMode(HANDLE hDev, const DevInfo& devInfo);
+    // Chip type; fill the record's chip text, revision digit and type.
+    uint8_t ucGet8574DeviceType(HANDLE hDev, DevInfo& devInfo);
+    uint8_t ucGetDeviceType(HANDLE hDev, DevInfo& devInfo);
+    uint8_t ucGet8574VariantCode(HANDLE hDev);
+    uint8_t ucGetDeviceSubType(HANDLE hDev, uint8_t ucChipType);
+    int nGet8574CCOrientation(HANDLE hDev);
+    int nGetCCOrientation(HANDLE hDev, uint8_t ucChipType);
+    uint8_t ucGet8574U4Mode(HANDLE hDev);
+    uint8_t ucGet8574U4Speed(HANDLE hDev);
+    int nGet8574U4InfoByte(HANDLE hDev, int* pnValue);
+    int nGet8574LaneStatus(HANDLE hDev, uint8_t ucCS[4]);
+    int nGet8574LaneValues(HANDLE hDev, const uint8_t ucCS[4], uint32_t dwDS[4]);
+    std::string vGet8574UsbConnectionStatus(HANDLE hDev);
+    std::string vGetUsbConnectionStatus(HANDLE hDev, const DevInfo& devInfo);
+    std::string strGet8574ChipType(HANDLE hDev);
+    std::string strGetChipRevision(HANDLE hDev);
+    static uint8_t ucGetUSBSpeedCode(const std::string& strSpeed);
+
+    // ---- configuration and firmware transfer ---------------------------
+    // 1 done, 0 failed.
+    uint8_t b8574WrRdConfiguration(uint8_t ucTargetNumber, uint8_t ucWrite, uint8_t* pBuf, uint8_t ucImage,
+                                   uint8_t ucConfigType);
+    // Writes the firmware file pUtility.g_strFWFileName into image ucImage;
+    // with bVerify reads it back and compares. 1 done, 0 failed (sticky: a
+    // failed try or pass fails the whole update).
+    uint8_t v8574UpdateFirmware(uint8_t ucTargetNumber, uint8_t ucImage, uint8_t bVerify);
+    // Reads image ucImage whole: FW_PART0_SIZE bytes into pPart0 and
+    // FW_PART1_SIZE into pPart1. 1 done; 0 with both buffers zeroed when
+    // the drive or a read failed.
+    uint8_t v8574ReadFirmware(uint8_t ucTargetNumber, uint8_t ucImage, uint8_t* pPart0, uint8_t* pPart1);
+    // 752x factory page into a 512-byte buffer, on the given open drive or
+    // (none given) on the slot's physical drive; the handle is closed here.
+    // True when a drive was open; the buffer is zero where nothing was read.
+    bool vFactoryConfigure_Read(uint8_t ucTargetNumber, uint8_t* pBuf, CDriveHandle hDev = CDriveHandle());
+    // Sends the power configuration file's 304-byte payload. 0 done, -1 the
+    // drive or the file cannot be opened, else the transport's code.
+    int vFactoryConfigure_PowerConfigWrite(uint8_t ucTargetNumber, const std::string& strPath);
+    // The power configuration payload of a "PowerConfiguration.bin" text:
+    // 60 01 00 00, then the file's comma-separated hex values (the first
+    // field, a label, dropped); a value the file does not give is 0xFF.
+    static void vBuildPowerConfigPayload(const std::string& strText, uint8_t* pPayload);
+
+    // ---- SHA-256 initial key -------------------------------------------
+    uint8_t vSHA256_SendKey(uint8_t ucTargetNumber);
+    // The bridge's verdict on image ucImage (0 failed, also when the
+    // command could not be sent).
+    uint8_t vSHA256_VerifyKey(uint8_t ucTargetNumber, uint8_t ucImage);
+    uint8_t vCheckSupportSHA256(uint8_t ucTargetNumber);
+
+    // ---- members ---------------------------------------------------------
+    // 1 while a full scan rebuilds the device list; a disk step clears it so
+    // that a walk in that window leaves the records alone.
+    std::atomic<uint8_t> m_bOpen{0};
+    // The device table being filled; set by every scan.
+    std::atomic<DevList*> m_pDevList{nullptr};
+    // Settings mirrors: cd_rom_mode, image0, image1.
+    uint8_t m_ucCDROMMode = 0;
+    uint8_t m_ucImage0Enable = 0;
+    uint8_t m_ucImage1Enable = 0;
+    // The current ConfigTable sent to the targets and the templates of
+    // configuration types 0/1, 2 and 3/4.
+    uint8_t m_ucConfigTable[CONFIG_BIN_SIZE] = {};
+    uint8_t m_ucConfigTableTemplate[CONFIG_TEMPLATE_COUNT][CONFIG_BIN_SIZE] = {};
+    uint8_t m_ucU4ConfigTable[CONFIG_BIN_SIZE] = {};
+    uint8_t m_ucU4ConfigTableTemplate[CONFIG_BIN_SIZE] = {};
+    uint8_t m_bSupportSHA256 = 0;
+
+private:
+    struct STRING_DESCRIPTOR_CACHE {
+        bool bUsed = false;
+        std::string strVID;
+        std::string strPID;
+        std::string strManufacturer;
+        std::string strProduct;
+        std::string strSerialNumber;
+        std::string strLocation;
+    };
+
+    bool bWriteFirmwareImage(HANDLE hDev, uint8_t ucTargetNumber, uint8_t ucImage, const uint8_t* pImage,
+                             uint32_t dwSize, int nTry, int& iResult);
+    bool bReadFirmwareImage(HANDLE hDev, uint8_t ucImage, uint8_t* pImage, uint32_t dwSize, int& iResult);
+
+    std::mutex m_CacheCriticalSection;
+    STRING_DESCRIPTOR_CACHE m_StringDescriptorCache[STRING_DESCRIPTOR_CACHE_SIZE];
+};
+
+extern CKrvnUSBDev g_UsbDev;

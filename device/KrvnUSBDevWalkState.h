@@ -1,0 +1,44 @@
+#pragma once
+// The state of one USB walk: the device under examination and the hubs seen
+// so far. A walk (a full scan, or the re-link detection's look at one hub)
+// owns its own, so two walks on different threads never share it; only the
+// device table and the string-descriptor cache of the device-access object
+// are shared, each with its own rule.
+#include <cstdint>
+#include <string>
+
+constexpr int WALK_HUB_TABLE_SIZE = 16;
+constexpr int WALK_HUB_PORT_MARKS = 50;
+
+struct CUSBWalkState {
+    struct HUB_ENTRY {
+        std::string strHubName;
+        uint32_t ulPortCount = 0;   // 0: free entry
+        // 1 at index p: port p held a hub or a device without a serial.
+        uint8_t ucPortMark[WALK_HUB_PORT_MARKS] = {};
+    };
+
+    // Record the next accepted device fills.
+    uint8_t m_ucDevIndex = 0;
+    int32_t m_iPortLocation = 0;
+    int32_t m_iHubPortOffset = 0;
+    // Descriptor texts of the device under examination.
+    std::string m_strPID;
+    std::string m_strVID;
+    std::string m_strSerialNumber;
+    std::string m_strManufacturer;
+    std::string m_strProduct;
+    std::string m_strVersion;
+    // The host controller being walked.
+    std::string m_strHCDriverKeyName;
+    std::string m_strHCDeviceDesc;
+    std::string m_strHCHardwareID;
+    // The device under examination's driver.
+    std::string m_strDevDriverKeyName;
+    std::string m_strDevDeviceDesc;
+    std::string strRootHubName;
+    uint32_t m_ulPortIndex = 0;
+    HUB_ENTRY m_HubTable[WALK_HUB_TABLE_SIZE];
+
+    void vReset() { *this = CUSBWalkState(); }
+};
