@@ -6,6 +6,8 @@
 #include "app/GUIText.h"
 #include "app/Ini.h"
 #include "device/DebugLog.h"
+#include "device/KRV752xNVME.h"
+#include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/Platform.h"
 
@@ -19,9 +21,13 @@ int nRunProgram(const ProgramInfo& info, int argc, char** argv)
     }
     krv::Platform::setCurrent(platform.get());
 
-    // Process-wide objects, in their order; the text table needs no start-up.
+    // Process-wide objects. The utility object comes first because it makes
+    // the debug log usable and knows the program folder, which the device
+    // objects' exit step needs; the text table is constant data.
     pIni.vSetProfile(*info.pIniProfile);
     pUtility.vInitialize();
+    g_UsbDev.vInitialize();
+    g_NvmeDev.vInitialize();
     vDEBUG_MSG_printf("%s:%d: %s %s started on the %s backend, program folder [%s]", "nRunProgram", __LINE__,
                       info.pszName, info.pszVersion, platform->backendName().c_str(),
                       pUtility.m_szProgramFolder.c_str());
@@ -32,6 +38,8 @@ int nRunProgram(const ProgramInfo& info, int argc, char** argv)
     (void)argc;
     (void)argv;
 
+    g_NvmeDev.vShutdown();
+    g_UsbDev.vShutdown();
     pUtility.vShutdown();
     krv::Platform::setCurrent(nullptr);
     return 0;
