@@ -11,22 +11,28 @@
 namespace krv::test {
 
 // Runs the event loop until `done` holds, at most `bound` (a safety net so a
-// broken build fails instead of hanging; not a speed check). Returns done().
+// broken build fails instead of hanging; not a speed check). Returns whether
+// `done` held at some point.
 inline bool runEventsUntil(const std::function<bool()>& done,
                            std::chrono::milliseconds bound = std::chrono::seconds(30))
 {
     if (done())
         return true;
+    // Remember that the condition held: events still queued when the loop
+    // is asked to quit may change it again (a blinking colour, say).
+    bool reached = false;
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
+        if (!reached && done()) {
+            reached = true;
             loop.quit();
+        }
     });
     poll.start(1);
     QTimer::singleShot(bound, &loop, &QEventLoop::quit);
     loop.exec();
-    return done();
+    return reached || done();
 }
 
 // Calls `act` with the modal window of type T once one is open (from inside
