@@ -24,8 +24,24 @@ echo "== Without a bench: the programs refuse, as no host backend exists yet"
 "$build/app/KRV857xVIVade" && echo "unexpected success" || echo "(exit code $?)"
 echo
 echo "== On the demo bench"
-KRV_BENCH="$bench" "$build/app/KRV857xVIVade"
 KRV_BENCH="$bench" "$build/variant/KRV857xShowStatus"
+echo
+# The production tool's command-line jobs: no window, the reports go to the
+# current folder, the result is the exit code; the debug trace goes to a log.
+reports=$PWD/build/demo-reports
+tool=$PWD/$build/app/KRV857xVIVade
+rm -rf "$reports"
+mkdir -p "$reports"
+echo "== Command-line jobs of KRV857xVIVade on the demo bench (reports in $reports)"
+for job in /V /O; do
+    rc=0
+    (cd "$reports" && KRV_BENCH="$bench" "$tool" "$job" 2>"$reports/trace-${job#/}.log") || rc=$?
+    echo "-- KRV857xVIVade $job: exit code $rc"
+done
+for report in KRV8574Version.txt KRV857xDeviceInfo.txt; do
+    echo "-- $report"
+    if [ -f "$reports/$report" ]; then tr -d '\r' <"$reports/$report"; else echo "(not written)"; fi
+done
 echo
 echo "What works today: the emulated bench (krvbench create/show/plug/unplug), the platform layer,"
 echo "the debug log, the utility object and the window layer. The production run comes later."

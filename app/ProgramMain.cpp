@@ -5,6 +5,7 @@
 
 #include "app/GUIText.h"
 #include "app/Ini.h"
+#include "app/ResultColumns.h"
 #include "device/DebugLog.h"
 #include "device/KRV752xNVME.h"
 #include "device/KrvnUSBDev.h"
@@ -21,9 +22,15 @@ int nRunProgram(const ProgramInfo& info, int argc, char** argv)
     }
     krv::Platform::setCurrent(platform.get());
 
-    // Process-wide objects. The utility object comes first because it makes
-    // the debug log usable and knows the program folder, which the device
-    // objects' exit step needs; the text table is constant data.
+    // Process-wide objects, in their order. Their constructors only zeroed
+    // them. The list-column tables come first; the application object needs
+    // nothing until it runs; the settings object learns its file's profile;
+    // the text table is constant data. The utility object comes before the
+    // device objects because it makes the debug log usable and knows the
+    // program folder, which the device objects' exit step needs; the PCIe
+    // access object and the owner-drawn menu's shared state are not part of
+    // this build.
+    vInitListColumnHeaders();
     pIni.vSetProfile(*info.pIniProfile);
     pUtility.vInitialize();
     g_UsbDev.vInitialize();
@@ -32,15 +39,19 @@ int nRunProgram(const ProgramInfo& info, int argc, char** argv)
                       info.pszName, info.pszVersion, platform->backendName().c_str(),
                       pUtility.m_szProgramFolder.c_str());
 
-    std::printf("%s %s on the %s backend (program folder %s).\n", info.pszName, info.pszVersion,
-                platform->backendName().c_str(), pUtility.m_szProgramFolder.c_str());
-    std::printf("The main window, the device scan and the production run are not built yet; nothing was done.\n");
-    (void)argc;
-    (void)argv;
+    int nExitCode = 0;
+    if (info.pfnMainWindow) {
+        // Returns once every thread of the window has been joined.
+        nExitCode = info.pfnMainWindow(info, argc, argv);
+    } else {
+        std::printf("%s %s on the %s backend (program folder %s).\n", info.pszName, info.pszVersion,
+                    platform->backendName().c_str(), pUtility.m_szProgramFolder.c_str());
+        std::printf("The main window of this program is not built yet; nothing was done.\n");
+    }
 
     g_NvmeDev.vShutdown();
     g_UsbDev.vShutdown();
     pUtility.vShutdown();
     krv::Platform::setCurrent(nullptr);
-    return 0;
+    return nExitCode;
 }

@@ -1,13 +1,20 @@
 #pragma once
 // What both programs do from their entry point: build the platform, bring
-// up the process-wide objects in their order, run, and take them down again.
+// up the process-wide objects in their order, run the program's main window,
+// and take the objects down again in reverse order.
 
 class IniProfile;
+struct ProgramInfo;
+
+// A program's main window: runs it with the program's arguments and returns
+// the process's exit code.
+using MainWindowFn = int (*)(const ProgramInfo& info, int argc, char** argv);
 
 struct ProgramInfo {
     const char* pszName;            // the program's file name
     const char* pszVersion;         // its version text
     const IniProfile* pIniProfile;  // its settings file's version, keys and rules
+    MainWindowFn pfnMainWindow = nullptr;  // null: the program has no main window yet
 };
 
 int nRunProgram(const ProgramInfo& info, int argc, char** argv);

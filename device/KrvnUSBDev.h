@@ -14,6 +14,10 @@
 //   KrvnUSBDevTransfer.cpp   configuration and firmware transfer, the 752x
 //                            factory page and power configuration
 //   KrvnUSBDevSHA256.cpp     the SHA-256 initial key
+//   KrvnUSBDevWalk.cpp       the USB topology walk (Open, Enum, the hubs)
+//   KrvnUSBDevFill.cpp       device identification and the record fill
+//   KrvnUSBDevDiskMatch.cpp  the disk behind a USB serial number
+//   KrvnUSBDevDiskIO.cpp     disk and volume I/O, disk information, speed test
 //
 // The per-target operations take a port slot (ucTargetNumber 0..15), open
 // the slot's drive themselves and close it again, so one object serves all
@@ -21,12 +25,18 @@
 // walk owns, never in this shared object.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "device/ConfigFieldLength.h"
 #include "device/DevList.h"
 #include "device/KrvnUSBDevHandle.h"
+#include "device/KrvnUSBDevWalkState.h"
+#include "platform/DeviceSetup.h"
+#include "platform/StorageInfo.h"
+#include "platform/UsbTree.h"
 
 // ---- the vendor command set -------------------------------------------------
 
@@ -116,7 +126,75 @@ enum : uint8_t { USB_MODE_BOT = 0, USB_MODE_UAS = 1 };
 // Any reader's "could not read" answer.
 constexpr uint8_t STATUS_READ_FAILED = 0xFF;
 
+// ---- the USB walk and the identification ------------------------------------
+
+// Bridge types of the walk and the identification (iBridgeType).
+constexpr int BRIDGE_TYPE_6390 = 0;
+constexpr int BRIDGE_TYPE_752X = 1;
+constexpr int BRIDGE_TYPE_857X = 2;
+
+// Open's answer when the walk accepted no device.
+constexpr int OPEN_NO_DEVICE = -4;
+// The host-controller handle table of the walk.
+constexpr int WALK_HOST_CONTROLLER_MAX = 20;
+// GetDeviceDescriptor's answer for a device without a serial-number text.
+constexpr uint16_t DESCRIPTOR_NO_SERIAL = 0x7FFF;
+// ucGetPhysicalAddressFromSN: the search modes and the "nothing matched" answer.
+constexpr uint8_t SN_SEARCH_CDROM = 2;
+constexpr uint8_t SN_SEARCH_DISK = 7;
+constexpr uint8_t PHYSICAL_ADDRESS_NONE = 0xFF;
+// The target-chip text that accepts every chip.
+constexpr const char* TARGET_CHIP_ANY = "0";
+
+// ---- disk and volume I/O ----------------------------------------------------
+
+// Drive letters 'D'..'Z'; DEV_DRIVE_LETTER_NONE (127) for none.
+constexpr uint32_t DISK_SIZE_FAILED = 0xFFFFFFFF;            // vGetDiskPhysicalSize
+constexpr uint64_t DISK_FREE_SPACE_FAILED = ~uint64_t{0};     // vGetDiskFreeSpace
+constexpr int32_t PARTITION_COUNT_NONE = 0x7FFFFFFF;          // vGetPartitionCount
+// A raw transfer moves at most this much per call.
+constexpr uint32_t DISK_TRANSFER_CHUNK = 0x2000000;
+constexpr uint32_t DISK_SECTOR_UNIT = 512;
+// The letter look-up's wait: at most this long, one search every so often.
+constexpr uint64_t DRIVE_LETTER_WAIT_MS = 5000;
+constexpr uint64_t DRIVE_LETTER_RETRY_MS = 200;
+
+// nObtainDiSKInfo results.
+constexpr int DISK_INFO_OK = 0;
+constexpr int DISK_INFO_GEOMETRY_FAILED = -1;
+constexpr int DISK_INFO_IDENTIFY_FAILED = -4;
+constexpr int DISK_INFO_OPEN_FAILED = -5;
+constexpr int DISK_INFO_BAD_ARGUMENT = -10;
+
+// vReadWriteSpeedTest: the test areas (start sectors) by area code, and the
+// result for a block without a sector size.
+constexpr uint64_t SPEED_TEST_AREA_0 = 0x41000;
+constexpr uint64_t SPEED_TEST_AREA_1 = 0xF000;
+constexpr uint64_t SPEED_TEST_AREA_OTHER = 0x28000;
+constexpr uint8_t SPEED_TEST_PATTERN = 0x55;
+constexpr int SPEED_TEST_OK = 0;
+constexpr int SPEED_TEST_NO_SECTOR_SIZE = -4;
+// A restore that failed leaves the test area overwritten: a result of its own,
+// so the caller can tell a damaged volume from a slow one.
+constexpr int SPEED_TEST_RESTORE_FAILED = -5;
+
+// The record's disk information block as the speed test receives it.
+struct DiskInfoBlock {
+    uint8_t m_ucDiskInfoBuf[DEV_DISK_INFO_BUF_SIZE] = {};
+    uint32_t m_dwDiskInfo[8] = {};
+
+    static DiskInfoBlock of(const DevInfo& devInfo);
+};
+
+// What a timed transfer adds its speed to (MiB per second); one per call, so
+// the speed tests of several ports never mix their figures.
+struct CTransferTiming {
+    double m_dSpeed = 0.0;   // sum of the timed passes' speeds
+};
+
 // ---- the object -------------------------------------------------------------
+
+struct CSerialCandidate;
 
 constexpr int STRING_DESCRIPTOR_CACHE_SIZE = 16;
 constexpr int CONFIG_TEMPLATE_COUNT = 3;
@@ -257,6 +335,95 @@ public:
     // field, a label, dropped); a value the file does not give is 0xFF.
     static void vBuildPowerConfigPayload(const std::string& strText, uint8_t* pPayload);
 
+    // ---- USB topology walk (KrvnUSBDevWalk.cpp) -------------------------
+    // A full scan: sets m_bOpen and m_pDevList, walks every host controller
+    // and fills the table. 0 when a device was accepted, else OPEN_NO_DEVICE.
+    int Open(DevList* pDevList, const std::string& strTargetChip, int iBridgeType);
+    // The walk over all host controllers, with the walk's own state.
+    void Enum(CUSBWalkState& walk, const std::string& strTargetChip, int iBridgeType);
+    // Opens the present host controllers, at most ucMaxCount of them, in
+    // enumeration order. True when at least one was opened.
+    bool OpenDevice(std::vector<std::unique_ptr<krv::UsbHostController>>& hostControllers, uint8_t ucMaxCount,
+                    bool bOverlapped);
+    // 0, or the last error of the step that failed.
+    uint32_t EnumerateHostController(CUSBWalkState& walk, krv::UsbHostController& hostController, uint8_t ucIndex,
+                                     const std::string& strTargetChip, int iBridgeType);
+    void GetPortData(CUSBWalkState& walk, krv::UsbHub& hub, uint32_t ulPortCount, int iHubDepth, int iHCIndex,
+                     const std::string& strHubName, const std::string& strTargetChip, int iBridgeType);
+    bool GetHCDDriverKeyName(CUSBWalkState& walk, krv::UsbHostController& hostController);
+    bool GetRootHubName(CUSBWalkState& walk, krv::UsbHostController& hostController);
+    bool GetDriverKeyName(CUSBWalkState& walk, krv::UsbHub& hub, uint32_t ulPort);
+    // The device description / first hardware id of the device node whose
+    // driver key is strDriverKeyName (case ignored); empty when none.
+    static std::string DriverNameToDeviceDesc(const std::string& strDriverKeyName);
+    static std::string DriverNameToHARDWARE(const std::string& strDriverKeyName);
+    // Writes the strings of the device's first configuration to the log.
+    void GetConfigurationDescriptor(krv::UsbHub& hub, uint32_t ulPort, uint16_t usLanguageID);
+    // A string descriptor of the device on the port, as text: the language
+    // slot receives the device's first language; empty when anything fails.
+    std::string GetStringDescriptor(krv::UsbHub& hub, uint32_t ulPort, uint16_t& usLanguageID, uint8_t ucIndex);
+    // The hub table of the last full scan (names, port counts, port marks),
+    // for the re-link detection.
+    void vGetHubTable(CUSBWalkState::HUB_ENTRY (&table)[WALK_HUB_TABLE_SIZE]);
+
+    // ---- identification and record fill (KrvnUSBDevFill.cpp) ------------
+    // The walk state's six descriptor texts from the port's device
+    // descriptor. usLanguageID as given, or DESCRIPTOR_NO_SERIAL.
+    uint16_t GetDeviceDescriptor(CUSBWalkState& walk, krv::UsbHub& hub, uint32_t ulPort, uint16_t usLanguageID,
+                                 const krv::UsbDeviceDescriptor& deviceDescriptor);
+    // Opens the drive, checks its bridge and number and fills the record at
+    // walk.m_ucDevIndex, which then advances. True when accepted.
+    bool vTestHandleFromPhysicalAddress(CUSBWalkState& walk, const std::string& szDevPath,
+                                        const std::string& strHubName, const std::string& strTargetChip,
+                                        int iBridgeType);
+    // Reads the descriptor texts of the device on a known hub port into the
+    // walk state (searching the hub when that port holds no configured
+    // device). True when a device port was found.
+    bool bUpdateDeviceInfo(CUSBWalkState& walk, const std::string& RootHubName, uint32_t PortIndex,
+                           uint32_t ulPortCount);
+
+    // ---- disk matching (KrvnUSBDevDiskMatch.cpp) --------------------------
+    // The PhysicalDrive (SN_SEARCH_DISK) or CD-ROM (SN_SEARCH_CDROM) number
+    // of the drive whose serial texts hold the USB serial; never a drive
+    // another record already holds, nor one the device tree shows under
+    // another USB device than the one with strDriverKeyName (when given).
+    // PHYSICAL_ADDRESS_NONE when none.
+    uint8_t ucGetPhysicalAddressFromSN(std::string strValidSerialNumber, uint8_t ucMode, int iBridgeType,
+                                       const std::string& strDriverKeyName = std::string());
+    // The storage device descriptor of an open storage handle.
+    static bool GetDisksProperty(krv::StorageHandle& handle, krv::StorageDeviceDescriptor& descriptor);
+    // A registry property (SPDRP_* code) of a device node, as text.
+    static std::string vGetSetupDiDeviceRegistryProperty(const krv::DeviceNode& node, uint32_t dwProperty);
+
+    // ---- disk and volume I/O (KrvnUSBDevDiskIO.cpp) -----------------------
+    // The letter of the volume on PhysicalDrive ucPhysicalAddress, or
+    // DEV_DRIVE_LETTER_NONE; with bWait retried for up to 5 s.
+    char vGetLogicalAddressFromPhysicalAddress(uint8_t ucPhysicalAddress, uint8_t bWait);
+    // Raw sectors of the letter's volume (512-byte sectors from the volume's
+    // start). A timing record, when given, gets the timed pass's speed.
+    bool vReadSectors(char cDriveLetter, uint8_t* pReadBuffer, uint64_t ullStartSector, uint32_t dwByteCount,
+                      CTransferTiming* pTiming = nullptr);
+    // Never writes to C:, nor to a volume whose disk is no drive of the
+    // device table.
+    bool vWriteSectors(char cDriveLetter, const uint8_t* pWriteBuffer, uint64_t ullStartSector, uint32_t dwByteCount,
+                       CTransferTiming* pTiming = nullptr);
+    // Disk size in MiB, DISK_SIZE_FAILED on failure.
+    uint32_t vGetDiskPhysicalSize(uint8_t ucPhysicalAddress);
+    // Free space in MiB; an unformatted volume's whole size; else
+    // DISK_FREE_SPACE_FAILED.
+    uint64_t vGetDiskFreeSpace(char cDriveLetter);
+    // The highest partition number in use, PARTITION_COUNT_NONE when none.
+    int32_t vGetPartitionCount(uint8_t ucPhysicalAddress);
+    // The disk's serial and firmware, geometry, letter and capacity into the
+    // record. DISK_INFO_* results.
+    int nObtainDiSKInfo(const std::string& strPhysicalAddress, DevInfo& devInfo);
+    // Writes and reads N MiB / 4 at the area, timed, and restores what was
+    // there. Speeds in MiB per second, as measured.
+    int vReadWriteSpeedTest(char cDriveLetter, DiskInfoBlock diskInfo, double& dReadSpeed, double& dWriteSpeed,
+                            uint8_t ucArea, uint32_t dwSizeMiB);
+    // The description of a MEDIA_TYPE code.
+    static const char* pszMediaTypeText(uint32_t dwMediaType);
+
     // ---- SHA-256 initial key -------------------------------------------
     uint8_t vSHA256_SendKey(uint8_t ucTargetNumber);
     // The bridge's verdict on image ucImage (0 failed, also when the
@@ -297,8 +464,35 @@ private:
                              uint32_t dwSize, int nTry, int& iResult);
     bool bReadFirmwareImage(HANDLE hDev, uint8_t ucImage, uint8_t* pImage, uint32_t dwSize, int& iResult);
 
+    // The walk's two kinds of connected port: a device to identify, a hub to
+    // descend into.
+    void vExamineDevice(CUSBWalkState& walk, krv::UsbHub& hub, const krv::UsbConnectionInfo& info, int iHubDepth,
+                        int iHCIndex, const std::string& strHubName, const std::string& strTargetChip,
+                        int iBridgeType);
+    void vWalkExternalHub(CUSBWalkState& walk, krv::UsbHub& hub, uint32_t ulPort, int iHubDepth, int iHCIndex,
+                          const std::string& strHubName, const std::string& strTargetChip, int iBridgeType);
+    // The bridge reads of the identification into a record being filled.
+    bool bReadBridgeState(HANDLE hDev, const std::string& strChip, int iBridgeType, DevInfo& devInfo,
+                          std::string& strChipRevision);
+    void vReadBridgeDetails(HANDLE hDev, const std::string& strChip, int iBridgeType, DevInfo& devInfo);
+    // The disk search: the candidates a device node offers, each read whole.
+    void vCollectCandidates(const krv::DeviceNode& node, const krv::Guid& interfaceClass, const std::string& strSerial,
+                            bool bCdRomSearch, int iBridgeType, std::vector<CSerialCandidate>& candidates);
+    bool bReadCandidate(CSerialCandidate& candidate, const std::string& strSerial, bool bCdRomSearch, int iBridgeType);
+    void vSetOwners(const std::vector<krv::DeviceNode>& nodes, const std::string& strDriverKeyName,
+                    std::vector<CSerialCandidate>& candidates);
+    // The same-device check of the disk search: another record holds the number.
+    bool bNumberTaken(uint32_t dwNumber, bool bCdRom) const;
+    // The write guard of the raw volume I/O: the letter's volume lies on a
+    // drive of the device table.
+    bool bVolumeOnTableDrive(char cDriveLetter, int& nDiskNumber) const;
+
     std::mutex m_CacheCriticalSection;
     STRING_DESCRIPTOR_CACHE m_StringDescriptorCache[STRING_DESCRIPTOR_CACHE_SIZE];
+
+    // The hub table of the last full scan; a walk publishes its own at its end.
+    std::mutex m_HubTableCriticalSection;
+    CUSBWalkState::HUB_ENTRY m_HubTable[WALK_HUB_TABLE_SIZE];
 };
 
 extern CKrvnUSBDev g_UsbDev;

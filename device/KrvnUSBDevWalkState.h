@@ -40,5 +40,16 @@ struct CUSBWalkState {
     uint32_t m_ulPortIndex = 0;
     HUB_ENTRY m_HubTable[WALK_HUB_TABLE_SIZE];
 
+    // The hub being walked: its device name and port count. The record of a
+    // device takes them at its fill, so a device walked after a deeper hub
+    // never carries that hub's port count.
+    std::string m_strCurrentHubName;
+    uint32_t m_ulPortCount = 0;
+    // The device under examination was matched as a CD-ROM; the record takes
+    // the flag only when the device is accepted.
+    uint8_t m_bIsCDROM = 0;
+    // The "device table full" line has been written for this walk.
+    bool m_bTableFullLogged = false;
+
     void vReset() { *this = CUSBWalkState(); }
 };

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/DeviceEventQueue.h"
+#include "platform/NoDevices.h"
+
 namespace krv {
 
 namespace {
@@ -13,6 +16,18 @@ std::atomic<Platform*> g_current{nullptr};
 Platform::Platform(std::string backendName, PlatformServices services)
     : backendName_(std::move(backendName)), services_(std::move(services))
 {
+    if (!services_.usbTree)
+        services_.usbTree = std::make_unique<NoUsbTree>();
+    if (!services_.deviceSetup)
+        services_.deviceSetup = std::make_unique<NoDeviceSetup>();
+    if (!services_.blockDevices)
+        services_.blockDevices = std::make_unique<NoBlockDevices>();
+    if (!services_.deviceEvents)
+        services_.deviceEvents = std::make_unique<DeviceEventQueue>();
+    if (!services_.consolePrograms)
+        services_.consolePrograms = std::make_unique<NoConsolePrograms>();
+    if (!services_.systemInfo)
+        services_.systemInfo = std::make_unique<NoSystemInfo>();
 }
 
 Platform::~Platform()

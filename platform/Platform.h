@@ -6,11 +6,17 @@
 #include <memory>
 #include <string>
 
+#include "platform/BlockDevices.h"
 #include "platform/Clock.h"
+#include "platform/ConsolePrograms.h"
 #include "platform/DebugOutput.h"
+#include "platform/DeviceEvents.h"
+#include "platform/DeviceSetup.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Processes.h"
 #include "platform/ScsiPassThrough.h"
+#include "platform/SystemInfo.h"
+#include "platform/UsbTree.h"
 #include "platform/Volumes.h"
 
 namespace krv {
@@ -21,6 +27,16 @@ struct PlatformServices {
     std::unique_ptr<Processes> processes;
     std::unique_ptr<Volumes> volumes;
     std::unique_ptr<ScsiPassThrough> scsi;
+    // Left empty, the device services see a machine with nothing attached:
+    // no USB controller, no device node but the root, no disk, no notice.
+    std::unique_ptr<UsbTree> usbTree;
+    std::unique_ptr<DeviceSetup> deviceSetup;
+    std::unique_ptr<BlockDevices> blockDevices;
+    std::unique_ptr<DeviceEvents> deviceEvents;
+    // Left empty: no power scheme, no shared claims, no console program
+    // starts. (The console programs may act on the system info, so they go first.)
+    std::unique_ptr<SystemInfo> systemInfo;
+    std::unique_ptr<ConsolePrograms> consolePrograms;
 };
 
 class Platform {
@@ -38,6 +54,12 @@ public:
     Processes& processes() { return *services_.processes; }
     Volumes& volumes() { return *services_.volumes; }
     ScsiPassThrough& scsi() { return *services_.scsi; }
+    UsbTree& usbTree() { return *services_.usbTree; }
+    DeviceSetup& deviceSetup() { return *services_.deviceSetup; }
+    BlockDevices& blockDevices() { return *services_.blockDevices; }
+    DeviceEvents& deviceEvents() { return *services_.deviceEvents; }
+    ConsolePrograms& consolePrograms() { return *services_.consolePrograms; }
+    SystemInfo& systemInfo() { return *services_.systemInfo; }
 
     // Message boxes: the unattended presenter unless the window layer has
     // installed its own (not owned; the installer removes it before it dies).

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/StorageInfo.h"
+
 namespace krv {
 
 enum class DriveKind { PhysicalDrive, CdRom };
@@ -36,6 +38,12 @@ public:
     // result); on false the thread's last error says why. A true result with
     // a non-zero scsiStatus is the device refusing the command.
     virtual bool execute(ScsiCommand& command) = 0;
+    // IOCTL_STORAGE_GET_DEVICE_NUMBER and IOCTL_STORAGE_QUERY_PROPERTY on
+    // this handle: the number and descriptor of the drive it reaches (see
+    // platform/StorageInfo.h). False with the last error set; 1167 once the
+    // drive has left. A backend without them fails with 1.
+    virtual bool deviceNumber(StorageDeviceNumber& number);
+    virtual bool deviceDescriptor(StorageDeviceDescriptor& descriptor);
 };
 
 class ScsiPassThrough {

@@ -18,4 +18,4 @@ krv_need_packages() {
 }
 
 KRV_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev ccache)
-KRV_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev dosfstools mtools)
+KRV_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev dosfstools mtools ntfs-3g exfatprogs)

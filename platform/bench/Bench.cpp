@@ -8,6 +8,7 @@
 
 #include "platform/RealClock.h"
 #include "platform/bench/BenchLayout.h"
+#include "platform/bench/BenchTopology.h"
 
 namespace krv::bench {
 
@@ -61,6 +62,23 @@ bool checkBenchSettings(BenchSettings& settings, std::string& error)
             error = "port " + std::to_string(i + 1) + ": " + why;
             return false;
         }
+    }
+    auto sizeOk = [](uint64_t size) { return size >= kMinDiskSize && size <= kMaxDiskSize && size % 512 == 0; };
+    if (!sizeOk(settings.systemDiskSize)) {
+        error = "system disk: size " + std::to_string(settings.systemDiskSize) + " is not a whole number of sectors between " +
+                formatDiskSize(kMinDiskSize) + " and " + formatDiskSize(kMaxDiskSize);
+        return false;
+    }
+    if (settings.usbDisk && !sizeOk(settings.usbDisk->diskSize)) {
+        error = "USB disk: size " + std::to_string(settings.usbDisk->diskSize) + " is not a whole number of sectors between " +
+                formatDiskSize(kMinDiskSize) + " and " + formatDiskSize(kMaxDiskSize);
+        return false;
+    }
+    Topology topology;
+    std::string why;
+    if (!buildTopology(settings, topology, why)) {
+        error = why;
+        return false;
     }
     return true;
 }
@@ -128,7 +146,7 @@ std::unique_ptr<Bench> Bench::open(const std::string& given, BenchError& error, 
     case BenchLock::Result::Failed: setError(error, BenchError::Kind::Io, why); return nullptr;
     }
     BenchSettings settings;
-    if (!loadBenchSettings(settingsPath(folder), settings, why)) {
+    if (!loadBenchSettings(settingsPath(folder), settings, why) || !checkBenchSettings(settings, why)) {
         setError(error, BenchError::Kind::BadSettings, why);
         return nullptr;
     }
@@ -145,7 +163,8 @@ std::unique_ptr<Bench> Bench::open(const std::string& given, BenchError& error, 
 }
 
 std::unique_ptr<Bench> Bench::create(const std::string& given, BenchSettings settings, BenchError& error,
-                                     const std::vector<PortStart>& starts, Clock* clock)
+                                     const std::vector<PortStart>& starts, Clock* clock,
+                                     const std::map<int, DiskLayoutSpec>& layouts)
 {
     const std::string folder = absoluteFolder(given);
     std::string why;
@@ -180,7 +199,7 @@ std::unique_ptr<Bench> Bench::create(const std::string& given, BenchSettings set
     case BenchLock::Result::Failed: setError(error, BenchError::Kind::Io, why); return nullptr;
     }
     if (!makeSubfolders(folder, static_cast<int>(settings.ports.size()), why) ||
-        !BenchDevices::initialise(folder, settings, starts, why) ||
+        !BenchDevices::initialise(folder, settings, starts, why, layouts) ||
         !saveBenchSettings(settingsPath(folder), settings, why)) {
         setError(error, BenchError::Kind::Io, why);
         return nullptr;
@@ -267,6 +286,20 @@ bool Bench::setPresent(int port, bool present, std::string& outcome)
 {
     std::lock_guard<std::mutex> guard(settingsMutex_);
     int count = static_cast<int>(settings_.ports.size());
+    if (port == kUsbDisk && settings_.usbDisk) {
+        if (settings_.usbDisk->present != present) {
+            BenchSettings changed = settings_;
+            changed.usbDisk->present = present;
+            std::string why;
+            if (!saveBenchSettings(settingsPath(folder_), changed, why)) {
+                outcome = std::string("the USB disk not ") + (present ? "plugged" : "unplugged") + ": " + why;
+                return false;
+            }
+            settings_ = std::move(changed);
+        }
+        devices_->setPresent(port, present, outcome);
+        return true;
+    }
     if (port < 1 || port > count) {
         outcome = "no port " + std::to_string(port) + ": the bench has ports 1.." + std::to_string(count);
         return false;

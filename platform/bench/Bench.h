@@ -6,8 +6,10 @@
 // bench as it is. The bench's devices (BenchDevices) live as long as it does
 // and are saved when it closes.
 //
-// Commands: plug and unplug (port), fault (port; fields of a Fault, or
-// kind = clear), log (port: write the port's command log to its folder).
+// Commands: plug and unplug (port; kUsbDisk for the USB disk), fault (port;
+// fields of a Fault, or kind = clear), log (port: write the port's command
+// log to its folder).
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,9 +38,12 @@ public:
     // outlive the bench), or without one on real time at the bench's scale.
     static std::unique_ptr<Bench> open(const std::string& folder, BenchError& error, Clock* clock = nullptr);
     // Makes a new bench in `folder` (absent or empty) and takes ownership;
-    // `starts` give the ports' firmware and configuration to start from.
+    // `starts` give the ports' firmware, configuration and disk layout to
+    // start from, `layouts` the disks' of other devices (kSystemDisk, whose
+    // default is one FAT32 volume "SYSTEM", and kUsbDisk).
     static std::unique_ptr<Bench> create(const std::string& folder, BenchSettings settings, BenchError& error,
-                                         const std::vector<PortStart>& starts = {}, Clock* clock = nullptr);
+                                         const std::vector<PortStart>& starts = {}, Clock* clock = nullptr,
+                                         const std::map<int, DiskLayoutSpec>& layouts = {});
 
     ~Bench();
     Bench(const Bench&) = delete;

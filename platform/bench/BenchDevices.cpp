@@ -60,12 +60,16 @@ void failTransport(LogEntry& entry, uint32_t error, std::string note)
 
 }  // namespace
 
-BenchDevices::BenchDevices(std::string benchFolder, Clock& clock) : folder_(std::move(benchFolder)), clock_(clock)
+BenchDevices::BenchDevices(std::string benchFolder, Clock& clock)
+    : folder_(std::move(benchFolder)), clock_(clock), disks_(std::make_unique<BenchDisks>(folder_))
 {
     systemDisk_.serial = "KRVSYSTEMDISK0000001";
     systemDisk_.model = "KRV Bench System Disk";
     systemDisk_.firmware = "SYS00100";
-    systemDisk_.sizeBytes = 256ULL << 30;
+    systemDisk_.sizeBytes = kDefaultSystemDiskSize;
+    usbDisk_.identity.serial = plainUsbDiskIdentity().serial;
+    usbDisk_.identity.model = "USB Flash Disk";
+    usbDisk_.identity.firmware = "1.00";
 }
 
 BenchDevices::~BenchDevices() { close(); }
@@ -73,15 +77,19 @@ BenchDevices::~BenchDevices() { close(); }
 std::string BenchDevices::portFolder(int port) const { return portStatePath(folder_, port); }
 
 bool BenchDevices::initialise(const std::string& benchFolder, const BenchSettings& settings,
-                              const std::vector<PortStart>& starts, std::string& error)
+                              const std::vector<PortStart>& starts, std::string& error,
+                              const std::map<int, DiskLayoutSpec>& layouts)
 {
+    std::map<int, DiskLayoutSpec> disks = layouts;
     for (size_t i = 0; i < settings.ports.size(); ++i) {
         int port = static_cast<int>(i + 1);
         PortState state = factoryState(port, settings.ports[i], i < starts.size() ? starts[i] : PortStart{});
         if (!savePortState(portStatePath(benchFolder, port), state, error))
             return false;
+        if (i < starts.size() && starts[i].disk)
+            disks[port] = *starts[i].disk;
     }
-    return true;
+    return BenchDisks::initialise(benchFolder, settings, disks, error);
 }
 
 bool BenchDevices::load(const BenchSettings& settings, std::string& error)
@@ -126,12 +134,45 @@ bool BenchDevices::load(const BenchSettings& settings, std::string& error)
         assignNumbersLocked(*p, -1, -1);
     for (Port& p : ports_)
         saveStateLocked(p);
+    systemDisk_.sizeBytes = settings.systemDiskSize;
+    usbDisk_.exists = settings.usbDisk.has_value();
+    usbDisk_.present = usbDisk_.exists && settings.usbDisk->present;
+    if (usbDisk_.exists)
+        usbDisk_.identity.sizeBytes = settings.usbDisk->diskSize;
+    if (usbDisk_.present)
+        usbDisk_.physicalDrive = lowestFreeDriveLocked(kUsbDisk);
+    // The disks that are there when the bench opens were there before
+    // anyone listened: their volumes arrive without notices.
+    if (!disks_->open(settings, error))
+        return false;
+    disks_->arrived(kSystemDisk, 0);
+    for (size_t i = 0; i < ports_.size(); ++i)
+        if (onBusLocked(ports_[i]) && ports_[i].bridge->state().physicalDrive >= 0)
+            disks_->arrived(static_cast<int>(i + 1), ports_[i].bridge->state().physicalDrive);
+    if (usbDisk_.present)
+        disks_->arrived(kUsbDisk, usbDisk_.physicalDrive);
     return true;
+}
+
+int BenchDevices::lowestFreeDriveLocked(int except) const
+{
+    std::set<int> drives = {0};
+    for (size_t i = 0; i < ports_.size(); ++i)
+        if (static_cast<int>(i + 1) != except && ports_[i].bridge->state().physicalDrive >= 0)
+            drives.insert(ports_[i].bridge->state().physicalDrive);
+    if (except != kUsbDisk && usbDisk_.physicalDrive >= 0)
+        drives.insert(usbDisk_.physicalDrive);
+    int n = 1;
+    while (drives.count(n))
+        ++n;
+    return n;
 }
 
 bool BenchDevices::onBusLocked(const Port& p) const
 {
-    return p.present && !p.away && p.bridge->state().connection == Connection::OnBus;
+    // A device its port fails with never reaches the host.
+    return p.present && !p.away && p.bridge->state().connection == Connection::OnBus &&
+           p.bridge->settings().usbStatus == UsbPortStatus::Connected;
 }
 
 BenchDevices::Port* BenchDevices::portLocked(int port)
@@ -144,6 +185,8 @@ BenchDevices::Port* BenchDevices::portLocked(int port)
 void BenchDevices::assignNumbersLocked(Port& p, int previousDrive, int previousCdrom)
 {
     std::set<int> drives = {0}, cdroms;
+    if (usbDisk_.physicalDrive >= 0)
+        drives.insert(usbDisk_.physicalDrive);
     for (const Port& other : ports_) {
         if (&other == &p)
             continue;
@@ -209,6 +252,7 @@ void BenchDevices::advanceLocked(uint64_t nowMs)
 
 void BenchDevices::leaveLocked(Port& p, uint64_t atMs)
 {
+    DeviceView before = viewLocked(p.bridge->port());
     p.leaveAtMs.reset();
     PortState& s = p.bridge->state();
     std::string numbers = s.physicalDrive >= 0 ? driveText(s.physicalDrive, s.cdrom) : "no drive";
@@ -226,6 +270,7 @@ void BenchDevices::leaveLocked(Port& p, uint64_t atMs)
     p.previousNumbers = {s.physicalDrive, s.cdrom};
     s.physicalDrive = s.cdrom = -1;
     saveStateLocked(p);
+    leftLocked(before, atMs);
 }
 
 void BenchDevices::returnLocked(Port& p, uint64_t atMs)
@@ -237,10 +282,13 @@ void BenchDevices::returnLocked(Port& p, uint64_t atMs)
     const PortState& s = p.bridge->state();
     p.log.event(atMs, "came back on the bus as " + driveText(s.physicalDrive, s.cdrom));
     saveStateLocked(p);
+    arrivedLocked(p.bridge->port(), atMs);
 }
 
 void BenchDevices::dropLocked(Port& p, uint64_t atMs, const char* why)
 {
+    bool wasOn = onBusLocked(p);
+    DeviceView before = viewLocked(p.bridge->port());
     PortState& s = p.bridge->state();
     std::string numbers = s.physicalDrive >= 0 ? driveText(s.physicalDrive, s.cdrom) : "no drive";
     s.connection = Connection::Dropped;
@@ -252,15 +300,20 @@ void BenchDevices::dropLocked(Port& p, uint64_t atMs, const char* why)
     p.log.event(atMs, std::string("dropped off the bus (") + why + "; was " + numbers +
                           "); it stays away until it is plugged in again");
     saveStateLocked(p);
+    if (wasOn)
+        leftLocked(before, atMs);
 }
 
 std::optional<DeviceTarget> BenchDevices::open(DriveKind kind, int number)
 {
+    Delivery delivery(*this);
     std::lock_guard<std::mutex> guard(mutex_);
     if (!closed_) {
         advanceLocked(clock_.monotonicMs());
         if (kind == DriveKind::PhysicalDrive && number == 0)
-            return DeviceTarget{0, Unit::Disk, 0};
+            return DeviceTarget{kSystemDisk, Unit::Disk, 0};
+        if (kind == DriveKind::PhysicalDrive && usbDisk_.present && number == usbDisk_.physicalDrive)
+            return DeviceTarget{kUsbDisk, Unit::Disk, usbDisk_.generation};
         for (size_t i = 0; number >= 0 && i < ports_.size(); ++i) {
             Port& p = ports_[i];
             const PortState& s = p.bridge->state();
@@ -276,6 +329,7 @@ std::optional<DeviceTarget> BenchDevices::open(DriveKind kind, int number)
 
 bool BenchDevices::execute(const DeviceTarget& target, ScsiCommand& command)
 {
+    Delivery delivery(*this);
     if (!wellFormed(command)) {
         setLastError(transport::kInvalidParameter);
         return false;
@@ -292,8 +346,16 @@ bool BenchDevices::execute(const DeviceTarget& target, ScsiCommand& command)
         }
         uint64_t now = clock_.monotonicMs();
         advanceLocked(now);
-        if (target.port == 0) {
+        if (target.port == kSystemDisk) {
             answerPlainDisk(command, systemDisk_, true, "ATA");
+            return true;
+        }
+        if (target.port == kUsbDisk) {
+            if (!usbDisk_.present || usbDisk_.generation != target.generation) {
+                setLastError(transport::kDeviceNotConnected);
+                return false;
+            }
+            answerPlainDisk(command, usbDisk_.identity, false, "BENCH");
             return true;
         }
         Port* p = portLocked(target.port);
@@ -373,7 +435,12 @@ bool BenchDevices::execute(const DeviceTarget& target, ScsiCommand& command)
 
 void BenchDevices::setPresent(int port, bool present, std::string& outcome)
 {
+    Delivery delivery(*this);
     std::lock_guard<std::mutex> guard(mutex_);
+    if (port == kUsbDisk && usbDisk_.exists && !closed_) {
+        setUsbDiskPresentLocked(present, outcome);
+        return;
+    }
     Port* p = portLocked(port);
     if (!p || closed_) {
         outcome = "no port " + std::to_string(port);
@@ -384,7 +451,7 @@ void BenchDevices::setPresent(int port, bool present, std::string& outcome)
     std::string name = "port " + std::to_string(port);
     PortState& s = p->bridge->state();
     if (present) {
-        if (onBusLocked(*p) || (p->present && p->away)) {
+        if (p->present && s.connection == Connection::OnBus) {
             outcome = name + " was already plugged";
             return;
         }
@@ -396,15 +463,26 @@ void BenchDevices::setPresent(int port, bool present, std::string& outcome)
         s.connection = Connection::OnBus;
         ++p->generation;
         p->bridge->boot();  // power comes on: the stored images run
+        if (!onBusLocked(*p)) {
+            // Its port fails with it: the host never gets a drive of it.
+            p->log.event(now, std::string(again ? "plugged in again" : "plugged in") + ", its port reports " +
+                                  std::string(usbPortStatusName(p->bridge->settings().usbStatus)));
+            outcome = name + (again ? " plugged in again" : " plugged");
+            saveStateLocked(*p);
+            return;
+        }
         assignNumbersLocked(*p, -1, -1);
         p->log.event(now, std::string(again ? "plugged in again" : "plugged in") + " as " +
                               driveText(s.physicalDrive, s.cdrom));
         outcome = name + (again ? " plugged in again" : " plugged");
+        arrivedLocked(port, now);
     } else {
         if (!p->present) {
             outcome = name + " was already unplugged";
             return;
         }
+        bool wasOn = onBusLocked(*p);
+        DeviceView before = viewLocked(port);
         p->present = false;
         p->leaveAtMs.reset();
         p->returnAtMs.reset();
@@ -414,12 +492,39 @@ void BenchDevices::setPresent(int port, bool present, std::string& outcome)
         ++p->generation;
         p->log.event(now, "unplugged");
         outcome = name + " unplugged";
+        if (wasOn)
+            leftLocked(before, now);
     }
     saveStateLocked(*p);
 }
 
+void BenchDevices::setUsbDiskPresentLocked(bool present, std::string& outcome)
+{
+    uint64_t now = clock_.monotonicMs();
+    advanceLocked(now);
+    if (usbDisk_.present == present) {
+        outcome = std::string("the USB disk was already ") + (present ? "plugged" : "unplugged");
+        return;
+    }
+    if (present) {
+        usbDisk_.present = true;
+        ++usbDisk_.generation;
+        usbDisk_.physicalDrive = lowestFreeDriveLocked(kUsbDisk);
+        arrivedLocked(kUsbDisk, now);
+        outcome = "the USB disk plugged as PhysicalDrive" + std::to_string(usbDisk_.physicalDrive);
+    } else {
+        DeviceView before = viewLocked(kUsbDisk);
+        usbDisk_.present = false;
+        ++usbDisk_.generation;
+        usbDisk_.physicalDrive = -1;
+        leftLocked(before, now);
+        outcome = "the USB disk unplugged";
+    }
+}
+
 bool BenchDevices::addFault(int port, const Fault& fault, std::string& outcome)
 {
+    Delivery delivery(*this);
     std::lock_guard<std::mutex> guard(mutex_);
     Port* p = portLocked(port);
     if (!p || closed_) {
@@ -479,6 +584,7 @@ bool BenchDevices::flushLogLocked(Port& p, std::string& error)
 
 bool BenchDevices::flushLog(int port, std::string& error)
 {
+    Delivery delivery(*this);
     std::lock_guard<std::mutex> guard(mutex_);
     Port* p = portLocked(port);
     if (!p) {
@@ -492,6 +598,7 @@ bool BenchDevices::flushLog(int port, std::string& error)
 
 void BenchDevices::close()
 {
+    Delivery delivery(*this);
     std::lock_guard<std::mutex> guard(mutex_);
     if (closed_)
         return;
@@ -513,6 +620,7 @@ void BenchDevices::close()
 
 std::optional<int> BenchDevices::physicalDrive(int port)
 {
+    Delivery delivery(*this);
     std::lock_guard<std::mutex> guard(mutex_);
     Port* p = portLocked(port);
     if (!p)
@@ -525,6 +633,7 @@ std::optional<int> BenchDevices::physicalDrive(int port)
 
 std::optional<int> BenchDevices::cdrom(int port)
 {
+    Delivery delivery(*this);
     std::lock_guard<std::mutex> guard(mutex_);
     Port* p = portLocked(port);
     if (!p)
@@ -537,6 +646,7 @@ std::optional<int> BenchDevices::cdrom(int port)
 
 bool BenchDevices::onBus(int port)
 {
+    Delivery delivery(*this);
     std::lock_guard<std::mutex> guard(mutex_);
     Port* p = portLocked(port);
     if (!p)
@@ -548,6 +658,7 @@ bool BenchDevices::onBus(int port)
 
 std::vector<LogEntry> BenchDevices::log(int port)
 {
+    Delivery delivery(*this);
     std::lock_guard<std::mutex> guard(mutex_);
     Port* p = portLocked(port);
     if (!p)
@@ -559,6 +670,7 @@ std::vector<LogEntry> BenchDevices::log(int port)
 
 PortState BenchDevices::state(int port)
 {
+    Delivery delivery(*this);
     std::lock_guard<std::mutex> guard(mutex_);
     Port* p = portLocked(port);
     if (!p)
@@ -573,6 +685,267 @@ uint8_t BenchDevices::registerValue(int port, uint32_t address)
     std::lock_guard<std::mutex> guard(mutex_);
     Port* p = portLocked(port);
     return p ? p->bridge->registerValue(address) : 0;
+}
+
+DeviceView BenchDevices::viewLocked(int device)
+{
+    DeviceView v;
+    v.device = device;
+    if (device == kSystemDisk) {
+        v.connected = v.plugged = true;
+        v.physicalDrive = 0;
+        v.attachment = Attachment::Sata;
+        v.disk = systemDisk_;
+        v.inquiry = {"ATA", systemDisk_.model.substr(0, 16), systemDisk_.firmware.substr(0, 4)};
+        return v;
+    }
+    if (device == kUsbDisk) {
+        v.connected = v.plugged = usbDisk_.present;
+        v.generation = usbDisk_.generation;
+        v.physicalDrive = usbDisk_.physicalDrive;
+        v.attachment = Attachment::Usb;
+        v.usb = plainUsbDiskIdentity();
+        v.disk = usbDisk_.identity;
+        v.inquiry = {"BENCH", usbDisk_.identity.model.substr(0, 16), usbDisk_.identity.firmware.substr(0, 4)};
+        return v;
+    }
+    Port* p = portLocked(device);
+    if (!p)
+        return v;
+    const Bridge& bridge = *p->bridge;
+    const PortState& s = bridge.state();
+    v.connected = onBusLocked(*p);
+    v.plugged = p->present && !p->away && s.connection == Connection::OnBus;
+    v.usbStatus = bridge.settings().usbStatus;
+    v.generation = p->generation;
+    v.physicalDrive = s.physicalDrive;
+    v.cdrom = s.cdrom;
+    v.disk = s.disk;
+    v.chip = std::string(bridge.chip().name);
+    v.revision = static_cast<uint8_t>(bridge.settings().revision);
+    ChipIdentity id = identityOf(bridge.chip(), bridge.link());
+    if (bridge.onUsb()) {
+        v.attachment = Attachment::Usb;
+        v.usb = bridgeUsbIdentity(bridge);
+        v.inquiry = bridge.inquiryTexts();
+    } else {
+        v.attachment = Attachment::Pcie;
+        v.pcieDeviceId = id.pcieDeviceId.value_or(bridge.chip().pcieDeviceId);
+        v.inquiry = {"NVMe", s.disk.model.substr(0, 16), s.disk.firmware.substr(0, 4)};
+    }
+    return v;
+}
+
+void BenchDevices::arrivedLocked(int device, uint64_t atMs)
+{
+    DeviceView now = viewLocked(device);
+    if (now.physicalDrive >= 0)
+        disks_->arrived(device, now.physicalDrive);
+    changes_.push_back(PresenceChange{std::move(now), true, atMs});
+}
+
+void BenchDevices::leftLocked(const DeviceView& before, uint64_t atMs)
+{
+    disks_->left(before.device);
+    changes_.push_back(PresenceChange{before, false, atMs});
+}
+
+namespace {
+// Set while a thread hands changes to the listener, so that a listener that
+// looks at the devices after all does not deadlock on the delivery (what it
+// notices then goes out with the next delivery).
+thread_local bool t_delivering = false;
+}  // namespace
+
+void BenchDevices::deliverChanges()
+{
+    if (t_delivering)
+        return;
+    std::lock_guard<std::mutex> order(deliveryMutex_);
+    std::vector<PresenceChange> batch;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        batch.swap(changes_);
+    }
+    if (batch.empty() || !listener_)
+        return;
+    t_delivering = true;
+    listener_(batch);
+    t_delivering = false;
+}
+
+void BenchDevices::setChangeListener(std::function<void(const std::vector<PresenceChange>&)> listener)
+{
+    std::lock_guard<std::mutex> order(deliveryMutex_);
+    listener_ = std::move(listener);
+}
+
+std::vector<DeviceView> BenchDevices::views()
+{
+    Delivery delivery(*this);
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!closed_)
+        advanceLocked(clock_.monotonicMs());
+    std::vector<DeviceView> list;
+    list.push_back(viewLocked(kSystemDisk));
+    for (size_t i = 0; i < ports_.size(); ++i)
+        list.push_back(viewLocked(static_cast<int>(i + 1)));
+    if (usbDisk_.exists)
+        list.push_back(viewLocked(kUsbDisk));
+    if (closed_)
+        for (auto& v : list)
+            v.connected = false;
+    return list;
+}
+
+std::optional<DeviceView> BenchDevices::view(int device)
+{
+    Delivery delivery(*this);
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!closed_)
+        advanceLocked(clock_.monotonicMs());
+    if (device != kSystemDisk && !(device == kUsbDisk && usbDisk_.exists) && !portLocked(device))
+        return std::nullopt;
+    return viewLocked(device);
+}
+
+void BenchDevices::poll()
+{
+    Delivery delivery(*this);
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!closed_)
+        advanceLocked(clock_.monotonicMs());
+}
+
+std::optional<BenchDevices::DiskTarget> BenchDevices::openDisk(int number)
+{
+    Delivery delivery(*this);
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!closed_ && number >= 0) {
+        advanceLocked(clock_.monotonicMs());
+        if (number == 0)
+            return DiskTarget{kSystemDisk, 0};
+        if (usbDisk_.present && usbDisk_.physicalDrive == number)
+            return DiskTarget{kUsbDisk, usbDisk_.generation};
+        for (size_t i = 0; i < ports_.size(); ++i)
+            if (onBusLocked(ports_[i]) && ports_[i].bridge->state().physicalDrive == number)
+                return DiskTarget{static_cast<int>(i + 1), ports_[i].generation};
+    }
+    setLastError(winerr::kFileNotFound);
+    return std::nullopt;
+}
+
+bool BenchDevices::diskPresent(const DiskTarget& target)
+{
+    Delivery delivery(*this);
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (closed_)
+        return false;
+    advanceLocked(clock_.monotonicMs());
+    if (target.device == kSystemDisk)
+        return true;
+    if (target.device == kUsbDisk)
+        return usbDisk_.present && usbDisk_.generation == target.generation;
+    Port* p = portLocked(target.device);
+    return p && onBusLocked(*p) && p->generation == target.generation;
+}
+
+namespace {
+
+constexpr uint32_t kSectorNotFound = 27;     // ERROR_SECTOR_NOT_FOUND
+constexpr uint64_t kDiskTimeoutMs = 60'000;  // the disk class driver's time-out
+
+// The command the storage stack sends for a transfer: READ(16) or WRITE(16).
+std::vector<uint8_t> transferCdb(bool write, uint64_t offset, size_t length)
+{
+    std::vector<uint8_t> cdb(16, 0);
+    cdb[0] = write ? 0x8A : 0x88;
+    uint64_t lba = offset / 512;
+    uint32_t blocks = static_cast<uint32_t>(length / 512);
+    for (int i = 0; i < 8; ++i)
+        cdb[2 + i] = static_cast<uint8_t>(lba >> (56 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        cdb[10 + i] = static_cast<uint8_t>(blocks >> (24 - 8 * i));
+    return cdb;
+}
+
+}  // namespace
+
+bool BenchDevices::diskTransfer(const DiskTarget& target, uint64_t offset, void* buffer, size_t length, bool write)
+{
+    Delivery delivery(*this);
+    const DiskImage* image = nullptr;
+    std::optional<Fault> fault;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (closed_) {
+            setLastError(transport::kInvalidHandle);
+            return false;
+        }
+        uint64_t now = clock_.monotonicMs();
+        advanceLocked(now);
+        Port* p = target.device >= 1 && target.device <= kMaxPorts ? portLocked(target.device) : nullptr;
+        bool there = target.device == kSystemDisk ||
+                     (target.device == kUsbDisk && usbDisk_.present && usbDisk_.generation == target.generation) ||
+                     (p && onBusLocked(*p) && p->generation == target.generation);
+        image = disks_->image(target.device);
+        std::vector<uint8_t> cdb = transferCdb(write, offset, length);
+        LogEntry entry;
+        entry.ms = now;
+        entry.cdb = cdb;
+        entry.direction = write ? DataDirection::Out : DataDirection::In;
+        entry.dataLength = static_cast<uint32_t>(std::min<size_t>(length, UINT32_MAX));
+        auto refuse = [&](uint32_t error, const char* why) {
+            if (p) {
+                failTransport(entry, error, why);
+                recordLocked(*p, std::move(entry));
+            }
+            setLastError(error);
+            return false;
+        };
+        if (!there || !image)
+            return refuse(transport::kDeviceNotConnected, "the device is not on the bus");
+        if (offset > image->size() || length > image->size() - offset)
+            return refuse(kSectorNotFound, "past the end of the disk");
+        if (write && target.device == kSystemDisk)
+            return refuse(winerr::kAccessDenied, "the system disk is not written");
+        if (p) {
+            fault = p->bridge->state().faults.hit(cdb.data(), cdb.size(), !write && length > 0,
+                                                  std::make_pair(offset, uint64_t{length}));
+            if (fault && (fault->kind == FaultKind::Fail || fault->kind == FaultKind::Check))
+                return refuse(transport::kIoDeviceError, "fault: the transfer fails");
+            if (fault && fault->kind == FaultKind::Drop) {
+                refuse(transport::kDeviceNotConnected, "fault: drop");
+                dropLocked(*p, now, "fault at a transfer");
+                setLastError(transport::kDeviceNotConnected);
+                return false;
+            }
+            if (fault && fault->kind == FaultKind::Timeout) {
+                failTransport(entry, transport::kSemaphoreTimeout, "fault: timeout");
+                recordLocked(*p, std::move(entry));
+            } else {
+                entry.result = LogEntry::Result::Good;
+                entry.transferred = entry.dataLength;
+                if (fault && fault->kind == FaultKind::Corrupt)
+                    entry.note = "fault: corrupt byte " + std::to_string(fault->byteIndex % length);
+                recordLocked(*p, std::move(entry));
+            }
+        }
+    }
+    if (fault && fault->kind == FaultKind::Timeout) {
+        clock_.sleepMs(kDiskTimeoutMs);
+        setLastError(transport::kSemaphoreTimeout);
+        return false;
+    }
+    // The sectors move outside the lock, so the ports' transfers overlap.
+    bool moved = write ? image->write(offset, buffer, length) : image->read(offset, buffer, length);
+    if (!moved) {
+        setLastError(transport::kIoDeviceError);
+        return false;
+    }
+    if (fault && fault->kind == FaultKind::Corrupt && !write && length > 0)
+        static_cast<uint8_t*>(buffer)[fault->byteIndex % length] ^= 0xFF;
+    return true;
 }
 
 }  // namespace krv::bench

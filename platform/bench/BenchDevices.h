@@ -8,10 +8,19 @@
 //
 // Time comes from the bench's clock and is judged lazily: a reset schedules
 // the bridge's leaving and coming back, and whatever is due has happened by
-// the time anyone looks (a command, an open, a query). Nothing here writes a
-// file for a read; EEPROM files are written when a write completes, the rest
-// of the state when it changes and when the bench closes.
+// the time anyone looks (a command, an open, a query, a poll). Nothing here
+// writes a file for a read; EEPROM files are written when a write completes,
+// the rest of the state when it changes and when the bench closes.
+//
+// Beside the bridges: the system disk (PhysicalDrive0, SATA) and, when the
+// bench has one, a USB disk without a bridge. Every device has a disk
+// (BenchDisks) whose sectors are read and written through diskTransfer; a
+// transfer is a command of the device (logged as READ(16) / WRITE(16), hit by
+// its faults). Every arrival and leaving of a device is handed, after the
+// lock is released, to the change listener (the device-events service).
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,7 +29,9 @@
 
 #include "platform/Clock.h"
 #include "platform/ScsiPassThrough.h"
+#include "platform/bench/BenchDisks.h"
 #include "platform/bench/BenchSettings.h"
+#include "platform/bench/BenchUsbIdentity.h"
 #include "platform/bench/bridge/Bridge.h"
 #include "platform/bench/bridge/CommandLog.h"
 #include "platform/bench/bridge/Faults.h"
@@ -31,9 +42,37 @@ namespace krv::bench {
 // An open drive: which device, which unit, and which appearance of it on the
 // bus (a handle does not follow a device that left and came back).
 struct DeviceTarget {
-    int port = 0;  // 0: the system disk
+    int port = 0;  // the device: kSystemDisk, a port, kUsbDisk
     Unit unit = Unit::Disk;
     uint64_t generation = 0;
+};
+
+enum class Attachment { Sata, Usb, Pcie };
+
+// What the host sees of one device at a moment: whether it is there, its
+// numbers, and what it tells of itself on its bus.
+struct DeviceView {
+    int device = 0;
+    bool connected = false;        // on its bus now, working
+    bool plugged = false;          // there on its port, working or not
+    UsbPortStatus usbStatus = UsbPortStatus::Connected;  // how its port fares with it
+    uint64_t generation = 0;       // its appearance on the bus
+    int physicalDrive = -1;
+    int cdrom = -1;
+    Attachment attachment = Attachment::Usb;
+    UsbIdentity usb;               // Usb attachment
+    InquiryTexts inquiry;          // its disk unit's T10 texts
+    DiskIdentity disk;
+    std::string chip;              // ports: the bridge chip
+    uint16_t pcieDeviceId = 0;     // Pcie attachment
+    uint8_t revision = 0;
+};
+
+// A device arrived (its view as it arrived) or left (its view just before).
+struct PresenceChange {
+    DeviceView view;
+    bool arrived = false;
+    uint64_t atMs = 0;
 };
 
 class BenchDevices {
@@ -43,9 +82,11 @@ public:
     BenchDevices(const BenchDevices&) = delete;
     BenchDevices& operator=(const BenchDevices&) = delete;
 
-    // Writes the starting state of every port of a new bench.
+    // Writes the starting state of every port of a new bench, and every
+    // disk (`layouts`: the partitions a device's disk arrives with, by device).
     static bool initialise(const std::string& benchFolder, const BenchSettings& settings,
-                           const std::vector<PortStart>& starts, std::string& error);
+                           const std::vector<PortStart>& starts, std::string& error,
+                           const std::map<int, DiskLayoutSpec>& layouts = {});
     // Loads every port's state and gives the devices on the bus their numbers.
     bool load(const BenchSettings& settings, std::string& error);
 
@@ -62,6 +103,30 @@ public:
     // Finishes what is under way (a device coming back), saves every port and
     // writes the logs; afterwards every command fails.
     void close();
+
+    // Every device as the host sees it now (system disk, ports, USB disk).
+    std::vector<DeviceView> views();
+    std::optional<DeviceView> view(int device);
+    // Lets whatever is due happen now (a reset device leaving or coming back).
+    void poll();
+    // Called with each batch of arrivals and leavings, in order, on the
+    // thread that noticed them, with no lock held. Set before the devices
+    // are shared; an empty function removes it.
+    void setChangeListener(std::function<void(const std::vector<PresenceChange>&)> listener);
+    BenchDisks& disks() { return *disks_; }
+
+    // A disk opened by its PhysicalDrive number (last error 2 when none).
+    struct DiskTarget {
+        int device = 0;
+        uint64_t generation = 0;
+    };
+    std::optional<DiskTarget> openDisk(int number);
+    // True while the disk is the same appearance it was opened as.
+    bool diskPresent(const DiskTarget& target);
+    // Moves whole sectors between the disk and `buffer`. False with the last
+    // error: 1167 the device has left, 27 past the end, 5 a write to the
+    // system disk, and what a fault says (1117 fail, 121 time-out, 1167 drop).
+    bool diskTransfer(const DiskTarget& target, uint64_t offset, void* buffer, size_t length, bool write);
 
     // What tests and tools look at.
     std::optional<int> physicalDrive(int port);
@@ -87,6 +152,32 @@ private:
         std::pair<int, int> previousNumbers{-1, -1};  // drive and CD-ROM numbers before leaving
     };
 
+    // The USB disk without a bridge.
+    struct PlainDisk {
+        bool exists = false;
+        bool present = false;
+        int physicalDrive = -1;
+        uint64_t generation = 1;
+        DiskIdentity identity;
+    };
+    // Delivers the changes noticed so far, after the caller's lock is gone.
+    class Delivery {
+    public:
+        explicit Delivery(BenchDevices& devices) : devices_(devices) {}
+        ~Delivery() { devices_.deliverChanges(); }
+        Delivery(const Delivery&) = delete;
+        Delivery& operator=(const Delivery&) = delete;
+
+    private:
+        BenchDevices& devices_;
+    };
+
+    void deliverChanges();
+    DeviceView viewLocked(int device);
+    void arrivedLocked(int device, uint64_t atMs);
+    void leftLocked(const DeviceView& before, uint64_t atMs);
+    int lowestFreeDriveLocked(int except) const;
+    void setUsbDiskPresentLocked(bool present, std::string& outcome);
     bool onBusLocked(const Port& p) const;
     Port* portLocked(int port);
     void advanceLocked(uint64_t nowMs);
@@ -103,7 +194,12 @@ private:
     mutable std::mutex mutex_;
     std::vector<Port> ports_;
     DiskIdentity systemDisk_;
+    PlainDisk usbDisk_;
+    std::unique_ptr<BenchDisks> disks_;
     bool closed_ = false;
+    std::vector<PresenceChange> changes_;
+    std::mutex deliveryMutex_;  // batches reach the listener in order; taken before mutex_
+    std::function<void(const std::vector<PresenceChange>&)> listener_;
 };
 
 }  // namespace krv::bench

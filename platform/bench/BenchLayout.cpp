@@ -27,4 +27,26 @@ std::string portStatePath(const std::string& folder, int port)
     return portsPath(folder) + "/" + name;
 }
 
+std::string deviceFolderPath(const std::string& folder, int device)
+{
+    if (device == kSystemDisk)
+        return folder + "/system";
+    if (device == kUsbDisk)
+        return folder + "/usbdisk";
+    return portStatePath(folder, device);
+}
+
+std::string diskImagePath(const std::string& deviceFolder) { return deviceFolder + "/disk.img"; }
+std::string volumesPath(const std::string& deviceFolder) { return deviceFolder + "/volumes"; }
+std::string lettersPath(const std::string& folder) { return folder + "/letters.ini"; }
+
+std::string deviceName(int device)
+{
+    if (device == kSystemDisk)
+        return "system disk";
+    if (device == kUsbDisk)
+        return "USB disk";
+    return "port " + std::to_string(device);
+}
+
 }  // namespace krv::bench

@@ -1,5 +1,7 @@
 #include "platform/bench/BenchScsi.h"
 
+#include "platform/bench/BenchStorageQueries.h"
+
 namespace krv::bench {
 
 namespace {
@@ -11,6 +13,15 @@ public:
     {
     }
     bool execute(ScsiCommand& command) override { return devices_->execute(target_, command); }
+    bool deviceNumber(StorageDeviceNumber& number) override
+    {
+        return storageNumberOf(devices_->view(target_.port), target_.generation, target_.unit == Unit::CdRom, number);
+    }
+    bool deviceDescriptor(StorageDeviceDescriptor& descriptor) override
+    {
+        return storageDescriptorOf(devices_->view(target_.port), target_.generation, target_.unit == Unit::CdRom,
+                                   descriptor);
+    }
 
 private:
     // Shared, so that a handle kept past the bench's end fails cleanly

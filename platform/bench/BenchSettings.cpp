@@ -46,6 +46,22 @@ bool parseWhole(std::string_view text, T& value)
     return ec == std::errc() && end == text.data() + text.size() && !text.empty();
 }
 
+// The USB tree's counts: controllers 1..4, root and hub ports 1..255,
+// chained hubs 0..5.
+bool parseCount(const std::string& key, std::string_view text, int& value, std::string& why)
+{
+    int lowest = key == "hubs" ? 0 : 1;
+    int highest = key == "controllers" ? kMaxControllers : key == "hubs" ? kMaxHubTiers : kMaxHubPorts;
+    int n = 0;
+    if (!parseWhole(trim(text), n) || n < lowest || n > highest) {
+        why = "bad " + key + " '" + std::string(text) + "' (" + std::to_string(lowest) + ".." +
+              std::to_string(highest) + (key == "hubs" ? " or auto)" : ")");
+        return false;
+    }
+    value = n;
+    return true;
+}
+
 struct Entry {
     std::string value;
     int line = 0;
@@ -133,6 +149,17 @@ private:
             currentPort_ = 0;
             return true;
         }
+        if (name == "system disk" || name == "usb disk") {
+            std::optional<Section>& section = name == "system disk" ? systemDisk_ : usbDisk_;
+            if (section)
+                return errorAt(lineNo, "duplicate section [" + name + "] (first on line " +
+                                           std::to_string(section->line) + ")");
+            section.emplace();
+            section->line = lineNo;
+            current_ = &*section;
+            currentPort_ = name == "system disk" ? kSystemDiskSection : kUsbDiskSection;
+            return true;
+        }
         if (name.rfind("port", 0) == 0) {
             std::string_view number = trim(std::string_view(name).substr(4));
             int port = 0;
@@ -148,7 +175,8 @@ private:
             currentPort_ = port;
             return true;
         }
-        return errorAt(lineNo, "unknown section [" + name + "] (expected [bench] or [port N])");
+        return errorAt(lineNo, "unknown section [" + name +
+                                   "] (expected [bench], [port N], [system disk] or [usb disk])");
     }
 
     bool addKey(const std::string& key, const std::string& value, int lineNo)
@@ -186,7 +214,61 @@ private:
                     return errorAt(lineNo, why);
                 return true;
             }
-            return errorAt(lineNo, "unknown key '" + key + "' in [bench] (known: version, ports, time_scale)");
+            if (key == "controllers" || key == "root_ports" || key == "hub_ports" || key == "hubs") {
+                int n = 0;
+                if (key == "hubs" && lower(value) == "auto")
+                    return true;
+                if (!parseCount(key, value, n, why))
+                    return errorAt(lineNo, why);
+                return true;
+            }
+            return errorAt(lineNo, "unknown key '" + key +
+                                       "' in [bench] (known: version, ports, time_scale, controllers, root_ports, "
+                                       "hubs, hub_ports)");
+        }
+        if (currentPort_ == kSystemDiskSection || currentPort_ == kUsbDiskSection) {
+            bool usb = currentPort_ == kUsbDiskSection;
+            if (key == "disk_size") {
+                uint64_t bytes = 0;
+                if (!parseDiskSize(value, bytes, why))
+                    return errorAt(lineNo, why);
+                return true;
+            }
+            if (usb && key == "location") {
+                UsbLocation location;
+                if (!parseUsbLocation(value, location, why))
+                    return errorAt(lineNo, why);
+                return true;
+            }
+            if (usb && key == "present") {
+                bool b = false;
+                if (!parseYesNo(value, b))
+                    return errorAt(lineNo, "bad value '" + value + "' for present (yes or no)");
+                return true;
+            }
+            return errorAt(lineNo, "unknown key '" + key + "' in [" + (usb ? "usb disk" : "system disk") +
+                                       "] (known: disk_size" + (usb ? ", location, present)" : ")"));
+        }
+        if (key == "location") {
+            UsbLocation location;
+            if (!parseUsbLocation(value, location, why))
+                return errorAt(lineNo, why);
+            return true;
+        }
+        if (key == "usb_status") {
+            UsbPortStatus status = UsbPortStatus::Connected;
+            if (!parseUsbPortStatus(value, status))
+                return errorAt(lineNo, "bad value '" + value +
+                                           "' for usb_status (connected, failed-enumeration, general-failure, "
+                                           "overcurrent or not-enough-power)");
+            return true;
+        }
+        if (key == "usb_strings") {
+            UsbStrings strings = UsbStrings::Normal;
+            if (!parseUsbStrings(value, strings))
+                return errorAt(lineNo, "bad value '" + value +
+                                           "' for usb_strings (normal, no-serial, unreadable or no-languages)");
+            return true;
         }
         if (key == "chip") {
             if (!findChip(value))
@@ -234,7 +316,7 @@ private:
             return errorAt(lineNo, "key '" + key + "' is reserved for a later bench version and not supported yet");
         return errorAt(lineNo, "unknown key '" + key + "' in [port " + std::to_string(currentPort_) +
                                    "] (known: chip, link, speed, disk_size, present, revision, registers, cdrom, "
-                                   "renumber, relink_ms, drop_ms)");
+                                   "renumber, relink_ms, drop_ms, location, usb_strings, usb_status)");
     }
 
     bool finish(BenchSettings& out)
@@ -250,6 +332,30 @@ private:
         BenchSettings result;
         if (const Entry* scale = bench_->find("time_scale"))
             parseTimeScale(scale->value, result.timeScale, why);
+        auto readCount = [&](const char* key, int& value) {
+            if (const Entry* e = bench_->find(key))
+                parseCount(key, e->value, value, why);
+        };
+        readCount("controllers", result.topology.controllers);
+        readCount("root_ports", result.topology.rootPorts);
+        readCount("hub_ports", result.topology.hubPorts);
+        if (const Entry* hubs = bench_->find("hubs"); hubs && lower(hubs->value) != "auto")
+            parseCount("hubs", hubs->value, result.topology.hubs, why);
+        if (systemDisk_)
+            if (const Entry* size = systemDisk_->find("disk_size"))
+                parseDiskSize(size->value, result.systemDiskSize, why);
+        if (usbDisk_) {
+            UsbDiskSettings usb;
+            if (const Entry* size = usbDisk_->find("disk_size"))
+                parseDiskSize(size->value, usb.diskSize, why);
+            if (const Entry* location = usbDisk_->find("location")) {
+                usb.location.emplace();
+                parseUsbLocation(location->value, *usb.location, why);
+            }
+            if (const Entry* present = usbDisk_->find("present"))
+                parseYesNo(present->value, usb.present);
+            result.usbDisk = usb;
+        }
         for (const auto& [number, section] : ports_)
             if (number > count)
                 return errorAt(section.line, "[port " + std::to_string(number) + "] but the bench has " +
@@ -295,6 +401,14 @@ private:
             parseDelayMs(relink->value, "relink_ms", port.relinkMs, why);
         if (const Entry* drop = section.find("drop_ms"))
             parseDelayMs(drop->value, "drop_ms", port.dropMs, why);
+        if (const Entry* location = section.find("location")) {
+            port.location.emplace();
+            parseUsbLocation(location->value, *port.location, why);
+        }
+        if (const Entry* strings = section.find("usb_strings"))
+            parseUsbStrings(strings->value, port.usbStrings);
+        if (const Entry* status = section.find("usb_status"))
+            parseUsbPortStatus(status->value, port.usbStatus);
         PortField culprit = PortField::Chip;
         why = checkPort(port, &culprit);
         if (why.empty())
@@ -310,13 +424,104 @@ private:
 
     std::string label_;
     std::string message_;
+    static constexpr int kSystemDiskSection = -1;
+    static constexpr int kUsbDiskSection = -2;
+
     std::optional<Section> bench_;
+    std::optional<Section> systemDisk_;
+    std::optional<Section> usbDisk_;
     std::map<int, Section> ports_;
     Section* current_ = nullptr;
     int currentPort_ = 0;
 };
 
 }  // namespace
+
+bool parseUsbLocation(std::string_view text, UsbLocation& location, std::string& why)
+{
+    std::string_view t = trim(text);
+    auto bad = [&](const std::string& reason) {
+        why = "bad USB location '" + std::string(text) + "': " + reason +
+              " (controller-port[.port...], such as 0-3 or 0-8.7.2)";
+        return false;
+    };
+    auto dash = t.find('-');
+    if (dash == std::string_view::npos)
+        return bad("no '-'");
+    UsbLocation result;
+    if (!parseWhole(t.substr(0, dash), result.controller) || result.controller < 0 ||
+        result.controller >= kMaxControllers)
+        return bad("the controller is not 0.." + std::to_string(kMaxControllers - 1));
+    std::string_view rest = t.substr(dash + 1);
+    while (true) {
+        auto dot = rest.find('.');
+        int port = 0;
+        if (!parseWhole(rest.substr(0, dot), port) || port < 1 || port > kMaxHubPorts)
+            return bad("a port is not 1.." + std::to_string(kMaxHubPorts));
+        result.path.push_back(port);
+        if (dot == std::string_view::npos)
+            break;
+        rest = rest.substr(dot + 1);
+    }
+    if (result.path.size() > static_cast<size_t>(kMaxHubTiers) + 1)
+        return bad("more than " + std::to_string(kMaxHubTiers) + " hubs deep");
+    location = std::move(result);
+    return true;
+}
+
+std::string formatUsbLocation(const UsbLocation& location)
+{
+    std::string text = std::to_string(location.controller) + "-";
+    for (size_t i = 0; i < location.path.size(); ++i)
+        text += (i ? "." : "") + std::to_string(location.path[i]);
+    return text;
+}
+
+std::string_view usbStringsName(UsbStrings strings)
+{
+    switch (strings) {
+    case UsbStrings::Normal: return "normal";
+    case UsbStrings::NoSerial: return "no-serial";
+    case UsbStrings::Unreadable: return "unreadable";
+    case UsbStrings::NoLanguages: return "no-languages";
+    }
+    return "normal";
+}
+
+bool parseUsbStrings(std::string_view text, UsbStrings& strings)
+{
+    std::string t = lower(trim(text));
+    for (UsbStrings s : {UsbStrings::Normal, UsbStrings::NoSerial, UsbStrings::Unreadable, UsbStrings::NoLanguages})
+        if (t == usbStringsName(s)) {
+            strings = s;
+            return true;
+        }
+    return false;
+}
+
+std::string_view usbPortStatusName(UsbPortStatus status)
+{
+    switch (status) {
+    case UsbPortStatus::Connected: return "connected";
+    case UsbPortStatus::FailedEnumeration: return "failed-enumeration";
+    case UsbPortStatus::GeneralFailure: return "general-failure";
+    case UsbPortStatus::Overcurrent: return "overcurrent";
+    case UsbPortStatus::NotEnoughPower: return "not-enough-power";
+    }
+    return "connected";
+}
+
+bool parseUsbPortStatus(std::string_view text, UsbPortStatus& status)
+{
+    std::string t = lower(trim(text));
+    for (UsbPortStatus s : {UsbPortStatus::Connected, UsbPortStatus::FailedEnumeration, UsbPortStatus::GeneralFailure,
+                            UsbPortStatus::Overcurrent, UsbPortStatus::NotEnoughPower})
+        if (t == usbPortStatusName(s)) {
+            status = s;
+            return true;
+        }
+    return false;
+}
 
 bool parseDiskSize(std::string_view text, uint64_t& bytes, std::string& why)
 {
@@ -531,6 +736,16 @@ std::string formatBenchSettings(const BenchSettings& settings)
     text += "version = " + std::to_string(kSettingsVersion) + "\n";
     text += "ports = " + std::to_string(settings.ports.size()) + "\n";
     text += "time_scale = " + formatTimeScale(settings.timeScale) + "\n";
+    const TopologySettings defaults;
+    const TopologySettings& t = settings.topology;
+    if (t.controllers != defaults.controllers)
+        text += "controllers = " + std::to_string(t.controllers) + "\n";
+    if (t.rootPorts != defaults.rootPorts)
+        text += "root_ports = " + std::to_string(t.rootPorts) + "\n";
+    if (t.hubs != defaults.hubs)
+        text += "hubs = " + std::to_string(t.hubs) + "\n";
+    if (t.hubPorts != defaults.hubPorts)
+        text += "hub_ports = " + std::to_string(t.hubPorts) + "\n";
     for (size_t i = 0; i < settings.ports.size(); ++i) {
         const PortSettings& p = settings.ports[i];
         text += "\n[port " + std::to_string(i + 1) + "]\n";
@@ -557,6 +772,20 @@ std::string formatBenchSettings(const BenchSettings& settings)
             text += "relink_ms = " + std::to_string(p.relinkMs) + "\n";
         if (p.dropMs != 0)
             text += "drop_ms = " + std::to_string(p.dropMs) + "\n";
+        if (p.location)
+            text += "location = " + formatUsbLocation(*p.location) + "\n";
+        if (p.usbStrings != UsbStrings::Normal)
+            text += "usb_strings = " + std::string(usbStringsName(p.usbStrings)) + "\n";
+        if (p.usbStatus != UsbPortStatus::Connected)
+            text += "usb_status = " + std::string(usbPortStatusName(p.usbStatus)) + "\n";
+    }
+    if (settings.systemDiskSize != kDefaultSystemDiskSize)
+        text += "\n[system disk]\ndisk_size = " + formatDiskSize(settings.systemDiskSize) + "\n";
+    if (settings.usbDisk) {
+        text += "\n[usb disk]\ndisk_size = " + formatDiskSize(settings.usbDisk->diskSize) + "\n";
+        if (settings.usbDisk->location)
+            text += "location = " + formatUsbLocation(*settings.usbDisk->location) + "\n";
+        text += std::string("present = ") + (settings.usbDisk->present ? "yes" : "no") + "\n";
     }
     return text;
 }

@@ -19,6 +19,31 @@
 //   renumber = no         (optional: comes back from a reset under a new number)
 //   relink_ms = 3000      (optional: reset to re-enumeration, bench ms)
 //   drop_ms = 0           (optional: reset to leaving the bus, bench ms)
+//   location = 0-8.3      (optional: where it sits on the USB tree, below)
+//   usb_strings = normal  (optional: normal, no-serial, unreadable, no-languages)
+//   usb_status = connected (optional: connected, failed-enumeration,
+//                         general-failure, overcurrent, not-enough-power)
+//
+// The USB tree, in [bench] (all optional):
+//   controllers = 1       host controllers, each with a root hub
+//   root_ports = 8        ports of every root hub
+//   hubs = auto           external hubs chained from the last root port of
+//                         controller 0, each on the last port of the one
+//                         before; auto: as many as the devices need
+//   hub_ports = 7         ports of every external hub
+// A location is the controller, '-', then the port path from the root hub:
+// "0-3" is root port 3 of controller 0, "0-8.7.2" port 2 of the hub on port 7
+// of the hub on root port 8. Devices without one fill the free ports in
+// order: root ports first, then the chained hubs'. A location through a
+// port that holds no chained hub puts another hub there.
+//
+// Disks beside the bridges' (optional sections):
+//   [system disk]         the PC's own disk, PhysicalDrive0, volume C:
+//   disk_size = 256G
+//   [usb disk]            a USB flash disk without a bridge
+//   disk_size = 16G
+//   location = 0-2        (optional)
+//   present = yes         (optional)
 //
 // Comments are whole lines starting with '#' or ';'. Keys that later bench
 // versions will read (PD controller...) are refused by name, so a file
@@ -27,6 +52,7 @@
 // settings: they are the stored state in the port's folder.
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +68,60 @@ constexpr double kMaxTimeScale = 1000.0;
 constexpr uint32_t kDefaultRelinkMs = 3000;
 constexpr uint32_t kMaxDelayMs = 3'600'000;  // an hour of bench time
 
+// Where a device sits on the USB tree (see above).
+struct UsbLocation {
+    int controller = 0;
+    std::vector<int> path;   // port numbers from the root hub, each from 1
+
+    bool operator==(const UsbLocation&) const = default;
+    bool operator<(const UsbLocation& other) const
+    {
+        return controller != other.controller ? controller < other.controller : path < other.path;
+    }
+};
+
+constexpr int kMaxControllers = 4;
+constexpr int kMaxHubPorts = 255;
+constexpr int kMaxHubTiers = 5;         // external hubs between a root hub and a device
+constexpr int kAutoHubs = -1;
+
+bool parseUsbLocation(std::string_view text, UsbLocation& location, std::string& why);
+std::string formatUsbLocation(const UsbLocation& location);
+
+// How a device answers string-descriptor requests: as its configuration
+// says, without a serial-number string (index 0), stalling every string
+// request but the language table, or stalling the language table too.
+enum class UsbStrings { Normal, NoSerial, Unreadable, NoLanguages };
+std::string_view usbStringsName(UsbStrings strings);
+bool parseUsbStrings(std::string_view text, UsbStrings& strings);
+
+// How the host fares with the device on its port: it works, or the port
+// reports one of the hub's failures (and the host never reaches the device).
+enum class UsbPortStatus { Connected, FailedEnumeration, GeneralFailure, Overcurrent, NotEnoughPower };
+std::string_view usbPortStatusName(UsbPortStatus status);
+bool parseUsbPortStatus(std::string_view text, UsbPortStatus& status);
+
+struct TopologySettings {
+    int controllers = 1;
+    int rootPorts = 8;
+    int hubs = kAutoHubs;
+    int hubPorts = 7;
+
+    bool operator==(const TopologySettings&) const = default;
+};
+
+constexpr uint64_t kDefaultSystemDiskSize = 256ULL << 30;
+constexpr uint64_t kDefaultUsbDiskSize = 16ULL << 30;
+
+// The USB flash disk without a bridge.
+struct UsbDiskSettings {
+    uint64_t diskSize = kDefaultUsbDiskSize;
+    std::optional<UsbLocation> location;
+    bool present = true;
+
+    bool operator==(const UsbDiskSettings&) const = default;
+};
+
 struct PortSettings {
     std::string chip = "KRV8574";
     std::string link = "USB3";
@@ -54,6 +134,9 @@ struct PortSettings {
     bool renumber = false;             // a reset brings it back under another drive number
     uint32_t relinkMs = kDefaultRelinkMs;  // CPU reset to re-enumeration
     uint32_t dropMs = 0;               // CPU reset to leaving the bus
+    std::optional<UsbLocation> location;   // none: the next free port
+    UsbStrings usbStrings = UsbStrings::Normal;
+    UsbPortStatus usbStatus = UsbPortStatus::Connected;
 
     bool operator==(const PortSettings&) const = default;
 };
@@ -61,6 +144,9 @@ struct PortSettings {
 struct BenchSettings {
     double timeScale = 1.0;
     std::vector<PortSettings> ports;
+    TopologySettings topology;
+    uint64_t systemDiskSize = kDefaultSystemDiskSize;
+    std::optional<UsbDiskSettings> usbDisk;   // none: no such disk
 
     bool operator==(const BenchSettings&) const = default;
 };

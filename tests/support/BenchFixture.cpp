@@ -26,12 +26,13 @@ BenchFixture::BenchFixture(int ports, const std::string& chip, const std::string
 {
 }
 
-BenchFixture::BenchFixture(bench::BenchSettings settings, std::vector<bench::PortStart> starts)
+BenchFixture::BenchFixture(bench::BenchSettings settings, std::vector<bench::PortStart> starts,
+                           std::map<int, bench::DiskLayoutSpec> layouts)
     : folder_(dir_.path() + "/bench"), previous_(Platform::currentOrNull())
 {
     bench::BenchError error;
     VirtualClock clock;
-    if (!bench::Bench::create(folder_, std::move(settings), error, starts, &clock))
+    if (!bench::Bench::create(folder_, std::move(settings), error, starts, &clock, layouts))
         throw std::runtime_error("cannot make a test bench: " + error.message);
     openPlatform();
 }
@@ -76,5 +77,24 @@ std::string BenchFixture::portFolder(int port) const { return bench::portStatePa
 int BenchFixture::physicalDrive(int port) { return devices().physicalDrive(port).value_or(-1); }
 
 int BenchFixture::cdrom(int port) { return devices().cdrom(port).value_or(-1); }
+
+namespace {
+bool postAndApply(BenchPlatform& platform, const std::string& folder, const char* verb, int port)
+{
+    bench::BenchCommand command;
+    command.verb = verb;
+    command.port = port;
+    std::string id, why;
+    bench::Inbox inbox(bench::inboxPath(folder));
+    if (!inbox.post(command, id, why))
+        return false;
+    platform.processInboxNow();
+    return inbox.fate(id, why) == bench::Inbox::Fate::Done;
+}
+}  // namespace
+
+bool BenchFixture::plug(int port) { return postAndApply(*platform_, folder_, "plug", port); }
+
+bool BenchFixture::unplug(int port) { return postAndApply(*platform_, folder_, "unplug", port); }
 
 }  // namespace krv::test

@@ -8,6 +8,13 @@
 //   test::BenchFixture bench(2);                       // two KRV8574 on USB 3
 //   int drive = bench.physicalDrive(1);                // PhysicalDrive of port 1
 //   auto device = krv::Platform::current().scsi().open(krv::DriveKind::PhysicalDrive, drive);
+//
+// The bench's USB tree, disks and volumes are the platform's services
+// (usbTree(), deviceSetup(), blockDevices(), volumes(), deviceEvents()); a
+// bench of 16 drives by default spreads them over the root hub and two
+// chained hubs. plug/unplug change the bench as `krvbench` does while a
+// program runs: the devices' notices reach deviceEvents().
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,8 +30,11 @@ class BenchFixture {
 public:
     // `ports` ports with `chip` on `link`, everything else as krvbench's defaults.
     explicit BenchFixture(int ports = 1, const std::string& chip = "KRV8574", const std::string& link = "USB3");
-    // Any bench; `starts` give ports firmware and configuration to start from.
-    explicit BenchFixture(bench::BenchSettings settings, std::vector<bench::PortStart> starts = {});
+    // Any bench; `starts` give ports firmware, configuration and disk layout
+    // to start from, `layouts` the system disk's and the USB disk's (by
+    // bench::kSystemDisk, bench::kUsbDisk).
+    explicit BenchFixture(bench::BenchSettings settings, std::vector<bench::PortStart> starts = {},
+                          std::map<int, bench::DiskLayoutSpec> layouts = {});
     ~BenchFixture();
     BenchFixture(const BenchFixture&) = delete;
     BenchFixture& operator=(const BenchFixture&) = delete;
@@ -41,6 +51,12 @@ public:
     // is not on the bus (or has no CD-ROM unit).
     int physicalDrive(int port);
     int cdrom(int port);
+
+    // Plugs or unplugs the device on `port` (bench::kUsbDisk: the USB disk)
+    // through the bench's inbox, as `krvbench plug` does while a program
+    // owns the bench. True when the bench carried it out.
+    bool plug(int port);
+    bool unplug(int port);
 
     // Ends the platform (the bench saves and closes) and opens a new one on
     // the same folder with a new virtual clock, as the next program run would.

@@ -8,9 +8,9 @@
 #include "platform/bench/Bench.h"
 #include "platform/bench/BenchLayout.h"
 #include "platform/bench/BenchPlatform.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/TestPlatform.h"
 #include "tests/tools/MiniJson.h"
-#include "tests/tools/RunTool.h"
 
 namespace krv::test {
 namespace {

@@ -8,6 +8,7 @@
 #include "platform/bench/Bench.h"
 #include "platform/bench/BenchLayout.h"
 #include "platform/bench/bridge/PortState.h"
+#include "platform/bench/disk/DiskLayoutSpec.h"
 #include "tools/krvbench/Arguments.h"
 #include "tools/krvbench/Commands.h"
 
@@ -126,6 +127,104 @@ std::map<std::string, PerPortOption> perPortOptions()
         s.usb4Config = std::move(image);
         return true;
     };
+    options["--port-location"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
+        p.location.emplace();
+        return bench::parseUsbLocation(v, *p.location, why);
+    };
+    options["--usb-strings"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
+        if (bench::parseUsbStrings(v, p.usbStrings))
+            return true;
+        why = "bad value '" + v + "' for --usb-strings (normal, no-serial, unreadable or no-languages)";
+        return false;
+    };
+    options["--usb-status"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
+        if (bench::parseUsbPortStatus(v, p.usbStatus))
+            return true;
+        why = "bad value '" + v +
+              "' for --usb-status (connected, failed-enumeration, general-failure, overcurrent or not-enough-power)";
+        return false;
+    };
+    options["--volumes"].set = [](PortSettings&, PortStart& s, const std::string& v, std::string& why) {
+        s.disk.emplace();
+        return bench::parseDiskLayoutSpec(v, *s.disk, why);
+    };
+    return options;
+}
+
+// The options about the bench as a whole: its USB tree and its other disks.
+using BenchSetter = std::function<bool(bench::BenchSettings&, std::map<int, bench::DiskLayoutSpec>&,
+                                       const std::string& value, std::string& why)>;
+
+bool count(const std::string& option, const std::string& v, int lowest, int highest, int& out, std::string& why)
+{
+    int n = 0;
+    if (!parsePortNumber(v, n) && v != "0") {
+        why = "bad value '" + v + "' for " + option;
+        return false;
+    }
+    if (n < lowest || n > highest) {
+        why = option + " takes " + std::to_string(lowest) + ".." + std::to_string(highest) + ", not " + v;
+        return false;
+    }
+    out = n;
+    return true;
+}
+
+std::map<std::string, BenchSetter> benchOptions()
+{
+    using bench::BenchSettings;
+    using Layouts = std::map<int, bench::DiskLayoutSpec>;
+    std::map<std::string, BenchSetter> options;
+    options["--controllers"] = [](BenchSettings& b, Layouts&, const std::string& v, std::string& why) {
+        return count("--controllers", v, 1, bench::kMaxControllers, b.topology.controllers, why);
+    };
+    options["--root-ports"] = [](BenchSettings& b, Layouts&, const std::string& v, std::string& why) {
+        return count("--root-ports", v, 1, bench::kMaxHubPorts, b.topology.rootPorts, why);
+    };
+    options["--hub-ports"] = [](BenchSettings& b, Layouts&, const std::string& v, std::string& why) {
+        return count("--hub-ports", v, 1, bench::kMaxHubPorts, b.topology.hubPorts, why);
+    };
+    options["--hubs"] = [](BenchSettings& b, Layouts&, const std::string& v, std::string& why) {
+        if (v == "auto") {
+            b.topology.hubs = bench::kAutoHubs;
+            return true;
+        }
+        return count("--hubs", v, 0, bench::kMaxHubTiers, b.topology.hubs, why);
+    };
+    options["--system-disk-size"] = [](BenchSettings& b, Layouts&, const std::string& v, std::string& why) {
+        return bench::parseDiskSize(v, b.systemDiskSize, why);
+    };
+    options["--system-volumes"] = [](BenchSettings&, Layouts& l, const std::string& v, std::string& why) {
+        return bench::parseDiskLayoutSpec(v, l[bench::kSystemDisk], why);
+    };
+    options["--usb-disk"] = [](BenchSettings& b, Layouts&, const std::string& v, std::string& why) {
+        bool yes = false;
+        if (bench::parseYesNo(v, yes)) {
+            b.usbDisk = yes ? std::optional<bench::UsbDiskSettings>(bench::UsbDiskSettings{}) : std::nullopt;
+            return true;
+        }
+        bench::UsbDiskSettings disk;
+        if (!bench::parseDiskSize(v, disk.diskSize, why))
+            return false;
+        b.usbDisk = disk;
+        return true;
+    };
+    return options;
+}
+
+// Options that need the USB disk, applied once the others are in.
+std::map<std::string, BenchSetter> usbDiskOptions()
+{
+    using bench::BenchSettings;
+    using Layouts = std::map<int, bench::DiskLayoutSpec>;
+    std::map<std::string, BenchSetter> options;
+    options["--usb-disk-location"] = [](BenchSettings& b, Layouts&, const std::string& v, std::string& why) {
+        b.usbDisk->location.emplace();
+        return bench::parseUsbLocation(v, *b.usbDisk->location, why);
+    };
+    options["--usb-disk-volumes"] = [](BenchSettings&, Layouts& l, const std::string& v, std::string& why) {
+        return bench::parseDiskLayoutSpec(v, l[bench::kUsbDisk], why);
+    };
     return options;
 }
 
@@ -135,6 +234,10 @@ int runCreate(const Args& args, std::ostream& out, std::ostream& err)
 {
     Arguments words(args);
     auto options = perPortOptions();
+    auto wholeBench = benchOptions();
+    auto usbDisk = usbDiskOptions();
+    std::map<std::string, std::string> benchValues, usbDiskValues;
+    std::map<int, bench::DiskLayoutSpec> layouts;
     std::optional<std::string> folder;
     std::optional<int> portCount;
     bench::BenchSettings settings;
@@ -147,10 +250,17 @@ int runCreate(const Args& args, std::ostream& out, std::ostream& err)
         }
         std::string name = words.take();
         std::optional<std::string> value = words.value();
-        if (name != "--ports" && name != "--time-scale" && !options.count(name))
+        if (name != "--ports" && name != "--time-scale" && !options.count(name) && !wholeBench.count(name) &&
+            !usbDisk.count(name))
             return usageError(err, "create: unknown option '" + name + "'");
         if (!value)
             return usageError(err, "create: " + name + " needs a value");
+        if (wholeBench.count(name) || usbDisk.count(name)) {
+            auto& values = wholeBench.count(name) ? benchValues : usbDiskValues;
+            if (!values.emplace(name, *value).second)
+                return usageError(err, "create: " + name + " given twice");
+            continue;
+        }
         if (name == "--ports") {
             int n = 0;
             if (!parsePortNumber(*value, n) || n > bench::kMaxPorts)
@@ -203,11 +313,20 @@ int runCreate(const Args& args, std::ostream& out, std::ostream& err)
         }
     }
     std::string why;
+    for (const auto& [name, v] : benchValues)
+        if (!wholeBench[name](settings, layouts, v, why))
+            return usageError(err, "create: " + name + ": " + why);
+    for (const auto& [name, v] : usbDiskValues) {
+        if (!settings.usbDisk)
+            return usageError(err, "create: " + name + " needs --usb-disk");
+        if (!usbDisk[name](settings, layouts, v, why))
+            return usageError(err, "create: " + name + ": " + why);
+    }
     if (!bench::checkBenchSettings(settings, why))
         return usageError(err, "create: " + why);
 
     bench::BenchError error;
-    auto created = bench::Bench::create(*folder, settings, error, starts);
+    auto created = bench::Bench::create(*folder, settings, error, starts, nullptr, layouts);
     if (!created) {
         err << "krvbench: " << error.message << "\n";
         return exitcode::kFailed;

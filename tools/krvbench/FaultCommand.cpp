@@ -24,7 +24,7 @@ int runFault(const Args& args, std::ostream& out, std::ostream& err)
             continue;
         }
         static const std::map<std::string, std::string> keys = {
-            {"--cdb", "cdb"}, {"--after", "after"}, {"--byte", "byte"}, {"--sense", "sense"}};
+            {"--cdb", "cdb"}, {"--after", "after"}, {"--byte", "byte"}, {"--sense", "sense"}, {"--offset", "offset"}};
         auto key = keys.find(name);
         if (key == keys.end())
             return usageError(err, "fault: unknown option '" + name + "'");

@@ -30,12 +30,28 @@ int runPlug(const Args& args, bool plug, std::ostream& out, std::ostream& err)
     const std::string& folder = positional[0];
     bench::BenchCommand command;
     command.verb = verb;
-    if (!parsePortNumber(positional[1], command.port))
-        return usageError(err, verb + ": bad port '" + positional[1] + "' (a number from 1)");
+    bool usbDisk = positional[1] == "usb-disk";
+    if (usbDisk)
+        command.port = bench::kUsbDisk;
+    else if (!parsePortNumber(positional[1], command.port))
+        return usageError(err, verb + ": bad port '" + positional[1] + "' (a number from 1, or usb-disk)");
 
-    if (!benchHasPort(folder, command.port, verb, err))
+    if (usbDisk) {
+        bench::BenchSettings settings;
+        bench::BenchError error;
+        if (!bench::readBenchSettings(folder, settings, error)) {
+            err << "krvbench: " << error.message << "\n";
+            return exitcode::kFailed;
+        }
+        if (!settings.usbDisk) {
+            err << "krvbench: " << verb << ": the bench has no USB disk (create it with --usb-disk)\n";
+            return exitcode::kFailed;
+        }
+    } else if (!benchHasPort(folder, command.port, verb, err)) {
         return exitcode::kFailed;
-    return carryOut(folder, command, wait, "port " + std::to_string(command.port) + " " + verb + "ged", out, err);
+    }
+    std::string what = usbDisk ? std::string("the USB disk") : "port " + std::to_string(command.port);
+    return carryOut(folder, command, wait, what + " " + verb + "ged", out, err);
 }
 
 }  // namespace krv::tool

@@ -1,12 +1,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <iomanip>
+#include <map>
 #include <optional>
+#include <set>
 #include <ostream>
 
 #include "platform/bench/Bench.h"
 #include "platform/bench/BenchLayout.h"
 #include "platform/bench/ChipCatalog.h"
+#include "platform/DeviceClasses.h"
+#include "platform/bench/BenchNames.h"
+#include "platform/bench/BenchSurvey.h"
+#include "platform/bench/BenchTopology.h"
+#include "platform/bench/bridge/Bridge.h"
 #include "platform/bench/bridge/PortState.h"
 #include "tools/krvbench/Arguments.h"
 #include "tools/krvbench/Commands.h"
@@ -29,7 +36,84 @@ struct BenchView {
     std::optional<bench::OwnerInfo> owner;
     size_t pendingCommands = 0;
     std::vector<PortView> ports;
+    bench::Topology topology;
+    std::vector<bench::SurveyHub> tree;
+    std::vector<bench::SurveyDisk> disks;
 };
+
+// Which devices are there now and under which drive numbers, and what the
+// USB-connected ones show of themselves, as their saved state says.
+void surveyDevices(BenchView& view)
+{
+    std::map<int, int> drives = {{bench::kSystemDisk, 0}};
+    std::map<int, bench::UsbIdentity> usb;
+    std::set<int> used = {0};
+    for (size_t i = 0; i < view.ports.size(); ++i) {
+        const auto& p = view.settings.ports[i];
+        const auto& state = view.ports[i].state;
+        int port = static_cast<int>(i + 1);
+        if (!p.present || !state || state->connection != bench::Connection::OnBus || state->physicalDrive < 0)
+            continue;
+        drives[port] = state->physicalDrive;
+        used.insert(state->physicalDrive);
+        bench::Bridge bridge(port, p, *state, bench::portStatePath(view.folder, port));
+        if (bridge.onUsb())
+            usb[port] = bench::bridgeUsbIdentity(bridge);
+    }
+    if (view.settings.usbDisk && view.settings.usbDisk->present) {
+        int n = 1;
+        while (used.count(n))
+            ++n;
+        drives[bench::kUsbDisk] = n;
+        usb[bench::kUsbDisk] = bench::plainUsbDiskIdentity();
+    }
+    std::string why;
+    if (bench::buildTopology(view.settings, view.topology, why))
+        view.tree = bench::surveyTree(view.topology, usb);
+    view.disks = bench::surveyDisks(view.folder, view.settings, drives);
+}
+
+std::string speedText(const bench::UsbIdentity& usb)
+{
+    switch (usb.speed) {
+    case krv::UsbDeviceSpeed::Low: return "low";
+    case krv::UsbDeviceSpeed::Full: return "full";
+    case krv::UsbDeviceSpeed::High: return "high";
+    case krv::UsbDeviceSpeed::Super: return usb.superSpeedPlus ? "super+" : "super";
+    }
+    return "?";
+}
+
+std::string occupantText(const bench::SurveyPort& p)
+{
+    if (p.hub >= 0)
+        return "hub";
+    if (p.device)
+        return p.device == bench::kUsbDisk ? "usb disk" : "port " + std::to_string(p.device);
+    return "";
+}
+
+std::string hexWord(uint32_t value, int digits)
+{
+    char buf[12];
+    std::snprintf(buf, sizeof buf, "%0*X", digits, value);
+    return buf;
+}
+
+std::string partitionType(const PartitionInfo& p)
+{
+    return p.style == PartitionStyle::Gpt ? guidText(p.gptType) : hexWord(p.mbrType, 2);
+}
+
+std::string styleText(PartitionStyle style)
+{
+    return style == PartitionStyle::Mbr ? "MBR" : style == PartitionStyle::Gpt ? "GPT" : "RAW";
+}
+
+uint64_t freeMiB(const bench::FileSystemView& fs)
+{
+    return fs.freeClusters * fs.sectorsPerCluster * fs.bytesPerSector >> 20;
+}
 
 // A port's device state as its folder holds it. The owner writes stored
 // images as they change and the rest when it changes, so this is the bench
@@ -202,6 +286,145 @@ void printText(const BenchView& view, std::ostream& out)
         if (!v.state)
             out << "      state: " << v.stateError << "\n";
     }
+    out << "\nUSB tree (" << view.topology.controllers << " controller" << (view.topology.controllers == 1 ? "" : "s")
+        << ", " << view.topology.chainedHubs << " chained hub" << (view.topology.chainedHubs == 1 ? "" : "s") << ")\n";
+    for (const auto& h : view.tree)
+        for (const auto& p : h.ports) {
+            std::string occupant = occupantText(p);
+            if (occupant.empty())
+                continue;
+            out << "  " << std::setw(12) << bench::formatUsbLocation(p.location) << std::setw(10) << occupant;
+            if (p.usb)
+                out << hexWord(p.usb->descriptor.idVendor, 4) << ":" << hexWord(p.usb->descriptor.idProduct, 4) << "  "
+                    << std::setw(7) << speedText(*p.usb)
+                    << (p.usb->descriptor.iSerialNumber ? p.usb->serial : std::string("(no serial)"));
+            else if (p.hub < 0)
+                out << "(not on USB)";
+            out << "\n";
+        }
+    out << "\nDisks\n";
+    for (const auto& d : view.disks) {
+        std::string name = d.device == bench::kSystemDisk ? "system disk"
+                         : d.device == bench::kUsbDisk  ? "usb disk"
+                                                        : "port " + std::to_string(d.device);
+        out << "  " << std::setw(18)
+            << (d.physicalDrive >= 0 ? "PhysicalDrive" + std::to_string(d.physicalDrive) : std::string("-"))
+            << std::setw(13) << name << std::setw(8) << bench::formatDiskSize(d.size) << styleText(d.layout.style)
+            << "\n";
+        for (const auto& v : d.volumes) {
+            out << "      " << (v.volume.letter ? std::string(1, v.volume.letter) + ":" : std::string("--"))
+                << " partition " << v.volume.partition.partitionNumber << "  " << v.fileSystem.name;
+            if (!v.fileSystem.label.empty())
+                out << " \"" << v.fileSystem.label << "\"";
+            if (v.fileSystem.kind != bench::FileSystemKind::None)
+                out << "  " << freeMiB(v.fileSystem) << " MiB free";
+            out << "  " << v.files.size() << " file" << (v.files.size() == 1 ? "" : "s") << "\n";
+        }
+    }
+}
+
+void treeJson(JsonWriter& json, const BenchView& view)
+{
+    json.key("usb_tree").beginObject();
+    json.key("controllers").value(view.topology.controllers);
+    json.key("chained_hubs").value(view.topology.chainedHubs);
+    json.key("hubs").beginArray();
+    for (const auto& h : view.tree) {
+        json.beginObject();
+        json.key("location").value(bench::formatUsbLocation(h.hub.location));
+        json.key("depth").value(h.hub.depth());
+        json.key("name").value(bench::hubName(view.topology, h.index));
+        json.key("port_count").value(h.hub.ports);
+        json.key("ports").beginArray();
+        for (const auto& p : h.ports) {
+            std::string occupant = occupantText(p);
+            if (occupant.empty())
+                continue;
+            json.beginObject();
+            json.key("port").value(p.location.path.back());
+            json.key("location").value(bench::formatUsbLocation(p.location));
+            json.key("device").value(occupant);
+            json.key("connected").value(p.hub >= 0 || p.usb.has_value());
+            if (p.usb) {
+                json.key("vid").value(hexWord(p.usb->descriptor.idVendor, 4));
+                json.key("pid").value(hexWord(p.usb->descriptor.idProduct, 4));
+                json.key("bcd_device").value(hexWord(p.usb->descriptor.bcdDevice, 4));
+                json.key("manufacturer").value(p.usb->manufacturer);
+                json.key("product").value(p.usb->product);
+                json.key("serial");
+                if (p.usb->descriptor.iSerialNumber)
+                    json.value(p.usb->serial);
+                else
+                    json.null();
+                json.key("speed").value(speedText(*p.usb));
+            }
+            json.endObject();
+        }
+        json.endArray();
+        json.endObject();
+    }
+    json.endArray();
+    json.endObject();
+}
+
+void disksJson(JsonWriter& json, const BenchView& view)
+{
+    json.key("disks").beginArray();
+    for (const auto& d : view.disks) {
+        json.beginObject();
+        json.key("device").value(d.device == bench::kSystemDisk ? std::string("system disk")
+                                 : d.device == bench::kUsbDisk  ? std::string("usb disk")
+                                                                : "port " + std::to_string(d.device));
+        json.key("physical_drive");
+        numberOrNull(json, d.physicalDrive);
+        json.key("size").value(d.size);
+        json.key("image").value(d.image);
+        json.key("partition_style").value(styleText(d.layout.style));
+        json.key("partitions").beginArray();
+        for (const auto& p : d.layout.partitions) {
+            if (p.length == 0)
+                continue;
+            json.beginObject();
+            json.key("number").value(static_cast<int>(p.partitionNumber));
+            json.key("offset").value(p.startingOffset);
+            json.key("length").value(p.length);
+            json.key("type").value(partitionType(p));
+            json.endObject();
+        }
+        json.endArray();
+        json.key("volumes").beginArray();
+        for (const auto& v : d.volumes) {
+            json.beginObject();
+            json.key("letter");
+            if (v.volume.letter)
+                json.value(std::string(1, v.volume.letter));
+            else
+                json.null();
+            json.key("partition").value(static_cast<int>(v.volume.partition.partitionNumber));
+            json.key("offset").value(v.volume.partition.startingOffset);
+            json.key("length").value(v.volume.partition.length);
+            json.key("file_system").value(v.fileSystem.name);
+            json.key("label").value(v.fileSystem.label);
+            json.key("serial").value(hexWord(v.fileSystem.serialNumber, 8));
+            json.key("free_mib");
+            if (v.fileSystem.kind == bench::FileSystemKind::None)
+                json.null();
+            else
+                json.value(freeMiB(v.fileSystem));
+            json.key("files").beginArray();
+            for (const auto& f : v.files) {
+                json.beginObject();
+                json.key("path").value(f.path);
+                json.key("size").value(f.size);
+                json.endObject();
+            }
+            json.endArray();
+            json.endObject();
+        }
+        json.endArray();
+        json.endObject();
+    }
+    json.endArray();
 }
 
 void printJson(const BenchView& view, std::ostream& out)
@@ -252,12 +475,21 @@ void printJson(const BenchView& view, std::ostream& out)
             json.null();
         json.endObject();
         json.key("disk_size").value(p.diskSize);
+        json.key("usb_location");
+        if (i < view.topology.ports.size())
+            json.value(bench::formatUsbLocation(view.topology.ports[i]));
+        else
+            json.null();
+        json.key("usb_strings").value(bench::usbStringsName(p.usbStrings));
+        json.key("usb_status").value(bench::usbPortStatusName(p.usbStatus));
         json.key("state_folder").value(bench::portStatePath(view.folder, number));
         json.key("log_file").value(bench::commandLogPath(bench::portStatePath(view.folder, number)));
         deviceJson(json, p, view.ports[i]);
         json.endObject();
     }
     json.endArray();
+    treeJson(json, view);
+    disksJson(json, view);
     json.endObject();
     out << json.text();
 }
@@ -295,6 +527,7 @@ int runShow(const Args& args, std::ostream& out, std::ostream& err)
     view.pendingCommands = bench::Inbox(bench::inboxPath(*folder)).pending().size();
     for (size_t i = 0; i < view.settings.ports.size(); ++i)
         view.ports.push_back(readPort(view.folder, static_cast<int>(i + 1), view.settings.ports[i]));
+    surveyDevices(view);
     if (asJson)
         printJson(view, out);
     else

@@ -117,6 +117,23 @@ void Bridge::boot()
     busyUntilMs_ = 0;
 }
 
+const Bytes& Bridge::runningUsb3Config() const
+{
+    int bank = state_.running.bank > 0 ? state_.running.bank : 0;
+    return state_.running.config[bank][0];
+}
+
+InquiryTexts Bridge::inquiryTexts() const
+{
+    // The T10 texts come from the USB 3 image the bridge booted with.
+    const Bytes& config = runningUsb3Config();
+    InquiryTexts texts;
+    texts.vendor = printable(config, 60, 8) ? textOf(config, 60, 8) : "KRV";
+    texts.product = printable(config, 100, 16) ? textOf(config, 100, 16) : "Bench Drive";
+    texts.revision = hexByte(state_.running.header[0]) + hexByte(state_.running.header[1]);
+    return texts;
+}
+
 uint8_t Bridge::registerValue(uint32_t address) const
 {
     RegisterContext context{*chip_, *link_, settings_.speed, static_cast<uint8_t>(settings_.revision),
@@ -195,14 +212,9 @@ void Bridge::inquiry(ScsiCommand& command, Unit unit)
         endWithCheckCondition(command, kInvalidField);
         return;
     }
-    // The T10 texts come from the USB 3 image the bridge booted with.
-    int bank = state_.running.bank > 0 ? state_.running.bank : 0;
-    const Bytes& config = state_.running.config[bank][0];
-    std::string vendor = printable(config, 60, 8) ? textOf(config, 60, 8) : "KRV";
-    std::string product = printable(config, 100, 16) ? textOf(config, 100, 16) : "Bench Drive";
-    std::string revision = hexByte(state_.running.header[0]) + hexByte(state_.running.header[1]);
-    Bytes data = standardInquiry(unit == Unit::CdRom ? kCdRomUnit : kDirectAccess, vendor, product, revision,
-                                 chipIdOf(*chip_, *link_));
+    InquiryTexts texts = inquiryTexts();
+    Bytes data = standardInquiry(unit == Unit::CdRom ? kCdRomUnit : kDirectAccess, texts.vendor, texts.product,
+                                 texts.revision, chipIdOf(*chip_, *link_));
     answerWith(command, data, allocation);
 }
 

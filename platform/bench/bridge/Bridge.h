@@ -22,6 +22,13 @@ namespace krv::bench {
 
 enum class Unit { Disk, CdRom };
 
+// The T10 texts of the bridge's standard INQUIRY data.
+struct InquiryTexts {
+    std::string vendor;     // 8 characters at most
+    std::string product;    // 16 at most
+    std::string revision;   // 4
+};
+
 class Bridge {
 public:
     // How long the EEPROM stays busy programming after a firmware write;
@@ -48,6 +55,10 @@ public:
     Reaction answer(ScsiCommand& command, Unit unit, uint64_t nowMs, std::string& note);
     // A CPU reset or power-up: the stored images become the running state.
     void boot();
+    // What the bridge runs with: the USB 3 configuration image it booted
+    // (the source of its USB descriptors and T10 texts), and the T10 texts.
+    const Bytes& runningUsb3Config() const;
+    InquiryTexts inquiryTexts() const;
     uint8_t registerValue(uint32_t address) const;
 
 private:

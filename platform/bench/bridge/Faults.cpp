@@ -95,6 +95,8 @@ std::map<std::string, std::string> faultFields(const Fault& fault)
         fields["byte"] = std::to_string(fault.byteIndex);
     if (fault.kind == FaultKind::Check)
         fields["sense"] = senseText(fault.sense);
+    if (fault.offset)
+        fields["offset"] = std::to_string(*fault.offset);
     return fields;
 }
 
@@ -130,6 +132,20 @@ bool faultFromFields(const std::map<std::string, std::string>& fields, Fault& fa
                 why = "fault CDB prefix '" + value + "' is not 1..16 bytes of hex";
                 return false;
             }
+        } else if (key == "offset") {
+            uint64_t offset = 0;
+            std::string_view v = value;
+            int base = 10;
+            if (v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
+                v.remove_prefix(2);
+                base = 16;
+            }
+            auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), offset, base);
+            if (v.empty() || ec != std::errc() || end != v.data() + v.size()) {
+                why = "fault offset '" + value + "' is not a byte offset (decimal, or hex with 0x)";
+                return false;
+            }
+            result.offset = offset;
         } else if (key == "sense") {
             if (!parseSense(value, result.sense)) {
                 why = "fault sense '" + value + "' is not KK/AA/QQ in hex (such as 04/44/00)";
@@ -156,6 +172,8 @@ std::string describeFault(const Fault& fault)
     if (fault.kind == FaultKind::Corrupt)
         text += " byte " + std::to_string(fault.byteIndex);
     text += fault.cdbPrefix.empty() ? " on any command" : " on " + spacedHex(fault.cdbPrefix);
+    if (fault.offset)
+        text += " at disk byte " + std::to_string(*fault.offset);
     if (fault.after)
         text += " after " + std::to_string(fault.after);
     if (fault.immediate())
@@ -163,11 +181,15 @@ std::string describeFault(const Fault& fault)
     return text;
 }
 
-std::optional<Fault> FaultList::hit(const uint8_t* cdb, size_t cdbLength, bool bringsDataIn)
+std::optional<Fault> FaultList::hit(const uint8_t* cdb, size_t cdbLength, bool bringsDataIn,
+                                    std::optional<std::pair<uint64_t, uint64_t>> diskRange)
 {
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
         Fault& f = *it;
         if (f.cdbPrefix.size() > cdbLength || !std::equal(f.cdbPrefix.begin(), f.cdbPrefix.end(), cdb))
+            continue;
+        if (f.offset && (!diskRange || *f.offset < diskRange->first ||
+                         *f.offset - diskRange->first >= diskRange->second))
             continue;
         if (f.kind == FaultKind::Corrupt && !bringsDataIn)
             continue;

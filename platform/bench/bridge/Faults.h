@@ -2,10 +2,13 @@
 // Faults on demand for one device: the next commands (or the next commands
 // that start with given CDB bytes) fail at the transport, end with CHECK
 // CONDITION, time out, come back with one data byte corrupted, or the device
-// drops off the bus and stays away until it is plugged in again.
+// drops off the bus and stays away until it is plugged in again. The disk's
+// sector reads and writes count as commands (READ(16) 88 and WRITE(16) 8A),
+// and a fault with an offset hits only a transfer over that byte of the disk.
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,18 +26,20 @@ struct Fault {
     std::vector<uint8_t> cdbPrefix;   // only commands starting so; empty: any
     uint32_t byteIndex = 0;           // corrupt: the data byte (modulo what moved)
     SenseCode sense = kInternalFailure;  // check: the sense it answers with
+    std::optional<uint64_t> offset;   // only disk transfers over this byte of the disk
 
     bool operator==(const Fault&) const = default;
 
     // A drop with no CDB and no "after" happens as it is set, not at a command.
-    bool immediate() const { return kind == FaultKind::Drop && cdbPrefix.empty() && after == 0; }
+    bool immediate() const { return kind == FaultKind::Drop && cdbPrefix.empty() && after == 0 && !offset; }
 };
 
 std::string_view faultKindName(FaultKind kind);
 bool parseFaultKind(std::string_view text, FaultKind& kind);
 
 // A fault as "key = value" fields, the form of the inbox and of faults.ini:
-// kind, count, after, cdb (hex), byte, sense (KK/AA/QQ in hex).
+// kind, count, after, cdb (hex), byte, sense (KK/AA/QQ in hex), offset (bytes,
+// decimal or 0x hex).
 std::map<std::string, std::string> faultFields(const Fault& fault);
 bool faultFromFields(const std::map<std::string, std::string>& fields, Fault& fault, std::string& why);
 // One line for people: "fail x2 on E2 50 after 1".
@@ -49,8 +54,10 @@ public:
     const std::vector<Fault>& all() const { return faults_; }
 
     // The fault that hits a command with these CDB bytes, if any; its count
-    // is used up. Corruption waits for a command that brings data in.
-    std::optional<Fault> hit(const uint8_t* cdb, size_t cdbLength, bool bringsDataIn);
+    // is used up. Corruption waits for a command that brings data in. A disk
+    // transfer gives the bytes of the disk it covers, [first, first + length).
+    std::optional<Fault> hit(const uint8_t* cdb, size_t cdbLength, bool bringsDataIn,
+                             std::optional<std::pair<uint64_t, uint64_t>> diskRange = std::nullopt);
 
     std::string format() const;  // faults.ini
     bool parse(std::string_view text, std::string& why);

@@ -1,0 +1,491 @@
+#pragma once
+// The main window of the production tool and the hub of the whole program,
+// in GUI mode and, hidden, in command-line mode: it owns the device table,
+// the run's threads, the window's controls and the run mode; every other
+// thread reaches it through g_pMainDlg, with synchronous GUI calls and
+// commands by id (1 Exit, 1022 Start, 1023 Safely Remove).
+//
+// Its methods, one concern per source file:
+//   VIVadeDlg.cpp              construction, the run state's reset, keys,
+//                              dragging, the small buttons, the data exchange
+//   VIVadeDlgExit.cpp          the exit path (OK and close) and the thread stop
+//   VIVadeDlgLayout.cpp        the window's controls and their layout
+//   VIVadeDlgStartup.cpp       start-up (OnInitDialog), Load INI, the debug
+//                              option, the one-instance rule
+//   VIVadeDlgTexts.cpp         captions, combo items, button styles
+//   VIVadeDlgSettingsView.cpp  the settings shown in the window
+//   VIVadeDlgPower.cpp         the power scheme
+//   VIVadeDlgResults.cpp       the results table and the progress
+//   VIVadeDlgLock.cpp          the settings lock and the control enable sets
+//   VIVadeDlgDeviceChange.cpp  device-change notices and the rescan decision
+//
+// Threads: the results-table, progress and enable-set operations may be
+// called from any thread; they run on the GUI thread, and a caller that is
+// one of the window's worker threads gives up its wait when it is asked to
+// stop. Everything else runs on the GUI thread.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+#include <QFont>
+#include <QPoint>
+
+#include "app/LimitationTable.h"
+#include "app/VIVadeDlgDeviceChange.h"
+#include "app/VIVadeDlgIds.h"
+#include "app/VIVadeDlgThreads.h"
+#include "device/ControlTextWindow.h"
+#include "device/DevList.h"
+#include "ui/Colors.h"
+#include "ui/Dialog.h"
+
+class CListCtrlEx;
+class CTextProgressCtrl;
+class CColorStaticST;
+class QComboBox;
+class QLineEdit;
+
+namespace krv::ui {
+class FilePickers;
+class MessageBoxPresenter;
+}  // namespace krv::ui
+
+using LRESULT = intptr_t;
+
+// The production tool's window title and version text.
+constexpr const char* VIVADE_TITLE_TEXT = "Korvane 8574PD VIVade Ver 1, 0, 5, 4 (1.0.1.4) (1.0.0.10)";
+// The settings file in the program folder.
+constexpr const char* VIVADE_INI_FILE = "kv_mp_Toolv0.6.ini";
+// The scheme start-up activates while the tool runs.
+constexpr const char* POWER_SCHEME_HIGH_PERFORMANCE = "8c5e7fda-e8bf-4a96-9a85-a6e23a8c635c";
+// Command-line exit code of an instance that found another one running.
+constexpr int32_t CMDLINE_EXIT_ALREADY_RUNNING = -5;
+// The debounce period of the rescan timer after device-change notices.
+constexpr uint32_t RESCAN_DEBOUNCE_MS = 2000;
+
+// Colour modes of a results cell.
+enum : uint8_t {
+    CELL_MODE_GREEN = 1,
+    CELL_MODE_RED = 2,
+    CELL_MODE_BLUE = 3,
+    CELL_MODE_ORANGE = 4,
+    CELL_MODE_PURPLE = 5,
+    CELL_MODE_PLAIN = 6,
+};
+
+// The results table's columns.
+enum : uint8_t {
+    RESULT_COL_PORT = 0,
+    RESULT_COL_STATUS = 1,
+    RESULT_COL_VID = 2,
+    RESULT_COL_PID = 3,
+    RESULT_COL_SN = 4,
+    RESULT_COL_FW = 5,
+    RESULT_COL_CC = 6,
+    RESULT_COL_U4_MODE = 7,
+    RESULT_COL_CAPACITY = 8,
+    RESULT_COL_UPDATE = 9,
+    RESULT_COL_RELINK = 10,
+    RESULT_COL_PARTITION = 11,
+    RESULT_COL_RW_TEST = 12,
+    RESULT_COL_PRELOAD = 13,
+    RESULT_COL_PD = 14,
+};
+
+// The PCIe/USB option block the option dialog edits and the settings keep
+// (sixteen bytes, in the settings' mirror order).
+struct PCIE_USB_Config {
+    uint8_t m_ucUSBRemovable = 0;
+    uint8_t m_ucEup = 0;
+    uint8_t m_ucTwoLEDs = 0;
+    uint8_t m_ucWin8WTG = 0;
+    uint8_t m_ucU1U2 = 0;
+    uint8_t m_ucLowPowerMode = 0;
+    uint8_t m_uc2TB = 0;
+    uint8_t m_ucSlowEnumeration = 0;
+    uint8_t m_ucLPIfIdle = 0;
+    uint8_t m_ucLPIfU3 = 0;
+    uint8_t m_ucASPM = 0;
+    uint8_t m_ucPCIESPEED = 0;
+    uint8_t m_ucPCIELane = 0;
+    uint8_t m_ucImage0 = 0;
+    uint8_t m_ucImage1 = 0;
+    uint8_t m_ucCRC = 0;
+};
+
+class CVIVadeDlg : public krv::ui::Dialog {
+    Q_OBJECT
+public:
+    // Called at the end of the exit path in command-line mode with the run's
+    // exit code. The default leaves the modal loop with the code, so the
+    // program shuts down in order and returns it; when a thread would not
+    // stop it ends the process at once instead, so nothing is torn down
+    // under a running thread.
+    using EndProcessFn = std::function<void(int iExitCode)>;
+    // Asks the operator for the settings password; true when it was right.
+    using LoginPromptFn = std::function<bool()>;
+
+    // Builds the window with all its controls; needs the platform.
+    explicit CVIVadeDlg(QWidget* parent = nullptr);
+    ~CVIVadeDlg() override;
+
+    // ---- set up by the application before the window starts ----
+    void vSetProgramName(const std::string& strName) { m_strProgramName = strName; }
+    // Not owned; either may be null (tests).
+    void vSetPresenters(krv::ui::MessageBoxPresenter* pMessages, krv::ui::FilePickers* pPickers);
+    void vSetEndProcess(EndProcessFn fn);
+    void vSetLoginPrompt(LoginPromptFn fn) { m_fnLoginPrompt = std::move(fn); }
+    krv::ControlTextWindow* pTextWindow() { return &m_TextWindow; }
+
+    // Start-up, then the window (shown in GUI mode, hidden in command-line
+    // mode) until the exit path ends it. The result is the exit code the
+    // exit path ended with (0 in GUI mode).
+    int DoModal();
+    // Start-up of the window (see VIVadeDlgStartup.cpp). Always TRUE.
+    bool OnInitDialog();
+
+    // ---- lifetime and exit (Part of the window object) ----
+    void vInitialPrivateData();
+    // The one shutdown path (Exit button, command 1 from any thread, window
+    // close): see VIVadeDlgExit.cpp.
+    void OnBnClickedOk();
+    void OnClose();
+    // Stops the run threads (automatic, port workers, supervisor) and joins
+    // them; returns 1.
+    bool bDeleteAllThread();
+    bool bExitStarted() const { return m_bExitStarted.load(); }
+    void OnBnClickedButtonMin();
+    void OnBnClickedButtonClearcount();
+    void OnAboutBox();
+    // The window's values to the members (bSaveAndValidate) or back; false
+    // when a text is longer than its field takes.
+    bool UpdateData(bool bSaveAndValidate = true);
+
+    // ---- captions, combo items, button styles ----
+    void vInitGUITexts();
+    void vInitButtonStyles();
+    void vClearComboList();
+
+    // ---- power scheme ----
+    void vGetWinPwrMode(std::string& strScheme);
+    void vSetWinPwrMode(const std::string& strScheme);
+    // The scheme named in powercfg's output: the text after "GUID:" on its
+    // first line, up to the next blank.
+    static std::string strPowerSchemeFromOutput(const std::string& strOutput);
+
+    // ---- start-up and Load INI ----
+    void OnBnClickedButtonLoadini();
+    // True when the line holds the debug option; takes it out of the line and
+    // gives the level it sets (0..4).
+    static bool bTakeDebugOption(std::string& strCmdLine, int& nLevel);
+    // True for a command line that runs a command-line job (not empty, no
+    // debug option).
+    static bool bIsCommandLineJob(const std::string& strCmdLine);
+
+    // ---- the settings in the window ----
+    void vSetDeviceDescriptorGUIByINIFile();
+    void vSetDeviceFunctionGUIByINIFile();
+    void vSetDeviceFirmwareGUIByINIFile();
+    void vSetPreloadPathGUIByINIFile();
+    void vCopyGlobalFlagsToDlg();
+    void vSetTargetChipByINIFile();
+    void vSetUSB4ConfigGUIByINIFile();
+    void vSetEditTextLimits();
+    void vResetGUIControls();
+    void vClearDeviceDescriptorGUI();
+    static std::string strTargetChipCode(const std::string& strTargetChip);
+
+    // ---- results table (any thread) ----
+    struct CellColors {
+        krv::ui::ColorRef crBack;
+        krv::ui::ColorRef crText;
+    };
+    static CellColors stCellColors(uint8_t ucMode, const std::string& strText);
+    static uint8_t ucRowColorMode(const std::string& strUSBSpeed, uint8_t ucU4Mode);
+    static std::string strCapacityText(uint64_t ullCapacity);
+    static std::string strGetLinkTypeName(uint8_t ucU4Mode);
+    static std::string strGetPcieLinkName(uint8_t ucLinkSpeed);
+    // At most 127 characters of the formatted text.
+    static std::string vSprintf127(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
+    void vInitResultTableColumns();
+    void vSetMainResultItemTable();
+    void vUpdateMainResultItemTable(uint8_t ucRow, uint8_t ucColumn, const std::string& strText, uint8_t ucMode);
+    void vClearMainResultSubItemTable();
+    void vClearMainResultSubItemStatusTable();
+    void vUpdateMainResultSubItemTable(uint8_t ucClear);
+    void vUpdateUsbModeColumns(uint8_t ucSlot);
+    void vResetProgress();
+    void vResetPortStatusTable();
+
+    // ---- settings lock and enable sets (any thread) ----
+    void vSetLockedGUI();
+    void vSetUnlockedGUI();
+    // The set that fits the lock and auto_mp after a load, scan, run or removal.
+    void vSetGUIByLockState();
+    void vDisableRunControls();
+    void vSetDescriptorControlsByFW();
+    void vDisableDescriptorControls();
+    void vSetFirmwareControlsByFW();
+    void vSetFormatControlsByINI();
+    void vDisableFormatControls();
+    void vEnableUSB4Controls();
+    void vDisableUSB4Controls();
+    void OnBnClickedButtonUnlockVivade();
+
+    // ---- device-change notices ----
+    void vRegisterDeviceNotification();
+    void vUnRegisterDeviceNotification();
+    LRESULT OnUSBDeviceChange(uint32_t wParam, const DEV_BROADCAST_DEVICEINTERFACE* pHdr);
+
+    // ---- the scan and the command line: defined with the scan thread ----
+    // Requests a scan (GUI thread). Virtual so that a test can watch the
+    // requests.
+    virtual void TriggerScanThread();
+    // Reads the command-line option (start-up, GUI thread).
+    virtual void vCmdLinePreHandler(const std::string& strCmdLine);
+
+    // ================= members =================
+    // run mode
+    std::atomic<int32_t> m_iCmdIndex{-1};
+    std::atomic<int32_t> m_iExitCode{0};
+    std::atomic<int32_t> m_iRunMode{1};  // 1 GUI, 0 command line
+    std::string m_strSavedPowerScheme;
+    std::string m_strCmdLine;
+    std::string m_strProgramName = "KRV857xVIVade";
+
+    // files
+    std::string m_strINIFilePath;
+    std::string m_strLimitationTablePath;
+    std::atomic<int32_t> m_bLimitationTableLoaded{0};
+    CLimitationTable m_LimitationTable;
+    // The firmware path of the firmware combo; whether the file was there
+    // before the tool made one from a device, and, when the tool made it,
+    // exactly which file that is (the only file the exit path may delete).
+    std::string m_strComboBoxDeviceFirmwareFWBrowse;
+    uint8_t m_bFWFileExisted = 1;
+    std::string m_strFWFileMadeByTool;
+    std::string m_strComboBoxDeviceFunctionPreloadPath;
+
+    // target chip, device table, run records
+    std::string m_strTargetChipCode = "0";
+    DevList m_DevList;
+    PortRelinkInfo m_PortRelinkInfo[MAX_DEV_SLOTS];
+    int32_t m_iRelinkCount = RELINK_COUNT_RESET;
+    uint8_t m_ucSavedItems[8] = {};
+    MainThreadParam m_MainThreadParam;
+    ChildThreadParam m_ChildThreadParam[MAX_DEV_SLOTS];
+    PCIE_USB_Config m_PCIE_USB_Config;
+    uint8_t m_bCDROMMode = 0;
+
+    // the window's values (UpdateData)
+    std::string m_strEditDeviceConfigurationVendorID;
+    std::string m_strEditDeviceConfigurationProductID;
+    std::string m_strEditDeviceConfigurationDeviceRevision;
+    std::string m_strEditDeviceConfigurationSerialNumber;
+    std::string m_strEditDeviceConfigurationManufacturerString;
+    std::string m_strEditDeviceConfigurationProductString;
+    std::string m_strEditDeviceConfigurationT10MString;
+    std::string m_strEditDeviceConfigurationP10MString;
+    std::string m_strEditDeviceFunctionRemoveSeconds;
+    std::string m_strEditDeviceFunctionDriveLabelName;
+    std::string m_strEditU4VendorName;
+    std::string m_strEditU4ModelName;
+    std::string m_strEditU4ComponentID;
+    std::string m_strEditU4VendorID;
+    std::string m_strEditU4ProductID;
+    std::string m_strEditU4TestID;
+    std::string m_strEditU4BcdProductFWRevision;
+    std::string m_strEditU4ProductHWRevision;
+    std::string m_strEditU4MinFW;
+    std::string m_strEditTBT3VendorID;
+    std::string m_strEditTBT3ModelID;
+    std::string m_strEditTBT3ModelRevision;
+    std::string m_strEditPCIVID;
+    std::string m_strEditPCIDID;
+    std::string m_strComboBoxFormat;
+    std::string m_strComboBoxFormatType;
+    std::string m_strComboBoxUSBStatus;
+    std::string m_strEditReadSpeed;
+    std::string m_strEditWriteSpeed;
+    std::string m_strSpeedTestFileSize;
+
+    // threads: every thread the window starts lives in m_Threads
+    CThreadSet m_Threads;
+    std::shared_ptr<CWorkerThread> m_pMainThread;
+    std::shared_ptr<CWorkerThread> m_pChildThread[MAX_DEV_SLOTS];
+    std::shared_ptr<CWorkerThread> m_pAutoThread;
+    std::shared_ptr<CWorkerThread> m_pRemoveThread;
+
+    // device-change debounce and the states that silence it
+    std::atomic<uint8_t> m_bInputDlgOpen{0};
+    std::atomic<uint8_t> m_bRunning{0};
+    std::atomic<uint8_t> m_ucDevChangeCount{0};
+    std::atomic<uint8_t> m_bRescanArmed{0};
+    std::atomic<uint8_t> m_ucArrivalCount{0};
+    uint32_t m_hDevNotify[DEV_NOTIFY_CLASS_COUNT] = {};
+
+    // the settings lock: 1 = unlocked; and the login in progress, during
+    // which no automatic run may start
+    std::atomic<uint8_t> m_bChangeMode{0};
+    std::atomic<uint8_t> m_bLoginDlgOpen{0};
+
+    // controls with behaviour of their own (owned by the window)
+    CListCtrlEx* m_ListMainResult = nullptr;
+    CTextProgressCtrl* m_ProgressRun = nullptr;
+    CTextProgressCtrl* m_ProgressScan = nullptr;
+    CColorStaticST* m_StaticTitle = nullptr;
+    QFont m_fontTitle;
+    QFont m_font15;
+
+protected:
+    void onCommand(int id) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    void setVisible(bool visible) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+public:
+    // Enter starts a run and Escape removes the drives, both only while Start
+    // is enabled (a bar-code scanner ends its input with Enter); otherwise
+    // neither does anything. Returns the command a key sends, or 0.
+    static int nKeyCommand(int qtKey, bool bStartEnabled);
+
+private:
+    class CTextWindow : public krv::ControlTextWindow {
+    public:
+        explicit CTextWindow(CVIVadeDlg& dlg) : m_dlg(dlg) {}
+        void setControlText(int id, const std::string& text) override { m_dlg.setControlText(id, text); }
+
+    private:
+        CVIVadeDlg& m_dlg;
+    };
+
+    void vCreateControls();
+    void vEnterCommandLineMode();
+    bool bClaimSingleInstance();
+    void vFinishExit();
+    void vEndModal(int nResult);
+    void vDeleteFWFileMadeByTool();
+    void vDrainDeviceEvents();
+    // fn on the GUI thread, synchronously (see the class comment).
+    void vOnGui(const std::function<void()>& fn);
+    void vEnable(std::initializer_list<int> ids, bool bOn);
+    void vSetReadOnly(int id, bool bOn);
+    void vSelectComboIndex(int id, int nIndex);
+    int nComboIndex(int id);
+    void vSetComboItems(int id, std::initializer_list<const std::string*> items);
+    void vSetEditLimit(int id, int nMax);
+    bool bChecked(int id);
+
+    krv::ui::MessageBoxPresenter* m_pMessages = nullptr;
+    krv::ui::FilePickers* m_pPickers = nullptr;
+    EndProcessFn m_fnEndProcess;
+    LoginPromptFn m_fnLoginPrompt;
+    CTextWindow m_TextWindow{*this};
+    std::atomic<bool> m_bExitStarted{false};
+    std::atomic<bool> m_bAllThreadsJoined{true};
+    bool m_bModalEnded = false;
+    int m_nModalResult = 0;
+    QPoint m_ptDragStart;
+    bool m_bDragging = false;
+
+public:
+    // ---- scan thread and command line ----
+    // VIVadeDlgScan.cpp: the scan thread, the window's timers 2..5 and the
+    // hand-over to the command-line job. VIVadeDlgCmdLine.cpp: the option,
+    // the jobs, their exit codes and report files (app/CmdLineReport.h).
+
+    // Command-line jobs: the values of m_iCmdIndex.
+    enum : int32_t {
+        CMD_JOB_NONE = -1,
+        CMD_JOB_USAGE = 0,         // "/?"
+        CMD_JOB_CHECK_FW = 1,      // "/C:" and 12 hex digits
+        CMD_JOB_START = 2,         // "/S"
+        CMD_JOB_U4_DATA = 3,       // "/O4"
+        CMD_JOB_VERSION = 4,       // "/V"
+        CMD_JOB_DEVICE_INFO = 5,   // "/O"
+        CMD_JOB_PCIE_INFO = 6,     // "/PCIE"
+        CMD_JOB_POWER_CONFIG = 7,  // "/PC"
+        CMD_JOB_CPU_RESET = 8,     // "/RST"
+        CMD_JOB_CC = 9,            // "/CC"
+        CMD_JOB_SPEED = 10,        // "/SPD"
+    };
+    // Exit codes of a command-line run; the shell sees them modulo 256.
+    static constexpr int32_t CMDLINE_EXIT_OK = 0;
+    // A run failed; "/CC" with no orientation; a report not written.
+    static constexpr int32_t CMDLINE_EXIT_FAILED = -1;
+    static constexpr int32_t CMDLINE_EXIT_FW_DIFFERS = -2;
+    static constexpr int32_t CMDLINE_EXIT_REFUSED = -3;
+    static constexpr int32_t CMDLINE_EXIT_NO_DEVICE = -4;
+    // A job this build knows but cannot run yet.
+    static constexpr int32_t CMDLINE_EXIT_NOT_AVAILABLE = -6;
+    static constexpr int32_t CMDLINE_EXIT_BAD_OPTION = -10;
+    static constexpr int32_t CMDLINE_EXIT_CC_FLIP1 = 4;
+    static constexpr int32_t CMDLINE_EXIT_CC_FLIP2 = 5;
+    static constexpr int32_t UPSTREAM_SPEED_UNKNOWN = 255;
+    // The power configuration file "/PC" sends, in the current folder.
+    static constexpr const char* CMDLINE_POWER_CONFIG_FILE = "PowerConfiguration.bin";
+
+    struct CCmdLineOption {
+        int32_t iCmdIndex = CMD_JOB_NONE;  // CMD_JOB_NONE: the line is no option
+        std::string strFWVersion;          // "/C:" only
+    };
+    // The whole line must be exactly one option, in its case.
+    static CCmdLineOption stParseCmdLine(const std::string& strCmdLine);
+    static const char* pszCmdJobOption(int32_t iCmdIndex);
+    static bool bCmdJobAvailable(int32_t iCmdIndex);
+    static std::string strUsageText();
+    // The upstream speed index of "/SPD" (UPSTREAM_SPEED_UNKNOWN when none).
+    static int32_t iGetUpstreamSpeed(uint8_t ucU4Mode, uint8_t ucLinkSpeed);
+
+    // Runs the job of m_iCmdIndex, once, and closes the window with its code.
+    void vCmdLineHandler();
+    void vShowUsage();
+    // The reports, into the current folder; false when one was not written.
+    bool vCmdWriteU4DataCsv();
+    bool vCmdWriteDeviceInfo();
+    bool vCmdWriteVersion();
+
+    // The scan thread's body and its USB part (the caller of vScanUSBPort
+    // holds the scan lock). 1 each.
+    int ScanThreadFun(const krv::StopSource& stop);
+    int vScanUSBPort();
+    // The window's timers 2 (scan progress), 3 (rescan decision), 4
+    // (command-line give-up) and 5 (command-line retry).
+    void OnTimer(int nIDEvent);
+    void onTimer(int id) override;
+    // A scan has been accepted and has not finished its follow-up yet.
+    bool bScanActive() const;
+
+    std::string m_strCmdFWVersion;
+    std::atomic<int32_t> m_iRescanCount{0};
+    // Byte 1 of the scan parameter: 1 when a scan starts, 8 when it is done.
+    std::atomic<uint8_t> m_ucScanPhase{0};
+    std::shared_ptr<CWorkerThread> m_pScanThread;  // GUI thread only
+
+private:
+    struct CScanFollowUp;
+    void vAfterScan(const krv::StopSource& stop, CScanFollowUp& followUp);
+    void vEndScan(const CScanFollowUp& followUp);
+    void vCmdLineClose(int32_t iExitCode, const krv::StopSource* pStop);
+    void vCmdLineGiveUp();
+    void vCmdLineJobNotAvailable();
+    void vSetScanProgress(int nPos);
+    int nDevicesFound() const;
+
+    mutable std::mutex m_ScanStateMutex;
+    bool m_bScanActive = false;     // guarded by m_ScanStateMutex
+    bool m_bGiveUpPending = false;  // guarded by m_ScanStateMutex
+    std::atomic<bool> m_bCmdJobStarted{false};
+};
+
+// The one main window, from before it starts until the program leaves it;
+// set and cleared on the GUI thread while no other thread of the window runs.
+extern CVIVadeDlg* g_pMainDlg;

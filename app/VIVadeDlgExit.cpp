@@ -1,0 +1,123 @@
+// The exit path. The Exit button, the command 1 that any thread may send and
+// the window's close all take it, once:
+//   1. restore the power scheme start-up saved, delete the firmware file the
+//      tool itself made (only that file);
+//   2. mark shutdown: every thread waiting in a synchronous call into the
+//      window is let go, timers and modal windows close; stop listening for
+//      device notices; ask every thread of the window to stop;
+//   3. on the next turn of the GUI thread, when the command that started the
+//      exit has returned to its sender, join every thread with a bound (the
+//      sender included: it waits for nothing any more), reset the run state;
+//   4. in command-line mode hand the exit code to the end-process function;
+//      in GUI mode leave the window's loop.
+// Joining in step 3 rather than inside the command is what keeps the exit
+// from ever waiting for the thread that asked for it.
+#include <cstdio>
+
+#include <QMetaObject>
+
+#include "app/Ini.h"
+#include "app/VIVadeDlg.h"
+#include "device/DebugLog.h"
+#include "platform/LastError.h"
+#include "platform/Platform.h"
+#include "ui/FilePickers.h"
+#include "ui/MessageBoxPresenter.h"
+
+namespace {
+
+int nLastError() { return static_cast<int>(krv::lastError()); }
+
+// The pause after switching the power scheme back, as the tool has always
+// made it.
+constexpr uint64_t kAfterPowerSchemeMs = 100;
+
+}  // namespace
+
+void CVIVadeDlg::OnBnClickedOk()
+{
+    if (m_bExitStarted.exchange(true))
+        return;
+    try {
+        vDEBUG_MSG_printf("%s:%d: OnClose", "CVIVadeDlg::OnBnClickedOk", __LINE__);
+        vSetWinPwrMode(std::string(m_strSavedPowerScheme));
+        krv::Platform::current().clock().sleepMs(kAfterPowerSchemeMs);
+        vDeleteFWFileMadeByTool();
+    } catch (...) {
+        vDEBUG_ERR_printf("%s:%d: OnClose: dwErrorCode %d", "CVIVadeDlg::OnBnClickedOk", __LINE__, nLastError());
+    }
+
+    vUnRegisterDeviceNotification();
+    markShutdown();
+    if (m_pMessages)
+        m_pMessages->markShutdown();
+    if (m_pPickers)
+        m_pPickers->markShutdown();
+    m_Threads.vClose();
+    m_Threads.vRequestStopAll();
+    QMetaObject::invokeMethod(this, [this] { vFinishExit(); }, Qt::QueuedConnection);
+}
+
+// The window manager's close takes the same path as Exit: one shutdown that
+// always restores the power scheme and stops every thread.
+void CVIVadeDlg::OnClose() { OnBnClickedOk(); }
+
+void CVIVadeDlg::vFinishExit()
+{
+    m_bAllThreadsJoined = m_Threads.bJoinAll(THREAD_STOP_JOIN_MS);
+    if (!m_bAllThreadsJoined.load()) {
+        for (const std::string& strName : m_Threads.vecRunningNames())
+            vDEBUG_ERR_printf("%s:%d: thread [%s] still runs at exit", "CVIVadeDlg::vFinishExit", __LINE__,
+                              strName.c_str());
+    }
+    vInitialPrivateData();
+    std::fflush(nullptr);
+    if (m_iRunMode.load() == 0) {
+        const int iExitCode = m_iExitCode.load();
+        vDEBUG_MSG_printf("%s:%d: exit code %d", "CVIVadeDlg::vFinishExit", __LINE__, iExitCode);
+        m_fnEndProcess(iExitCode);
+        return;
+    }
+    vEndModal(0);
+}
+
+void CVIVadeDlg::vDeleteFWFileMadeByTool()
+{
+    // With config_format 3 the tool may have written a firmware file from a
+    // device; only that file, by the full path it was written to, goes.
+    // A file the operator chose is never deleted.
+    if (pIni.m_pINI.config_format != 3 || m_bFWFileExisted != 0 || m_strFWFileMadeByTool.empty())
+        return;
+    vDEBUG_MSG_printf("%s:%d: delete %s", "CVIVadeDlg::OnBnClickedOk", __LINE__, m_strFWFileMadeByTool.c_str());
+    if (std::remove(m_strFWFileMadeByTool.c_str()) != 0)
+        vDEBUG_ERR_printf("%s:%d: delete %s failed", "CVIVadeDlg::OnBnClickedOk", __LINE__,
+                          m_strFWFileMadeByTool.c_str());
+    m_strFWFileMadeByTool.clear();
+}
+
+bool CVIVadeDlg::bDeleteAllThread()
+{
+    try {
+        auto stop = [](std::shared_ptr<CWorkerThread>& pThread, const char* pszWhat, int nSlot) {
+            if (pThread && pThread->bIsRunning()) {
+                pThread->vRequestStop();
+                const bool bJoined = pThread->bJoin(THREAD_STOP_JOIN_MS);
+                if (nSlot < 0)
+                    vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: stop %s , joined %d , dwErrorCode %d", "CVIVadeDlg",
+                                      __LINE__, pszWhat, bJoined ? 1 : 0, nLastError());
+                else
+                    vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: stop %s[%d] , joined %d , dwErrorCode %d",
+                                      "CVIVadeDlg", __LINE__, pszWhat, nSlot, bJoined ? 1 : 0, nLastError());
+                pThread.reset();
+            }
+        };
+        stop(m_pAutoThread, "m_pAutoThread", -1);
+        for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot)
+            stop(m_pChildThread[slot], "m_pChildThread", slot);
+        stop(m_pMainThread, "m_pMainThread", -1);
+    } catch (...) {
+        vDEBUG_ERR_printf("%s:%d: bDeleteAllThread: ucWr_test_enable : %d , dwErrorCode %d", "CVIVadeDlg", __LINE__,
+                          pIni.m_pINI.wr_test_enable, nLastError());
+    }
+    return true;
+}

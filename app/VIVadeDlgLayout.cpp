@@ -1,0 +1,259 @@
+// The main window's controls and where they sit: the settings on the left
+// (USB-3 identity, device functions) and on the right (USB4 identity, the
+// firmware and preload pickers), the results, run buttons, counters and
+// progress in the middle. Every control the code names is registered under
+// its id; captions that start-up sets later start empty here.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/GUIText.h"
+#include "app/VIVadeDlg.h"
+#include "controls/ColorStaticST.h"
+#include "controls/ListCtrlEx.h"
+#include "controls/TextProgressCtrl.h"
+
+namespace {
+
+// The window's size: 716 x 356 dialog units of a 10-point sans font.
+constexpr int kWindowWidth = 1280;
+constexpr int kWindowHeight = 720;
+
+QString qs(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+void CVIVadeDlg::vCreateControls()
+{
+    resize(kWindowWidth, kWindowHeight);
+    setWindowTitle(VIVADE_TITLE_TEXT);
+
+    auto add = [this](int id, QWidget* widget) {
+        addControl(id, widget);
+        return widget;
+    };
+    auto edit = [&](int id) {
+        auto* e = new QLineEdit(this);
+        add(id, e);
+        return e;
+    };
+    auto combo = [&](int id, bool bEditable = false) {
+        auto* c = new QComboBox(this);
+        c->setEditable(bEditable);
+        add(id, c);
+        return c;
+    };
+    auto check = [&](int id, const std::string& caption) {
+        auto* c = new QCheckBox(qs(caption), this);
+        add(id, c);
+        return c;
+    };
+    auto button = [&](int id, const std::string& caption) {
+        auto* b = new QPushButton(qs(caption), this);
+        // Enter never presses a button by itself: the key map decides.
+        b->setAutoDefault(false);
+        b->setDefault(false);
+        add(id, b);
+        return b;
+    };
+    auto label = [&](const std::string& text, int id = 0) {
+        auto* l = new QLabel(qs(text), this);
+        if (id != 0)
+            add(id, l);
+        return l;
+    };
+    auto group = [&](int id, const std::string& title) {
+        auto* g = new QGroupBox(qs(title), this);
+        add(id, g);
+        return g;
+    };
+    auto row = [](QGridLayout* grid, QWidget* left, QWidget* right) {
+        const int r = grid->rowCount();
+        grid->addWidget(left, r, 0);
+        if (right)
+            grid->addWidget(right, r, 1);
+    };
+    auto hidden = [](QWidget* widget) {
+        widget->setVisible(false);
+        return widget;
+    };
+
+    // ---- left: USB-3 identity and device functions ----
+    auto* devCfg = group(IDC_GROUP_DEVICE_CONFIG, g_GUIText.m_strDevDescGroup);
+    auto* devCfgGrid = new QGridLayout(devCfg);
+    hidden(combo(IDC_COMBO_FORMAT));
+    row(devCfgGrid, label(g_GUIText.m_strDevDescVendorID), edit(IDC_EDIT_VENDOR_ID));
+    row(devCfgGrid, label(g_GUIText.m_strDevDescProductID), edit(IDC_EDIT_PRODUCT_ID));
+    row(devCfgGrid, label(g_GUIText.m_strDevDescRevision), edit(IDC_EDIT_DEVICE_REVISION));
+    row(devCfgGrid, label(g_GUIText.m_strDevDescSerialNumber), edit(IDC_EDIT_SERIAL_NUMBER));
+    row(devCfgGrid, check(IDC_CHECK_SN_HEX, "S/N CHK HEX"), combo(IDC_COMBO_SN_EDIT_TYPE));
+    hidden(combo(IDC_COMBO_SN_INCREASE));
+    hidden(check(IDC_CHECK_BARCODE, "Input From Barcode"));
+    hidden(check(IDC_CHECK_SN_INCREASE, g_GUIText.m_strDevDescSNIncrease));
+    hidden(check(IDC_CHECK_HDDSN, "Input From HDDSN"));
+    hidden(check(IDC_CHECK_HEX, "Hex"));
+    hidden(check(IDC_CHECK_DEC, "Dec"));
+    row(devCfgGrid, label(g_GUIText.m_strDevDescEP0MString), edit(IDC_EDIT_EP0_MSTRING));
+    row(devCfgGrid, label(g_GUIText.m_strDevDescEP0PString), edit(IDC_EDIT_EP0_PSTRING));
+    row(devCfgGrid, label("T10 M.String"), edit(IDC_EDIT_T10_MSTRING));
+    row(devCfgGrid, label("T10 P.String"), edit(IDC_EDIT_T10_PSTRING));
+    row(devCfgGrid, label("Idle Timer"), combo(IDC_COMBO_IDLE_TIMER));
+
+    auto* devFunc = group(IDC_GROUP_DEVICE_FUNCTION, g_GUIText.m_strDevFuncGroup);
+    auto* devFuncGrid = new QGridLayout(devFunc);
+    row(devFuncGrid, check(IDC_CHECK_MP_AUTO, ""), combo(IDC_COMBO_AUTO_DEV_NUM));
+    hidden(check(IDC_CHECK_UPDATE_CONFIG, ""));
+    row(devFuncGrid, check(IDC_CHECK_UPDATE_FW, ""), nullptr);
+    hidden(check(IDC_CHECK_EXT_UPDATE_FW, ""));
+    row(devFuncGrid, check(IDC_CHECK_RELOAD_FW, ""), nullptr);
+    row(devFuncGrid, check(IDC_CHECK_CONFIG_CHECK, "Config Check"), nullptr);
+    row(devFuncGrid, check(IDC_CHECK_USB_STATUS, ""), combo(IDC_COMBO_USB_STATUS));
+    row(devFuncGrid, check(IDC_CHECK_PARTITION_FORMAT, ""), nullptr);
+    row(devFuncGrid, label("Partition Type", IDC_STATIC_PARTITION_TYPE), combo(IDC_COMBO_PARTITION_TYPE));
+    row(devFuncGrid, label("", IDC_STATIC_FORMAT_TYPE), combo(IDC_COMBO_FORMAT_TYPE));
+    row(devFuncGrid, label("", IDC_STATIC_DRIVE_LABEL), edit(IDC_EDIT_DRIVE_LABEL));
+    row(devFuncGrid, check(IDC_CHECK_WR_TEST, ""), nullptr);
+    row(devFuncGrid, check(IDC_CHECK_SPEED_TEST, "Speed Test"), nullptr);
+    row(devFuncGrid, label("Read", IDC_STATIC_READ), edit(IDC_EDIT_READ_SPEED));
+    row(devFuncGrid, label("Write", IDC_STATIC_WRITE), edit(IDC_EDIT_WRITE_SPEED));
+    row(devFuncGrid, check(IDC_CHECK_PRELOAD, "Preload Files"), nullptr);
+    row(devFuncGrid, check(IDC_CHECK_AUTO_SAFE_REMOVE, "Auto Safe Remove After"), edit(IDC_EDIT_SECONDS));
+    row(devFuncGrid, label("Seconds", IDC_STATIC_SECONDS), nullptr);
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(devCfg);
+    left->addWidget(devFunc);
+    left->addStretch(1);
+
+    // ---- middle: title, run buttons, results, counters, progress ----
+    m_StaticTitle = new CColorStaticST(this);
+    add(IDC_STATIC_TITLE, m_StaticTitle);
+
+    auto* tools = new QHBoxLayout;
+    for (auto [id, caption] : {std::pair{IDC_BUTTON_LOADINI, g_GUIText.m_strBtnLoadINI},
+                               std::pair{IDC_BUTTON_SAVEINI, g_GUIText.m_strBtnSaveINI},
+                               std::pair{IDC_BUTTON_UNLOCK_VIVADE, g_GUIText.m_strBtnUnlock},
+                               std::pair{IDC_BUTTON_DEBUG, std::string("Check_Config")},
+                               std::pair{IDC_BUTTON_SHA256, std::string("SHA256 Key")},
+                               std::pair{IDC_BUTTON_PD, std::string("PD Key")}})
+        tools->addWidget(button(id, caption));
+    tools->addStretch(1);
+    tools->addWidget(button(IDC_BUTTON_MIN, "Min"));
+    tools->addWidget(button(IDOK, "Exit"));
+
+    m_ListMainResult = new CListCtrlEx(this);
+    add(IDC_LIST_MAIN_RESULT, m_ListMainResult);
+
+    auto* run = new QHBoxLayout;
+    run->addWidget(button(IDC_BUTTON_START, "Start"));
+    run->addWidget(button(IDC_BUTTON_SAFELY_REMOVE, "Safely Remove"));
+    run->addWidget(button(IDC_BUTTON_CLEARCOUNT, "Clear Count"));
+    auto* pass = label("PASS", IDC_PICTURE_PASS);
+    pass->setStyleSheet("QLabel { color: white; background: rgb(0,200,0); font: bold 20px; padding: 2px 12px; }");
+    auto* fail = label("FAIL", IDC_PICTURE_FAIL);
+    fail->setStyleSheet("QLabel { color: white; background: rgb(255,0,0); font: bold 20px; padding: 2px 12px; }");
+    run->addWidget(pass);
+    run->addWidget(fail);
+    run->addStretch(1);
+
+    auto* counts = new QHBoxLayout;
+    for (auto [id, caption] : {std::pair{IDC_EDIT_PASS_COUNT, g_GUIText.m_strCountPass},
+                               std::pair{IDC_EDIT_FAIL_COUNT, g_GUIText.m_strCountFail},
+                               std::pair{IDC_EDIT_TOTAL_COUNT, g_GUIText.m_strCountTotal},
+                               std::pair{IDC_EDIT_PROGRESS, g_GUIText.m_strProgress}}) {
+        counts->addWidget(label(caption));
+        counts->addWidget(edit(id));
+    }
+
+    m_ProgressRun = new CTextProgressCtrl(this);
+    add(IDC_PROGRESS_RUN, m_ProgressRun);
+    m_ProgressRun->setMinimumHeight(22);
+    auto* runBar = new QHBoxLayout;
+    runBar->addWidget(label(g_GUIText.m_strProgressBar));
+    runBar->addWidget(m_ProgressRun, 1);
+
+    m_ProgressScan = new CTextProgressCtrl(this);
+    add(IDC_PROGRESS_SCAN, m_ProgressScan);
+    m_ProgressScan->setMinimumHeight(14);
+    auto* scanBar = new QHBoxLayout;
+    scanBar->addWidget(label("USB Searching", IDC_STATIC_USB_SEARCHING));
+    scanBar->addWidget(m_ProgressScan, 1);
+
+    auto* warning = new CColorStaticST(this);
+    warning->SetTextColor(krv::ui::rgb(255, 0, 0));
+    warning->setText("Warning message");
+    add(IDC_STATIC_WARNING, warning);
+
+    auto* bench = new QHBoxLayout;
+    for (auto [id, caption] :
+         {std::pair{IDC_BUTTON_MORE_CONFIG, "More Config"}, std::pair{IDC_BUTTON_U4_MORE_CONFIG, "U4 More Config"},
+          std::pair{IDC_BUTTON_BTN1, "Btn 1"}, std::pair{IDC_BUTTON_BTN2, "Btn2"}, std::pair{IDC_BUTTON_BTN3, "Btn3"},
+          std::pair{IDC_BUTTON_BTN4, "Btn4"}, std::pair{IDC_BUTTON_RST, "RST"}, std::pair{IDC_BUTTON_TEST, "test"},
+          std::pair{IDC_BUTTON_PD_TEST, "PD"}, std::pair{IDC_BUTTON_U4_DATA, "U4 Data"},
+          std::pair{IDC_BUTTON_PC, "PC"}})
+        bench->addWidget(button(id, caption));
+    bench->addStretch(1);
+
+    auto* middle = new QVBoxLayout;
+    middle->addWidget(m_StaticTitle);
+    middle->addLayout(tools);
+    middle->addWidget(m_ListMainResult, 1);
+    middle->addLayout(run);
+    middle->addLayout(counts);
+    middle->addLayout(runBar);
+    middle->addLayout(scanBar);
+    middle->addWidget(warning);
+    middle->addLayout(bench);
+    middle->addWidget(label(VIVADE_TITLE_TEXT, IDC_STATIC_VERSION));
+
+    // ---- right: USB4 identity, TBT3, the pickers ----
+    auto* u4 = group(IDC_GROUP_U4_CONFIG, g_GUIText.m_strU4Group);
+    auto* u4Grid = new QGridLayout(u4);
+    row(u4Grid, label(g_GUIText.m_strU4VendorName), edit(IDC_EDIT_U4_VENDOR_NAME));
+    row(u4Grid, label(g_GUIText.m_strU4ModelName), edit(IDC_EDIT_U4_MODEL_NAME));
+    row(u4Grid, label(g_GUIText.m_strU4ComponentID, IDC_STATIC_U4_COMPONENT_ID), edit(IDC_EDIT_U4_COMPONENT_ID));
+    row(u4Grid, combo(IDC_COMBO_U4_COMPONENT_ID_TYPE), nullptr);
+    row(u4Grid, label(g_GUIText.m_strU4VendorID), edit(IDC_EDIT_U4_VENDOR_ID));
+    row(u4Grid, label(g_GUIText.m_strU4ProductID), edit(IDC_EDIT_U4_PRODUCT_ID));
+    row(u4Grid, label(g_GUIText.m_strU4TestID), edit(IDC_EDIT_U4_TEST_ID));
+    row(u4Grid, label(g_GUIText.m_strU4BcdProductFW), edit(IDC_EDIT_U4_BCD_PRODUCT_FW));
+    row(u4Grid, label(g_GUIText.m_strU4ProductHW), edit(IDC_EDIT_U4_PRODUCT_HW));
+    row(u4Grid, label(g_GUIText.m_strU4MinFW, IDC_STATIC_U4_MIN_FW), edit(IDC_EDIT_U4_MIN_FW));
+    row(u4Grid, label(g_GUIText.m_strU4Mode), combo(IDC_COMBO_U4_MODE));
+    row(u4Grid, label(g_GUIText.m_strU4PCIVID, IDC_STATIC_PCI_VID), edit(IDC_EDIT_PCI_VID));
+    row(u4Grid, label(g_GUIText.m_strU4PCIDID, IDC_STATIC_PCI_DID), edit(IDC_EDIT_PCI_DID));
+
+    auto* tbt3 = group(IDC_GROUP_TBT3, g_GUIText.m_strU4TBT3);
+    auto* tbt3Grid = new QGridLayout(tbt3);
+    row(tbt3Grid, label(g_GUIText.m_strU4TBT3VendorID), edit(IDC_EDIT_TBT3_VENDOR_ID));
+    row(tbt3Grid, label(g_GUIText.m_strU4TBT3ModelID), edit(IDC_EDIT_TBT3_MODEL_ID));
+    row(tbt3Grid, label(g_GUIText.m_strU4TBT3ModelRev), edit(IDC_EDIT_TBT3_MODEL_REV));
+
+    auto* fw = group(IDC_GROUP_FW_BROWSER, "FW Browser");
+    auto* fwRow = new QHBoxLayout(fw);
+    fwRow->addWidget(combo(IDC_COMBO_FW_PATH, true), 1);
+    fwRow->addWidget(button(IDC_BUTTON_FW_BROWSE, "..."));
+
+    auto* preload = group(IDC_GROUP_PRELOAD_BROWSER, "Preload Browser");
+    auto* preloadRow = new QHBoxLayout(preload);
+    preloadRow->addWidget(combo(IDC_COMBO_PRELOAD_PATH, true), 1);
+    preloadRow->addWidget(button(IDC_BUTTON_PRELOAD_BROWSE, "..."));
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(u4);
+    right->addWidget(tbt3);
+    right->addWidget(fw);
+    right->addWidget(preload);
+    right->addStretch(1);
+
+    auto* root = new QHBoxLayout(this);
+    root->addLayout(left, 0);
+    root->addLayout(middle, 1);
+    root->addLayout(right, 0);
+}

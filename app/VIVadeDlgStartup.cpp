@@ -1,0 +1,261 @@
+// Start-up of the main window, once per process, and Load INI.
+//
+// Start-up dresses the window, keeps the one instance, loads the settings
+// from the program folder (the factory defaults only when that fails), reads
+// the command line, switches the power scheme, reads the limitation table,
+// fills the window from the settings, listens for device changes and asks
+// for the first scan. Whether the line runs a command-line job is settled
+// first of all, so that nothing before the job's parse (the settings load
+// among it) can ever put up a window an operator would have to answer.
+#include <QComboBox>
+
+#include "app/FWFileRules.h"
+#include "app/GUIText.h"
+#include "app/Ini.h"
+#include "app/VIVadeDlg.h"
+#include "controls/ColorStaticST.h"
+#include "controls/TextProgressCtrl.h"
+#include "device/DebugLog.h"
+#include "device/KrvnUSBDev.h"
+#include "device/USBUtility.h"
+#include "platform/LastError.h"
+#include "platform/Paths.h"
+#include "platform/Platform.h"
+#include "ui/FilePickers.h"
+#include "ui/MessageBoxPresenter.h"
+
+namespace {
+
+int nLastError() { return static_cast<int>(krv::lastError()); }
+
+constexpr const char* kDebugOption = "/DBG";
+constexpr int kDebugLevelMax = 4;
+constexpr size_t kDebugDigitsMax = 254;
+
+std::string strTrim(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+}  // namespace
+
+bool CVIVadeDlg::bIsCommandLineJob(const std::string& strCmdLine)
+{
+    return !strCmdLine.empty() && strCmdLine.find(kDebugOption) == std::string::npos;
+}
+
+bool CVIVadeDlg::bTakeDebugOption(std::string& strCmdLine, int& nLevel)
+{
+    const size_t nAt = strCmdLine.find(kDebugOption);
+    if (nAt == std::string::npos)
+        return false;
+    // The option runs up to the next option, if one follows.
+    std::string strOption = strCmdLine.substr(nAt);
+    const size_t nNext = strOption.rfind('/');
+    if (nNext != std::string::npos && nNext > 0)
+        strOption.resize(nNext);
+    strCmdLine.erase(nAt, strOption.size());
+    for (size_t n; (n = strOption.find(kDebugOption)) != std::string::npos;)
+        strOption.erase(n, std::char_traits<char>::length(kDebugOption));
+    const std::string strDigits = strTrim(strOption).substr(0, kDebugDigitsMax);
+    const uint32_t dwLevel = pUtility.vCharToHex(strDigits);
+    nLevel = dwLevel > static_cast<uint32_t>(kDebugLevelMax) ? kDebugLevelMax : static_cast<int>(dwLevel);
+    return true;
+}
+
+void CVIVadeDlg::vEnterCommandLineMode()
+{
+    // From here on nothing waits for an operator: messages go to the message
+    // file, pickers answer "cancelled", and the window never shows.
+    m_iRunMode = 0;
+    pUtility.m_bCommandLineMode = true;
+    if (m_pMessages)
+        m_pMessages->setMode(krv::ui::Presentation::CommandLine);
+    if (m_pPickers)
+        m_pPickers->setMode(krv::ui::Presentation::CommandLine);
+    hide();
+}
+
+bool CVIVadeDlg::bClaimSingleInstance()
+{
+    // Another instance may be in the middle of writing a bridge's firmware:
+    // it is never ended. The one that comes second leaves instead.
+    if (krv::Platform::current().systemInfo().claimProgramInstance(m_strProgramName))
+        return true;
+    const int iProcessCount = pUtility.DetectProcess(m_strProgramName);
+    vDEBUG_ERR_printf("%s:%d: OnInitDialog: iProcessCount: %d , dwProcessID : %d dwErrorCode %d", "CVIVadeDlg",
+                      __LINE__, iProcessCount, 0, nLastError());
+    pUtility.nShowProgramMessage(m_strProgramName + " is already running; this one closes.", MSG_TYPE_ERROR, 0,
+                                 m_iRunMode == 0 ? CUSBUtility::EMessageTarget::eMessageFile
+                                                 : CUSBUtility::EMessageTarget::eMessageBox);
+    m_iExitCode = CMDLINE_EXIT_ALREADY_RUNNING;
+    OnBnClickedOk();
+    return false;
+}
+
+bool CVIVadeDlg::OnInitDialog()
+{
+    static const char* const kWho = "CVIVadeDlg::OnInitDialog";
+    try {
+        m_iRunMode = 1;
+        m_ucArrivalCount = 0;
+        m_ucDevChangeCount = 0;
+        m_bRescanArmed = 0;
+        m_bRunning = 0;
+
+        if (!m_strCmdLine.empty())
+            vDEBUG_MSG_printf("%s:%d: AfxGetApp: m_lpCmdLine = %s ", kWho, __LINE__, m_strCmdLine.c_str());
+        if (bIsCommandLineJob(m_strCmdLine))
+            vEnterCommandLineMode();
+
+        showControl(IDC_PICTURE_FAIL, false);
+        showControl(IDC_PICTURE_PASS, false);
+
+        // The title: red, bold.
+        m_fontTitle = QFont("Arial");
+        m_fontTitle.setPixelSize(14);
+        m_fontTitle.setBold(true);
+        m_StaticTitle->setFont(m_fontTitle);
+        m_StaticTitle->SetTextColor(krv::ui::rgb(255, 0, 0));
+        m_StaticTitle->setText(VIVADE_TITLE_TEXT);
+        m_font15 = QFont("Arial");
+        m_font15.setPixelSize(15);
+        m_font15.setBold(true);
+
+        pUtility.g_bScanWaiting = 0;
+        pUtility.vSetProgress(0);
+
+        m_ProgressScan->SetRange(0, 100);
+        m_ProgressScan->SetStep(1);
+        m_ProgressScan->SetPos(0);
+        m_ProgressScan->SetBarColor(krv::ui::rgb(20, 232, 20));
+        showControl(IDC_STATIC_WARNING, false);
+
+        m_strINIFilePath = krv::joinPath(pUtility.m_szProgramFolder, VIVADE_INI_FILE);
+
+        if (!bClaimSingleInstance())
+            return true;
+        vDEBUG_MSG_printf("%s:%d: [%s]", kWho, __LINE__, VIVADE_TITLE_TEXT);
+
+        vInitialPrivateData();
+        vInitButtonStyles();
+        vInitGUITexts();
+        showControl(IDC_BUTTON_SHA256, false);
+
+        if (!pIni.vLoadINIFile(m_strINIFilePath)) {
+            vDEBUG_MSG_printf("%s:%d: factory settings", kWho, __LINE__);
+            pIni.vSetDefaultSettings();
+        }
+        if (pIni.m_pINI.USB4_BcdSync == 1)
+            strMakeFWFileName(pIni.m_pINI);
+        // Neither test can be started from the window; a settings file that
+        // has one on does not switch it on.
+        pIni.m_pINI.wr_test_enable = 0;
+        pIni.m_pINI.Check_USBStatus_enable = 0;
+
+        if (!m_strCmdLine.empty()) {
+            int nLevel = 0;
+            if (bTakeDebugOption(m_strCmdLine, nLevel)) {
+                vDEBUG_SetLevel(nLevel);
+                vDEBUG_MSG_printf("%s:%d: debug level %d", kWho, __LINE__, nLevel);
+            } else {
+                vCmdLinePreHandler(m_strCmdLine);
+                // A malformed option or "/?" has ended the run already.
+                if (m_bExitStarted.load())
+                    return true;
+            }
+        }
+
+        vGetWinPwrMode(m_strSavedPowerScheme);
+        vSetWinPwrMode(POWER_SCHEME_HIGH_PERFORMANCE);
+
+        if (pIni.m_pINI.PCIE_Scan != 0)
+            vDEBUG_MSG_printf("%s:%d: init pcie: PCIe access is not part of this build; PCIE_Scan %d is not acted on",
+                              kWho, __LINE__, pIni.m_pINI.PCIE_Scan);
+        else
+            vDEBUG_MSG_printf("%s:%d: PCIE_Scan 0: no PCIe access (none is part of this build)", kWho, __LINE__);
+
+        m_strLimitationTablePath = krv::joinPath(pUtility.m_szProgramFolder, LIMITATION_TABLE_FILE);
+        m_bLimitationTableLoaded = m_LimitationTable.vLoadFeatureINI(m_strLimitationTablePath);
+        m_LimitationTable.m_bLimitationTableLoaded = m_bLimitationTableLoaded.load();
+
+        g_UsbDev.m_ucImage0Enable = pIni.m_pINI.image0;
+        g_UsbDev.m_ucCDROMMode = pIni.m_pINI.cd_rom_mode;
+        g_UsbDev.m_ucImage1Enable = pIni.m_pINI.image1;
+
+        vSetDeviceDescriptorGUIByINIFile();
+        vSetDeviceFunctionGUIByINIFile();
+        vSetDeviceFirmwareGUIByINIFile();
+        vSetPreloadPathGUIByINIFile();
+        vCopyGlobalFlagsToDlg();
+        vSetTargetChipByINIFile();
+        vSetUSB4ConfigGUIByINIFile();
+        vInitResultTableColumns();
+
+        setControlText(IDC_EDIT_PASS_COUNT, "0");
+        setControlText(IDC_EDIT_FAIL_COUNT, "0");
+        setControlText(IDC_EDIT_TOTAL_COUNT, "0");
+
+        vResetProgress();
+        vRegisterDeviceNotification();
+        vSetMainResultItemTable();
+        TriggerScanThread();
+
+        if (pIni.m_pINI.auto_mp == 1)
+            vSetLockedGUI();
+        else
+            vSetUnlockedGUI();
+
+        for (int id : {IDC_BUTTON_MORE_CONFIG, IDC_BUTTON_U4_MORE_CONFIG, IDC_BUTTON_BTN1, IDC_BUTTON_BTN2,
+                       IDC_BUTTON_BTN3, IDC_BUTTON_BTN4, IDC_BUTTON_RST, IDC_BUTTON_TEST, IDC_BUTTON_PD_TEST,
+                       IDC_BUTTON_PC, IDC_BUTTON_U4_DATA})
+            showControl(id, false);
+    } catch (...) {
+        vDEBUG_ERR_printf("%s:%d: OnInitDialog , dwErrorCode %d", kWho, __LINE__, nLastError());
+    }
+    return true;
+}
+
+void CVIVadeDlg::OnBnClickedButtonLoadini()
+{
+    try {
+        if (!m_pPickers)
+            return;
+        // The picker opens in the program folder; the process's current
+        // folder is left alone (reports and messages are written there).
+        const std::string strPath =
+            m_pPickers->openFile("Load INI", pUtility.m_szProgramFolder, "Config .ini File (*.ini)|*.ini||");
+        if (strPath.empty() || !pUtility.vCheckFilePathExists(strPath, 1))
+            return;
+        vClearDeviceDescriptorGUI();
+        vResetGUIControls();
+        vClearComboList();
+        // A file that does not load leaves the settings as they were, and
+        // the window is filled from them again below.
+        const bool bLoaded = pIni.vLoadINIFile(strPath);
+        g_UsbDev.m_ucCDROMMode = pIni.m_pINI.cd_rom_mode;
+        pIni.m_pINI.wr_test_enable = 0;
+        pIni.m_pINI.Check_USBStatus_enable = 0;
+        vSetDeviceDescriptorGUIByINIFile();
+        vSetDeviceFunctionGUIByINIFile();
+        vSetDeviceFirmwareGUIByINIFile();
+        vSetPreloadPathGUIByINIFile();
+        vCopyGlobalFlagsToDlg();
+        vSetTargetChipByINIFile();
+        vSetUSB4ConfigGUIByINIFile();
+        TriggerScanThread();
+        if (bLoaded) {
+            if (m_bChangeMode == 1)
+                vSetUnlockedGUI();
+            else if (pIni.m_pINI.auto_mp == 1)
+                vSetLockedGUI();
+            else
+                vSetUnlockedGUI();
+        }
+    } catch (...) {
+        vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonLoadini: dwErrorCode %d", "CVIVadeDlg", __LINE__, nLastError());
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+// The device-setup service on the bench: the device-node tree of the bench
+// machine (its PCI root, the USB host controllers, hubs and devices as the
+// topology places them, the USB bridges' disks and CD-ROM units, the NVMe
+// functions of bridges on a PCIe tunnel, the system disk under its SATA
+// controller), as it is at the moment of the call; and the interfaces'
+// device paths opened for the storage queries.
+#include <memory>
+
+#include "platform/DeviceSetup.h"
+#include "platform/bench/BenchDevices.h"
+#include "platform/bench/BenchTopology.h"
+
+namespace krv::bench {
+
+class BenchDeviceSetup : public DeviceSetup {
+public:
+    BenchDeviceSetup(std::shared_ptr<BenchDevices> devices, Topology topology);
+
+    std::vector<DeviceNode> devices() override;
+    std::unique_ptr<StorageHandle> openInterface(const std::string& devicePath) override;
+
+private:
+    std::shared_ptr<BenchDevices> devices_;
+    Topology topology_;
+};
+
+}  // namespace krv::bench

@@ -1,0 +1,278 @@
+// The scan thread and the window's timers: one scan at a time, the rescan
+// decision, the command-line give-up that never cuts a scan short, and the
+// automatic start. The scan runs on its own thread against a bench on real
+// time at the bench's scale; where the order matters, the test holds the
+// scan lock so that the scan waits where the test wants it.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/CmdLineReport.h"
+#include "app/Ini.h"
+#include "app/IniProfile.h"
+#include "app/ResultColumns.h"
+#include "app/VIVadeDlg.h"
+#include "controls/ListCtrlEx.h"
+#include "device/DebugLog.h"
+#include "device/KrvnUSBDev.h"
+#include "device/USBUtility.h"
+#include "platform/CaptureDebugOutput.h"
+#include "platform/VirtualClock.h"
+#include "platform/bench/BenchPlatform.h"
+#include "tests/support/TestPlatform.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/Timers.h"
+
+namespace krv::test {
+namespace {
+
+constexpr double kScale = 50;
+
+// The window with its scan requests counted (and, when asked, not carried out).
+class CountingDlg : public CVIVadeDlg {
+public:
+    void TriggerScanThread() override
+    {
+        ++nRequests;
+        if (bRealScans)
+            CVIVadeDlg::TriggerScanThread();
+    }
+    bool bRealScans = true;
+    int nRequests = 0;
+};
+
+class ScanFixture {
+public:
+    explicit ScanFixture(int ports, bool present = true)
+    {
+        char cwd[4096];
+        oldCwd_ = ::getcwd(cwd, sizeof cwd) ? cwd : "";
+        bench::BenchSettings settings;
+        settings.timeScale = kScale;
+        settings.ports.resize(static_cast<size_t>(ports));
+        for (auto& port : settings.ports)
+            port.present = present;
+        {
+            bench::BenchError error;
+            VirtualClock clock;
+            if (!bench::Bench::create(dir_.file("bench"), settings, error, {}, &clock))
+                throw std::runtime_error("cannot make the bench: " + error.message);
+        }
+        auto capture = std::make_unique<CaptureDebugOutput>();
+        capture_ = capture.get();
+        BenchPlatformOptions options;
+        options.debugOutput = std::move(capture);
+        std::string error;
+        platform_ = BenchPlatform::open(dir_.file("bench"), error, std::move(options));
+        if (!platform_)
+            throw std::runtime_error("cannot open the bench: " + error);
+        previous_ = Platform::currentOrNull();
+        Platform::setCurrent(platform_.get());
+
+        [[maybe_unused]] int rc = ::chdir(dir_.path().c_str());
+        vDEBUG_SetLevel(4);
+        pUtility.vInitialize();
+        pUtility.m_szProgramFolder = dir_.path();
+        g_UsbDev.vInitialize();
+        pIni.vSetProfile(IniProfileProduction());
+        pIni.m_pINI = IniRecordCleared();
+        pIni.vSetDefaultSettings();
+        pIni.m_pINI.PCIE_Scan = 0;
+        vInitListColumnHeaders();
+        dlg = std::make_unique<CountingDlg>();
+        dlg->vSetEndProcess([this](int code) { endCodes.push_back(code); });
+        dlg->vInitResultTableColumns();
+        dlg->vSetMainResultItemTable();
+    }
+
+    ~ScanFixture()
+    {
+        dlg.reset();
+        g_UsbDev.vShutdown();
+        pUtility.m_bSafelyRemoving = 0;
+        pUtility.m_bCommandLineMode = false;
+        pUtility.vShutdown();
+        pIni.m_pINI = IniRecordCleared();
+        vDEBUG_SetLevel(0);
+        Platform::setCurrent(previous_);
+        platform_.reset();
+        if (!oldCwd_.empty())
+            [[maybe_unused]] int rc = ::chdir(oldCwd_.c_str());
+    }
+
+    void commandLine(int32_t iCmdIndex)
+    {
+        dlg->m_iRunMode = 0;
+        dlg->m_iCmdIndex = iCmdIndex;
+        pUtility.m_bCommandLineMode = true;
+    }
+    bool scanOver() { return runEventsUntil([this] { return !dlg->bScanActive(); }); }
+    bool ended() { return runEventsUntil([this] { return !endCodes.empty(); }); }
+    int linesWith(const std::string& text) const
+    {
+        int n = 0;
+        for (const auto& line : capture_->lines())
+            n += line.find(text) != std::string::npos;
+        return n;
+    }
+    std::string file(const std::string& name) const { return dir_.file(name); }
+
+    std::unique_ptr<CountingDlg> dlg;
+    std::vector<int> endCodes;
+
+private:
+    TempDir dir_;
+    std::string oldCwd_;
+    std::unique_ptr<BenchPlatform> platform_;
+    CaptureDebugOutput* capture_ = nullptr;
+    Platform* previous_ = nullptr;
+};
+
+int scaled(uint32_t ms) { return ui::TimerSet::scaledPeriod(ms, kScale); }
+
+TEST(ScanThread, OneScanAtATimeAndTheRescanTimerWaitsForIt)
+{
+    ScanFixture f(1);
+    {
+        // The scan waits for the lock the test holds.
+        std::lock_guard<std::mutex> hold(pUtility.m_ScanCriticalSection);
+        f.dlg->TriggerScanThread();
+        f.dlg->TriggerScanThread();
+        EXPECT_EQ(f.linesWith("Already waiting for criticalsection"), 1);
+        EXPECT_TRUE(f.dlg->bScanActive());
+        EXPECT_FALSE(f.dlg->isControlEnabled(IDC_BUTTON_START));
+
+        // The rescan decision waits too, every 800 ms.
+        f.dlg->OnTimer(TIMER_RESCAN);
+        EXPECT_EQ(f.dlg->timerPeriod(TIMER_RESCAN), scaled(800));
+        EXPECT_EQ(f.dlg->m_bRescanArmed.load(), 1);
+    }
+    ASSERT_TRUE(f.scanOver());
+    EXPECT_EQ(f.linesWith("Start Scan USB Port"), 1);
+    EXPECT_EQ(f.dlg->m_DevList.DevNums.load(), 1);
+    EXPECT_EQ(f.dlg->m_ucScanPhase.load(), 8);
+    EXPECT_TRUE(f.dlg->isControlEnabled(IDC_BUTTON_START));
+    EXPECT_EQ(f.dlg->m_ListMainResult->GetItemText(0, RESULT_COL_FW), f.dlg->m_DevList.Devs[0].m_strFWVersion);
+    EXPECT_FALSE(f.dlg->m_DevList.Devs[0].m_strFWVersion.empty());
+    // After the scan the rescan decision comes 500 ms later.
+    EXPECT_EQ(f.dlg->timerPeriod(TIMER_RESCAN), scaled(500));
+
+    // Once it is over, a request starts the next scan.
+    f.dlg->TriggerScanThread();
+    ASSERT_TRUE(f.scanOver());
+    EXPECT_EQ(f.linesWith("Start Scan USB Port"), 2);
+}
+
+TEST(ScanThread, RescanDecision)
+{
+    const struct {
+        const char* name;
+        uint8_t arrivals;
+        int32_t devNums;
+        uint8_t running;
+        bool rescan;
+        int period;  // of the rescan timer afterwards; -1 killed
+    } cases[] = {
+        {"four notices, two drives: nothing new", 4, 2, 0, false, -1},
+        {"five notices: odd", 5, 2, 0, true, scaled(500)},
+        {"three notices: odd", 3, 2, 0, true, scaled(500)},
+        {"six notices, two drives: more than two each", 6, 2, 0, true, scaled(500)},
+        {"nothing at all", 0, 0, 0, false, -1},
+        {"a run on: asked again in 800 ms", 5, 2, 1, false, scaled(800)},
+    };
+    for (const auto& c : cases) {
+        ScanFixture f(1, false);
+        f.dlg->bRealScans = false;
+        f.dlg->m_DevList.DevNums = c.devNums;
+        f.dlg->m_ucArrivalCount = c.arrivals;
+        f.dlg->m_bRunning = c.running;
+        f.dlg->m_bRescanArmed = 1;
+        f.dlg->setTimer(TIMER_RESCAN, 500);
+        f.dlg->OnTimer(TIMER_RESCAN);
+        EXPECT_EQ(f.dlg->nRequests, c.rescan ? 1 : 0) << c.name;
+        EXPECT_EQ(f.dlg->m_ucArrivalCount.load(), c.rescan ? 0 : c.arrivals) << c.name;
+        EXPECT_EQ(f.dlg->timerPeriod(TIMER_RESCAN), c.period) << c.name;
+        EXPECT_EQ(f.dlg->m_bRescanArmed.load(), c.period < 0 ? 0 : 1) << c.name;
+        f.dlg->m_bRunning = 0;
+    }
+}
+
+// Timer 4 firing while a scan is under way does not end the run: the scan's
+// end decides, and a drive it finds still gets its job.
+TEST(ScanThread, TheGiveUpWaitsForTheScanUnderWay)
+{
+    const struct {
+        bool present;
+        int code;
+    } cases[] = {{false, CVIVadeDlg::CMDLINE_EXIT_NO_DEVICE}, {true, CVIVadeDlg::CMDLINE_EXIT_OK}};
+    for (const auto& c : cases) {
+        ScanFixture f(1, c.present);
+        f.commandLine(CVIVadeDlg::CMD_JOB_VERSION);
+        {
+            std::lock_guard<std::mutex> hold(pUtility.m_ScanCriticalSection);
+            f.dlg->TriggerScanThread();
+            f.dlg->OnTimer(TIMER_CMDLINE_GIVE_UP);
+            EXPECT_TRUE(f.endCodes.empty()) << c.present;
+        }
+        ASSERT_TRUE(f.ended()) << c.present;
+        EXPECT_EQ(f.endCodes, std::vector<int>{c.code}) << c.present;
+        EXPECT_EQ(f.linesWith("cmd idx:4"), c.present ? 1 : 0);
+        EXPECT_EQ(access(f.file(CMD_REPORT_VERSION_FILE).c_str(), F_OK) == 0, c.present);
+        // A command-line scan keeps its automatic start out of the settings.
+        EXPECT_EQ(pIni.m_pINI.auto_mp, 0);
+    }
+}
+
+TEST(ScanThread, AutomaticStartOnlyInTheWindowAndNeverOverARun)
+{
+    const struct {
+        const char* name;
+        bool commandLine;
+        uint8_t running;
+        uint8_t devNum;
+        int starts;
+    } cases[] = {
+        {"the window, one drive wanted and found", false, 0, 1, 1},
+        {"two drives wanted", false, 0, 2, 0},
+        {"a run on", false, 1, 1, 0},
+        {"command line", true, 0, 1, 0},
+    };
+    for (const auto& c : cases) {
+        ScanFixture f(1);
+        pIni.m_pINI.auto_mp = 1;
+        pIni.m_pINI.auto_mp_DevNum = c.devNum;
+        if (c.commandLine)
+            f.commandLine(CVIVadeDlg::CMD_JOB_NONE);
+        f.dlg->m_bRunning = c.running;
+        int starts = 0;
+        f.dlg->setCommandHandler(IDC_BUTTON_START, [&starts] { ++starts; });
+        f.dlg->TriggerScanThread();
+        ASSERT_TRUE(f.scanOver()) << c.name;
+        EXPECT_EQ(starts, c.starts) << c.name;
+        f.dlg->m_bRunning = 0;
+    }
+}
+
+TEST(ScanThread, NoUsbWalkForPcieOnlyNorDuringASafeRemoval)
+{
+    for (bool pcieOnly : {true, false}) {
+        ScanFixture f(1);
+        if (pcieOnly)
+            pIni.m_pINI.PCIE_Scan = 2;
+        else
+            pUtility.m_bSafelyRemoving = 1;
+        f.dlg->TriggerScanThread();
+        ASSERT_TRUE(f.scanOver());
+        EXPECT_EQ(f.dlg->m_DevList.DevNums.load(), 0) << pcieOnly;
+        EXPECT_EQ(f.linesWith("Start Scan USB Port"), pcieOnly ? 0 : 1);
+        EXPECT_EQ(f.linesWith("the PCIe scan is not available"), pcieOnly ? 1 : 0);
+    }
+}
+
+}  // namespace
+}  // namespace krv::test

@@ -1,0 +1,126 @@
+#pragma once
+// A main window on a test bench: the program folder and the current folder
+// are a temporary folder, message boxes and pickers are scripted, the
+// settings and the utility object start clean, and the end of the process is
+// recorded instead of done. The window's scan requests and command-line
+// parse are recorded too (TestDlg), so these tests watch the window's own
+// decisions without a scan thread running beside them.
+#include <unistd.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/GUIText.h"
+#include "app/Ini.h"
+#include "app/IniProfile.h"
+#include "app/ResultColumns.h"
+#include "app/VIVadeDlg.h"
+#include "device/DebugLog.h"
+#include "device/USBUtility.h"
+#include "platform/bench/BenchConsolePrograms.h"
+#include "platform/bench/BenchSystemInfo.h"
+#include "tests/support/BenchFixture.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/FilePickers.h"
+#include "ui/MessageBoxPresenter.h"
+
+namespace krv::test {
+
+class TestDlg : public CVIVadeDlg {
+public:
+    void TriggerScanThread() override { ++nScanRequests; }
+    void vCmdLinePreHandler(const std::string& strCmdLine) override
+    {
+        cmdLines.push_back(strCmdLine);
+        m_iRunMode = 0;
+    }
+
+    int nScanRequests = 0;
+    std::vector<std::string> cmdLines;
+};
+
+class DlgFixture {
+public:
+    explicit DlgFixture(int ports = 1, const std::string& link = "USB3") : bench(ports, "KRV8574", link)
+    {
+        char cwd[4096];
+        oldCwd = ::getcwd(cwd, sizeof cwd) ? cwd : "";
+        [[maybe_unused]] int rc = ::chdir(programDir.path().c_str());
+        vDEBUG_SetLevel(4);
+        pUtility.vInitialize();
+        pUtility.m_szProgramFolder = programDir.path();
+        pUtility.m_bCommandLineMode = false;
+        pIni.vSetProfile(IniProfileProduction());
+        pIni.m_pINI = IniRecordCleared();
+        vInitListColumnHeaders();
+        messages.install(bench.platform());
+        dlg = std::make_unique<TestDlg>();
+        dlg->vSetPresenters(&messages, &pickers);
+        dlg->vSetEndProcess([this](int code) { endCodes.push_back(code); });
+        QObject::connect(dlg.get(), &QDialog::finished, [this] { ++nFinished; });
+    }
+
+    ~DlgFixture()
+    {
+        dlg.reset();
+        messages.uninstall();
+        pUtility.m_bCommandLineMode = false;
+        pUtility.vShutdown();
+        pIni.m_pINI = IniRecordCleared();
+        if (!oldCwd.empty())
+            [[maybe_unused]] int rc = ::chdir(oldCwd.c_str());
+    }
+
+    std::string iniPath() const { return programDir.file(VIVADE_INI_FILE); }
+
+    // Writes the settings file the window starts from: the factory defaults
+    // with `change` applied.
+    template <class Change>
+    void writeSettings(Change change)
+    {
+        pIni.vSetDefaultSettings();
+        change(pIni.m_pINI);
+        if (!pIni.vStoreINIFile(iniPath()))
+            throw std::runtime_error("cannot write the test settings: " + pIni.strLastProblem());
+        pIni.m_pINI = IniRecordCleared();
+    }
+
+    bench::BenchConsolePrograms& console()
+    {
+        return dynamic_cast<bench::BenchConsolePrograms&>(bench.platform().consolePrograms());
+    }
+    SystemInfo& system() { return bench.platform().systemInfo(); }
+
+    // The programs start-up and exit ran, as "program arg arg".
+    std::vector<std::string> consoleCalls()
+    {
+        std::vector<std::string> calls;
+        for (const auto& call : console().calls()) {
+            std::string line = call.program;
+            for (const auto& arg : call.args)
+                line += " " + arg;
+            calls.push_back(line);
+        }
+        return calls;
+    }
+
+    // Runs the GUI thread until the exit path has finished: the process end
+    // was asked for (command-line mode) or the window left its loop.
+    bool runUntilEnded()
+    {
+        return runEventsUntil([this] { return !endCodes.empty() || nFinished > 0; });
+    }
+
+    BenchFixture bench;
+    TempDir programDir;
+    std::string oldCwd;
+    ui::MessageBoxPresenter messages{ui::Presentation::Scripted};
+    ui::FilePickers pickers{ui::Presentation::Scripted};
+    std::unique_ptr<TestDlg> dlg;
+    std::vector<int> endCodes;
+    int nFinished = 0;
+};
+
+}  // namespace krv::test

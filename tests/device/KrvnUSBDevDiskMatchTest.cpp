@@ -1,0 +1,145 @@
+// The disk behind a USB serial number: which texts match, a bridge of the
+// wrong family, drives that share a serial, CD-ROM units, and the device
+// properties as text.
+#include <gtest/gtest.h>
+
+#include "platform/DeviceClasses.h"
+#include "tests/device/DeviceBenchSupport.h"
+#include "tests/device/DiscoveryBenchSupport.h"
+
+namespace krv::test {
+namespace {
+
+std::vector<bench::PortStart> serials(std::initializer_list<const char*> texts)
+{
+    std::vector<bench::PortStart> starts;
+    for (const char* text : texts) {
+        bench::PortStart start;
+        start.serial = text;
+        starts.push_back(start);
+    }
+    return starts;
+}
+
+class DiskMatch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        vDEBUG_SetLevel(4);
+        dev.m_pDevList = &list;
+        dev.m_bOpen = 1;
+    }
+    void TearDown() override { vDEBUG_SetLevel(0); }
+    // A record holds the drive, as the identification leaves it.
+    void hold(int slot, uint8_t drive)
+    {
+        list.Devs[slot].m_ucPortIndex = static_cast<uint8_t>(slot);
+        list.Devs[slot].m_ucPhysicalAddress = drive;
+    }
+
+    CKrvnUSBDev dev;
+    DevList list;
+};
+
+TEST_F(DiskMatch, SerialTextsThatFindADriveAndThoseThatDoNot)
+{
+    BenchFixture bench(benchOf({{"KRV8574", "USB3"}, {"KRV8574", "USB3"}}), serials({"AB12CD", "AB12"}));
+    struct Case {
+        const char* serial;
+        int port;   // 0: none
+    } cases[] = {
+        {"AB12", 2},     // exact, though the first drive's serial contains it
+        {"AB12CD", 1},
+        {"B12C", 1},     // only contained
+        {"", 0},         // an empty serial matches nothing
+        {"ZZ99", 0},
+    };
+    for (const Case& c : cases) {
+        const uint8_t drive = dev.ucGetPhysicalAddressFromSN(c.serial, SN_SEARCH_DISK, BRIDGE_TYPE_857X);
+        EXPECT_EQ(drive, c.port ? bench.physicalDrive(c.port) : PHYSICAL_ADDRESS_NONE) << c.serial;
+    }
+}
+
+TEST_F(DiskMatch, ADriveOfAnotherBridgeFamilyIsNeverTaken)
+{
+    BenchFixture bench(benchOf({{"KRV8574", "USB3"}}), portStarts(1, ""));
+    EXPECT_EQ(dev.ucGetPhysicalAddressFromSN(serialOfPort(1), SN_SEARCH_DISK, BRIDGE_TYPE_752X),
+              PHYSICAL_ADDRESS_NONE);
+    EXPECT_TRUE(bench.capture().contains("This Device is not KRVN 7522 Chip"));
+    EXPECT_EQ(dev.ucGetPhysicalAddressFromSN(serialOfPort(1), SN_SEARCH_DISK, BRIDGE_TYPE_857X),
+              bench.physicalDrive(1));
+}
+
+TEST_F(DiskMatch, AServedDriveIsNotTakenAgain)
+{
+    BenchFixture bench(benchOf({{"KRV8574", "USB3"}, {"KRV8574", "USB3"}}), serials({"AB12CD", "AB12"}));
+    hold(0, static_cast<uint8_t>(bench.physicalDrive(2)));
+    // "AB12" is the second drive's, which a record holds; the first drive
+    // only contains it.
+    EXPECT_EQ(dev.ucGetPhysicalAddressFromSN("AB12", SN_SEARCH_DISK, BRIDGE_TYPE_857X), bench.physicalDrive(1));
+    EXPECT_TRUE(bench.capture().contains("bSameDevFound , strValidSerialNumber AB12"));
+    hold(1, static_cast<uint8_t>(bench.physicalDrive(1)));
+    EXPECT_EQ(dev.ucGetPhysicalAddressFromSN("AB12", SN_SEARCH_DISK, BRIDGE_TYPE_857X), PHYSICAL_ADDRESS_NONE);
+}
+
+TEST_F(DiskMatch, APortIsNeverGivenTheDiskOfAnotherUsbDevice)
+{
+    BenchFixture bench(benchOf({{"KRV8574", "USB3"}, {"KRV8574", "USB3"}}), serials({"AB12", "AB12CD"}));
+    // The second drive's serial reads short, as "AB12": by the serial alone
+    // that is the first drive's; by the device tree the second port's own
+    // disk is the one under its USB device.
+    std::string driverKey;
+    for (const DeviceNode& node : Platform::current().deviceSetup().devices())
+        if (node.enumeratorName == "USB" && node.instanceId.size() > 7 &&
+            node.instanceId.compare(node.instanceId.size() - 7, 7, "\\AB12CD") == 0)
+            driverKey = node.driverKey;
+    ASSERT_FALSE(driverKey.empty());
+    EXPECT_EQ(dev.ucGetPhysicalAddressFromSN("AB12", SN_SEARCH_DISK, BRIDGE_TYPE_857X), bench.physicalDrive(1));
+    EXPECT_EQ(dev.ucGetPhysicalAddressFromSN("AB12", SN_SEARCH_DISK, BRIDGE_TYPE_857X, driverKey),
+              bench.physicalDrive(2));
+}
+
+TEST_F(DiskMatch, CdRomUnitsOnlyWhenTheSettingsAskForThem)
+{
+    bench::BenchSettings settings = benchOf({{"KRV8574", "USB3"}});
+    settings.ports[0].cdrom = true;
+    BenchFixture bench(settings, portStarts(1, ""));
+    ASSERT_GE(bench.cdrom(1), 0);
+    dev.m_ucCDROMMode = 0;
+    EXPECT_EQ(dev.ucGetPhysicalAddressFromSN(serialOfPort(1), SN_SEARCH_CDROM, BRIDGE_TYPE_857X),
+              PHYSICAL_ADDRESS_NONE);
+    dev.m_ucCDROMMode = 1;
+    EXPECT_EQ(dev.ucGetPhysicalAddressFromSN(serialOfPort(1), SN_SEARCH_CDROM, BRIDGE_TYPE_857X), bench.cdrom(1));
+    // The disk search still finds the disk, never the CD-ROM unit.
+    EXPECT_EQ(dev.ucGetPhysicalAddressFromSN(serialOfPort(1), SN_SEARCH_DISK, BRIDGE_TYPE_857X),
+              bench.physicalDrive(1));
+}
+
+TEST(DeviceProperties, RegistryValuesReadAsText)
+{
+    DeviceNode node;
+    node.description = "USB Mass Storage Device";
+    node.hardwareIds = {"USB\\VID_2C4B&PID_8574&REV_0100", "USB\\VID_2C4B&PID_8574"};
+    node.address = 0x00030002;
+    node.busNumber = 0x01020304;
+    node.removalPolicy = 3;
+    node.classGuid = setupclass::kDiskDrive;
+    struct Case {
+        uint32_t property;
+        const char* text;
+    } cases[] = {
+        {0, "USB Mass Storage Device"},               // DEVICEDESC
+        {1, "USB\\VID_2C4B&PID_8574&REV_0100"},       // HARDWAREID: the first of them
+        {8, "{4d36e967-e325-11ce-bfc1-08002be10318}"},  // CLASSGUID
+        {28, "2 3"},                                  // ADDRESS: the two words
+        {21, "16909060"},                             // BUSNUMBER: the whole value
+        {31, "3"},                                    // REMOVAL_POLICY: its first byte
+        {12, ""},                                     // FRIENDLYNAME the node has not
+        {15, ""},                                     // CAPABILITIES, not kept
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CKrvnUSBDev::vGetSetupDiDeviceRegistryProperty(node, c.property), c.text) << c.property;
+}
+
+}  // namespace
+}  // namespace krv::test

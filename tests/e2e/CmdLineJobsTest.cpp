@@ -1,0 +1,199 @@
+// The production tool's command-line jobs, run as a production script runs
+// them: one option, no window, the exit code as the shell sees it, the report
+// files byte for byte.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/VIVadeDlg.h"
+#include "tests/e2e/CmdLineRun.h"
+
+namespace {
+
+using krv::test::CmdLineRun;
+using krv::test::countOf;
+using krv::test::ToolRun;
+
+// The shell's view of an exit code.
+int shell(int32_t code) { return code & 0xFF; }
+
+// A USB4 image whose identity fields all differ, so that a field taken from
+// the wrong bytes or in the wrong order shows in the csv.
+std::string usb4Image()
+{
+    std::string image(128, '\xFF');
+    const unsigned char fields[][2] = {
+        {84, 0x9A}, {85, 0x78}, {86, 0x56}, {87, 0x34}, {88, 0x12}, {89, 0x30},  // component ID 0123456789A
+        {92, 0x9A}, {93, 0x3E},                                                  // U4 vendor ID 3E9A
+        {94, 0x73}, {95, 0x85},                                                  // U4 product ID 8573
+        {96, 0x66}, {97, 0x06}, {98, 0x0B}, {99, 0xA0},                          // test ID A00B0666
+        {100, 0x15}, {101, 0x39},                                                // BCD product ID 3915
+        {102, 0x5A},                                                             // product HW 5A
+        {108, 0xE7}, {109, 0x00},                                                // TBT3 vendor ID 00E7
+        {110, 0x74}, {111, 0x85},                                                // TBT3 model ID 8574
+        {112, 0xE3},                                                             // TBT3 model revision
+        {116, 0x4B}, {117, 0x2C},                                                // PCIe vendor ID 2C4B
+        {118, 0x75}, {119, 0x85},                                                // PCIe device ID 8575
+    };
+    for (const auto& f : fields)
+        image[f[0]] = static_cast<char>(f[1]);
+    return image;
+}
+
+class CmdLineJobsTest : public ::testing::Test {
+protected:
+    // Two drives: a USB4 drive on a USB 3 tunnel, and a plain USB 3 one.
+    void SetUp() override
+    {
+        krv::test::writeFile(run.programFolder() + "/u4.bin", usb4Image());
+        run.createBench({"--ports", "2", "--link", "1=USB4-U3", "--speed", "1=Gen2x2", "--firmware",
+                         "1=230915010203", "--serial", "1=SERIAL0001", "--usb4-config",
+                         "1=" + run.programFolder() + "/u4.bin", "--firmware", "2=240102030405", "--serial",
+                         "2=SERIAL0002", "--registers", "2=E302:80"});
+        run.writeSettings();
+    }
+
+    CmdLineRun run;
+};
+
+TEST_F(CmdLineJobsTest, ReportsOfEveryDrive)
+{
+    const std::string settings = krv::test::readFile(run.settingsPath());
+
+    ToolRun version = run.run({"/V"});
+    EXPECT_EQ(version.exitCode, 0) << version.err;
+    EXPECT_EQ(run.currentFile("KRV8574Version.txt"), "0:230915_01_02_03\r\n1:240102_03_04_05\r\n");
+
+    ToolRun info = run.run({"/O"});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_EQ(run.currentFile("KRV857xDeviceInfo.txt"),
+              "Port[0]\r\nStatus[]\r\nVID[2C4B]\r\nPID[8574]\r\nSN[SERIAL0001]\r\nFW[230915010203]\r\nCC[1]\r\n"
+              "U4[U3 TNL]\r\n\r\n"
+              "Port[1]\r\nStatus[PLUSx1]\r\nVID[2C4B]\r\nPID[8574]\r\nSN[SERIAL0002]\r\nFW[240102030405]\r\nCC[2]\r\n"
+              "U4[Legacy]\r\n\r\n");
+
+    // Two runs on one day: one file, one header, the rows of both runs.
+    for (int i = 0; i < 2; ++i) {
+        ToolRun csv = run.run({"/O4"});
+        EXPECT_EQ(csv.exitCode, 0) << csv.err;
+    }
+    std::string csvName;
+    for (const auto& entry : std::filesystem::directory_iterator(run.currentFolder()))
+        if (entry.path().filename().string().rfind("U4Data_", 0) == 0)
+            csvName = entry.path().filename().string();
+    ASSERT_FALSE(csvName.empty());
+    const std::string csv = run.currentFile(csvName);
+    const std::string header =
+        "Component ID,U4 Vendor ID,U4 Product ID,U4 Test ID,BCD Product ID,Product HW,TBT3 Vendor ID,TBT3 Model ID,"
+        "TBT3 Model Revision,PCIE Vendor ID,PCIE Device ID,UUID\r\n";
+    const std::string row0 = "0123456789A,3E9A,8573,A00B0666,3915,5A,00E7,8574,E3,2C4B,8575,3E9A-0123456789A-0\r\n";
+    EXPECT_EQ(csv.rfind(header, 0), 0u) << csv;
+    EXPECT_EQ(countOf(csv, "Component ID"), 1);
+    EXPECT_EQ(countOf(csv, row0), 2);
+    EXPECT_EQ(countOf(csv, "\r\n"), 5);
+    EXPECT_EQ(countOf(csv, "\n"), 5);
+
+    // A command-line run writes nothing into the operator's settings file.
+    EXPECT_EQ(krv::test::readFile(run.settingsPath()), settings);
+}
+
+TEST_F(CmdLineJobsTest, TheFirstDriveDecides)
+{
+    const struct {
+        std::vector<std::string> args;
+        int32_t code;
+    } first[] = {
+        {{"/CC"}, CVIVadeDlg::CMDLINE_EXIT_CC_FLIP1},
+        {{"/SPD"}, 6},  // USB 3 tunnel, Gen2x2
+        {{"/C:230915010203"}, CVIVadeDlg::CMDLINE_EXIT_OK},
+        {{"/C:230915010204"}, CVIVadeDlg::CMDLINE_EXIT_FW_DIFFERS},
+    };
+    for (const auto& c : first) {
+        ToolRun r = run.run(c.args);
+        EXPECT_EQ(r.exitCode, shell(c.code)) << c.args[0] << "\n" << r.err;
+    }
+    // With the first drive gone, the second is the first.
+    ASSERT_EQ(run.krvbench("unplug", {"1"}).exitCode, 0);
+    const struct {
+        std::vector<std::string> args;
+        int32_t code;
+    } second[] = {
+        {{"/CC"}, CVIVadeDlg::CMDLINE_EXIT_CC_FLIP2},
+        {{"/SPD"}, 3},  // legacy USB, SuperSpeed Plus
+        {{"/C:240102030405"}, CVIVadeDlg::CMDLINE_EXIT_OK},
+    };
+    for (const auto& c : second) {
+        ToolRun r = run.run(c.args);
+        EXPECT_EQ(r.exitCode, shell(c.code)) << c.args[0] << "\n" << r.err;
+    }
+}
+
+TEST(CmdLineJobsOtherTest, VersionCheckIgnoresCaseAndCcWithoutOrientationFails)
+{
+    CmdLineRun run;
+    run.createBench({"--ports", "1", "--firmware", "23091501ABCD", "--speed", "Gen1x1", "--registers", "E302:00"});
+    run.writeSettings();
+    EXPECT_EQ(run.run({"/C:23091501abcd"}).exitCode, 0);
+    EXPECT_EQ(run.run({"/C:23091501ABCD"}).exitCode, 0);
+    EXPECT_EQ(run.run({"/CC"}).exitCode, shell(CVIVadeDlg::CMDLINE_EXIT_FAILED));
+    EXPECT_EQ(run.run({"/SPD"}).exitCode, 1);  // legacy USB, SuperSpeed
+}
+
+TEST(CmdLineJobsOtherTest, PowerConfigurationGoesToEveryDriveAndItsFailureIsTheExitCode)
+{
+    CmdLineRun run;
+    run.createBench({"--ports", "1"});
+    run.writeSettings();
+    // No file: nothing is sent.
+    ToolRun noFile = run.run({"/PC"});
+    EXPECT_EQ(noFile.exitCode, 255) << noFile.err;
+    EXPECT_EQ(countOf(run.krvbench("log", {"1"}).out, "C3 30 0C"), 0);
+    // With the file the payload goes out; a KRV857x bridge refuses the
+    // KRV752x command, and its failure is what the shell sees.
+    krv::test::writeFile(run.currentFolder() + "/" + CVIVadeDlg::CMDLINE_POWER_CONFIG_FILE, "PWR,01,02,A0\r\n");
+    ToolRun sent = run.run({"/PC"});
+    EXPECT_EQ(sent.exitCode, 255) << sent.err;
+    EXPECT_EQ(countOf(run.krvbench("log", {"1"}).out, "C3 30 0C"), 1);
+}
+
+// Lines that are no option, "/?" and the jobs this build cannot run all end
+// without waiting for a device: the settings make any wait longer than the
+// test's time-out for a run, and the bench has none to find.
+TEST(CmdLineJobsOtherTest, EndsAtOnceWithoutADevice)
+{
+    CmdLineRun run;
+    run.createBench({"--ports", "1", "--present", "no"});
+    run.writeSettings([](IniRecord& ini) { ini.CmdLineTimeOut = 1000000; });
+
+    ToolRun usage = run.run({"/?"});
+    EXPECT_EQ(usage.exitCode, 0);
+    EXPECT_EQ(usage.out, CVIVadeDlg::strUsageText());
+
+    const struct {
+        std::vector<std::string> args;
+        int32_t code;
+    } cases[] = {
+        {{"/L"}, CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION},
+        {{"/v"}, CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION},
+        {{"/V", "/O"}, CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION},
+        {{"/C:"}, CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION},
+        {{"/C:            "}, CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION},
+        {{"/C:", "0123456789ab"}, CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION},
+        {{"/S"}, CVIVadeDlg::CMDLINE_EXIT_NOT_AVAILABLE},
+        {{"/RST"}, CVIVadeDlg::CMDLINE_EXIT_NOT_AVAILABLE},
+        {{"/PCIE"}, CVIVadeDlg::CMDLINE_EXIT_NOT_AVAILABLE},
+    };
+    for (const auto& c : cases) {
+        ToolRun r = run.run(c.args);
+        EXPECT_FALSE(r.timedOut) << c.args[0];
+        EXPECT_EQ(r.exitCode, shell(c.code)) << c.args[0] << "\n" << r.err;
+        EXPECT_EQ(countOf(r.err, "Start Scan USB Port"), 0) << c.args[0];
+        if (c.code == CVIVadeDlg::CMDLINE_EXIT_NOT_AVAILABLE) {
+            EXPECT_NE(r.err.find("is not available"), std::string::npos) << r.err;
+        }
+    }
+}
+
+}  // namespace
