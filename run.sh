@@ -43,5 +43,6 @@ for report in KRV8574Version.txt KRV857xDeviceInfo.txt; do
     if [ -f "$reports/$report" ]; then tr -d '\r' <"$reports/$report"; else echo "(not written)"; fi
 done
 echo
-echo "What works today: the emulated bench (krvbench create/show/plug/unplug), the platform layer,"
-echo "the debug log, the utility object and the window layer. The production run comes later."
+echo "What works today: the emulated bench (bridges, USB tree, disks, volumes, faults), the device"
+echo "command path, discovery, the settings file, the main window and the command-line jobs"
+echo "/?, /V, /O, /O4, /C:, /CC, /SPD, /PC. The production run (/S), the reset job and PCIe come later."
