@@ -24,6 +24,7 @@
 #include "platform/CaptureDebugOutput.h"
 #include "platform/VirtualClock.h"
 #include "platform/bench/BenchPlatform.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/TestPlatform.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/Timers.h"
@@ -272,6 +273,34 @@ TEST(ScanThread, NoUsbWalkForPcieOnlyNorDuringASafeRemoval)
         EXPECT_EQ(f.linesWith("Start Scan USB Port"), pcieOnly ? 0 : 1);
         EXPECT_EQ(f.linesWith("the PCIe scan is not available"), pcieOnly ? 1 : 0);
     }
+}
+
+// The window as an operator sees it: `krvbench plug` from another process
+// while the window runs; the notices reach the window, the debounced rescan
+// runs, and the drive's row shows; unplugged, the row goes again.
+TEST(ScanThread, ADrivePluggedWhileTheWindowRunsShowsAfterTheRescan)
+{
+    ScanFixture f(2, false);
+    f.dlg->vRegisterDeviceNotification();
+    f.dlg->TriggerScanThread();
+    ASSERT_TRUE(f.scanOver());
+    ASSERT_EQ(f.dlg->m_DevList.DevNums.load(), 0);
+
+    const std::string krvbench = builtProgram("tools/krvbench/krvbench");
+    auto rowShown = [&] {
+        return !f.dlg->bScanActive() && f.dlg->m_DevList.DevNums.load() == 1 &&
+               f.dlg->m_ListMainResult->GetItemText(0, RESULT_COL_SN) == f.dlg->m_DevList.Devs[0].m_strSerialNumber;
+    };
+    ToolRun plug = runProgram(krvbench, {"plug", f.file("bench"), "2"});
+    ASSERT_EQ(plug.exitCode, 0) << plug.err;
+    ASSERT_TRUE(runEventsUntil(rowShown));
+    EXPECT_NE(f.dlg->m_DevList.Devs[0].m_strSerialNumber.find("0002"), std::string::npos);
+    EXPECT_GE(f.linesWith("trigger scan thread, DBT_DEVICEARRIVAL"), 1);
+
+    ToolRun unplug = runProgram(krvbench, {"unplug", f.file("bench"), "2"});
+    ASSERT_EQ(unplug.exitCode, 0) << unplug.err;
+    ASSERT_TRUE(runEventsUntil([&] { return !f.dlg->bScanActive() && f.dlg->m_DevList.DevNums.load() == 0; }));
+    EXPECT_TRUE(runEventsUntil([&] { return f.dlg->m_ListMainResult->GetItemText(0, RESULT_COL_SN).empty(); }));
 }
 
 }  // namespace
