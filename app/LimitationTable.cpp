@@ -1,4 +1,5 @@
 #include "app/LimitationTable.h"
+#include "device/TextUtil.h"
 
 #include <algorithm>
 #include <cctype>
@@ -46,7 +47,7 @@ const KeyRule kKeys[] = {
 
 bool bIsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view strTrim(std::string_view s)
+std::string_view strTrimBlanks(std::string_view s)
 {
     while (!s.empty() && bIsBlank(s.front()))
         s.remove_prefix(1);
@@ -70,14 +71,6 @@ std::string strLower(std::string_view s)
     return out;
 }
 
-std::string strUpper(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
 bool bHasControlBytes(std::string_view s)
 {
     return std::any_of(s.begin(), s.end(), [](char c) {
@@ -91,7 +84,7 @@ bool bHasControlBytes(std::string_view s)
 // inside int32. bStrict tells whether the whole text was such a number.
 int32_t iReadNumber(std::string_view s, bool& bStrict)
 {
-    s = strTrim(s);
+    s = strTrimBlanks(s);
     size_t i = 0;
     bool bNegative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-'))
@@ -183,7 +176,7 @@ void CLimitationTable::vParseFeatureText(std::string_view strText)
 
 void CLimitationTable::vTakeLine(size_t nLine, std::string_view strLine)
 {
-    const std::string_view strTrimmed = strTrim(strLine);
+    const std::string_view strTrimmed = strTrimBlanks(strLine);
     if (strTrimmed.empty() || strTrimmed.substr(0, 2) == "//")
         return;
     if (bHasControlBytes(strLine)) {
@@ -197,13 +190,13 @@ void CLimitationTable::vTakeLine(size_t nLine, std::string_view strLine)
         vAddProblem(nLine, "no '='", strLine);
         return;
     }
-    const std::string_view strKey = strTrim(strLine.substr(0, nEqual));
+    const std::string_view strKey = strTrimBlanks(strLine.substr(0, nEqual));
     const std::string_view strRest = strLine.substr(nEqual + 1);
     // A comment after the value goes, unless nothing would be left.
     std::string_view strValue = strRest.substr(0, strRest.find("//"));
     if (strValue.empty())
         strValue = strRest;
-    strValue = strTrim(strValue);
+    strValue = strTrimBlanks(strValue);
 
     const auto it = std::find_if(std::begin(kKeys), std::end(kKeys),
                                  [&](const KeyRule& rule) { return bEqualNoCase(rule.pszKey, strKey); });
@@ -235,7 +228,7 @@ void CLimitationTable::vTakeLine(size_t nLine, std::string_view strLine)
         size_t nFrom = 0;
         for (;;) {
             const size_t nComma = strList.find(',', nFrom);
-            m_arrFWVersion.emplace_back(strTrim(std::string_view(strList).substr(nFrom, nComma - nFrom)));
+            m_arrFWVersion.emplace_back(strTrimBlanks(std::string_view(strList).substr(nFrom, nComma - nFrom)));
             if (nComma == std::string::npos)
                 break;
             nFrom = nComma + 1;

@@ -7,6 +7,7 @@
 // tests of several ports running at once never mix their figures; they are
 // reported as measured.
 #include <algorithm>
+#include "device/TextUtil.h"
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -31,17 +32,6 @@ krv::Clock& platformClock() { return krv::Platform::current().clock(); }
 uint32_t dwRoundUpToSector(uint32_t dwByteCount)
 {
     return (dwByteCount + DISK_SECTOR_UNIT - 1) / DISK_SECTOR_UNIT * DISK_SECTOR_UNIT;
-}
-
-std::string strTrim(const std::string& strText)
-{
-    size_t nBegin = 0;
-    size_t nEnd = strText.size();
-    while (nBegin < nEnd && std::isspace(static_cast<unsigned char>(strText[nBegin])))
-        ++nBegin;
-    while (nEnd > nBegin && std::isspace(static_cast<unsigned char>(strText[nEnd - 1])))
-        --nEnd;
-    return strText.substr(nBegin, nEnd - nBegin);
 }
 
 // A timed transfer's speed, added to the caller's timing record.

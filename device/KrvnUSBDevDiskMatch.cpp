@@ -9,6 +9,7 @@
 // merely contains it; and a drive another record already holds is never
 // taken, so two ports never share a disk.
 #include <algorithm>
+#include "device/TextUtil.h"
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -161,24 +162,6 @@ RegistryValue registryValue(const krv::DeviceNode& node, uint32_t dwProperty)
     case SPDRP_REMOVAL_POLICY: return regDword(node.removalPolicy);
     default: return RegistryValue();   // a property the node does not have
     }
-}
-
-std::string strTrim(const std::string& strText)
-{
-    size_t nBegin = 0;
-    size_t nEnd = strText.size();
-    while (nBegin < nEnd && std::isspace(static_cast<unsigned char>(strText[nBegin])))
-        ++nBegin;
-    while (nEnd > nBegin && std::isspace(static_cast<unsigned char>(strText[nEnd - 1])))
-        --nEnd;
-    return strText.substr(nBegin, nEnd - nBegin);
-}
-
-std::string strUpper(std::string strText)
-{
-    for (char& c : strText)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return strText;
 }
 
 bool bContains(const std::string& strText, const std::string& strPart)

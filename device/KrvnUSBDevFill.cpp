@@ -7,6 +7,7 @@
 // is accepted, so a refused device never leaves its bridge's state (a relink
 // signature among it) in a slot that the next device or a worker reads.
 #include <algorithm>
+#include "device/TextUtil.h"
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -29,24 +30,6 @@ constexpr uint64_t LANE_SETTLE_MS = 200;
 // A configured device has endpoints open: its connection answer is longer
 // than the fixed part.
 constexpr uint32_t CONNECTION_FIXED_PART = 35;
-
-std::string strTrim(const std::string& strText)
-{
-    size_t nBegin = 0;
-    size_t nEnd = strText.size();
-    while (nBegin < nEnd && std::isspace(static_cast<unsigned char>(strText[nBegin])))
-        ++nBegin;
-    while (nEnd > nBegin && std::isspace(static_cast<unsigned char>(strText[nEnd - 1])))
-        --nEnd;
-    return strText.substr(nBegin, nEnd - nBegin);
-}
-
-std::string strUpper(std::string strText)
-{
-    for (char& c : strText)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return strText;
-}
 
 // One descriptor field: its name and its value as printf would show it.
 std::string strHex(const char* pszName, unsigned uValue, int nDigits, const char* pszEnd = "\r\n")

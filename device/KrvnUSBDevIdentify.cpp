@@ -1,19 +1,9 @@
 #include "device/KrvnUSBDevIdentify.h"
+#include "device/TextUtil.h"
 
 #include <cctype>
 
 namespace {
-
-std::string strTrimmed(const std::string& strText)
-{
-    size_t nBegin = 0;
-    size_t nEnd = strText.size();
-    while (nBegin < nEnd && std::isspace(static_cast<unsigned char>(strText[nBegin])))
-        ++nBegin;
-    while (nEnd > nBegin && std::isspace(static_cast<unsigned char>(strText[nEnd - 1])))
-        --nEnd;
-    return strText.substr(nBegin, nEnd - nBegin);
-}
 
 void vAppendByte(std::string& strText, uint8_t ucByte)
 {
@@ -30,7 +20,7 @@ std::string strAtaIdentifyText(const uint8_t* pIdentify, size_t nFirstWord, size
         vAppendByte(strText, pIdentify[2 * w + 1]);
         vAppendByte(strText, pIdentify[2 * w]);
     }
-    return strTrimmed(strText);
+    return strTrim(strText);
 }
 
 std::string strNvmeIdentifyText(const uint8_t* pIdentify, size_t nOffset, size_t nLength)
@@ -38,5 +28,5 @@ std::string strNvmeIdentifyText(const uint8_t* pIdentify, size_t nOffset, size_t
     std::string strText;
     for (size_t i = nOffset; i < nOffset + nLength; ++i)
         vAppendByte(strText, pIdentify[i]);
-    return strTrimmed(strText);
+    return strTrim(strText);
 }

@@ -4,6 +4,7 @@
 // drive, sends the vendor commands and closes the drive again; nothing is
 // kept between calls, so the port workers call them in parallel.
 #include <algorithm>
+#include "device/TextUtil.h"
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -51,17 +52,6 @@ bool bReadWholeFile(const std::string& strPath, uint64_t nMaxSize, std::vector<u
 }
 
 bool bIsHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
-
-std::string strTrim(const std::string& strText)
-{
-    size_t nBegin = 0;
-    size_t nEnd = strText.size();
-    while (nBegin < nEnd && std::isspace(static_cast<unsigned char>(strText[nBegin])))
-        ++nBegin;
-    while (nEnd > nBegin && std::isspace(static_cast<unsigned char>(strText[nEnd - 1])))
-        --nEnd;
-    return strText.substr(nBegin, nEnd - nBegin);
-}
 
 // The low byte of a field's hex number, read up to its first non-hex
 // character.

@@ -1,0 +1,26 @@
+#pragma once
+// Small text helpers the device layer and the application share.
+#include <cctype>
+#include <string>
+#include <string_view>
+
+// The text without white space at either end.
+inline std::string strTrim(std::string_view strText)
+{
+    size_t nBegin = 0;
+    size_t nEnd = strText.size();
+    while (nBegin < nEnd && std::isspace(static_cast<unsigned char>(strText[nBegin])))
+        ++nBegin;
+    while (nEnd > nBegin && std::isspace(static_cast<unsigned char>(strText[nEnd - 1])))
+        --nEnd;
+    return std::string(strText.substr(nBegin, nEnd - nBegin));
+}
+
+// The text in upper case (ASCII letters only).
+inline std::string strUpper(std::string_view strText)
+{
+    std::string strOut(strText);
+    for (char& c : strOut)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return strOut;
+}
