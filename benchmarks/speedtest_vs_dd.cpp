@@ -25,7 +25,7 @@
 #include "platform/bench/Bench.h"
 #include "platform/bench/BenchLayout.h"
 #include "platform/bench/BenchPlatform.h"
-#include "platform/bench/disk/DiskLayoutSpec.h"
+#include "platform/bench/disk/DiskLayoutPlan.h"
 
 namespace {
 
@@ -107,9 +107,9 @@ int main(int argc, char** argv)
     settings.ports.resize(1);
     settings.ports[0].diskSize = 512ULL << 20;
     std::vector<krv::bench::PortStart> starts(1);
-    krv::bench::DiskLayoutSpec layout;
+    krv::bench::DiskLayoutPlan layout;
     std::string why;
-    if (!krv::bench::parseDiskLayoutSpec("raw:rest", layout, why))
+    if (!krv::bench::parseDiskLayoutPlan("raw:rest", layout, why))
         fail(why);
     starts[0].disk = layout;
     {

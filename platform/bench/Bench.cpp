@@ -164,7 +164,7 @@ std::unique_ptr<Bench> Bench::open(const std::string& given, BenchError& error, 
 
 std::unique_ptr<Bench> Bench::create(const std::string& given, BenchSettings settings, BenchError& error,
                                      const std::vector<PortStart>& starts, Clock* clock,
-                                     const std::map<int, DiskLayoutSpec>& layouts)
+                                     const std::map<int, DiskLayoutPlan>& layouts)
 {
     const std::string folder = absoluteFolder(given);
     std::string why;

@@ -43,7 +43,7 @@ public:
     // default is one FAT32 volume "SYSTEM", and kUsbDisk).
     static std::unique_ptr<Bench> create(const std::string& folder, BenchSettings settings, BenchError& error,
                                          const std::vector<PortStart>& starts = {}, Clock* clock = nullptr,
-                                         const std::map<int, DiskLayoutSpec>& layouts = {});
+                                         const std::map<int, DiskLayoutPlan>& layouts = {});
 
     ~Bench();
     Bench(const Bench&) = delete;

@@ -78,9 +78,9 @@ std::string BenchDevices::portFolder(int port) const { return portStatePath(fold
 
 bool BenchDevices::initialise(const std::string& benchFolder, const BenchSettings& settings,
                               const std::vector<PortStart>& starts, std::string& error,
-                              const std::map<int, DiskLayoutSpec>& layouts)
+                              const std::map<int, DiskLayoutPlan>& layouts)
 {
-    std::map<int, DiskLayoutSpec> disks = layouts;
+    std::map<int, DiskLayoutPlan> disks = layouts;
     for (size_t i = 0; i < settings.ports.size(); ++i) {
         int port = static_cast<int>(i + 1);
         PortState state = factoryState(port, settings.ports[i], i < starts.size() ? starts[i] : PortStart{});

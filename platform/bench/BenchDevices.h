@@ -86,7 +86,7 @@ public:
     // disk (`layouts`: the partitions a device's disk arrives with, by device).
     static bool initialise(const std::string& benchFolder, const BenchSettings& settings,
                            const std::vector<PortStart>& starts, std::string& error,
-                           const std::map<int, DiskLayoutSpec>& layouts = {});
+                           const std::map<int, DiskLayoutPlan>& layouts = {});
     // Loads every port's state and gives the devices on the bus their numbers.
     bool load(const BenchSettings& settings, std::string& error);
 

@@ -37,9 +37,9 @@ uint64_t sizeOf(const BenchSettings& settings, int device)
     return settings.ports[static_cast<size_t>(device - 1)].diskSize;
 }
 
-DiskLayoutSpec defaultSystemLayout(uint64_t size)
+DiskLayoutPlan defaultSystemLayout(uint64_t size)
 {
-    DiskLayoutSpec spec;
+    DiskLayoutPlan spec;
     Fat32Layout fat;
     spec.volumes.push_back(VolumeSpec{fat32Layout((size >> 9) - 2048, fat) ? "fat32" : "raw", 0,
                                       fat32Layout((size >> 9) - 2048, fat) ? "SYSTEM" : "", 0});
@@ -67,7 +67,7 @@ BenchDisks::BenchDisks(std::string benchFolder, bool readOnly) : folder_(std::mo
 BenchDisks::~BenchDisks() = default;
 
 bool BenchDisks::initialise(const std::string& benchFolder, const BenchSettings& settings,
-                            const std::map<int, DiskLayoutSpec>& layouts, std::string& error)
+                            const std::map<int, DiskLayoutPlan>& layouts, std::string& error)
 {
     for (int device : devicesOf(settings)) {
         std::string folder = deviceFolderPath(benchFolder, device);
@@ -77,9 +77,9 @@ bool BenchDisks::initialise(const std::string& benchFolder, const BenchSettings&
         if (!image.open(diskImagePath(folder), sizeOf(settings, device), error))
             return false;
         auto it = layouts.find(device);
-        DiskLayoutSpec spec = it != layouts.end() ? it->second
+        DiskLayoutPlan spec = it != layouts.end() ? it->second
                             : device == kSystemDisk ? defaultSystemLayout(image.size())
-                                                    : DiskLayoutSpec{};
+                                                    : DiskLayoutPlan{};
         if (!applyDiskLayout(image, spec, benchFolder + "/" + deviceName(device), error)) {
             error = deviceName(device) + ": " + error;
             return false;

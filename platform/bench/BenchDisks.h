@@ -26,7 +26,7 @@
 #include "platform/bench/BenchSettings.h"
 #include "platform/bench/disk/ByteSource.h"
 #include "platform/bench/disk/DiskImage.h"
-#include "platform/bench/disk/DiskLayoutSpec.h"
+#include "platform/bench/disk/DiskLayoutPlan.h"
 #include "platform/bench/disk/FileSystems.h"
 
 namespace krv::bench {
@@ -55,7 +55,7 @@ public:
     // disk with its C: volume (FAT32, label "SYSTEM") unless `layouts` says
     // otherwise, and any layouts asked for (by device).
     static bool initialise(const std::string& benchFolder, const BenchSettings& settings,
-                           const std::map<int, DiskLayoutSpec>& layouts, std::string& error);
+                           const std::map<int, DiskLayoutPlan>& layouts, std::string& error);
     // Opens the images of every device the settings have (creating missing
     // ones) and reads the remembered letters.
     bool open(const BenchSettings& settings, std::string& error);

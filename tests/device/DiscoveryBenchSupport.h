@@ -12,7 +12,7 @@
 #include "device/KrvnUSBDev.h"
 #include "platform/Platform.h"
 #include "platform/bench/BenchTopology.h"
-#include "platform/bench/disk/DiskLayoutSpec.h"
+#include "platform/bench/disk/DiskLayoutPlan.h"
 #include "tests/support/BenchFixture.h"
 
 namespace krv::test {
@@ -33,9 +33,9 @@ inline std::vector<bench::PortStart> portStarts(int ports, const std::string& vo
     for (int i = 0; i < ports; ++i) {
         starts[static_cast<size_t>(i)].serial = serialOfPort(i + 1);
         if (!volume.empty()) {
-            bench::DiskLayoutSpec spec;
+            bench::DiskLayoutPlan spec;
             std::string why;
-            if (!bench::parseDiskLayoutSpec(volume, spec, why))
+            if (!bench::parseDiskLayoutPlan(volume, spec, why))
                 throw std::runtime_error("bad layout " + volume + ": " + why);
             starts[static_cast<size_t>(i)].disk = spec;
         }

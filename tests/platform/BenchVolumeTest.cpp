@@ -14,7 +14,7 @@
 
 #include "platform/LastError.h"
 #include "platform/bench/BenchLayout.h"
-#include "platform/bench/disk/DiskLayoutSpec.h"
+#include "platform/bench/disk/DiskLayoutPlan.h"
 #include "tests/support/BenchFixture.h"
 
 namespace krv::test {
@@ -22,11 +22,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-bench::DiskLayoutSpec layout(const std::string& text)
+bench::DiskLayoutPlan layout(const std::string& text)
 {
-    bench::DiskLayoutSpec spec;
+    bench::DiskLayoutPlan spec;
     std::string why;
-    EXPECT_TRUE(bench::parseDiskLayoutSpec(text, spec, why)) << why;
+    EXPECT_TRUE(bench::parseDiskLayoutPlan(text, spec, why)) << why;
     return spec;
 }
 
@@ -42,7 +42,7 @@ std::unique_ptr<BenchFixture> partitionedBench()
     std::vector<bench::PortStart> starts(2);
     starts[1].disk = layout("fat32:64M:DATA,raw:32M");
     return std::make_unique<BenchFixture>(s, starts,
-                                          std::map<int, bench::DiskLayoutSpec>{{bench::kUsbDisk, layout("fat32:rest:FLASH")}});
+                                          std::map<int, bench::DiskLayoutPlan>{{bench::kUsbDisk, layout("fat32:rest:FLASH")}});
 }
 
 std::string info(char letter)

@@ -27,7 +27,7 @@ BenchFixture::BenchFixture(int ports, const std::string& chip, const std::string
 }
 
 BenchFixture::BenchFixture(bench::BenchSettings settings, std::vector<bench::PortStart> starts,
-                           std::map<int, bench::DiskLayoutSpec> layouts)
+                           std::map<int, bench::DiskLayoutPlan> layouts)
     : folder_(dir_.path() + "/bench"), previous_(Platform::currentOrNull())
 {
     bench::BenchError error;

@@ -34,7 +34,7 @@ public:
     // to start from, `layouts` the system disk's and the USB disk's (by
     // bench::kSystemDisk, bench::kUsbDisk).
     explicit BenchFixture(bench::BenchSettings settings, std::vector<bench::PortStart> starts = {},
-                          std::map<int, bench::DiskLayoutSpec> layouts = {});
+                          std::map<int, bench::DiskLayoutPlan> layouts = {});
     ~BenchFixture();
     BenchFixture(const BenchFixture&) = delete;
     BenchFixture& operator=(const BenchFixture&) = delete;

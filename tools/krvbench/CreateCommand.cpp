@@ -8,7 +8,7 @@
 #include "platform/bench/Bench.h"
 #include "platform/bench/BenchLayout.h"
 #include "platform/bench/bridge/PortState.h"
-#include "platform/bench/disk/DiskLayoutSpec.h"
+#include "platform/bench/disk/DiskLayoutPlan.h"
 #include "tools/krvbench/Arguments.h"
 #include "tools/krvbench/Commands.h"
 
@@ -146,13 +146,13 @@ std::map<std::string, PerPortOption> perPortOptions()
     };
     options["--volumes"].set = [](PortSettings&, PortStart& s, const std::string& v, std::string& why) {
         s.disk.emplace();
-        return bench::parseDiskLayoutSpec(v, *s.disk, why);
+        return bench::parseDiskLayoutPlan(v, *s.disk, why);
     };
     return options;
 }
 
 // The options about the bench as a whole: its USB tree and its other disks.
-using BenchSetter = std::function<bool(bench::BenchSettings&, std::map<int, bench::DiskLayoutSpec>&,
+using BenchSetter = std::function<bool(bench::BenchSettings&, std::map<int, bench::DiskLayoutPlan>&,
                                        const std::string& value, std::string& why)>;
 
 bool count(const std::string& option, const std::string& v, int lowest, int highest, int& out, std::string& why)
@@ -173,7 +173,7 @@ bool count(const std::string& option, const std::string& v, int lowest, int high
 std::map<std::string, BenchSetter> benchOptions()
 {
     using bench::BenchSettings;
-    using Layouts = std::map<int, bench::DiskLayoutSpec>;
+    using Layouts = std::map<int, bench::DiskLayoutPlan>;
     std::map<std::string, BenchSetter> options;
     options["--controllers"] = [](BenchSettings& b, Layouts&, const std::string& v, std::string& why) {
         return count("--controllers", v, 1, bench::kMaxControllers, b.topology.controllers, why);
@@ -195,7 +195,7 @@ std::map<std::string, BenchSetter> benchOptions()
         return bench::parseDiskSize(v, b.systemDiskSize, why);
     };
     options["--system-volumes"] = [](BenchSettings&, Layouts& l, const std::string& v, std::string& why) {
-        return bench::parseDiskLayoutSpec(v, l[bench::kSystemDisk], why);
+        return bench::parseDiskLayoutPlan(v, l[bench::kSystemDisk], why);
     };
     options["--usb-disk"] = [](BenchSettings& b, Layouts&, const std::string& v, std::string& why) {
         bool yes = false;
@@ -216,14 +216,14 @@ std::map<std::string, BenchSetter> benchOptions()
 std::map<std::string, BenchSetter> usbDiskOptions()
 {
     using bench::BenchSettings;
-    using Layouts = std::map<int, bench::DiskLayoutSpec>;
+    using Layouts = std::map<int, bench::DiskLayoutPlan>;
     std::map<std::string, BenchSetter> options;
     options["--usb-disk-location"] = [](BenchSettings& b, Layouts&, const std::string& v, std::string& why) {
         b.usbDisk->location.emplace();
         return bench::parseUsbLocation(v, *b.usbDisk->location, why);
     };
     options["--usb-disk-volumes"] = [](BenchSettings&, Layouts& l, const std::string& v, std::string& why) {
-        return bench::parseDiskLayoutSpec(v, l[bench::kUsbDisk], why);
+        return bench::parseDiskLayoutPlan(v, l[bench::kUsbDisk], why);
     };
     return options;
 }
@@ -237,7 +237,7 @@ int runCreate(const Args& args, std::ostream& out, std::ostream& err)
     auto wholeBench = benchOptions();
     auto usbDisk = usbDiskOptions();
     std::map<std::string, std::string> benchValues, usbDiskValues;
-    std::map<int, bench::DiskLayoutSpec> layouts;
+    std::map<int, bench::DiskLayoutPlan> layouts;
     std::optional<std::string> folder;
     std::optional<int> portCount;
     bench::BenchSettings settings;

@@ -21,7 +21,7 @@
 #include "platform/bench/bridge/DiskIdentity.h"
 #include "platform/bench/bridge/Faults.h"
 #include "platform/bench/bridge/Images.h"
-#include "platform/bench/disk/DiskLayoutSpec.h"
+#include "platform/bench/disk/DiskLayoutPlan.h"
 
 namespace krv::bench {
 
@@ -66,7 +66,7 @@ struct PortStart {
     std::optional<std::string> serial;        // USB serial in the USB 3 images
     std::optional<Bytes> usb3Config;          // the USB 3 image of both banks, 128 bytes
     std::optional<Bytes> usb4Config;          // the USB4 image of both banks, 128 bytes
-    std::optional<DiskLayoutSpec> disk;       // partitions its disk arrives with
+    std::optional<DiskLayoutPlan> disk;       // partitions its disk arrives with
 };
 
 int majorRevisionOf(const PortSettings& port);

@@ -1,4 +1,4 @@
-#include "platform/bench/disk/DiskLayoutSpec.h"
+#include "platform/bench/disk/DiskLayoutPlan.h"
 
 #include <algorithm>
 #include <cctype>
@@ -41,9 +41,9 @@ uint32_t stableNumber(const std::string& seed)
 
 }  // namespace
 
-bool parseDiskLayoutSpec(std::string_view text, DiskLayoutSpec& spec, std::string& why)
+bool parseDiskLayoutPlan(std::string_view text, DiskLayoutPlan& spec, std::string& why)
 {
-    DiskLayoutSpec result;
+    DiskLayoutPlan result;
     std::string t = lower(text);
     if (t == "none") {
         spec = result;
@@ -88,7 +88,7 @@ bool parseDiskLayoutSpec(std::string_view text, DiskLayoutSpec& spec, std::strin
     return true;
 }
 
-std::string formatDiskLayoutSpec(const DiskLayoutSpec& spec)
+std::string formatDiskLayoutPlan(const DiskLayoutPlan& spec)
 {
     if (spec.volumes.empty())
         return "none";
@@ -102,7 +102,7 @@ std::string formatDiskLayoutSpec(const DiskLayoutSpec& spec)
     return text;
 }
 
-bool applyDiskLayout(const DiskImage& disk, const DiskLayoutSpec& spec, const std::string& seed, std::string& error)
+bool applyDiskLayout(const DiskImage& disk, const DiskLayoutPlan& spec, const std::string& seed, std::string& error)
 {
     if (spec.volumes.empty())
         return true;
@@ -113,7 +113,7 @@ bool applyDiskLayout(const DiskImage& disk, const DiskLayoutSpec& spec, const st
     for (const VolumeSpec& v : spec.volumes) {
         uint64_t length = v.size ? v.size : (end > at ? end - at : 0);
         if (length == 0 || at + length > end) {
-            error = "the volumes " + formatDiskLayoutSpec(spec) + " do not fit a disk of " + formatDiskSize(disk.size());
+            error = "the volumes " + formatDiskLayoutPlan(spec) + " do not fit a disk of " + formatDiskSize(disk.size());
             return false;
         }
         NewPartition p;

@@ -20,22 +20,22 @@ struct VolumeSpec {
     bool operator==(const VolumeSpec&) const = default;
 };
 
-struct DiskLayoutSpec {
+struct DiskLayoutPlan {
     bool gpt = false;
     std::vector<VolumeSpec> volumes;
 
-    bool operator==(const DiskLayoutSpec&) const = default;
+    bool operator==(const DiskLayoutPlan&) const = default;
 };
 
 // "[gpt:|mbr:]VOLUME[,VOLUME...]" with VOLUME "FS[:SIZE[:LABEL]]", SIZE as a
 // disk size or "rest" (only the last may be rest), e.g.
 // "fat32:1G:DATA,raw:rest" or "gpt:fat32:rest:STORE". "none" is no table.
-bool parseDiskLayoutSpec(std::string_view text, DiskLayoutSpec& spec, std::string& why);
-std::string formatDiskLayoutSpec(const DiskLayoutSpec& spec);
+bool parseDiskLayoutPlan(std::string_view text, DiskLayoutPlan& spec, std::string& why);
+std::string formatDiskLayoutPlan(const DiskLayoutPlan& spec);
 
 // Writes the table and formats the volumes; partitions start at 1 MiB and
 // follow each other on 1 MiB boundaries. `seed` makes the ids (disk
 // signature, GPT ids, volume serial numbers) stable for a disk.
-bool applyDiskLayout(const DiskImage& disk, const DiskLayoutSpec& spec, const std::string& seed, std::string& error);
+bool applyDiskLayout(const DiskImage& disk, const DiskLayoutPlan& spec, const std::string& seed, std::string& error);
 
 }  // namespace krv::bench
