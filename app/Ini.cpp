@@ -1,4 +1,5 @@
 #include "app/Ini.h"
+#include "app/IniCodec.h"
 
 #include <cinttypes>
 #include <cstdarg>
@@ -403,19 +404,7 @@ void Ini::vSetDefaultSettings()
     r.image1 = 0;
     r.crc32 = 0;
     r.cd_rom_mode = 0;
-    r.USBRemovable_enable = 0;
-    r.eup_enable = 0;
-    r.two_leds_enable = 0;
-    r.WTG_enable = 0;
-    r.U1U2_enable = 0;
-    r.low_power_mode_enable = 0;
-    r._2TB_enable = 0;
-    r.slow_enumeration_enable = 0;
-    r.LPIfIdle = 0;
-    r.LPIfU3 = 3;
-    r.PCIEASPM = 3;
-    r.PCIESpeed = 3;
-    r.PCIELane = 3;
+    IniResetDeviceOptions(r);
     r.USB4_VendorName.set("Korvane");
     r.USB4_ModelName.set("857x");
     r.USB4_ComponentID.set("CCDDEEFF321");

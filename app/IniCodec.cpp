@@ -262,10 +262,8 @@ IniParseResult IniParseText(std::string_view strText, const IniProfile& profile)
     return result;
 }
 
-void IniForceKeylessFields(IniRecord& r)
+void IniResetDeviceOptions(IniRecord& r)
 {
-    r.USB4_ComponentID.set("FFFFFFFFFFF");
-    r.USB4_MinorFWVersion.set("FF");
     r.USBRemovable_enable = 0;
     r.eup_enable = 0;
     r.two_leds_enable = 0;
@@ -279,6 +277,13 @@ void IniForceKeylessFields(IniRecord& r)
     r.PCIEASPM = 3;
     r.PCIESpeed = 3;
     r.PCIELane = 3;
+}
+
+void IniForceKeylessFields(IniRecord& r)
+{
+    r.USB4_ComponentID.set("FFFFFFFFFFF");
+    r.USB4_MinorFWVersion.set("FF");
+    IniResetDeviceOptions(r);
     r.USB4_20G = 1;
     r.USB4_X2 = 1;
     r.USB4_CLx = 3;

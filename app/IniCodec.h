@@ -74,6 +74,8 @@ IniParseResult IniParseText(std::string_view strText, const IniProfile& profile)
 // in order, CR LF after each, the profile's version and SN_Numbers=12 always.
 std::string IniFormatText(const IniRecord& record, const IniProfile& profile);
 
+// The device-option and link-option bytes at their factory values.
+void IniResetDeviceOptions(IniRecord& record);
 // The values the production file has no keys for, set after every load.
 void IniForceKeylessFields(IniRecord& record);
 
