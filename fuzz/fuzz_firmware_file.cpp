@@ -14,31 +14,12 @@
 #include <vector>
 
 #include "app/FWFileRules.h"
-#include "platform/Platform.h"
-#include "platform/VirtualClock.h"
-#include "platform/Volumes.h"
-#include "platform/host/LinuxProcesses.h"
+#include "fuzz/FuzzPlatform.h"
 
 namespace {
 
-class DiscardDebugOutput : public krv::DebugOutput {
-public:
-    void write(std::string_view) override {}
-};
-
-void vInstallPlatform()
-{
-    static std::unique_ptr<krv::Platform> s_pPlatform = [] {
-        krv::PlatformServices services;
-        services.clock = std::make_unique<krv::VirtualClock>();
-        services.debugOutput = std::make_unique<DiscardDebugOutput>();
-        services.processes = std::make_unique<krv::LinuxProcesses>();
-        services.volumes = std::make_unique<krv::LetterTable>();
-        auto pPlatform = std::make_unique<krv::Platform>("fuzz", std::move(services));
-        krv::Platform::setCurrent(pPlatform.get());
-        return pPlatform;
-    }();
-}
+using fuzz::vCheck;
+using fuzz::vInstallPlatform;
 
 // One folder of its own for the whole run, removed when the run ends.
 class WorkFolder {
@@ -63,12 +44,6 @@ public:
 private:
     std::string m_strPath;
 };
-
-void vCheck(bool bHolds)
-{
-    if (!bHolds)
-        __builtin_trap();
-}
 
 // A name the file system takes for one file in the work folder.
 std::string strFileName(std::string_view strName)

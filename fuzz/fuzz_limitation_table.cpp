@@ -9,40 +9,10 @@
 #include <vector>
 
 #include "app/LimitationTable.h"
-#include "platform/Platform.h"
-#include "platform/VirtualClock.h"
-#include "platform/Volumes.h"
-#include "platform/host/LinuxProcesses.h"
+#include "fuzz/FuzzPlatform.h"
 
-namespace {
-
-class DiscardDebugOutput : public krv::DebugOutput {
-public:
-    void write(std::string_view) override {}
-};
-
-// The platform the system code reaches: a virtual clock, no debug output.
-void vInstallPlatform()
-{
-    static std::unique_ptr<krv::Platform> s_pPlatform = [] {
-        krv::PlatformServices services;
-        services.clock = std::make_unique<krv::VirtualClock>();
-        services.debugOutput = std::make_unique<DiscardDebugOutput>();
-        services.processes = std::make_unique<krv::LinuxProcesses>();
-        services.volumes = std::make_unique<krv::LetterTable>();
-        auto pPlatform = std::make_unique<krv::Platform>("fuzz", std::move(services));
-        krv::Platform::setCurrent(pPlatform.get());
-        return pPlatform;
-    }();
-}
-
-void vCheck(bool bHolds)
-{
-    if (!bHolds)
-        __builtin_trap();
-}
-
-}  // namespace
+using fuzz::vCheck;
+using fuzz::vInstallPlatform;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pucData, size_t nSize)
 {
