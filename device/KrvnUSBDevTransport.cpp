@@ -21,6 +21,23 @@ namespace {
 int nLastError() { return static_cast<int>(krv::lastError()); }
 void* pv(HANDLE hDev) { return static_cast<void*>(hDev); }
 
+// An image read or write: a write's data goes out with the command, a read's
+// comes back after it only when the command succeeded.
+bool bSendImageTransfer(CPassThroughRequest& request, HANDLE hDev, uint8_t ReadWrite, uint8_t* pBuf, uint32_t dwLen)
+{
+    const bool bWrite = ReadWrite == ACCESS_WRITE;
+    request.vSetTransfer(bWrite ? krv::DataDirection::Out : krv::DataDirection::In, dwLen,
+                         bWrite ? SCSI_TIMEOUT_WRITE : SCSI_TIMEOUT_READ);
+    if (bWrite)
+        std::memcpy(request.data(), pBuf, dwLen);
+    request.bSend(hDev);
+    if (!request.bSucceeded())
+        return false;
+    if (!bWrite)
+        std::memcpy(pBuf, request.data(), dwLen);
+    return true;
+}
+
 // A register read: when the transport fails, the same request goes out up
 // to REGISTER_READ_RETRIES more times, REGISTER_RETRY_DELAY_MS apart.
 bool bSendRegisterRead(CPassThroughRequest& request, HANDLE hDev, const char* pszMethod)
@@ -101,24 +118,14 @@ int nAccessConfig(const char* pszMethod, HANDLE hDev, uint8_t ReadWrite, uint8_t
     }
     try {
         CPassThroughRequest request;
-        if (ReadWrite == ACCESS_WRITE) {
-            request.vSetCdb(writeCdb, 6);
-            request.vSetTransfer(krv::DataDirection::Out, CONFIG_BIN_SIZE, SCSI_TIMEOUT_WRITE);
-            std::memcpy(request.data(), pBuf, CONFIG_BIN_SIZE);
-        } else {
-            request.vSetCdb(readCdb, 6);
-            request.vSetTransfer(krv::DataDirection::In, CONFIG_BIN_SIZE, SCSI_TIMEOUT_READ);
-        }
-        request.bSend(hDev);
-        if (!request.bSucceeded()) {
+        request.vSetCdb(ReadWrite == ACCESS_WRITE ? writeCdb : readCdb, 6);
+        if (!bSendImageTransfer(request, hDev, ReadWrite, pBuf, CONFIG_BIN_SIZE)) {
             vDEBUG_ERR_printf("%s:%d: (status = FAIL) hDev:%p , ReadWrite:%x , BufLen:%x , status:%x , "
                               "ScsiStatus:%x , dwErrorCode:%x  ",
                               pszMethod, __LINE__, pv(hDev), ReadWrite, dwLen, request.bTransportOk(),
                               request.ucScsiStatus(), nLastError());
             return SCSI_RESULT_FAIL;
         }
-        if (ReadWrite == ACCESS_READ)
-            std::memcpy(pBuf, request.data(), CONFIG_BIN_SIZE);
         return SCSI_RESULT_OK;
     } catch (...) {
         vDEBUG_ERR_printf("%s:%d: catch(...): dwErrorCode %d", pszMethod, __LINE__, nLastError());
@@ -294,22 +301,13 @@ int CKrvnUSBDev::SCSI8574_AccessFirmwareEEPROM_Direct(HANDLE hDev, uint8_t ReadW
         request.vSetCdb({ucOpcode, ucSelector, static_cast<uint8_t>(dwLen >> 24), static_cast<uint8_t>(dwLen >> 16),
                          static_cast<uint8_t>(dwLen >> 8), static_cast<uint8_t>(dwLen)},
                         6);
-        if (ReadWrite == ACCESS_WRITE) {
-            request.vSetTransfer(krv::DataDirection::Out, dwLen, SCSI_TIMEOUT_WRITE);
-            std::memcpy(request.data(), pBuf, dwLen);
-        } else {
-            request.vSetTransfer(krv::DataDirection::In, dwLen, SCSI_TIMEOUT_READ);
-        }
-        request.bSend(hDev);
-        if (!request.bSucceeded()) {
+        if (!bSendImageTransfer(request, hDev, ReadWrite, pBuf, dwLen)) {
             vDEBUG_ERR_printf("%s:%d: SCSI8574_AccessFirmwareEEPROM_Direct: (status = FAIL) hDev:%p , ReadWrite:%x , "
                               "BufLen:%x , status:%x , ScsiStatus:%x , dwErrorCode:%x  ",
                               kMethod, __LINE__, pv(hDev), ReadWrite, dwLen, request.bTransportOk(),
                               request.ucScsiStatus(), nLastError());
             return SCSI_RESULT_FAIL;
         }
-        if (ReadWrite == ACCESS_READ)
-            std::memcpy(pBuf, request.data(), dwLen);
         return SCSI_RESULT_OK;
     } catch (...) {
         // An allocation that failed: nothing was sent, and that is a failure.
