@@ -57,6 +57,26 @@ double dSumFolder(const fs::path& folder)
     return dTotal;
 }
 
+// True when copying the folder `strSource` to `strDestination` would copy it
+// onto itself or into one of its own subfolders (which would never end).
+bool bCopyIntoItself(const std::string& strSource, const std::string& strDestination)
+{
+    std::error_code ec;
+    const fs::path from = fs::weakly_canonical(krv::toNativeSeparators(strSource), ec);
+    if (ec)
+        return false;
+    const fs::path to = fs::weakly_canonical(krv::toNativeSeparators(strDestination), ec);
+    if (ec)
+        return false;
+    auto itFrom = from.begin();
+    auto itTo = to.begin();
+    for (; itFrom != from.end(); ++itFrom, ++itTo) {
+        if (itTo == to.end() || *itFrom != *itTo)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool CUSBUtility::vCheckFilePathExists(const std::string& strFilePath, uint8_t ucShowMessage)
@@ -190,9 +210,11 @@ bool CUSBUtility::bCopyFileChunks(const std::string& strSource, const std::strin
         return false;
     }
     source.adviseSequential();
-    // Emptied on open: an older, longer destination must not keep its tail.
+    // The caller has cleared the way: the destination is made new, so an
+    // older, longer file cannot keep its tail and a link that could not be
+    // removed is never followed to truncate whatever it points at.
     krv::File destination;
-    if (!destination.open(strDestination, krv::File::Mode::CreateTruncate)) {
+    if (!destination.open(strDestination, krv::File::Mode::CreateNew)) {
         vDEBUG_ERR_printf("%s:%d:  INVALID_HANDLE_VALUE Fail ,  file2[%s] , dwErrorCode %d", kMethod, __LINE__,
                           strDestination.c_str(), nLastError());
         return false;
@@ -243,9 +265,17 @@ bool CUSBUtility::CopyFileMem(const std::string& strSource, const std::string& s
         const std::string strFrom = krv::toNativeSeparators(strSource);
         const std::string strTo = krv::toNativeSeparators(strDestination);
         const auto llSize = static_cast<uint64_t>(dGetFolderSize(strFrom, 1));
+        // A file copied onto itself (under another name, through a link or a
+        // hard link) would be deleted by clearing the way below.
+        std::error_code ec;
+        if (fs::equivalent(strFrom, strTo, ec)) {
+            krv::setLastError(krv::winerr::kAccessDenied);
+            vDEBUG_ERR_printf("%s:%d: file1[%s] and file2[%s] are the same file", kMethod, __LINE__, strFrom.c_str(),
+                              strTo.c_str());
+            return false;
+        }
         // An old file (or a link) in the way is removed; anything else there
         // (a folder, a device node) is not ours to delete and fails the copy.
-        std::error_code ec;
         const fs::file_status stTo = fs::symlink_status(strTo, ec);
         if (fs::exists(stTo)) {
             if (!fs::is_regular_file(stTo) && !fs::is_symlink(stTo)) {
@@ -254,7 +284,7 @@ bool CUSBUtility::CopyFileMem(const std::string& strSource, const std::string& s
                                   kMethod, __LINE__, strTo.c_str(), nLastError());
                 return false;
             }
-            fs::remove(strTo, ec);  // a failure here is covered by the truncating open
+            fs::remove(strTo, ec);  // a failure here fails the exclusive create
         }
         if (!bCopyFileChunks(strFrom, strTo, llSize))
             return false;
@@ -273,6 +303,13 @@ bool CUSBUtility::Dir_Copy(const std::string& strSource, const std::string& strD
     static const char* const kMethod = "CUSBUtility::Dir_Copy";
     try {
         std::error_code ec;
+        if (bCopyIntoItself(strSource, strDestination)) {
+            krv::setLastError(krv::winerr::kAccessDenied);
+            vDEBUG_ERR_printf("%s:%d: CopyDirectory(): Copy [%s] to [%s] failed: the destination is the source or "
+                              "lies inside it",
+                              kMethod, __LINE__, strSource.c_str(), strDestination.c_str());
+            return false;
+        }
         fs::directory_iterator it(krv::toNativeSeparators(strSource), ec), end;
         if (ec) {
             vSetLastErrorFrom(ec);

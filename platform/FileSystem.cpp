@@ -29,6 +29,7 @@ int openFlags(File::Mode mode)
     case File::Mode::ReadWrite: return O_RDWR;
     case File::Mode::CreateTruncate: return O_WRONLY | O_CREAT | O_TRUNC;
     case File::Mode::Append: return O_WRONLY | O_CREAT | O_APPEND;
+    case File::Mode::CreateNew: return O_WRONLY | O_CREAT | O_EXCL;
     }
     return O_RDONLY;
 }
@@ -79,17 +80,36 @@ File& File::operator=(File&& other) noexcept
 bool File::open(const std::string& path, Mode mode)
 {
     close();
+    // Never blocks in open(): a named pipe put where a file is expected
+    // would otherwise wait for a writer forever.
     int fd;
     do {
-        fd = ::open(path.c_str(), openFlags(mode) | O_CLOEXEC, 0666);
+        fd = ::open(path.c_str(), openFlags(mode) | O_CLOEXEC | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return fail(errno);
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        int err = errno;
+        ::close(fd);
+        return fail(err);
+    }
+    if (S_ISDIR(st.st_mode)) {
         ::close(fd);
         return fail(EISDIR);
     }
+    // What the system reads comes from files; a pipe, socket or device node
+    // in their place is refused, judged on the descriptor itself so nothing
+    // can be swapped in between the check and the open.
+    const bool reading = mode == Mode::Read || mode == Mode::ReadWrite;
+    if (reading && !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        setLastError(winerr::kAccessDenied);
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     fd_ = fd;
     return true;
 }

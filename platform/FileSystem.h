@@ -18,6 +18,7 @@ public:
         ReadWrite,        // existing file, read and write
         CreateTruncate,   // write; created when missing, emptied when present
         Append,           // write at the end; created when missing, never emptied
+        CreateNew,        // write; fails when anything (a file, a link) is in the way
     };
 
     File() = default;
@@ -27,6 +28,8 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
+    // Read and ReadWrite open regular files only (a pipe, socket or device
+    // node is refused with access denied); no mode ever blocks in open().
     bool open(const std::string& path, Mode mode);
     bool isOpen() const { return fd_ >= 0; }
 

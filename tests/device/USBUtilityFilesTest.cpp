@@ -131,6 +131,55 @@ TEST_F(UtilityFiles, DirCopyCopiesTheNestedTree)
     EXPECT_FALSE(utility.Dir_Copy(source, dir.file("plainfile")));
 }
 
+TEST_F(UtilityFiles, ACopyOntoItselfIsRefusedAndLosesNothing)
+{
+    const std::string source = dir.file("image.bin");
+    writeAll(source, "firmware");
+    fs::create_symlink(source, dir.file("link.bin"));
+    fs::create_hard_link(source, dir.file("hard.bin"));
+    fs::create_directory(dir.file("sub"));
+
+    // The same file under its own name, through a link, a hard link and a
+    // detour through another folder.
+    for (const std::string& destination :
+         {source, dir.file("link.bin"), dir.file("hard.bin"), dir.file("sub/../image.bin")}) {
+        EXPECT_FALSE(utility.CopyFileMem(source, destination)) << destination;
+        EXPECT_EQ(readAll(source), "firmware") << destination;
+    }
+
+    const std::string folder = dir.file("preload");
+    writeAll(folder + "/a.txt", "a");
+    writeAll(folder + "/docs/b.txt", "b");
+    EXPECT_FALSE(utility.Dir_Copy(folder, folder));
+    EXPECT_FALSE(utility.Dir_Copy(folder, folder + "/docs"));  // would copy into itself without end
+    EXPECT_EQ(readAll(folder + "/a.txt"), "a");
+    EXPECT_EQ(readAll(folder + "/docs/b.txt"), "b");
+    EXPECT_FALSE(fs::exists(folder + "/docs/docs"));
+}
+
+TEST_F(UtilityFiles, ALinkInTheWayIsReplacedNeverFollowed)
+{
+    const std::string victim = dir.file("victim.txt");
+    writeAll(victim, "keep me");
+    writeAll(dir.file("src.txt"), "new");
+    fs::create_symlink(victim, dir.file("dst.txt"));
+
+    EXPECT_TRUE(utility.CopyFileMem(dir.file("src.txt"), dir.file("dst.txt")));
+    EXPECT_EQ(readAll(victim), "keep me");
+    EXPECT_FALSE(fs::is_symlink(dir.file("dst.txt")));
+    EXPECT_EQ(readAll(dir.file("dst.txt")), "new");
+}
+
+TEST_F(UtilityFiles, APipeWhereAFileBelongsIsRefusedAtOnce)
+{
+    const std::string pipe = dir.file("pipe.bin");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    std::vector<uint8_t> buffer(16);
+    // Without a writer on the other end, an ordinary open would wait forever.
+    EXPECT_FALSE(utility.vReadFile(pipe, buffer.data(), 16));
+    EXPECT_FALSE(utility.CopyFileMem(pipe, dir.file("copy.bin")));
+}
+
 TEST_F(UtilityFiles, FolderSizeCountsFilesNotLinks)
 {
     const std::string folder = dir.file("tree");
