@@ -26,6 +26,8 @@ void DevInfo::vResetForScan()
     m_strHubName.clear();
     m_strChipText.clear();
     m_strChipText2.clear();
+    m_strHDDSN.clear();
+    m_strHDDFW.clear();
     m_strExtFWVersion = DEV_EXT_FW_VERSION_NONE;
     m_iPortLocation = DEV_PORT_LOCATION_NONE;
     m_ulPortIndex = DEV_HUB_PORT_NONE;

@@ -415,8 +415,10 @@ public:
     // The highest partition number in use, PARTITION_COUNT_NONE when none.
     int32_t vGetPartitionCount(uint8_t ucPhysicalAddress);
     // The disk's serial and firmware, geometry, letter and capacity into the
-    // record. DISK_INFO_* results.
+    // record. DISK_INFO_* results; a drive of unknown type or whose disk
+    // does not identify itself gets no geometry, letter or capacity.
     int nObtainDiSKInfo(const std::string& strPhysicalAddress, DevInfo& devInfo);
+    static bool bIsTunnelled857x(HANDLE hDev);
     // Writes and reads N MiB / 4 at the area, timed, and restores what was
     // there. Speeds in MiB per second, as measured.
     int vReadWriteSpeedTest(char cDriveLetter, DiskInfoBlock diskInfo, double& dReadSpeed, double& dWriteSpeed,

@@ -375,9 +375,21 @@ int32_t CKrvnUSBDev::vGetPartitionCount(uint8_t ucPhysicalAddress)
 
 // ---- disk information ------------------------------------------------------------------------
 
+// The 857x on a USB 3 tunnel answers "8576" and has no device type of its
+// own, yet it is the same NVMe bridge: its disk is identified like one.
+bool CKrvnUSBDev::bIsTunnelled857x(HANDLE hDev)
+{
+    uint8_t ucInquiry[INQUIRY_CHIP_ID_LENGTH] = {};
+    return SCSI6390_Inquiry(hDev, ucInquiry, sizeof ucInquiry) == SCSI_RESULT_OK && ucInquiry[37] == 0x85 &&
+           ucInquiry[36] == 0x76;
+}
+
 int CKrvnUSBDev::nObtainDiSKInfo(const std::string& strPhysicalAddress, DevInfo& devInfo)
 {
     static const char* const kMethod = "CKrvnUSBDev::nObtainDiSKInfo";
+    // Whatever this call cannot read must not keep another drive's texts.
+    devInfo.m_strHDDSN.clear();
+    devInfo.m_strHDDFW.clear();
     if (strPhysicalAddress.empty()) {
         vDEBUG_ERR_printf("%s:%d: strPhysicalAddress is Empty", kMethod, __LINE__);
         return DISK_INFO_BAD_ARGUMENT;
@@ -392,35 +404,38 @@ int CKrvnUSBDev::nObtainDiSKInfo(const std::string& strPhysicalAddress, DevInfo&
         return DISK_INFO_OPEN_FAILED;
     }
 
-    // The disk's identity texts. Their failure is reported, but never keeps
-    // the geometry from the record: partitioning and the speed test need it.
-    int iResult = DISK_INFO_OK;
-    if (devInfo.m_ucDevType == DEV_TYPE_UNKNOWN) {
+    // The disk's identity. A drive whose bridge or disk cannot be identified
+    // gets no geometry, letter or capacity either, so no later step can
+    // touch it as if it were known.
+    uint8_t ucDevType = devInfo.m_ucDevType;
+    if (ucDevType == DEV_TYPE_UNKNOWN && bIsTunnelled857x(hDev.get()))
+        ucDevType = DEV_TYPE_8574;
+    if (ucDevType == DEV_TYPE_UNKNOWN) {
         vDEBUG_ERR_printf("%s:%d: pDevInfo->m_ucDevType==UCHAR_MAX", kMethod, __LINE__);
-        iResult = DISK_INFO_BAD_ARGUMENT;
+        return DISK_INFO_BAD_ARGUMENT;
+    }
+    std::string strSN;
+    std::string strFW;
+    if (ucDevType < DEV_TYPE_752A) {
+        ATAPassThrough_GetHDSerialNumber(hDev.get(), strSN);
+        ATAPassThrough_GetHDDFW(hDev.get(), strFW);
     } else {
-        std::string strSN;
-        std::string strFW;
-        if (devInfo.m_ucDevType < DEV_TYPE_752A) {
-            ATAPassThrough_GetHDSerialNumber(hDev.get(), strSN);
-            ATAPassThrough_GetHDDFW(hDev.get(), strFW);
-        } else {
-            strSN = CKRV752xNVME::strGetNVMESerialNumber(devInfo.m_ucPhysicalAddress);
-            strFW = CKRV752xNVME::strGetNVMEFirmwareRevision(devInfo.m_ucPhysicalAddress);
-        }
-        devInfo.m_strHDDSN = strTrim(strSN);
-        devInfo.m_strHDDFW = strTrim(strFW);
-        if (devInfo.m_strHDDSN.empty()) {
-            vDEBUG_WRN_printf("%s:%d: ATAPassThrough_GetHDSerialNumber strPhysicalAddress[%s] Error[0x%x], Get HDD SN "
-                              "is failed....Exit",
-                              kMethod, __LINE__, strPhysicalAddress.c_str(), nLastError());
-            iResult = DISK_INFO_IDENTIFY_FAILED;
-        } else if (devInfo.m_strHDDFW.empty()) {
-            vDEBUG_WRN_printf("%s:%d: ATAPassThrough_GetHDDFW ,strPhysicalAddress[%s] Error[0x%x], Get HDD FW is "
-                              "failed....Exit",
-                              kMethod, __LINE__, strPhysicalAddress.c_str(), nLastError());
-            iResult = DISK_INFO_IDENTIFY_FAILED;
-        }
+        strSN = CKRV752xNVME::strGetNVMESerialNumber(devInfo.m_ucPhysicalAddress);
+        strFW = CKRV752xNVME::strGetNVMEFirmwareRevision(devInfo.m_ucPhysicalAddress);
+    }
+    devInfo.m_strHDDSN = strTrim(strSN);
+    devInfo.m_strHDDFW = strTrim(strFW);
+    if (devInfo.m_strHDDSN.empty()) {
+        vDEBUG_WRN_printf("%s:%d: ATAPassThrough_GetHDSerialNumber strPhysicalAddress[%s] Error[0x%x], Get HDD SN "
+                          "is failed....Exit",
+                          kMethod, __LINE__, strPhysicalAddress.c_str(), nLastError());
+        return DISK_INFO_IDENTIFY_FAILED;
+    }
+    if (devInfo.m_strHDDFW.empty()) {
+        vDEBUG_WRN_printf("%s:%d: ATAPassThrough_GetHDDFW ,strPhysicalAddress[%s] Error[0x%x], Get HDD FW is "
+                          "failed....Exit",
+                          kMethod, __LINE__, strPhysicalAddress.c_str(), nLastError());
+        return DISK_INFO_IDENTIFY_FAILED;
     }
 
     krv::DiskGeometry geometry;
@@ -451,7 +466,7 @@ int CKrvnUSBDev::nObtainDiSKInfo(const std::string& strPhysicalAddress, DevInfo&
         std::memset(devInfo.m_dwDiskInfo, 0, sizeof devInfo.m_dwDiskInfo);
         devInfo.m_ullCapacity = DEV_CAPACITY_UNKNOWN;
     }
-    return iResult;
+    return DISK_INFO_OK;
 }
 
 // ---- speed test ------------------------------------------------------------------------------

@@ -219,16 +219,6 @@ void CKrvnUSBDev::vReadBridgeDetails(HANDLE hDev, const std::string& strChip, in
     if (iBridgeType == BRIDGE_TYPE_857X) {
         devInfo.m_ucDevType = ucGet8574DeviceType(hDev, devInfo);
         devInfo.m_ucChipMajorRev = ucGet8574VariantCode(hDev);
-        // The type reader knows the chip only by its legacy identity; the same
-        // chip on a USB 3 tunnel answers "8576" and is no other bridge, and a
-        // record without its type would get no disk information at all.
-        if (devInfo.m_ucDevType == DEV_TYPE_UNKNOWN && bSameNoCase(strChip, "8576") &&
-            devInfo.m_ucChipMajorRev != STATUS_READ_FAILED) {
-            devInfo.m_ucDevType = DEV_TYPE_8574;
-            devInfo.m_strChipText = std::string("857") + static_cast<char>('A' + devInfo.m_ucChipMajorRev);
-            vDEBUG_MSG_printf("%s:%d: 857x on a USB 3 tunnel: chip %s", kMethod, __LINE__,
-                              devInfo.m_strChipText.c_str());
-        }
         pUtility.m_strChipVersion = strGet8574ChipType(hDev);
         ucGet8574USBMode(hDev, devInfo);
         devInfo.m_ucCCOrientation = static_cast<uint8_t>(nGet8574CCOrientation(hDev));
@@ -276,14 +266,10 @@ bool CKrvnUSBDev::vTestHandleFromPhysicalAddress(CUSBWalkState& walk, const std:
         if (!bReadBridgeState(hDev.get(), strChip, iBridgeType, devInfo, strChipRevision))
             return false;
 
-        if (iBridgeType == BRIDGE_TYPE_857X) {
-            // The target-chip codes name revisions of the older bridges; an
-            // 857x has none of them, and the filter would refuse every drive.
-            if (strTargetChip != TARGET_CHIP_ANY)
-                vDEBUG_WRN_printf("%s:%d: target chip [%s] names no 857x revision: not applied to %s", kMethod,
-                                  __LINE__, strTargetChip.c_str(), szDevPath.c_str());
-        } else if (strTargetChip != TARGET_CHIP_ANY &&
-                   (strChipRevision == TARGET_CHIP_ANY || strChipRevision != strTargetChip)) {
+        // An 857x has no chip revision text, so any expected text other
+        // than "0" refuses it.
+        if (strTargetChip != TARGET_CHIP_ANY &&
+            (strChipRevision == TARGET_CHIP_ANY || strChipRevision != strTargetChip)) {
             vDEBUG_MSG_printf("%s:%d: ct0[%s],ct1[%s]", kMethod, __LINE__, strTargetChip.c_str(),
                               strChipRevision.c_str());
             return false;

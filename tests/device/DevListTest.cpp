@@ -16,6 +16,8 @@ void vDirty(DevInfo& d)
     d.m_ucPhysicalAddress = 2;
     d.m_ucCDROMAddress = 1;
     d.m_strSerialNumber = "SN1";
+    d.m_strHDDSN = "OTHER-DRIVE-SN";
+    d.m_strHDDFW = "OTHERFW";
     d.m_strFWVersion = "230915010203";
     d.m_strUSBSpeed = "SUPERx1";
     d.m_strExtFWVersion = "1.2";
@@ -60,6 +62,8 @@ TEST(DevList, AnEmptySlotReadsAsEmptyBeforeAndAfterTheScanReset)
     EXPECT_EQ(d.m_ulPortIndex, 0xFFFFFFFFu);
     EXPECT_EQ(d.m_ulPortCount, 0xFFFFFFFFu);
     EXPECT_TRUE(d.m_strSerialNumber.empty());
+    EXPECT_TRUE(d.m_strHDDSN.empty());  // never another drive's disk serial
+    EXPECT_TRUE(d.m_strHDDFW.empty());
     EXPECT_TRUE(d.m_strFWVersion.empty());
     EXPECT_TRUE(d.m_strUSBSpeed.empty());
     EXPECT_EQ(d.m_strExtFWVersion, "NULL");

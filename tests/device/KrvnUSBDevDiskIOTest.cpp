@@ -125,17 +125,46 @@ TEST_F(DiskQueries, DiskInformationOfARecord)
         EXPECT_EQ(dev.nObtainDiSKInfo(c.path, rec), c.result) << c.what;
         EXPECT_EQ(rec.m_ullCapacity, DEV_CAPACITY_UNKNOWN) << c.what;
     }
-    // A bridge whose type is not known still gets its geometry: partitioning
-    // and the speed test need it whatever the identify data says.
-    DevInfo rec = record(1);
-    rec.m_ucDevType = DEV_TYPE_UNKNOWN;
-    rec.m_ullCapacity = DEV_CAPACITY_UNKNOWN;
-    std::memset(rec.m_dwDiskInfo, 0, sizeof rec.m_dwDiskInfo);
-    EXPECT_EQ(dev.nObtainDiSKInfo(strDrivePath(DriveKind::PhysicalDrive, rec.m_ucPhysicalAddress), rec),
-              DISK_INFO_BAD_ARGUMENT);
-    EXPECT_EQ(rec.m_ullCapacity, 512ULL << 20);
-    EXPECT_EQ(rec.m_dwDiskInfo[2], 512u);
-    EXPECT_STREQ(reinterpret_cast<const char*>(rec.m_ucDiskInfoBuf), "Fixed hard disk media.");
+    // Every case starts from another drive's texts and a known capacity: a
+    // drive that cannot be identified keeps neither.
+    auto dirty = [&](int port) {
+        DevInfo rec = record(port);
+        rec.m_strHDDSN = "OTHER-DRIVE-SN";
+        rec.m_strHDDFW = "OTHERFW";
+        rec.m_ullCapacity = DEV_CAPACITY_UNKNOWN;
+        std::memset(rec.m_dwDiskInfo, 0, sizeof rec.m_dwDiskInfo);
+        rec.m_cDriveLetter = DEV_DRIVE_LETTER_NONE;
+        return rec;
+    };
+    auto pathOf = [](const DevInfo& rec) { return strDrivePath(DriveKind::PhysicalDrive, rec.m_ucPhysicalAddress); };
+
+    DevInfo unknown = dirty(1);
+    unknown.m_ucDevType = DEV_TYPE_UNKNOWN;
+    EXPECT_EQ(dev.nObtainDiSKInfo(pathOf(unknown), unknown), DISK_INFO_BAD_ARGUMENT);
+
+    // The disk does not answer its identify command.
+    addFault(bench, 2, bench::FaultKind::Check, {0xE6}, 4);
+    DevInfo silent = dirty(2);
+    EXPECT_EQ(dev.nObtainDiSKInfo(pathOf(silent), silent), DISK_INFO_IDENTIFY_FAILED);
+
+    DevInfo missing = dirty(3);
+    EXPECT_EQ(dev.nObtainDiSKInfo("\\\\.\\PHYSICALDRIVE99", missing), DISK_INFO_OPEN_FAILED);
+
+    for (const DevInfo* rec : {&unknown, &silent, &missing}) {
+        EXPECT_TRUE(rec->m_strHDDSN.empty());
+        EXPECT_TRUE(rec->m_strHDDFW.empty());
+        EXPECT_EQ(rec->m_ullCapacity, DEV_CAPACITY_UNKNOWN);
+        EXPECT_EQ(rec->m_dwDiskInfo[2], 0u);
+        EXPECT_EQ(rec->m_cDriveLetter, DEV_DRIVE_LETTER_NONE);
+    }
+
+    DevInfo known = dirty(1);
+    EXPECT_EQ(dev.nObtainDiSKInfo(pathOf(known), known), DISK_INFO_OK);
+    EXPECT_NE(known.m_strHDDSN, "OTHER-DRIVE-SN");
+    EXPECT_FALSE(known.m_strHDDSN.empty());
+    EXPECT_EQ(known.m_ullCapacity, 512ULL << 20);
+    EXPECT_EQ(known.m_dwDiskInfo[2], 512u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(known.m_ucDiskInfoBuf), "Fixed hard disk media.");
 }
 
 // ---- raw sectors -------------------------------------------------------------------
