@@ -427,6 +427,14 @@ bool CKrvnUSBDev::bReadCandidate(CSerialCandidate& c, const std::string& strSeri
         if (descriptor.busType != krv::bustype::kUsb && descriptor.busType != krv::bustype::kScsi &&
             descriptor.busType != krv::bustype::kSpaces)
             return false;
+        // The table keeps a drive number in one byte and 127 means "none":
+        // a number that does not fit is refused, never cut down to the
+        // number of another drive.
+        if (number.deviceNumber >= DEV_ADDRESS_NONE) {
+            vDEBUG_ERR_printf("%s:%d: %s: drive number %u does not fit the device table, not taken", kMethod,
+                              __LINE__, c.strDevicePath.c_str(), number.deviceNumber);
+            return false;
+        }
         c.dwDeviceType = number.deviceType;
         c.dwReportedNumber = number.deviceNumber;
         c.strDescriptorSerial = descriptor.serialNumber ? strTrim(*descriptor.serialNumber) : "(NULL)";

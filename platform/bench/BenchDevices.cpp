@@ -108,6 +108,7 @@ bool BenchDevices::load(const BenchSettings& settings, std::string& error)
         ports[i].present = settings.ports[i].present;
     }
     ports_ = std::move(ports);
+    firstDrive_ = 1 + settings.otherDisks;
     // The numbers the devices had stay theirs where they still can; a device
     // that has none (or one another took) gets the lowest free one.
     std::set<int> drives, cdroms;
@@ -119,7 +120,7 @@ bool BenchDevices::load(const BenchSettings& settings, std::string& error)
         if (!onBusLocked(p))
             continue;
         bool wantsCdrom = p.bridge->settings().cdrom && p.bridge->onUsb();
-        if (drive >= 1 && !drives.count(drive) && (!wantsCdrom || (cdrom >= 0 && !cdroms.count(cdrom)))) {
+        if (drive >= firstDrive_ && !drives.count(drive) && (!wantsCdrom || (cdrom >= 0 && !cdroms.count(cdrom)))) {
             s.physicalDrive = drive;
             drives.insert(drive);
             if (wantsCdrom) {
@@ -162,7 +163,7 @@ int BenchDevices::lowestFreeDriveLocked(int except) const
             drives.insert(ports_[i].bridge->state().physicalDrive);
     if (except != kUsbDisk && usbDisk_.physicalDrive >= 0)
         drives.insert(usbDisk_.physicalDrive);
-    int n = 1;
+    int n = firstDrive_;
     while (drives.count(n))
         ++n;
     return n;
@@ -203,7 +204,7 @@ void BenchDevices::assignNumbersLocked(Port& p, int previousDrive, int previousC
             cdroms.insert(previousCdrom);
     }
     PortState& s = p.bridge->state();
-    s.physicalDrive = 1;
+    s.physicalDrive = firstDrive_;
     while (drives.count(s.physicalDrive))
         ++s.physicalDrive;
     s.cdrom = -1;

@@ -177,6 +177,7 @@ private:
     void arrivedLocked(int device, uint64_t atMs);
     void leftLocked(const DeviceView& before, uint64_t atMs);
     int lowestFreeDriveLocked(int except) const;
+    int firstDrive_ = 1;   // the PC's own disks take the numbers below
     void setUsbDiskPresentLocked(bool present, std::string& outcome);
     bool onBusLocked(const Port& p) const;
     Port* portLocked(int port);

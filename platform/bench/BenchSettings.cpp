@@ -50,8 +50,11 @@ bool parseWhole(std::string_view text, T& value)
 // chained hubs 0..5.
 bool parseCount(const std::string& key, std::string_view text, int& value, std::string& why)
 {
-    int lowest = key == "hubs" ? 0 : 1;
-    int highest = key == "controllers" ? kMaxControllers : key == "hubs" ? kMaxHubTiers : kMaxHubPorts;
+    int lowest = key == "hubs" || key == "other_disks" ? 0 : 1;
+    int highest = key == "controllers"   ? kMaxControllers
+                  : key == "hubs"        ? kMaxHubTiers
+                  : key == "other_disks" ? kMaxOtherDisks
+                                         : kMaxHubPorts;
     int n = 0;
     if (!parseWhole(trim(text), n) || n < lowest || n > highest) {
         why = "bad " + key + " '" + std::string(text) + "' (" + std::to_string(lowest) + ".." +
@@ -240,6 +243,12 @@ private:
                     return errorAt(lineNo, why);
                 return true;
             }
+            if (!usb && key == "other_disks") {
+                int n = 0;
+                if (!parseCount(key, value, n, why))
+                    return errorAt(lineNo, why);
+                return true;
+            }
             if (usb && key == "present") {
                 bool b = false;
                 if (!parseYesNo(value, b))
@@ -247,7 +256,7 @@ private:
                 return true;
             }
             return errorAt(lineNo, "unknown key '" + key + "' in [" + (usb ? "usb disk" : "system disk") +
-                                       "] (known: disk_size" + (usb ? ", location, present)" : ")"));
+                                       "] (known: disk_size" + (usb ? ", location, present)" : ", other_disks)"));
         }
         if (key == "location") {
             UsbLocation location;
@@ -341,9 +350,12 @@ private:
         readCount("hub_ports", result.topology.hubPorts);
         if (const Entry* hubs = bench_->find("hubs"); hubs && lower(hubs->value) != "auto")
             parseCount("hubs", hubs->value, result.topology.hubs, why);
-        if (systemDisk_)
+        if (systemDisk_) {
             if (const Entry* size = systemDisk_->find("disk_size"))
                 parseDiskSize(size->value, result.systemDiskSize, why);
+            if (const Entry* others = systemDisk_->find("other_disks"))
+                parseCount("other_disks", others->value, result.otherDisks, why);
+        }
         if (usbDisk_) {
             UsbDiskSettings usb;
             if (const Entry* size = usbDisk_->find("disk_size"))
@@ -779,8 +791,11 @@ std::string formatBenchSettings(const BenchSettings& settings)
         if (p.usbStatus != UsbPortStatus::Connected)
             text += "usb_status = " + std::string(usbPortStatusName(p.usbStatus)) + "\n";
     }
-    if (settings.systemDiskSize != kDefaultSystemDiskSize)
+    if (settings.systemDiskSize != kDefaultSystemDiskSize || settings.otherDisks != 0) {
         text += "\n[system disk]\ndisk_size = " + formatDiskSize(settings.systemDiskSize) + "\n";
+        if (settings.otherDisks != 0)
+            text += "other_disks = " + std::to_string(settings.otherDisks) + "\n";
+    }
     if (settings.usbDisk) {
         text += "\n[usb disk]\ndisk_size = " + formatDiskSize(settings.usbDisk->diskSize) + "\n";
         if (settings.usbDisk->location)

@@ -40,6 +40,8 @@
 // Disks beside the bridges' (optional sections):
 //   [system disk]         the PC's own disk, PhysicalDrive0, volume C:
 //   disk_size = 256G
+//   other_disks = 0       (optional: the PC's other disks, PhysicalDrive1..N;
+//                         the devices' drives are numbered after them)
 //   [usb disk]            a USB flash disk without a bridge
 //   disk_size = 16G
 //   location = 0-2        (optional)
@@ -111,6 +113,7 @@ struct TopologySettings {
 };
 
 constexpr uint64_t kDefaultSystemDiskSize = 256ULL << 30;
+constexpr int kMaxOtherDisks = 1000;
 constexpr uint64_t kDefaultUsbDiskSize = 16ULL << 30;
 
 // The USB flash disk without a bridge.
@@ -146,6 +149,7 @@ struct BenchSettings {
     std::vector<PortSettings> ports;
     TopologySettings topology;
     uint64_t systemDiskSize = kDefaultSystemDiskSize;
+    int otherDisks = 0;                       // PhysicalDrive1..N belong to the PC
     std::optional<UsbDiskSettings> usbDisk;   // none: no such disk
 
     bool operator==(const BenchSettings&) const = default;

@@ -141,5 +141,21 @@ TEST(DeviceProperties, RegistryValuesReadAsText)
         EXPECT_EQ(CKrvnUSBDev::vGetSetupDiDeviceRegistryProperty(node, c.property), c.text) << c.property;
 }
 
+TEST_F(DiskMatch, ADriveNumberTheTableCannotHoldIsRefusedNeverCutDown)
+{
+    // A PC with many disks of its own numbers the bridge's drive past what a
+    // record's byte holds: 127 is the table's "none", 258 would read as 2.
+    for (int otherDisks : {126, 257}) {
+        SCOPED_TRACE(otherDisks);
+        bench::BenchSettings settings = benchOf({{"KRV8574", "USB3"}});
+        settings.otherDisks = otherDisks;
+        BenchFixture bench(settings, portStarts(1, ""));
+        ASSERT_EQ(bench.physicalDrive(1), otherDisks + 1);
+        EXPECT_EQ(dev.ucGetPhysicalAddressFromSN(serialOfPort(1), SN_SEARCH_DISK, BRIDGE_TYPE_857X),
+                  PHYSICAL_ADDRESS_NONE);
+        EXPECT_TRUE(bench.capture().contains("does not fit the device table"));
+    }
+}
+
 }  // namespace
 }  // namespace krv::test
