@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr size_t kProblemTextMax = 80;
-
 enum class EValue { eNumber, eText, eUpper, eFWList };
 
 struct KeyRule {
@@ -71,18 +69,10 @@ std::string strLower(std::string_view s)
     return out;
 }
 
-bool bHasControlBytes(std::string_view s)
-{
-    return std::any_of(s.begin(), s.end(), [](char c) {
-        const auto uc = static_cast<unsigned char>(c);
-        return (uc < 0x20 && c != '\t') || uc == 0x7F;
-    });
-}
-
 // The number the way the table has always read it (leading blanks, a sign,
 // the digits up to the first other character; nothing gives 0), but held
-// inside int32. bStrict tells whether the whole text was such a number.
-int32_t iReadNumber(std::string_view s, bool& bStrict)
+// inside int32.
+int32_t iReadNumber(std::string_view s)
 {
     s = strTrimBlanks(s);
     size_t i = 0;
@@ -99,28 +89,9 @@ int32_t iReadNumber(std::string_view s, bool& bStrict)
             bInRange = false;
         }
     }
-    bStrict = i > nDigitsAt && i == s.size();
     if (bNegative)
         llValue = -llValue;
-    if (llValue > INT32_MAX) {
-        llValue = INT32_MAX;
-        bInRange = false;
-    }
-    bStrict = bStrict && bInRange;
-    return static_cast<int32_t>(llValue);
-}
-
-// A line as a message may show it: control bytes made visible, cut short.
-std::string strPrintable(std::string_view s)
-{
-    std::string out;
-    for (char c : s.substr(0, kProblemTextMax)) {
-        const auto uc = static_cast<unsigned char>(c);
-        out.push_back((uc < 0x20 || uc >= 0x7F) ? '?' : c);
-    }
-    if (s.size() > kProblemTextMax)
-        out += "...";
-    return out;
+    return static_cast<int32_t>(std::min<int64_t>(llValue, INT32_MAX));
 }
 
 }  // namespace
@@ -134,34 +105,33 @@ uint8_t CLimitationTable::vLoadFeatureINI(const std::string& strPath)
         vDEBUG_MSG_printf("%s:%d: no limitation table [%s]", kWho, __LINE__, strPath.c_str());
         return 0;
     }
-    m_vecProblems.clear();
-
     krv::File file;
     uint64_t llSize = 0;
     std::string strText;
     bool bRead = file.open(strNative, krv::File::Mode::Read) && file.size(llSize);
-    if (bRead && llSize > LIMITATION_TABLE_SIZE_MAX) {
-        vAddProblem(0, "file too large", std::to_string(llSize) + " bytes");
-        return 1;
-    }
     if (bRead) {
-        strText.resize(static_cast<size_t>(llSize));
+        // A table is a few lines; a huge file is read no further than this.
+        if (llSize > LIMITATION_TABLE_SIZE_MAX)
+            vDEBUG_WRN_printf("%s:%d: [%s] is %llu bytes: only the first %llu are read", kWho, __LINE__,
+                              strPath.c_str(), static_cast<unsigned long long>(llSize),
+                              static_cast<unsigned long long>(LIMITATION_TABLE_SIZE_MAX));
+        strText.resize(static_cast<size_t>(std::min(llSize, LIMITATION_TABLE_SIZE_MAX)));
         size_t nDone = 0;
         bRead = file.read(strText.data(), strText.size(), nDone);
         strText.resize(nDone);
     }
-    if (!bRead) {
+    if (!bRead)
         vDEBUG_ERR_printf("%s:%d: [%s] not read , dwErrorCode %d", kWho, __LINE__, strPath.c_str(),
                           static_cast<int>(krv::lastError()));
-        vAddProblem(0, "file cannot be read", strPath);
-        return 1;
-    }
     vParseFeatureText(strText);
     return 1;
 }
 
 void CLimitationTable::vParseFeatureText(std::string_view strText)
 {
+    // A byte-order mark an editor put first belongs to no key.
+    if (strText.substr(0, 3) == "\xEF\xBB\xBF")
+        strText.remove_prefix(3);
     size_t nLine = 0;
     while (!strText.empty()) {
         ++nLine;
@@ -176,23 +146,14 @@ void CLimitationTable::vParseFeatureText(std::string_view strText)
 
 void CLimitationTable::vTakeLine(size_t nLine, std::string_view strLine)
 {
-    const std::string_view strTrimmed = strTrimBlanks(strLine);
-    if (strTrimmed.empty() || strTrimmed.substr(0, 2) == "//")
+    if (strLine.empty())
         return;
-    if (bHasControlBytes(strLine)) {
-        vAddProblem(nLine, "control characters", strLine);
-        return;
-    }
-    if (strTrimmed.front() == '[' && strTrimmed.back() == ']')
-        return;  // sections group keys for the reader only
+    // key=value; a line without "=" is all key. The value ends at "//"
+    // unless nothing would be left of it.
     const size_t nEqual = strLine.find('=');
-    if (nEqual == std::string_view::npos) {
-        vAddProblem(nLine, "no '='", strLine);
-        return;
-    }
     const std::string_view strKey = strTrimBlanks(strLine.substr(0, nEqual));
-    const std::string_view strRest = strLine.substr(nEqual + 1);
-    // A comment after the value goes, unless nothing would be left.
+    const std::string_view strRest =
+        nEqual == std::string_view::npos ? std::string_view() : strLine.substr(nEqual + 1);
     std::string_view strValue = strRest.substr(0, strRest.find("//"));
     if (strValue.empty())
         strValue = strRest;
@@ -201,15 +162,14 @@ void CLimitationTable::vTakeLine(size_t nLine, std::string_view strLine)
     const auto it = std::find_if(std::begin(kKeys), std::end(kKeys),
                                  [&](const KeyRule& rule) { return bEqualNoCase(rule.pszKey, strKey); });
     if (it == std::end(kKeys)) {
-        vAddProblem(nLine, "unknown key", strLine);
+        // Sections, comments and keys of other table versions.
+        vDEBUG_MSG_printf("%s:%d: line %zu ignored: %.*s", "CLimitationTable::vLoadFeatureINI", __LINE__, nLine,
+                          static_cast<int>(std::min<size_t>(strLine.size(), 200)), strLine.data());
         return;
     }
     switch (it->eValue) {
     case EValue::eNumber: {
-        bool bStrict = false;
-        int32_t iValue = iReadNumber(strValue, bStrict);
-        if (!bStrict)
-            vAddProblem(nLine, "not a number", strLine);
+        int32_t iValue = iReadNumber(strValue);
         if (it->piNumber == &CLimitationTable::m_iDisplayResultFWLength)
             iValue = std::min(iValue, LIMITATION_FW_LENGTH_MAX);
         this->*(it->piNumber) = iValue;
@@ -222,13 +182,13 @@ void CLimitationTable::vTakeLine(size_t nLine, std::string_view strLine)
         this->*(it->pstrText) = strUpper(strValue);
         break;
     case EValue::eFWList: {
-        // Each line replaces the list; pieces are trimmed, empty ones kept.
+        // Each line replaces the list; empty pieces are kept.
         m_arrFWVersion.clear();
         const std::string strList = strLower(strValue);
         size_t nFrom = 0;
         for (;;) {
             const size_t nComma = strList.find(',', nFrom);
-            m_arrFWVersion.emplace_back(strTrimBlanks(std::string_view(strList).substr(nFrom, nComma - nFrom)));
+            m_arrFWVersion.push_back(strList.substr(nFrom, nComma - nFrom));
             if (nComma == std::string::npos)
                 break;
             nFrom = nComma + 1;
@@ -238,34 +198,11 @@ void CLimitationTable::vTakeLine(size_t nLine, std::string_view strLine)
     }
 }
 
-void CLimitationTable::vAddProblem(size_t nLine, const char* pszReason, std::string_view strLine)
-{
-    // Enough to find what is wrong; a file of garbage would otherwise give
-    // the operator a message of thousands of lines.
-    if (m_vecProblems.size() >= LIMITATION_PROBLEMS_MAX) {
-        if (m_vecProblems.size() == LIMITATION_PROBLEMS_MAX)
-            m_vecProblems.push_back(std::string(LIMITATION_TABLE_FILE) + ": more lines cannot be used");
-        return;
-    }
-    std::string strProblem = std::string(LIMITATION_TABLE_FILE) + " line " + std::to_string(nLine) + ": " +
-                             pszReason + ": " + strPrintable(strLine);
-    vDEBUG_ERR_printf("%s:%d: %s", "CLimitationTable::vLoadFeatureINI", __LINE__, strProblem.c_str());
-    m_vecProblems.push_back(std::move(strProblem));
-}
-
 int32_t CLimitationTable::iCheckLimitation(const std::vector<LimitationDevice>& devices)
 {
     m_strCheckFailure.clear();
     if (devices.empty())
         return LIMITATION_PASS;
-    if (bHasProblems()) {
-        m_strCheckFailure = std::string(LIMITATION_TABLE_FILE) + " has lines that cannot be used:";
-        for (const std::string& strProblem : m_vecProblems)
-            m_strCheckFailure += "\r\n" + strProblem;
-        vDEBUG_ERR_printf("%s:%d: %zu broken lines in [%s]", "CLimitationTable::iCheckLimitation", __LINE__,
-                          m_vecProblems.size(), m_strLimitationTablePath.c_str());
-        return LIMITATION_TABLE_BROKEN;
-    }
     for (size_t i = 0; i < devices.size(); ++i)
         if (const int32_t iResult = iCheckDevice(static_cast<int>(i), devices[i]); iResult != LIMITATION_PASS)
             return iResult;

@@ -5,10 +5,9 @@
 // feature values that are only kept here.
 //
 // Lines are key=value; the sections group keys but do not scope them; keys
-// are compared ignoring case. A line this table cannot take as meant (no
-// "=", an unknown key, a number that is none, control bytes) is a problem:
-// a switched-off check that was meant to be on would let every drive pass,
-// so a table with problems refuses every run until it is fixed.
+// are compared ignoring case. Sections, comments and unknown keys are
+// ignored (each named in the debug log); numbers are read as atoi reads
+// them, so a value that is no number is 0.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,13 +22,10 @@ constexpr const char* LIMITATION_TABLE_FILE = "LimitationTable.ini";
 constexpr int32_t LIMITATION_PASS = 0;
 constexpr int32_t LIMITATION_FW_NOT_LISTED = -2;   // a device's firmware version is not in the list
 constexpr int32_t LIMITATION_MISMATCH = -3;        // a string, VID, PID or firmware piece differs
-constexpr int32_t LIMITATION_TABLE_BROKEN = -4;    // the file has lines that could not be taken
 
 // display_result_FW_length is kept at most this.
 constexpr int32_t LIMITATION_FW_LENGTH_MAX = 12;
-// Problems kept (and shown) at most; more are summed up in one line.
-constexpr size_t LIMITATION_PROBLEMS_MAX = 20;
-// A longer file is no limitation table.
+// A longer file is read no further.
 constexpr uint64_t LIMITATION_TABLE_SIZE_MAX = 1024 * 1024;
 
 // What the check reads of one device found.
@@ -44,8 +40,7 @@ struct LimitationDevice {
 class CLimitationTable {
 public:
     // Reads the file. 0 when it does not exist (nothing changes, no check
-    // will run); 1 when it was read. A file that exists but cannot be read
-    // counts as read with a problem, so that runs are refused.
+    // will run); 1 when it was read.
     uint8_t vLoadFeatureINI(const std::string& strPath);
     // The reading of a table's text, without the file.
     void vParseFeatureText(std::string_view strText);
@@ -57,11 +52,8 @@ public:
     // table (the USB devices, then the PCIe targets).
     int32_t iCheckLimitation(const DevList& devList, int nDeviceCount);
 
-    bool bHasProblems() const { return !m_vecProblems.empty(); }
-    // "line N: reason: text", one per problem, in file order.
-    const std::vector<std::string>& vecProblems() const { return m_vecProblems; }
     // The operator's account of the last refusal of iCheckLimitation (empty
-    // after a pass): which device failed which check, or the file's problems.
+    // after a pass): which device failed which check.
     const std::string& strCheckFailure() const { return m_strCheckFailure; }
 
     // [feature]
@@ -91,9 +83,7 @@ public:
 
 private:
     void vTakeLine(size_t nLine, std::string_view strLine);
-    void vAddProblem(size_t nLine, const char* pszReason, std::string_view strLine);
     int32_t iCheckDevice(int nIndex, const LimitationDevice& device);
 
-    std::vector<std::string> m_vecProblems;
     std::string m_strCheckFailure;
 };

@@ -2,6 +2,7 @@
 // content; the rules run on the bytes in memory and on the same bytes
 // written to a file, must agree with each other, and must never read
 // outside what they were given, whatever its length.
+// seed-corpus: tests/app/seeds/firmware_file.seed
 #include <stdlib.h>
 
 #include <cstddef>
