@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
@@ -12,7 +13,6 @@
 namespace {
 
 // A csv that large is not the tool's: it is neither read nor rewritten.
-constexpr uint64_t kMaxU4DataFileSize = 64ull * 1024 * 1024;
 
 std::string strHexBytes(const uint8_t (&ucImage)[DEV_CONFIG_SIZE], int nHighest, int nLowest)
 {
@@ -27,22 +27,11 @@ std::string strHexBytes(const uint8_t (&ucImage)[DEV_CONFIG_SIZE], int nHighest,
 
 int nClampDevices(int nDevices) { return std::clamp(nDevices, 0, MAX_DEV_SLOTS); }
 
-// False when the file is missing (bExists false) or cannot be read.
-bool bReadExisting(const std::string& strPath, std::string& strText, bool& bExists)
+// One row in one write: appended whole, never split by another writer.
+bool bAppendLine(krv::File& file, const std::string& strLine)
 {
-    bExists = krv::pathAccessible(strPath, false, false);
-    strText.clear();
-    if (!bExists)
-        return true;
-    krv::File file;
-    uint64_t ullSize = 0;
-    if (!file.open(strPath, krv::File::Mode::Read) || !file.size(ullSize) || ullSize > kMaxU4DataFileSize)
-        return false;
-    strText.resize(ullSize);
     size_t nDone = 0;
-    if (!file.read(strText.data(), strText.size(), nDone) || nDone != strText.size())
-        return false;
-    return true;
+    return file.write(strLine.data(), strLine.size(), nDone) && nDone == strLine.size();
 }
 
 }  // namespace
@@ -163,21 +152,29 @@ bool bCmdWriteReportFile(const std::string& strFolder, const std::string& strNam
 
 bool bCmdAppendU4DataCsv(const std::string& strFolder, const std::string& strRows, const krv::LocalTime& now)
 {
-    const std::string strName = strCmdU4DataFileName(now);
-    const std::string strPath = krv::joinPath(strFolder, strName);
-    std::string strText;
-    bool bExists = false;
-    // A file that is there but cannot be read is left alone: rewriting it
-    // with only the new rows would lose the day's earlier ones.
-    if (!bReadExisting(strPath, strText, bExists)) {
-        vDEBUG_ERR_printf("%s:%d: report [%s] cannot be read, not rewritten , dwErrorCode %d",
-                          "bCmdAppendU4DataCsv", __LINE__, strPath.c_str(), krv::lastError());
-        return false;
+    static const char* const kWho = "bCmdAppendU4DataCsv";
+    const std::string strPath = krv::joinPath(strFolder, strCmdU4DataFileName(now));
+    // The day's file is appended to in place, one write per row, so runs of
+    // other tools in the same folder never lose each other's rows. Only the
+    // run that creates the file writes the header.
+    krv::File file;
+    bool bOpen = file.open(strPath, krv::File::Mode::CreateNew);
+    bool bOk = bOpen;
+    if (bOpen) {
+        bOk = bAppendLine(file, std::string(CMD_REPORT_U4DATA_HEADER) + CMD_REPORT_EOL);
+    } else if (krv::lastError() == krv::winerr::kAlreadyExists) {
+        bOpen = bOk = file.open(strPath, krv::File::Mode::Append);
     }
-    // An empty file gets the header too: a csv without it is of no use to
-    // the script that reads it.
-    if (strText.empty())
-        strText = std::string(CMD_REPORT_U4DATA_HEADER) + CMD_REPORT_EOL;
-    strText += strRows;
-    return bCmdWriteReportFile(strFolder, strName, strText);
+    for (size_t nFrom = 0; bOk && nFrom < strRows.size();) {
+        const size_t nEnd = strRows.find(CMD_REPORT_EOL, nFrom);
+        const size_t nNext = nEnd == std::string::npos ? strRows.size() : nEnd + std::strlen(CMD_REPORT_EOL);
+        bOk = bAppendLine(file, strRows.substr(nFrom, nNext - nFrom));
+        nFrom = nNext;
+    }
+    if (bOpen && !file.close())
+        bOk = false;
+    if (!bOk)
+        vDEBUG_ERR_printf("%s:%d: report [%s] not written , dwErrorCode %d", kWho, __LINE__, strPath.c_str(),
+                          krv::lastError());
+    return bOk;
 }

@@ -24,6 +24,7 @@
 #include "app/Ini.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
+#include "device/TextUtil.h"
 #include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/Platform.h"
@@ -49,16 +50,6 @@ constexpr CmdOption kOptions[] = {
     {"/CC", 3, CVIVadeDlg::CMD_JOB_CC},
 };
 
-constexpr size_t kFWVersionDigits = 12;
-
-bool bAllHexDigits(const std::string& strText)
-{
-    for (char c : strText)
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            return false;
-    return true;
-}
-
 bool bEqualsIgnoringCase(const std::string& a, const std::string& b)
 {
     return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
@@ -82,12 +73,17 @@ CVIVadeDlg::CCmdLineOption CVIVadeDlg::stParseCmdLine(const std::string& strCmdL
         if (strCmdLine.size() != entry.nLength || strCmdLine.find(entry.pszOption) == std::string::npos)
             continue;
         if (entry.iCmdIndex == CMD_JOB_CHECK_FW) {
-            // "/C:" must lead, and the version after it must be one a bridge
-            // reports: twelve hex digits. Anything else would be compared as
-            // a shorter or blank version and could never mean what it says.
-            const std::string strVersion = strCmdLine.substr(3);
-            if (strCmdLine.compare(0, 3, "/C:") != 0 || strVersion.size() != kFWVersionDigits ||
-                !bAllHexDigits(strVersion))
+            // "/C:" must lead: text before it would push the version past
+            // the line's length and compare a cut version. What follows is
+            // compared as it is (less any further "/C:" and blanks at the
+            // ends); only an empty version is no job.
+            if (strCmdLine.compare(0, 3, "/C:") != 0)
+                return option;
+            std::string strVersion = strCmdLine.substr(3);
+            for (size_t nAt; (nAt = strVersion.find("/C:")) != std::string::npos;)
+                strVersion.erase(nAt, 3);
+            strVersion = strTrim(strVersion);
+            if (strVersion.empty())
                 return option;
             option.strFWVersion = strVersion;
         }

@@ -29,7 +29,7 @@ int openFlags(File::Mode mode)
     case File::Mode::ReadWrite: return O_RDWR;
     case File::Mode::CreateTruncate: return O_WRONLY | O_CREAT | O_TRUNC;
     case File::Mode::Append: return O_WRONLY | O_CREAT | O_APPEND;
-    case File::Mode::CreateNew: return O_WRONLY | O_CREAT | O_EXCL;
+    case File::Mode::CreateNew: return O_WRONLY | O_CREAT | O_EXCL | O_APPEND;
     }
     return O_RDONLY;
 }

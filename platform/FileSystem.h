@@ -18,7 +18,7 @@ public:
         ReadWrite,        // existing file, read and write
         CreateTruncate,   // write; created when missing, emptied when present
         Append,           // write at the end; created when missing, never emptied
-        CreateNew,        // write; fails when anything (a file, a link) is in the way
+        CreateNew,        // write at the end; fails when anything (a file, a link) is in the way
     };
 
     File() = default;

@@ -39,12 +39,14 @@ TEST(CmdLineOptionTest, TheWholeLineMustBeOneOption)
         {"/Pc", Dlg::CMD_JOB_NONE},
         {"/DBG", Dlg::CMD_JOB_NONE},
         {"V", Dlg::CMD_JOB_NONE},
-        // "/C:" leads and twelve hex digits follow, nothing else.
+        // "/C:" leads a line of fifteen characters; any version but an
+        // empty one is compared.
         {"/C:            ", Dlg::CMD_JOB_NONE},
         {"/C:0123456789a", Dlg::CMD_JOB_NONE},
         {"/C:0123456789abc", Dlg::CMD_JOB_NONE},
         {"/C: 0123456789ab", Dlg::CMD_JOB_NONE},  // two arguments joined by a blank
-        {"/C:0123456789ag", Dlg::CMD_JOB_NONE},
+        {"/C:0123456789ag", Dlg::CMD_JOB_CHECK_FW},
+        {"/C:ZZZZ ZZZZZZZ", Dlg::CMD_JOB_CHECK_FW},
         {"xx/C:0123456789", Dlg::CMD_JOB_NONE},
         {"/c:0123456789ab", Dlg::CMD_JOB_NONE},
     };
@@ -53,6 +55,8 @@ TEST(CmdLineOptionTest, TheWholeLineMustBeOneOption)
         EXPECT_EQ(option.iCmdIndex, c.job) << "[" << c.line << "]";
     }
     EXPECT_EQ(Dlg::stParseCmdLine("/C:0123456789ab").strFWVersion, "0123456789ab");
+    EXPECT_EQ(Dlg::stParseCmdLine("/C: 123456789a ").strFWVersion, "123456789a");
+    EXPECT_EQ(Dlg::stParseCmdLine("/C:/C:123456789").strFWVersion, "123456789");
     EXPECT_EQ(Dlg::stParseCmdLine("/V").strFWVersion, "");
 }
 

@@ -3,6 +3,7 @@
 // day, and a report that cannot be written left as it was.
 #include <gtest/gtest.h>
 
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -139,10 +140,45 @@ TEST(CmdLineReportTest, OneCsvPerDayWithOneHeader)
     // After midnight: a new file with its own header.
     ASSERT_TRUE(bCmdAppendU4DataCsv(dir.path(), "row3\r\n", day(2026, 3, 8)));
     EXPECT_EQ(readAll(dir.file("U4Data_20260308.csv")), header + "row3\r\n");
-    // An empty file is given the header as well.
+    // Only a new file gets the header: one that is there, even empty, is
+    // appended to as it is.
     writeAll(dir.file("U4Data_20260309.csv"), "");
     ASSERT_TRUE(bCmdAppendU4DataCsv(dir.path(), "row4\r\n", day(2026, 3, 9)));
-    EXPECT_EQ(readAll(dir.file("U4Data_20260309.csv")), header + "row4\r\n");
+    EXPECT_EQ(readAll(dir.file("U4Data_20260309.csv")), "row4\r\n");
+}
+
+TEST(CmdLineReportTest, WritersAppendingToOneDayFileLoseNoRow)
+{
+    // Two tools that share a current folder (two benches on one PC) write
+    // the day's csv at the same time.
+    krv::test::TempDir dir;
+    constexpr int kRuns = 40;
+    auto writer = [&](char who) {
+        for (int i = 0; i < kRuns; ++i) {
+            const std::string rows = std::string(1, who) + std::to_string(i) + "a\r\n" + std::string(1, who) +
+                                     std::to_string(i) + "b\r\n";
+            EXPECT_TRUE(bCmdAppendU4DataCsv(dir.path(), rows, day(2026, 3, 7)));
+        }
+    };
+    std::thread first(writer, 'x');
+    std::thread second(writer, 'y');
+    first.join();
+    second.join();
+
+    // Each row whole on a line of its own (the header may come after the
+    // other writer's first rows).
+    const std::string text = "\n" + readAll(dir.file("U4Data_20260307.csv"));
+    const std::string header = std::string(CMD_REPORT_U4DATA_HEADER) + "\r\n";
+    size_t headers = 0;
+    for (size_t at = text.find(header); at != std::string::npos; at = text.find(header, at + 1))
+        ++headers;
+    EXPECT_EQ(headers, 1u);
+    for (char who : {'x', 'y'})
+        for (int i = 0; i < kRuns; ++i)
+            for (const char* half : {"a", "b"}) {
+                const std::string row = "\n" + std::string(1, who) + std::to_string(i) + half + "\r\n";
+                EXPECT_NE(text.find(row), std::string::npos) << row;
+            }
 }
 
 TEST(CmdLineReportTest, FilesThatCannotBeWrittenAreLeftAlone)
@@ -153,7 +189,7 @@ TEST(CmdLineReportTest, FilesThatCannotBeWrittenAreLeftAlone)
     EXPECT_FALSE(bCmdWriteReportFile(dir.file("plain"), CMD_REPORT_VERSION_FILE, "0:___\r\n"));
     EXPECT_FALSE(bCmdAppendU4DataCsv(dir.file("plain"), "row\r\n", day(2026, 3, 7)));
 
-    // A day file that cannot be read is not replaced by the new rows alone.
+    // A day file that is no file is left as it is.
     std::filesystem::create_directory(dir.file("U4Data_20260307.csv"));
     EXPECT_FALSE(bCmdAppendU4DataCsv(dir.path(), "row\r\n", day(2026, 3, 7)));
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("U4Data_20260307.csv")));

@@ -109,6 +109,7 @@ TEST_F(CmdLineJobsTest, TheFirstDriveDecides)
         {{"/SPD"}, 6},  // USB 3 tunnel, Gen2x2
         {{"/C:230915010203"}, CVIVadeDlg::CMDLINE_EXIT_OK},
         {{"/C:230915010204"}, CVIVadeDlg::CMDLINE_EXIT_FW_DIFFERS},
+        {{"/C:ZZZZZZZZZZZZ"}, CVIVadeDlg::CMDLINE_EXIT_FW_DIFFERS},  // no version a bridge has, still compared
     };
     for (const auto& c : first) {
         ToolRun r = run.run(c.args);
