@@ -39,7 +39,7 @@ std::string strIdentifyField(const char* pszMethod, int nPhysicalDrive, size_t n
 int CKRV752xNVME::NVME_GetIdentify(HANDLE hDev, uint8_t* pBuf, uint8_t ucCNS)
 {
     static const char* const kMethod = "CKRV752xNVME::NVME_GetIdentify";
-    if (!bIsValidHandle(hDev) || !pBuf)
+    if (!pBuf)
         return SCSI_RESULT_BAD_ARGUMENT;
     try {
         CPassThroughRequest request;

@@ -48,7 +48,7 @@ public:
         m_Command.scsiStatus = 0;
         m_Command.senseLength = 0;
         m_Command.transferred = 0;
-        krv::setLastError(krv::winerr::kSuccess);
+        krv::setLastError(bIsValidHandle(hDev) ? krv::winerr::kSuccess : krv::winerr::kInvalidHandle);
         m_bTransportOk = bIsValidHandle(hDev) && hDev->execute(m_Command);
         return m_bTransportOk;
     }

@@ -103,23 +103,28 @@ uint8_t CKrvnUSBDev::b8574WrRdConfiguration(uint8_t ucTargetNumber, uint8_t ucWr
 
 // ---- firmware image ------------------------------------------------------------
 
-// One write of the whole image: in one transfer when it fits the first
-// region, else the first region's worth and then the rest, each followed
-// by the bridge's programming pause.
+// One write of the whole image: in one first-part transfer when it fits
+// the bridge's transfer buffer, else the first region's worth and then the
+// rest, each followed by the bridge's programming pause. Both parts are sent
+// even when the first fails; the try fails when either does.
 bool CKrvnUSBDev::bWriteFirmwareImage(HANDLE hDev, uint8_t ucTargetNumber, uint8_t ucImage, const uint8_t* pImage,
                                       uint32_t dwSize, int nTry, int& iResult)
 {
     // The transfer takes a writable buffer; the image itself stays untouched.
-    std::vector<uint8_t> part(pImage, pImage + std::min(dwSize, FW_PART0_SIZE));
-    iResult = SCSI8574_AccessFirmwareEEPROM_Direct(hDev, ACCESS_WRITE, part.data(), static_cast<uint32_t>(part.size()),
-                                                   ucImage, FW_PART_FIRST);
-    if (iResult == SCSI_RESULT_OK && dwSize > FW_PART0_SIZE) {
+    if (dwSize <= FW_TRANSFER_MAX) {
+        std::vector<uint8_t> whole(pImage, pImage + dwSize);
+        iResult = SCSI8574_AccessFirmwareEEPROM_Direct(hDev, ACCESS_WRITE, whole.data(), dwSize, ucImage,
+                                                       FW_PART_FIRST);
+    } else {
+        std::vector<uint8_t> part(pImage, pImage + FW_PART0_SIZE);
+        const int iFirst = SCSI8574_AccessFirmwareEEPROM_Direct(hDev, ACCESS_WRITE, part.data(), FW_PART0_SIZE,
+                                                                ucImage, FW_PART_FIRST);
         vSleepMs(FW_PART_DELAY_MS);
         part.assign(pImage + FW_PART0_SIZE, pImage + dwSize);
-        iResult = SCSI8574_AccessFirmwareEEPROM_Direct(hDev, ACCESS_WRITE, part.data(),
-                                                       static_cast<uint32_t>(part.size()), ucImage, FW_PART_SECOND);
-        if (iResult == SCSI_RESULT_OK)
-            vSleepMs(FW_PART_DELAY_MS);
+        const int iSecond = SCSI8574_AccessFirmwareEEPROM_Direct(
+            hDev, ACCESS_WRITE, part.data(), static_cast<uint32_t>(part.size()), ucImage, FW_PART_SECOND);
+        vSleepMs(FW_PART_DELAY_MS);
+        iResult = iFirst != SCSI_RESULT_OK ? iFirst : iSecond;
     }
     if (iResult != SCSI_RESULT_OK) {
         vDEBUG_ERR_printf("%s:%d: v8574UpdateFirmware: [%d] SCS8574_AccessFirmwareEEPROM Fail Retry[%d], iResult %d "
@@ -130,19 +135,22 @@ bool CKrvnUSBDev::bWriteFirmwareImage(HANDLE hDev, uint8_t ucTargetNumber, uint8
     return true;
 }
 
-// Reads dwSize bytes of the image back, split like the write. The buffer is
-// all zeros when a read failed.
+// Reads dwSize bytes of the image back: in one transfer up to the first
+// region's size, else that much and then the rest, each followed by the
+// pause. The buffer is all zeros when a read failed.
 bool CKrvnUSBDev::bReadFirmwareImage(HANDLE hDev, uint8_t ucImage, uint8_t* pImage, uint32_t dwSize, int& iResult)
 {
     std::memset(pImage, 0, dwSize);
-    const uint32_t dwFirst = std::min(dwSize, FW_PART0_SIZE);
-    iResult = SCSI8574_AccessFirmwareEEPROM_Direct(hDev, ACCESS_READ, pImage, dwFirst, ucImage, FW_PART_FIRST);
-    if (iResult == SCSI_RESULT_OK && dwSize > FW_PART0_SIZE) {
+    if (dwSize <= FW_PART0_SIZE) {
+        iResult = SCSI8574_AccessFirmwareEEPROM_Direct(hDev, ACCESS_READ, pImage, dwSize, ucImage, FW_PART_FIRST);
+    } else {
+        const int iFirst =
+            SCSI8574_AccessFirmwareEEPROM_Direct(hDev, ACCESS_READ, pImage, FW_PART0_SIZE, ucImage, FW_PART_FIRST);
         vSleepMs(FW_PART_DELAY_MS);
-        iResult = SCSI8574_AccessFirmwareEEPROM_Direct(hDev, ACCESS_READ, pImage + FW_PART0_SIZE,
-                                                       dwSize - FW_PART0_SIZE, ucImage, FW_PART_SECOND);
-        if (iResult == SCSI_RESULT_OK)
-            vSleepMs(FW_PART_DELAY_MS);
+        const int iSecond = SCSI8574_AccessFirmwareEEPROM_Direct(hDev, ACCESS_READ, pImage + FW_PART0_SIZE,
+                                                                 dwSize - FW_PART0_SIZE, ucImage, FW_PART_SECOND);
+        vSleepMs(FW_PART_DELAY_MS);
+        iResult = iFirst != SCSI_RESULT_OK ? iFirst : iSecond;
     }
     if (iResult != SCSI_RESULT_OK) {
         std::memset(pImage, 0, dwSize);
@@ -245,15 +253,13 @@ uint8_t CKrvnUSBDev::v8574ReadFirmware(uint8_t ucTargetNumber, uint8_t ucImage, 
                               ucTargetNumber, nLastError());
             return 0;
         }
-        int iResult =
+        const int iFirst =
             SCSI8574_AccessFirmwareEEPROM_Direct(hDev.get(), ACCESS_READ, pPart0, FW_PART0_SIZE, ucImage, FW_PART_FIRST);
-        if (iResult == SCSI_RESULT_OK) {
-            vSleepMs(FW_PART_DELAY_MS);
-            iResult = SCSI8574_AccessFirmwareEEPROM_Direct(hDev.get(), ACCESS_READ, pPart1, FW_PART1_SIZE, ucImage,
-                                                           FW_PART_SECOND);
-            if (iResult == SCSI_RESULT_OK)
-                vSleepMs(FW_PART_DELAY_MS);
-        }
+        vSleepMs(FW_PART_DELAY_MS);
+        const int iSecond = SCSI8574_AccessFirmwareEEPROM_Direct(hDev.get(), ACCESS_READ, pPart1, FW_PART1_SIZE,
+                                                                 ucImage, FW_PART_SECOND);
+        vSleepMs(FW_PART_DELAY_MS);
+        const int iResult = iFirst != SCSI_RESULT_OK ? iFirst : iSecond;
         if (iResult != SCSI_RESULT_OK) {
             // Half an image is no image: the caller gets none.
             std::memset(pPart0, 0, FW_PART0_SIZE);

@@ -55,11 +55,21 @@ bool bSendRegisterRead(CPassThroughRequest& request, HANDLE hDev, const char* ps
     return false;
 }
 
+// The routine's own name, as its failure lines begin: the trace name
+// without its class.
+const char* pszRoutine(const char* pszMethod)
+{
+    const char* pszName = std::strrchr(pszMethod, ':');
+    return pszName ? pszName + 1 : pszMethod;
+}
+
 int nAccessRegister(const char* pszMethod, HANDLE hDev, uint8_t ReadWrite, uint8_t ucPage, uint16_t wAddress,
                     uint8_t* pBuf, uint32_t dwLen)
 {
-    // A zero length would go out as the byte 00, which asks for 256 bytes.
-    if (!bIsValidHandle(hDev) || ReadWrite > ACCESS_WRITE || !pBuf || dwLen == 0 || dwLen > REGISTER_ACCESS_MAX) {
+    // A zero-length read would go out as the byte 00, which asks for 256
+    // bytes; a write sends its one byte whatever the length says.
+    if (!bIsValidHandle(hDev) || ReadWrite > ACCESS_WRITE || !pBuf || (ReadWrite == ACCESS_READ && dwLen == 0) ||
+        dwLen > REGISTER_ACCESS_MAX) {
         vDEBUG_ERR_printf("%s:%d: (hDev == NULL) or (dwTotalLen != CONFIG_BIN_SIZE)  hDev:%p , ReadWrite:%x , "
                           "BufLen:%x , dwErrorCode:%x  ",
                           pszMethod, __LINE__, pv(hDev), ReadWrite, dwLen, nLastError());
@@ -74,10 +84,13 @@ int nAccessRegister(const char* pszMethod, HANDLE hDev, uint8_t ReadWrite, uint8
             request.vSetTransfer(krv::DataDirection::Out, 0, SCSI_TIMEOUT_WRITE);
             request.bSend(hDev);
             if (!request.bSucceeded()) {
-                vDEBUG_ERR_printf("%s:%d: (status = Fail) hDev:%p , ReadWrite:%x , dwTotalLen:%x , status:%x , "
+                // The older bridges' write line never named its routine.
+                const bool bNamed = ucPage != 0;
+                vDEBUG_ERR_printf("%s:%d: %s%s(status = Fail) hDev:%p , ReadWrite:%x , dwTotalLen:%x , status:%x , "
                                   "ScsiStatus:%x , dwErrorCode:%x  ",
-                                  pszMethod, __LINE__, pv(hDev), ReadWrite, dwLen, request.bTransportOk(),
-                                  request.ucScsiStatus(), nLastError());
+                                  pszMethod, __LINE__, bNamed ? pszRoutine(pszMethod) : "", bNamed ? ": " : "",
+                                  pv(hDev), ReadWrite, dwLen, request.bTransportOk(), request.ucScsiStatus(),
+                                  nLastError());
                 return SCSI_RESULT_FAIL;
             }
             return SCSI_RESULT_OK;
@@ -88,10 +101,10 @@ int nAccessRegister(const char* pszMethod, HANDLE hDev, uint8_t ReadWrite, uint8
         bSendRegisterRead(request, hDev, pszMethod);
         if (!request.bSucceeded()) {
             std::memset(pBuf, 0, dwLen);
-            vDEBUG_ERR_printf("%s:%d: (status = Fail) hDev:%p , ReadWrite:%x , BufLen:%x , status:%x , "
+            vDEBUG_ERR_printf("%s:%d: %s: (status = Fail) hDev:%p , ReadWrite:%x , BufLen:%x , status:%x , "
                               "ScsiStatus:%x , dwErrorCode:%x  ",
-                              pszMethod, __LINE__, pv(hDev), ReadWrite, dwLen, request.bTransportOk(),
-                              request.ucScsiStatus(), nLastError());
+                              pszMethod, __LINE__, pszRoutine(pszMethod), pv(hDev), ReadWrite, dwLen,
+                              request.bTransportOk(), request.ucScsiStatus(), nLastError());
             return SCSI_RESULT_FAIL;
         }
         std::memcpy(pBuf, request.data(), dwLen);
@@ -111,19 +124,19 @@ int nAccessConfig(const char* pszMethod, HANDLE hDev, uint8_t ReadWrite, uint8_t
 {
     // A ReadWrite other than 0 or 1 would send a write of an empty image.
     if (!bIsValidHandle(hDev) || ReadWrite > ACCESS_WRITE || !pBuf || dwLen != CONFIG_BIN_SIZE) {
-        vDEBUG_ERR_printf("%s:%d: (hDev == NULL) or (BufLen != CONFIG_BIN_SIZE)  hDev:%p , ReadWrite:%x , "
+        vDEBUG_ERR_printf("%s:%d: %s: (hDev == NULL) or (BufLen != CONFIG_BIN_SIZE)  hDev:%p , ReadWrite:%x , "
                           "BufLen:%x , dwErrorCode:%x  ",
-                          pszMethod, __LINE__, pv(hDev), ReadWrite, dwLen, nLastError());
+                          pszMethod, __LINE__, pszRoutine(pszMethod), pv(hDev), ReadWrite, dwLen, nLastError());
         return SCSI_RESULT_BAD_ARGUMENT;
     }
     try {
         CPassThroughRequest request;
         request.vSetCdb(ReadWrite == ACCESS_WRITE ? writeCdb : readCdb, 6);
         if (!bSendImageTransfer(request, hDev, ReadWrite, pBuf, CONFIG_BIN_SIZE)) {
-            vDEBUG_ERR_printf("%s:%d: (status = FAIL) hDev:%p , ReadWrite:%x , BufLen:%x , status:%x , "
+            vDEBUG_ERR_printf("%s:%d: %s: (status = FAIL) hDev:%p , ReadWrite:%x , BufLen:%x , status:%x , "
                               "ScsiStatus:%x , dwErrorCode:%x  ",
-                              pszMethod, __LINE__, pv(hDev), ReadWrite, dwLen, request.bTransportOk(),
-                              request.ucScsiStatus(), nLastError());
+                              pszMethod, __LINE__, pszRoutine(pszMethod), pv(hDev), ReadWrite, dwLen,
+                              request.bTransportOk(), request.ucScsiStatus(), nLastError());
             return SCSI_RESULT_FAIL;
         }
         return SCSI_RESULT_OK;
@@ -181,11 +194,6 @@ int CKrvnUSBDev::SCSI6390_Inquiry(HANDLE hDev, uint8_t* pBuf, uint8_t ucLen)
     if (!pBuf)
         return SCSI_RESULT_BAD_ARGUMENT;
     std::memset(pBuf, 0, ucLen);
-    if (!bIsValidHandle(hDev)) {
-        vDEBUG_ERR_printf("%s:%d: SCSI_Inquiry: hDev not valid hDev:%p , dwErrorCode %d", kMethod, __LINE__, pv(hDev),
-                          nLastError());
-        return SCSI_RESULT_BAD_ARGUMENT;
-    }
     try {
         CPassThroughRequest request;
         // The command goes out with a 12-byte CDB, as the bridges have

@@ -36,6 +36,7 @@ LogEntry entryFor(uint64_t ms, const DeviceTarget& target, const ScsiCommand& co
     entry.cdrom = target.unit == Unit::CdRom;
     entry.cdb.assign(command.cdb, command.cdb + command.cdbLength);
     entry.direction = command.direction;
+    entry.timeoutSeconds = command.timeoutSeconds;
     entry.dataLength = command.dataLength;
     return entry;
 }
@@ -369,6 +370,16 @@ bool BenchDevices::execute(const DeviceTarget& target, ScsiCommand& command)
             failTransport(entry, transport::kDeviceNotConnected, "the device is not on the bus");
             recordLocked(*p, std::move(entry));
             setLastError(transport::kDeviceNotConnected);
+            return false;
+        }
+        // A host adapter with a smaller limit than the device refuses the
+        // request before anything reaches the bus.
+        const uint32_t maxTransfer = p->bridge->settings().maxTransfer;
+        if (maxTransfer != 0 && command.dataLength > maxTransfer) {
+            failTransport(entry, transport::kInvalidParameter,
+                          "the host adapter moves at most " + std::to_string(maxTransfer) + " bytes");
+            recordLocked(*p, std::move(entry));
+            setLastError(transport::kInvalidParameter);
             return false;
         }
         bool bringsDataIn = command.direction == DataDirection::In && command.dataLength > 0;

@@ -111,4 +111,22 @@ bool writeFileAtomically(const std::string& path, std::string_view content, std:
     return true;
 }
 
+bool appendToTextFile(const std::string& path, std::string_view content, std::string& error)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        error = describe("cannot append to", path, errno);
+        return false;
+    }
+    bool ok = writeAll(fd, content);
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok)
+        error = describe("cannot append to", path, err);
+    return ok;
+}
+
 }  // namespace krv::bench

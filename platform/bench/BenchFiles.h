@@ -9,5 +9,7 @@ namespace krv::bench {
 
 bool readTextFile(const std::string& path, std::string& content, std::string& error);
 bool writeFileAtomically(const std::string& path, std::string_view content, std::string& error);
+// Adds to the end of a file (created when missing) in one write, unflushed.
+bool appendToTextFile(const std::string& path, std::string_view content, std::string& error);
 
 }  // namespace krv::bench

@@ -321,11 +321,17 @@ private:
                 return errorAt(lineNo, why);
             return true;
         }
+        if (key == "max_transfer") {
+            uint32_t bytes = 0;
+            if (!parseMaxTransfer(value, bytes, why))
+                return errorAt(lineNo, why);
+            return true;
+        }
         if (std::find(kReservedPortKeys.begin(), kReservedPortKeys.end(), key) != kReservedPortKeys.end())
             return errorAt(lineNo, "key '" + key + "' is reserved for a later bench version and not supported yet");
         return errorAt(lineNo, "unknown key '" + key + "' in [port " + std::to_string(currentPort_) +
                                    "] (known: chip, link, speed, disk_size, present, revision, registers, cdrom, "
-                                   "renumber, relink_ms, drop_ms, location, usb_strings, usb_status)");
+                                   "renumber, relink_ms, drop_ms, location, usb_strings, usb_status, max_transfer)");
     }
 
     bool finish(BenchSettings& out)
@@ -413,6 +419,8 @@ private:
             parseDelayMs(relink->value, "relink_ms", port.relinkMs, why);
         if (const Entry* drop = section.find("drop_ms"))
             parseDelayMs(drop->value, "drop_ms", port.dropMs, why);
+        if (const Entry* most = section.find("max_transfer"))
+            parseMaxTransfer(most->value, port.maxTransfer, why);
         if (const Entry* location = section.find("location")) {
             port.location.emplace();
             parseUsbLocation(location->value, *port.location, why);
@@ -682,6 +690,19 @@ bool parseDelayMs(std::string_view text, const char* what, uint32_t& ms, std::st
     return true;
 }
 
+bool parseMaxTransfer(std::string_view text, uint32_t& bytes, std::string& why)
+{
+    uint32_t n = 0;
+    const std::string_view t = trim(text);
+    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
+    if (ec != std::errc() || end != t.data() + t.size() || t.empty() || n < 512) {
+        why = "bad max_transfer '" + std::string(text) + "' (bytes, at least 512)";
+        return false;
+    }
+    bytes = n;
+    return true;
+}
+
 bool parseYesNo(std::string_view text, bool& value)
 {
     std::string t = lower(trim(text));
@@ -784,6 +805,8 @@ std::string formatBenchSettings(const BenchSettings& settings)
             text += "relink_ms = " + std::to_string(p.relinkMs) + "\n";
         if (p.dropMs != 0)
             text += "drop_ms = " + std::to_string(p.dropMs) + "\n";
+        if (p.maxTransfer != 0)
+            text += "max_transfer = " + std::to_string(p.maxTransfer) + "\n";
         if (p.location)
             text += "location = " + formatUsbLocation(*p.location) + "\n";
         if (p.usbStrings != UsbStrings::Normal)

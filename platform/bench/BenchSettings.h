@@ -23,6 +23,8 @@
 //   usb_strings = normal  (optional: normal, no-serial, unreadable, no-languages)
 //   usb_status = connected (optional: connected, failed-enumeration,
 //                         general-failure, overcurrent, not-enough-power)
+//   max_transfer = 65280  (optional: the most bytes the host adapter moves in
+//                         one command; a larger one fails at the transport)
 //
 // The USB tree, in [bench] (all optional):
 //   controllers = 1       host controllers, each with a root hub
@@ -140,6 +142,7 @@ struct PortSettings {
     std::optional<UsbLocation> location;   // none: the next free port
     UsbStrings usbStrings = UsbStrings::Normal;
     UsbPortStatus usbStatus = UsbPortStatus::Connected;
+    uint32_t maxTransfer = 0;          // the host adapter's limit per command; 0: none of its own
 
     bool operator==(const PortSettings&) const = default;
 };
@@ -168,6 +171,7 @@ bool parseRegisterList(std::string_view text, std::map<uint32_t, uint8_t>& out, 
 std::string formatRegisterList(const std::map<uint32_t, uint8_t>& registers);
 bool parseRevision(std::string_view text, int& revision, std::string& why);
 bool parseDelayMs(std::string_view text, const char* what, uint32_t& ms, std::string& why);
+bool parseMaxTransfer(std::string_view text, uint32_t& bytes, std::string& why);
 
 // Validates one port's device and puts names in their canonical spelling
 // (filling in the link's default speed). Empty on success, else the reason.

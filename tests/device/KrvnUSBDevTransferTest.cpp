@@ -130,12 +130,20 @@ TEST_F(Transfer, AWholeImageGoesInTwoPartsASecondApartAndIsReadBack)
     EXPECT_TRUE(bench.capture().contains("CheckFirmware: [0] iResult 0 dwErrorCode 0, Retry 0"));
 }
 
-TEST(TransferSplit, ImagesSplitAtTheFirstRegionOnWriteAndRead)
+TEST(TransferSplit, AWriteGoesWholeUpToTheTransferBufferAndReadsSplitAtTheFirstRegion)
 {
     struct Case {
         size_t nSize;
-        std::vector<uint32_t> parts;
-    } cases[] = {{60000, {60000}}, {65280, {65280}}, {65536, {65280, 256}}, {FW_IMAGE_MAX_SIZE, {65280, 32736}}};
+        std::vector<uint32_t> writes;
+        std::vector<uint32_t> reads;
+    } cases[] = {
+        {60000, {60000}, {60000}},
+        {65280, {65280}, {65280}},
+        {65281, {65281}, {65280, 1}},
+        {65536, {65536}, {65280, 256}},
+        {65537, {65280, 257}, {65280, 257}},
+        {FW_IMAGE_MAX_SIZE, {65280, 32736}, {65280, 32736}},
+    };
     for (const Case& c : cases) {
         BenchFixture bench;
         CKrvnUSBDev dev;
@@ -143,15 +151,34 @@ TEST(TransferSplit, ImagesSplitAtTheFirstRegionOnWriteAndRead)
         const Bytes image = firmwareImage(c.nSize);
         FirmwareFile file(image);
         ASSERT_EQ(dev.v8574UpdateFirmware(0, 0, 1), 1) << c.nSize;
-        for (uint8_t ucOpcode : {0xE3, 0xE2}) {
+        for (auto [ucOpcode, expected] : {std::pair{uint8_t{0xE3}, c.writes}, std::pair{uint8_t{0xE2}, c.reads}}) {
             std::vector<uint32_t> parts;
             for (const LogEntry& e : commandsStartingWith(bench, 1, ucOpcode))
                 parts.push_back(e.dataLength);
-            EXPECT_EQ(parts, c.parts) << c.nSize << " opcode " << int(ucOpcode);
+            EXPECT_EQ(parts, expected) << c.nSize << " opcode " << int(ucOpcode);
         }
         const Bytes bank = bench.devices().state(1).stored.firmware[0];
         EXPECT_TRUE(std::equal(image.begin(), image.end(), bank.begin())) << c.nSize;
     }
+}
+
+TEST(TransferSplit, AHostAdapterWithASmallerLimitFailsTheWholeTransfer)
+{
+    // The bridge takes 64 KiB in one command, but this host's adapter moves
+    // at most the first region's size: the update says so, never passes.
+    bench::BenchSettings settings;
+    settings.ports.resize(1);
+    settings.ports[0].maxTransfer = 65280;
+    BenchFixture bench(settings);
+    CKrvnUSBDev dev;
+    DeviceTable table(bench, dev);
+    const Bytes before = bench.devices().state(1).stored.firmware[0];
+    FirmwareFile file(firmwareImage(65536));
+    EXPECT_EQ(dev.v8574UpdateFirmware(0, 0, 1), 0);
+    const auto writes = commandsStartingWith(bench, 1, 0xE3);
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.front().result, LogEntry::Result::TransportFailed);
+    EXPECT_EQ(bench.devices().state(1).stored.firmware[0], before);
 }
 
 TEST_F(Transfer, AFileOfTheWrongSizeIsRefusedBeforeTheBridgeIsTouched)
@@ -183,6 +210,12 @@ TEST_F(Transfer, AFailedTryFailsTheUpdateEvenWhenTheNextSucceeds)
                                                               std::string::npos; }),
               1);
     EXPECT_TRUE(bench.capture().contains("Fail Retry[0]"));
+    // The failed try still sent its second part after the pause.
+    const auto writes = commandsStartingWith(bench, 1, 0xE3);
+    ASSERT_EQ(writes.size(), 4u);
+    EXPECT_EQ(writes[0].result, LogEntry::Result::TransportFailed);
+    EXPECT_EQ(writes[1].dataLength, FW_PART1_SIZE);
+    EXPECT_GE(writes[1].ms - writes[0].ms, 1000u);   // the programming pause
     // The result was already lost, so both read-back passes run.
     EXPECT_EQ(commandsStartingWith(bench, 1, 0xE2).size(), 4u);
 }
@@ -192,7 +225,7 @@ TEST_F(Transfer, TenFailedTriesGiveUp)
     FirmwareFile file(firmwareImage(FW_IMAGE_MAX_SIZE));
     addFault(bench, 1, FaultKind::Check, {0xE3}, 100);
     EXPECT_EQ(dev.v8574UpdateFirmware(0, 0, 0), 0);
-    EXPECT_EQ(commandsStartingWith(bench, 1, 0xE3).size(), 10u);
+    EXPECT_EQ(commandsStartingWith(bench, 1, 0xE3).size(), 20u);   // both parts of every try
     EXPECT_TRUE(bench.capture().contains("Fail Retry[9]"));
     EXPECT_TRUE(commandsStartingWith(bench, 1, 0xE2).empty());
 }

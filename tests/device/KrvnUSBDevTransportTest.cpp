@@ -46,44 +46,61 @@ TEST_F(Transport, EachRoutinePutsItsCommandOnTheWire)
         std::vector<uint8_t> cdb;
         DataDirection direction;
         uint32_t length;
+        uint32_t timeoutSeconds;
     } cases[] = {
         {"inquiry", [&] { return CKrvnUSBDev::SCSI6390_Inquiry(h, buf.data(), 38); },
-         {0x12, 0, 0, 0, 38, 0, 0, 0, 0, 0, 0, 0}, DataDirection::In, 38},
+         {0x12, 0, 0, 0, 38, 0, 0, 0, 0, 0, 0, 0}, DataDirection::In, 38, 3},
         {"config read image 0 USB4",
          [&] { return CKrvnUSBDev::SCSI8574_AccessConfigEEPROM(h, ACCESS_READ, buf.data(), 128, 0, CONFIG_TYPE_U4); },
-         {0xE0, 0x50, 0x01, 0, 0, 0}, DataDirection::In, 128},
+         {0xE0, 0x50, 0x01, 0, 0, 0}, DataDirection::In, 128, 3},
         {"config write image 1 USB3",
          [&] { return CKrvnUSBDev::SCSI8574_AccessConfigEEPROM(h, ACCESS_WRITE, buf.data(), 128, 1, CONFIG_TYPE_U3); },
-         {0xE1, 0x51, 0x00, 0, 0, 0}, DataDirection::Out, 128},
+         {0xE1, 0x51, 0x00, 0, 0, 0}, DataDirection::Out, 128, 60},
         {"firmware read image 1 first part",
          [&] { return CKrvnUSBDev::SCSI8574_AccessFirmwareEEPROM_Direct(h, ACCESS_READ, buf.data(), 0x100, 1, 0); },
-         {0xE2, 0x51, 0x00, 0x00, 0x01, 0x00}, DataDirection::In, 0x100},
+         {0xE2, 0x51, 0x00, 0x00, 0x01, 0x00}, DataDirection::In, 0x100, 3},
         {"firmware read image 1 second part",
          [&] { return CKrvnUSBDev::SCSI8574_AccessFirmwareEEPROM_Direct(h, ACCESS_READ, buf.data(), 0xFE0, 1, 1); },
-         {0xE2, 0xD1, 0x00, 0x00, 0x0F, 0xE0}, DataDirection::In, 0xFE0},
+         {0xE2, 0xD1, 0x00, 0x00, 0x0F, 0xE0}, DataDirection::In, 0xFE0, 3},
         {"register read of 256 bytes",
          [&] { return CKrvnUSBDev::SCSI8574_AccessRegister(h, ACCESS_READ, 0x9000, buf.data(), 256); },
-         {0xE4, 0x00, 0x50, 0x90, 0x00, 0x00}, DataDirection::In, 256},
+         {0xE4, 0x00, 0x50, 0x90, 0x00, 0x00}, DataDirection::In, 256, 3},
         {"register read above 0xFFFF",
          [&] { return CKrvnUSBDev::SCSI8574_AccessRegister(h, ACCESS_READ, 0x22805, buf.data(), 1); },
-         {0xE4, 0x01, 0x51, 0x28, 0x05, 0x00}, DataDirection::In, 1},
+         {0xE4, 0x01, 0x51, 0x28, 0x05, 0x00}, DataDirection::In, 1, 3},
         {"6390 register read",
          [&] { return CKrvnUSBDev::SCSI6390_AccessRegister(h, ACCESS_READ, 0xC8D1, buf.data(), 2); },
-         {0xE4, 0x02, 0x00, 0xC8, 0xD1, 0x00}, DataDirection::In, 2},
+         {0xE4, 0x02, 0x00, 0xC8, 0xD1, 0x00}, DataDirection::In, 2, 3},
         {"register write of a 4-byte buffer",
          [&] {
              uint8_t value[4] = {0xAB, 1, 2, 3};
              return CKrvnUSBDev::SCSI8574_AccessRegister(h, ACCESS_WRITE, 0xE302, value, 4);
          },
-         {0xE5, 0xAB, 0x50, 0xE3, 0x02, 0x00}, DataDirection::None, 0},
+         {0xE5, 0xAB, 0x50, 0xE3, 0x02, 0x00}, DataDirection::None, 0, 60},
+        {"register write with a length of 0 still writes its byte",
+         [&] {
+             uint8_t value[1] = {0x5C};
+             return CKrvnUSBDev::SCSI6390_AccessRegister(h, ACCESS_WRITE, 0xE302, value, 0);
+         },
+         {0xE5, 0x5C, 0x00, 0xE3, 0x02, 0x00}, DataDirection::None, 0, 60},
         {"NVMe identify", [&] { return CKRV752xNVME::NVME_GetIdentify(h, buf.data(), 1); },
-         {0xE6, 0x06, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, DataDirection::In, 4096},
+         {0xE6, 0x06, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, DataDirection::In, 4096, 60},
         {"ATA identify",
          [&] {
              std::string strSN;
              return CKrvnUSBDev::ATAPassThrough_GetHDSerialNumber(h, strSN);
          },
-         {0xA1, 0x08, 0x0E, 0x00, 0x01, 0, 0, 0, 0xA0, 0xEC, 0, 0}, DataDirection::In, 512},
+         // The drive is given two minutes, not 18 hours (see the time-out's note).
+         {0xA1, 0x08, 0x0E, 0x00, 0x01, 0, 0, 0, 0xA0, 0xEC, 0, 0}, DataDirection::In, 512, 120},
+        {"firmware write",
+         [&] {
+             const int iResult = CKrvnUSBDev::SCSI8574_AccessFirmwareEEPROM_Direct(h, ACCESS_WRITE, buf.data(), 0x100, 1, 0);
+             bench.clock().sleepMs(1000);   // the EEPROM programs before it takes the next command
+             return iResult;
+         },
+         {0xE3, 0x51, 0x00, 0x00, 0x01, 0x00}, DataDirection::Out, 0x100, 60},
+        {"CPU reset", [&] { return CKrvnUSBDev::SCSI8574_CPURST(h, CPURST_CPU_RESET); },
+         {0xE8, 0x50, 0, 0, 0, 0}, DataDirection::None, 0, 6},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.call(), SCSI_RESULT_OK) << c.pszName;
@@ -91,6 +108,7 @@ TEST_F(Transport, EachRoutinePutsItsCommandOnTheWire)
         EXPECT_EQ(e.cdb, c.cdb) << c.pszName;
         EXPECT_EQ(e.direction, c.direction) << c.pszName;
         EXPECT_EQ(e.dataLength, c.length) << c.pszName;
+        EXPECT_EQ(e.timeoutSeconds, c.timeoutSeconds) << c.pszName;
         EXPECT_EQ(e.result, LogEntry::Result::Good) << c.pszName;
     }
 }
@@ -114,7 +132,7 @@ TEST_F(Transport, ArgumentsOutsideTheLimitsSendNothing)
          [&] { return CKrvnUSBDev::SCSI8574_AccessConfigEEPROM(INVALID_HANDLE_VALUE, 0, p, 128, 0, 0); }},
         {"6390 config 64 bytes", [&] { return CKrvnUSBDev::SCSI6390_AccessConfigEEPROM(h, 0, p, 64, 0, 0); }},
         {"register 257 bytes", [&] { return CKrvnUSBDev::SCSI8574_AccessRegister(h, 0, 0x9000, p, 257); }},
-        {"register 0 bytes", [&] { return CKrvnUSBDev::SCSI8574_AccessRegister(h, 0, 0x9000, p, 0); }},
+        {"register read of 0 bytes", [&] { return CKrvnUSBDev::SCSI8574_AccessRegister(h, 0, 0x9000, p, 0); }},
         {"register write 257", [&] { return CKrvnUSBDev::SCSI6390_AccessRegister(h, 1, 0x9000, p, 257); }},
         {"register ReadWrite 2", [&] { return CKrvnUSBDev::SCSI8574_AccessRegister(h, 2, 0x9000, p, 1); }},
         {"register NULL buffer", [&] { return CKrvnUSBDev::SCSI8574_AccessRegister(h, 0, 0x9000, nullptr, 1); }},
@@ -174,25 +192,49 @@ TEST_F(Transport, RefusalsAndWritesAreNotRetried)
         FaultKind eKind;
         std::vector<uint8_t> prefix;
         std::function<int()> call;
+        const char* pszLine;
     };
     uint8_t value = 0x5A;
     std::vector<uint8_t> config(128, 0);
+    // Each failure is logged under its routine's name as the trace has
+    // always shown it.
     const Case cases[] = {
         {"check condition on a read", FaultKind::Check, {0xE4},
-         [&] { return CKrvnUSBDev::SCSI8574_AccessRegister(hDev.get(), ACCESS_READ, 0x9000, &value, 1); }},
+         [&] { return CKrvnUSBDev::SCSI8574_AccessRegister(hDev.get(), ACCESS_READ, 0x9000, &value, 1); },
+         ": SCSI8574_AccessRegister: (status = Fail) hDev:"},
         {"time-out of a read", FaultKind::Timeout, {0xE0},
-         [&] { return CKrvnUSBDev::SCSI8574_AccessConfigEEPROM(hDev.get(), ACCESS_READ, config.data(), 128, 0, 0); }},
+         [&] { return CKrvnUSBDev::SCSI8574_AccessConfigEEPROM(hDev.get(), ACCESS_READ, config.data(), 128, 0, 0); },
+         ": SCSI8574_AccessConfigEEPROM: (status = FAIL) hDev:"},
         {"failed register write", FaultKind::Fail, {0xE5},
-         [&] { return CKrvnUSBDev::SCSI8574_AccessRegister(hDev.get(), ACCESS_WRITE, 0x9000, &value, 1); }},
+         [&] { return CKrvnUSBDev::SCSI8574_AccessRegister(hDev.get(), ACCESS_WRITE, 0x9000, &value, 1); },
+         ": SCSI8574_AccessRegister: (status = Fail) hDev:"},
+        {"failed register write of an older bridge", FaultKind::Fail, {0xE5},
+         [&] { return CKrvnUSBDev::SCSI6390_AccessRegister(hDev.get(), ACCESS_WRITE, 0x9000, &value, 1); },
+         "SCSI6390_AccessRegister:__LINE__: (status = Fail) hDev:"},
         {"refused configuration write", FaultKind::Check, {0xE1},
-         [&] { return CKrvnUSBDev::SCSI8574_AccessConfigEEPROM(hDev.get(), ACCESS_WRITE, config.data(), 128, 0, 0); }},
+         [&] { return CKrvnUSBDev::SCSI8574_AccessConfigEEPROM(hDev.get(), ACCESS_WRITE, config.data(), 128, 0, 0); },
+         ": SCSI8574_AccessConfigEEPROM: (status = FAIL) hDev:"},
     };
+    vDEBUG_SetLevel(1);
     for (const Case& c : cases) {
         addFault(bench, 1, c.eKind, c.prefix, 1);
+        bench.capture().clear();
         const size_t nBefore = commandCount();
         EXPECT_EQ(c.call(), SCSI_RESULT_FAIL) << c.pszName;
         EXPECT_EQ(commandCount(), nBefore + 1) << c.pszName;
+        const std::string strLine = bench.capture().joined();
+        const std::string strExpected = c.pszLine;
+        const size_t nLineAt = strExpected.find("__LINE__");
+        if (nLineAt == std::string::npos) {
+            EXPECT_NE(strLine.find(strExpected), std::string::npos) << c.pszName << ": " << strLine;
+        } else {
+            // No name before the message: "Class::Method:NNN: (status".
+            EXPECT_NE(strLine.find(strExpected.substr(0, nLineAt)), std::string::npos) << strLine;
+            EXPECT_NE(strLine.find(strExpected.substr(nLineAt + 8)), std::string::npos) << strLine;
+            EXPECT_EQ(strLine.find("SCSI6390_AccessRegister: ("), std::string::npos) << strLine;
+        }
     }
+    vDEBUG_SetLevel(0);
     EXPECT_EQ(value, 0) << "a refused register read leaves zeros";
 }
 

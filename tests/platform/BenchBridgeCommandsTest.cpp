@@ -155,9 +155,16 @@ TEST(BenchBridge, FirmwareTravelsInTwoPartsPerBank)
     // A read of a shorter length reads the start of the part.
     EXPECT_EQ(firmware(*d, false, 1, 1, {}, 256).data, Bytes(image.begin() + 65280, image.begin() + 65536));
 
-    // One transfer moves at most a part: 65281 bytes of part 0, or a part 1
+    // The first part takes up to the 64 KiB transfer buffer from the image's
+    // start, running on into the second region; more than that, a part 1
     // longer than its 32736, or nothing, are refused.
-    EXPECT_TRUE(firmware(*d, true, 0, 0, Bytes(65281, 0), 65281).checkCondition(kIllegalRequest, kInvalidField));
+    bench.clock().sleepMs(1000);
+    Bytes start(image.begin(), image.begin() + 65536);
+    ASSERT_TRUE(firmware(*d, true, 0, 0, start, 65536).good());
+    bench.clock().sleepMs(1000);
+    EXPECT_EQ(firmware(*d, false, 0, 0, {}, 65536).data, start);
+    EXPECT_EQ(firmware(*d, false, 0, 1, {}, 256).data, Bytes(image.begin() + 65280, image.begin() + 65536));
+    EXPECT_TRUE(firmware(*d, true, 0, 0, Bytes(65537, 0), 65537).checkCondition(kIllegalRequest, kInvalidField));
     EXPECT_TRUE(firmware(*d, false, 0, 1, {}, 32737).checkCondition(kIllegalRequest, kInvalidField));
     EXPECT_TRUE(send(*d, {0xE2, 0x50, 0, 0, 0, 0}, {}, 16).checkCondition(kIllegalRequest, kInvalidField));
     EXPECT_TRUE(send(*d, {0xE2, 0x00, 0, 0, 0x01, 0}, {}, 256).checkCondition(kIllegalRequest, kInvalidField))

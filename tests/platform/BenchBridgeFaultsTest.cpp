@@ -148,12 +148,12 @@ TEST(BenchBridgeFaults, TheLogRecordsCommandsAndEventsWithTheirTimes)
     for (const auto& entry : log)
         lines.push_back(bench::formatLogEntry(entry));
     ASSERT_EQ(lines.size(), 6u);
-    EXPECT_EQ(lines[0], "    1000 disk  E4 01 50 C8 FF 00 in 1 -> good 1");
-    EXPECT_EQ(lines[1], "    1020 disk  E8 50 00 00 00 00 none 0 -> good 0");
+    EXPECT_EQ(lines[0], "    1000 disk  E4 01 50 C8 FF 00 in 1 t/o 3s -> good 1");
+    EXPECT_EQ(lines[1], "    1020 disk  E8 50 00 00 00 00 none 0 t/o 6s -> good 0");
     EXPECT_EQ(lines[2].substr(0, 24), "    1020 event CPU reset");
     EXPECT_EQ(lines[3].substr(0, 40), "    1020 event left the bus for a CPU re");
     EXPECT_EQ(lines[4], "    4020 event came back on the bus as PhysicalDrive1");
-    EXPECT_EQ(lines[5], "    4020 disk  EA 00 00 00 00 00 none 0 -> failed 1167 (the device is not on the bus)");
+    EXPECT_EQ(lines[5], "    4020 disk  EA 00 00 00 00 00 none 0 t/o 3s -> failed 1167 (the device is not on the bus)");
 
     // Written to the port's folder on request and when the bench closes.
     std::string path = bench.portFolder(1) + "/commands.log";
@@ -165,7 +165,7 @@ TEST(BenchBridgeFaults, TheLogRecordsCommandsAndEventsWithTheirTimes)
     ASSERT_TRUE(inquiry(*openDrive(1)).good());
     bench.reopen();
     text = readFile(path);
-    EXPECT_NE(text.find("12 00 00 00 26 00 00 00 00 00 00 00 in 38 -> good 38"), std::string::npos) << text;
+    EXPECT_NE(text.find("12 00 00 00 26 00 00 00 00 00 00 00 in 38 t/o 3s -> good 38"), std::string::npos) << text;
     EXPECT_EQ(text.find(lines[0]), text.rfind(lines[0])) << "each entry written once";
 }
 

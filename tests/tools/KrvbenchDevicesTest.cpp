@@ -149,7 +149,7 @@ TEST_F(KrvbenchDevices, FaultsReachARunningOwnerAndItsLogComesOut)
 
     ToolRun log = run({"log", folder, "1"});
     EXPECT_EQ(log.exitCode, 0) << log.err;
-    EXPECT_NE(log.out.find("disk  12 00 00 00 26 00 in 38 -> good 38"), std::string::npos) << log.out;
+    EXPECT_NE(log.out.find("disk  12 00 00 00 26 00 in 38 t/o 3s -> good 38"), std::string::npos) << log.out;
     EXPECT_NE(log.out.find("-> check 04/44/00 (fault: check)"), std::string::npos) << log.out;
 }
 

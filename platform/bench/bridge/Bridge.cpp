@@ -1,5 +1,6 @@
 #include "platform/bench/bridge/Bridge.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -282,8 +283,11 @@ void Bridge::firmwareImage(ScsiCommand& command, uint64_t nowMs, std::string& no
     bool secondPart = (selector & kSecondPart) != 0;
     int bank = (selector & 0x7F) - kBank0;
     uint32_t length = cdb.be32(2);
+    // The first-part address mode starts at the image's beginning and takes
+    // up to the bridge's transfer buffer; the second starts at the second
+    // region and ends with the image.
     size_t offset = secondPart ? image::kFirmwarePart0 : 0;
-    size_t limit = secondPart ? image::kFirmwarePart1 : image::kFirmwarePart0;
+    size_t limit = secondPart ? image::kFirmwarePart1 : image::kFirmwareTransferMax;
     bool fieldsOk = cdb.length() == 6 && (bank == 0 || bank == 1) && length > 0 && length <= limit;
     bool dataOk = write ? cdb.writesExactly(length) : cdb.readsData();
     if (!fieldsOk || !dataOk) {
@@ -295,9 +299,11 @@ void Bridge::firmwareImage(ScsiCommand& command, uint64_t nowMs, std::string& no
         answerWith(command, firmware.data() + offset, length);
         return;
     }
-    // The part's region is erased, then programmed with what came.
+    // The part's region (and whatever more the transfer covers) is erased,
+    // then programmed with what came.
     Bytes old = firmware;
-    std::fill(firmware.begin() + offset, firmware.begin() + offset + limit, 0xFF);
+    const size_t region = secondPart ? image::kFirmwarePart1 : image::kFirmwarePart0;
+    std::fill(firmware.begin() + offset, firmware.begin() + offset + std::max<size_t>(region, length), 0xFF);
     std::copy(command.data, command.data + length, firmware.begin() + offset);
     int oldActive = state_.stored.activeBank;
     if (firmwareBootable(firmware, majorRevisionOf(settings_)))

@@ -1,5 +1,6 @@
 #include "platform/bench/bridge/CommandLog.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,8 +13,10 @@ namespace krv::bench {
 
 namespace {
 
-// A log file keeps at most this many lines; older sessions fall off the top.
-constexpr size_t kMaxFileLines = 400'000;
+// A log file grows by appends; once it passes this size it is cut down to
+// its last kKeepLines lines (older sessions fall off the top).
+constexpr uint64_t kMaxFileBytes = 48ULL << 20;
+constexpr size_t kKeepLines = 200'000;
 
 const char* directionName(DataDirection direction)
 {
@@ -57,7 +60,8 @@ std::string formatLogEntry(const LogEntry& entry)
     line += entry.cdrom ? "cdrom" : "disk ";
     for (uint8_t b : entry.cdb)
         line += " " + toHex(&b, 1);
-    line += std::string(" ") + directionName(entry.direction) + " " + std::to_string(entry.dataLength) + " -> ";
+    line += std::string(" ") + directionName(entry.direction) + " " + std::to_string(entry.dataLength) + " t/o " +
+            std::to_string(entry.timeoutSeconds) + "s -> ";
     switch (entry.result) {
     case LogEntry::Result::Good: line += "good " + std::to_string(entry.transferred); break;
     case LogEntry::Result::CheckCondition: {
@@ -103,17 +107,25 @@ bool CommandLog::flush(const std::string& path, std::string& error)
 {
     if (flushed_ == entries_.size())
         return true;
-    std::string text, ignored;
-    if (::access(path.c_str(), F_OK) == 0 && !readTextFile(path, text, error))
-        return false;
+    std::string text;
     if (!sessionOpened_)
         text += "# session of pid " + std::to_string(::getpid()) + ", opened " + wallClockText() +
                 " (times are this session's bench milliseconds)\n";
     for (size_t i = flushed_; i < entries_.size(); ++i)
         text += formatLogEntry(entries_[i]) + "\n";
-    text = trimToLastLines(text, kMaxFileLines);
-    if (!writeFileAtomically(path, text, error))
+    // Appended, not rewritten: a long run's log costs what it adds. Only a
+    // file grown past its bound is rewritten, cut to its last lines.
+    struct stat st {};
+    const bool tooBig = ::stat(path.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_size) + text.size() > kMaxFileBytes;
+    if (tooBig) {
+        std::string whole;
+        if (!readTextFile(path, whole, error))
+            return false;
+        if (!writeFileAtomically(path, trimToLastLines(whole + text, kKeepLines), error))
+            return false;
+    } else if (!appendToTextFile(path, text, error)) {
         return false;
+    }
     sessionOpened_ = true;
     flushed_ = entries_.size();
     return true;

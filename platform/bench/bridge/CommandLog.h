@@ -24,6 +24,7 @@ struct LogEntry {
     std::vector<uint8_t> cdb;
     DataDirection direction = DataDirection::None;
     uint32_t dataLength = 0;
+    uint32_t timeoutSeconds = 0;      // what the host allowed the command
     Result result = Result::Good;
     SenseCode sense;                  // for CHECK CONDITION
     uint32_t transferred = 0;
@@ -32,7 +33,7 @@ struct LogEntry {
     std::string note;
 };
 
-// "  1500 disk E2 50 00 00 FF 00 in 65280 -> good 65280" or
+// "  1500 disk E2 50 00 00 FF 00 in 65280 t/o 3s -> good 65280" or
 // "  4500 event connected as PhysicalDrive2".
 std::string formatLogEntry(const LogEntry& entry);
 
@@ -49,8 +50,8 @@ public:
     const std::vector<LogEntry>& entries() const { return entries_; }
     size_t dropped() const { return dropped_; }
 
-    // Appends what is new since the last flush to the log file (the whole
-    // file rewritten atomically); a header line opens each session.
+    // Appends what is new since the last flush to the log file; a header
+    // line opens each session. A file past its bound is cut to its last lines.
     bool flush(const std::string& path, std::string& error);
     // Drops from memory what the file already holds.
     void forgetFlushed();

@@ -26,8 +26,9 @@ constexpr size_t kChecksumOffset = 127;   // sum of bytes 4..126 modulo 256
 constexpr size_t kSignatureOffset = 124;  // two re-link signature bytes
 
 constexpr size_t kFirmwareBanks = 2;
-constexpr size_t kFirmwarePart0 = 65280;  // the most one EEPROM transfer moves
+constexpr size_t kFirmwarePart0 = 65280;  // the image's first region
 constexpr size_t kFirmwarePart1 = 32736;
+constexpr size_t kFirmwareTransferMax = 0x10000;  // the bridge's transfer buffer
 constexpr size_t kFirmwareSize = kFirmwarePart0 + kFirmwarePart1;  // 98016
 constexpr size_t kVersionOffset = 0x204;  // six version bytes YY MM DD SS CC TT
 constexpr size_t kHeaderLength = 16;      // bytes from 0x204 that the version registers mirror
