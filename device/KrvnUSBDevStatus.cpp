@@ -417,11 +417,11 @@ std::string CKrvnUSBDev::vGetUsbConnectionStatus(HANDLE hDev, const DevInfo& dev
             }
         }
     }
-    // The lane count is added to a SuperSpeed text just read; an empty text
-    // (a failed read) stays empty.
-    if (b752A && (strSpeed == "SUPER" || strSpeed == "PLUS"))
+    // The 752A's lane count goes by the speed the record already holds; the
+    // 752B reads its own, whatever the text so far.
+    if (b752A && (devInfo.m_strUSBSpeed == "SUPER" || devInfo.m_strUSBSpeed == "PLUS"))
         strSpeed += " x1";
-    if (b752B && !strSpeed.empty()) {
+    if (b752B) {
         uint8_t ucLanes = 0;
         if (nRead6390(hDev, REG_USB_SPEED_752B, ucLanes) != SCSI_RESULT_OK)
             return std::string();

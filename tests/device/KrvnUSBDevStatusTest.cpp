@@ -121,6 +121,7 @@ TEST(StatusReaders, UsbConnectionTexts)
         const char* pszChipText;   // what the scan found, for the 752x/419x reader
         const char* pszSpeed;
         uint8_t ucCode;
+        const char* pszRecordSpeed = "";   // the record's speed text before the read
     } cases[] = {
         {portOf("KRV8574", "USB3", -1, {{0x9100, 2}, {0x92F8, 0x14}}), nullptr, "PLUSx2", USB_SPEED_PLUS_X2},
         {portOf("KRV8574", "USB3", -1, {}, "Gen2x1"), nullptr, "PLUSx1", USB_SPEED_PLUS},
@@ -129,7 +130,12 @@ TEST(StatusReaders, UsbConnectionTexts)
         {portOf("KRV8574", "USB3", -1, {{0x9100, 7}}), nullptr, "", STATUS_READ_FAILED},
         {portOf("KRV752B", "USB3", 0x10, {}, "Gen2x2"), "752B", "PLUS x2", USB_SPEED_PLUS_X2},
         {portOf("KRV752B", "USB3", 0x10, {}, "Gen1x1"), "752B", "SUPER x1", USB_SPEED_SUPER},
-        {portOf("KRV752A", "USB3", 0x00, {}, "Gen2x1"), "752A", "PLUS x1", USB_SPEED_PLUS},
+        // The 752B reads its lanes whatever the speed.
+        {portOf("KRV752B", "USB2", 0x10, {}, "High"), "752B", "HIGH x1", USB_SPEED_HIGH},
+        // The 752A adds its lane only to a SuperSpeed text the record holds
+        // already: during a scan the record's text is empty.
+        {portOf("KRV752A", "USB3", 0x00, {}, "Gen2x1"), "752A", "PLUS", USB_SPEED_PLUS},
+        {portOf("KRV752A", "USB3", 0x00, {}, "Gen2x1"), "752A", "PLUS x1", USB_SPEED_PLUS, "SUPER"},
         {portOf("KRV752A", "USB2", 0x00, {}, "Full"), "752A", "FULL", USB_SPEED_FULL},
         {portOf("KRV419x", "USB3", 0x50, {}, "Gen1x1"), "E", "SUPER", USB_SPEED_SUPER},
     };
@@ -143,6 +149,7 @@ TEST(StatusReaders, UsbConnectionTexts)
         if (cases[i].pszChipText) {
             DevInfo info;
             info.m_strChipText = cases[i].pszChipText;
+            info.m_strUSBSpeed = cases[i].pszRecordSpeed;
             strSpeed = s.dev.vGetUsbConnectionStatus(s.h(port), info);
         } else {
             strSpeed = s.dev.vGet8574UsbConnectionStatus(s.h(port));
