@@ -369,6 +369,8 @@ private:
 
     void vCreateControls();
     void vEnterCommandLineMode();
+    // A job run on the factory settings says so in its trace and message file.
+    void vReportFactorySettings(const std::string& strProblem);
     bool bClaimSingleInstance();
     void vFinishExit();
     void vEndModal(int nResult);

@@ -79,6 +79,28 @@ void CVIVadeDlg::vEnterCommandLineMode()
     hide();
 }
 
+void CVIVadeDlg::vReportFactorySettings(const std::string& strProblem)
+{
+    // The verdict first, then the loader's first few reasons: a file of
+    // garbage has one per missing key.
+    constexpr int kReasonsShown = 3;
+    std::string strReasons;
+    size_t nFrom = 0;
+    int nShown = 0;
+    for (; nFrom < strProblem.size() && nShown < kReasonsShown; ++nShown) {
+        const size_t nEnd = strProblem.find('\n', nFrom);
+        strReasons += (nShown ? "; " : "") + strProblem.substr(nFrom, nEnd - nFrom);
+        nFrom = nEnd == std::string::npos ? strProblem.size() : nEnd + 1;
+    }
+    if (nFrom < strProblem.size())
+        strReasons += "; ...";
+    const std::string strText = "Settings file " + m_strINIFilePath +
+                                " not loaded: the factory settings are used (" +
+                                (strReasons.empty() ? std::string("its values were refused") : strReasons) + ")";
+    vDEBUG_ERR_printf("%s:%d: %s", "CVIVadeDlg::OnInitDialog", __LINE__, strText.c_str());
+    pUtility.nShowProgramMessage(strText, MSG_TYPE_WARNING, 0, CUSBUtility::EMessageTarget::eMessageFile);
+}
+
 bool CVIVadeDlg::bClaimSingleInstance()
 {
     // Another instance may be in the middle of writing a bridge's firmware:
@@ -145,7 +167,9 @@ bool CVIVadeDlg::OnInitDialog()
         vInitGUITexts();
         showControl(IDC_BUTTON_SHA256, false);
 
-        if (!pIni.vLoadINIFile(m_strINIFilePath)) {
+        const bool bSettingsLoaded = pIni.vLoadINIFile(m_strINIFilePath);
+        const std::string strSettingsProblem = pIni.strLastProblem();
+        if (!bSettingsLoaded) {
             vDEBUG_MSG_printf("%s:%d: factory settings", kWho, __LINE__);
             pIni.vSetDefaultSettings();
         }
@@ -166,6 +190,10 @@ bool CVIVadeDlg::OnInitDialog()
                 // A malformed option or "/?" has ended the run already.
                 if (m_bExitStarted.load())
                     return true;
+                // The loader spoke before the job's trace was on, and no one
+                // sees a box here: the job says what it runs with.
+                if (!bSettingsLoaded)
+                    vReportFactorySettings(strSettingsProblem);
             }
         }
 

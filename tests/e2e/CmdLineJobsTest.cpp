@@ -142,6 +142,19 @@ TEST(CmdLineJobsOtherTest, VersionCheckIgnoresCaseAndCcWithoutOrientationFails)
     EXPECT_EQ(run.run({"/SPD"}).exitCode, 1);  // legacy USB, SuperSpeed
 }
 
+TEST(CmdLineJobsOtherTest, AJobOnTheFactorySettingsSaysSo)
+{
+    CmdLineRun run;
+    run.createBench({"--ports", "1"});
+    krv::test::writeFile(run.settingsPath(), "this is no settings file\r\n");
+    ToolRun r = run.run({"/V"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string message = run.currentFile("ProgramMSG.txt");
+    EXPECT_NE(message.find("not loaded"), std::string::npos) << message;
+    EXPECT_NE(message.find("the factory settings are used"), std::string::npos) << message;
+    EXPECT_NE(r.err.find("the factory settings are used"), std::string::npos) << r.err;
+}
+
 TEST(CmdLineJobsOtherTest, PowerConfigurationGoesToEveryDriveAndItsFailureIsTheExitCode)
 {
     CmdLineRun run;
