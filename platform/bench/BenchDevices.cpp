@@ -740,12 +740,32 @@ DeviceView BenchDevices::viewLocked(int device)
         v.attachment = Attachment::Usb;
         v.usb = bridgeUsbIdentity(bridge);
         v.inquiry = bridge.inquiryTexts();
+        v.serialTaken = serialTakenLocked(*p, v.usb);
     } else {
         v.attachment = Attachment::Pcie;
         v.pcieDeviceId = id.pcieDeviceId.value_or(bridge.chip().pcieDeviceId);
         v.inquiry = {"NVMe", s.disk.model.substr(0, 16), s.disk.firmware.substr(0, 4)};
     }
     return v;
+}
+
+bool BenchDevices::serialTakenLocked(const Port& p, const UsbIdentity& usb) const
+{
+    // Factory-fresh bridges share one serial number. The host keeps it for
+    // the device on the lowest port and names the others by their place.
+    if (usb.serial.empty())
+        return false;
+    for (const Port& other : ports_) {
+        if (&other == &p)
+            return false;
+        if (!onBusLocked(other) || !other.bridge->onUsb())
+            continue;
+        const UsbIdentity o = bridgeUsbIdentity(*other.bridge);
+        if (o.serial == usb.serial && o.descriptor.idVendor == usb.descriptor.idVendor &&
+            o.descriptor.idProduct == usb.descriptor.idProduct)
+            return true;
+    }
+    return false;
 }
 
 void BenchDevices::arrivedLocked(int device, uint64_t atMs)

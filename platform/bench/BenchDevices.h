@@ -61,6 +61,9 @@ struct DeviceView {
     int cdrom = -1;
     Attachment attachment = Attachment::Usb;
     UsbIdentity usb;               // Usb attachment
+    // Another device on the bus came first with the same VID, PID and
+    // serial number: the host names this one by its place, not its serial.
+    bool serialTaken = false;
     InquiryTexts inquiry;          // its disk unit's T10 texts
     DiskIdentity disk;
     std::string chip;              // ports: the bridge chip
@@ -177,6 +180,7 @@ private:
     void arrivedLocked(int device, uint64_t atMs);
     void leftLocked(const DeviceView& before, uint64_t atMs);
     int lowestFreeDriveLocked(int except) const;
+    bool serialTakenLocked(const Port& p, const UsbIdentity& usb) const;
     int firstDrive_ = 1;   // the PC's own disks take the numbers below
     void setUsbDiskPresentLocked(bool present, std::string& outcome);
     bool onBusLocked(const Port& p) const;

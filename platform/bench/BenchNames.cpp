@@ -38,9 +38,11 @@ std::string idText(std::string text)
 
 // A serial the USB hub driver takes into an instance id: printable, no
 // comma, not empty.
-bool usableSerial(const UsbIdentity& usb)
+bool usableSerial(const DeviceView& view)
 {
-    if (usb.descriptor.iSerialNumber == 0 || usb.serial.empty() || usb.strings != UsbStrings::Normal)
+    const UsbIdentity& usb = view.usb;
+    if (view.serialTaken || usb.descriptor.iSerialNumber == 0 || usb.serial.empty() ||
+        usb.strings != UsbStrings::Normal)
         return false;
     for (char c : usb.serial)
         if (c < 0x20 || c > 0x7E || c == ',')
@@ -63,7 +65,7 @@ std::string storageIds(const DeviceView& view, const char* kind)
 
 std::string usbSerialPart(const Topology& topology, const DeviceView& view)
 {
-    if (usableSerial(view.usb))
+    if (usableSerial(view))
         return view.usb.serial;
     const UsbLocation* at = locationOf(topology, view.device);
     return "7&" + hash(at ? formatUsbLocation(*at) : deviceName(view.device)) + "&0";
@@ -126,7 +128,7 @@ const UsbLocation* locationOf(const Topology& topology, int device)
 std::string usbDeviceInstance(const Topology& topology, const DeviceView& view)
 {
     std::string ids = "USB\\VID_" + hex4(view.usb.descriptor.idVendor) + "&PID_" + hex4(view.usb.descriptor.idProduct);
-    if (usableSerial(view.usb))
+    if (usableSerial(view))
         return ids + "\\" + view.usb.serial;
     const UsbLocation* at = locationOf(topology, view.device);
     UsbLocation parent = at ? parentOf(*at) : UsbLocation{};

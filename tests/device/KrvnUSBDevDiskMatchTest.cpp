@@ -157,5 +157,27 @@ TEST_F(DiskMatch, ADriveNumberTheTableCannotHoldIsRefusedNeverCutDown)
     }
 }
 
+TEST_F(DiskMatch, BridgesThatShareOneSerialEachGetTheirOwnDrive)
+{
+    // Factory-fresh bridges all carry one serial number: the host names the
+    // later ones by their place, and each port's search takes its own disk.
+    bench::BenchSettings settings = benchOf({{"KRV8574", "USB3"}, {"KRV8574", "USB3"}, {"KRV8574", "USB3"}});
+    settings.ports[1].diskSize = 128ULL << 20;
+    settings.ports[2].diskSize = 96ULL << 20;
+    BenchFixture bench(settings, serials({"FRESH0001", "FRESH0001", "FRESH0001"}));
+    DevList table;
+    ASSERT_EQ(scanBench(dev, table), 0);
+    ASSERT_EQ(table.DevNums, 3);
+    // The ports sit on root ports 1..3, so the walk fills the slots in
+    // port order: each slot holds its own port's drive and disk.
+    const uint64_t sizes[] = {64ULL << 20, 128ULL << 20, 96ULL << 20};
+    for (int slot = 0; slot < 3; ++slot) {
+        const DevInfo& rec = table.Devs[slot];
+        EXPECT_EQ(rec.m_strSerialNumber, "FRESH0001") << slot;
+        EXPECT_EQ(rec.m_ucPhysicalAddress, bench.physicalDrive(slot + 1)) << slot;
+        EXPECT_EQ(rec.m_ullCapacity, sizes[slot]) << slot;
+    }
+}
+
 }  // namespace
 }  // namespace krv::test
