@@ -1,10 +1,14 @@
 #include "platform/FileSystem.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <cerrno>
 #include <utility>
 #include <vector>
@@ -215,8 +219,50 @@ bool pathAccessible(const std::string& path, bool needRead, bool needWrite)
     return true;
 }
 
+namespace {
+
+bool processGone(const std::string& digits)
+{
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long pid = std::stol(digits);
+    return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// A writer killed between its temporary file and the rename leaves the
+// temporary behind (a report can be large). The next write of the same
+// file removes those of writers that are gone, never a live one's.
+void removeLeftoverTemporaries(const std::string& path)
+{
+    static std::mutex s_mutex;
+    static std::set<std::string> s_cleaned;
+    {
+        std::lock_guard<std::mutex> guard(s_mutex);
+        if (!s_cleaned.insert(path).second)
+            return;
+    }
+    const std::string folder = parentFolder(path);
+    const std::string prefix = path.substr(path.find_last_of('/') + 1) + ".tmp";
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const size_t dot = name.find('.', prefix.size());
+        if (dot == std::string::npos || !processGone(name.substr(prefix.size(), dot - prefix.size())))
+            continue;
+        ::unlink(joinPath(folder.empty() ? "." : folder, name).c_str());
+    }
+    ::closedir(dir);
+}
+
+}  // namespace
+
 bool writeFileAtomic(const std::string& path, std::string_view data)
 {
+    removeLeftoverTemporaries(path);
     static std::atomic<unsigned> s_counter{0};
     const std::string temp =
         path + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(s_counter.fetch_add(1));

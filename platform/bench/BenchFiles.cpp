@@ -1,9 +1,14 @@
 #include "platform/bench/BenchFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <cerrno>
 #include <cstring>
 
@@ -57,11 +62,21 @@ void syncFolder(const std::string& folder)
 
 bool readTextFile(const std::string& path, std::string& content, std::string& error)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never waits in open(): a named pipe where a file belongs is refused.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = describe("cannot open", path, errno);
         return false;
     }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = path + " is not a regular file";
+        ::close(fd);
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     content.clear();
     char buf[8192];
     for (;;) {
@@ -81,8 +96,39 @@ bool readTextFile(const std::string& path, std::string& content, std::string& er
     return true;
 }
 
+// A process killed between writing a temporary and renaming it leaves the
+// temporary in the bench's folders. The next writer in that folder removes
+// those of processes that are gone, never a live one's.
+void removeLeftoverTemporaries(const std::string& folder)
+{
+    static std::mutex s_mutex;
+    static std::set<std::string> s_cleaned;
+    {
+        std::lock_guard<std::mutex> guard(s_mutex);
+        if (!s_cleaned.insert(folder).second)
+            return;
+    }
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    static const std::string kPrefix = ".tmp-";
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, kPrefix.size(), kPrefix) != 0)
+            continue;
+        const size_t dash = name.find('-', kPrefix.size());
+        const std::string digits = name.substr(kPrefix.size(), dash == std::string::npos ? 0 : dash - kPrefix.size());
+        if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        if (::kill(static_cast<pid_t>(std::stol(digits)), 0) != 0 && errno == ESRCH)
+            ::unlink((folder + "/" + name).c_str());
+    }
+    ::closedir(dir);
+}
+
 bool writeFileAtomically(const std::string& path, std::string_view content, std::string& error)
 {
+    removeLeftoverTemporaries(folderOf(path));
     // Unique per process and call, so two writers never share a temporary.
     static std::atomic<unsigned> counter{0};
     std::string temp = folderOf(path) + "/.tmp-" + std::to_string(::getpid()) + "-" +

@@ -7,6 +7,8 @@
 
 namespace krv::bench {
 
+// A regular file's whole content; anything else (a pipe, a folder) is refused
+// at once.
 bool readTextFile(const std::string& path, std::string& content, std::string& error);
 bool writeFileAtomically(const std::string& path, std::string_view content, std::string& error);
 // Adds to the end of a file (created when missing) in one write, unflushed.

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/bench/BenchFiles.h"
 #include "platform/bench/BenchLayout.h"
 
 namespace krv::bench {
@@ -64,10 +65,10 @@ BenchLock::Result BenchLock::tryTake(const std::string& folder, std::unique_ptr<
 
 std::optional<OwnerInfo> BenchLock::recordedOwner(const std::string& folder)
 {
-    std::ifstream in(lockPath(folder));
-    std::string line;
-    if (!in || !std::getline(in, line))
+    std::string text, ignored;
+    if (!readTextFile(lockPath(folder), text, ignored))
         return std::nullopt;
+    const std::string line = text.substr(0, text.find('\n'));
     std::istringstream fields(line);
     OwnerInfo owner;
     if (!(fields >> owner.pid) || !processRuns(owner.pid))

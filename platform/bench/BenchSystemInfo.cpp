@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "platform/FileSystem.h"
+#include "platform/bench/BenchFiles.h"
 #include "platform/LastError.h"
 #include "platform/Paths.h"
 
@@ -53,10 +54,9 @@ std::string fileNamePart(const std::string& name)
 
 BenchSystemInfo::BenchSystemInfo(std::string folder) : folder_(std::move(folder)), active_(kSchemeBalanced)
 {
-    std::ifstream in(powerSchemePath(folder_));
-    std::string line;
-    if (in && std::getline(in, line)) {
-        line = lowerCase(line);
+    std::string text, ignored;
+    if (readTextFile(powerSchemePath(folder_), text, ignored)) {
+        std::string line = lowerCase(text.substr(0, text.find('\n')));
         if (knownScheme(line))
             active_ = line;
     }

@@ -3,9 +3,12 @@
 // and the key, and a failed load never touches the record.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
 
+#include "app/LimitationTable.h"
 #include "tests/app/IniTestSupport.h"
 
 namespace krv::test {
@@ -146,6 +149,23 @@ TEST(IniBadInput, UnrecognisedLinesAreLoggedWithKeyAndValue)
     writeFileBytes(path, "version=1009\r\nColour = blue // remark\r\n");
     ASSERT_TRUE(f.ini.vLoadINIFile(path));
     EXPECT_TRUE(f.platform.capture().contains("INI file Setting, strItemName=Colour, strItemValue=blue"));
+}
+
+TEST(OutsideFilesTest, APipeWhereTheSettingsOrTheLimitationTableBelongsIsRefusedAtOnce)
+{
+    // Without a writer at its other end, an ordinary open of a named pipe
+    // waits forever: the tool would never start.
+    IniFixture f;
+    const std::string settings = f.dir.file("kv_mp_Toolv0.6.ini");
+    ASSERT_EQ(::mkfifo(settings.c_str(), 0644), 0);
+    EXPECT_FALSE(f.ini.vLoadINIFile(settings));
+    EXPECT_NE(f.ini.strLastProblem().find(settings), std::string::npos);
+
+    const std::string table = f.dir.file(LIMITATION_TABLE_FILE);
+    ASSERT_EQ(::mkfifo(table.c_str(), 0644), 0);
+    CLimitationTable limitation;
+    limitation.vLoadFeatureINI(table);
+    EXPECT_EQ(limitation.m_iCheckVID, 0);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // what is saved loads back unchanged.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "platform/bench/BenchFiles.h"
@@ -198,6 +200,25 @@ TEST(BenchSettings, DiskSizesAndTheirSpelling)
     std::string why;
     for (const char* bad : {"", "G", "-1G", "1.5G", "1GB2", "99999999999999999999999"})
         EXPECT_FALSE(parseDiskSize(bad, got, why)) << bad;
+}
+
+TEST(BenchSettings, APipeWhereABenchFileBelongsIsRefusedAtOnce)
+{
+    // Neither the settings nor a port's state may leave the bench (or
+    // krvbench) waiting in open() for a writer that never comes.
+    test::TempDir dir;
+    const std::string settings = dir.file("bench.ini");
+    ASSERT_EQ(::mkfifo(settings.c_str(), 0644), 0);
+    BenchSettings loaded;
+    std::string error;
+    EXPECT_FALSE(loadBenchSettings(settings, loaded, error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+
+    const std::string state = dir.file("state.ini");
+    ASSERT_EQ(::mkfifo(state.c_str(), 0644), 0);
+    std::string text;
+    EXPECT_FALSE(readTextFile(state, text, error));
+    EXPECT_NE(error.find(state), std::string::npos) << error;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "platform/bench/Bench.h"
+#include "platform/bench/BenchFiles.h"
 #include "platform/bench/BenchLayout.h"
 #include "platform/bench/bridge/PortState.h"
 #include "platform/bench/disk/DiskLayoutPlan.h"
@@ -33,12 +34,10 @@ struct PerPortOption {
 
 bool readImageFile(const std::string& path, bench::Bytes& image, std::string& why)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        why = "cannot read " + path;
+    std::string text;
+    if (!bench::readTextFile(path, text, why))
         return false;
-    }
-    bench::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    bench::Bytes bytes(text.begin(), text.end());
     if (bytes.size() != bench::image::kConfigSize) {
         why = path + " holds " + std::to_string(bytes.size()) + " bytes; a configuration image has " +
               std::to_string(bench::image::kConfigSize);

@@ -32,12 +32,10 @@ bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0;
 
 bool readBinary(const std::string& path, size_t expected, Bytes& out, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read " + path;
+    std::string text;
+    if (!readTextFile(path, text, error))
         return false;
-    }
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Bytes bytes(text.begin(), text.end());
     if (bytes.size() != expected) {
         error = path + " holds " + std::to_string(bytes.size()) + " bytes, not the " + std::to_string(expected) +
                 " of its image";
