@@ -180,6 +180,7 @@ TEST_F(Krvbench, BadInputIsRefusedClearly)
     createTwoPorts();
     std::filesystem::create_directory(dir.file("empty"));
     std::ofstream(dir.file("plain")) << "x";
+    std::ofstream(dir.file("image.bin"), std::ios::binary) << std::string(128, '\0');
     std::string fresh = dir.file("fresh");
     struct Case {
         std::vector<std::string> args;
@@ -202,6 +203,8 @@ TEST_F(Krvbench, BadInputIsRefusedClearly)
         {{"create", fresh, "--ports", "2", "--present", "maybe"}, 2, "bad value 'maybe' for --present"},
         {{"create", fresh, "--ports", "2", "--time-scale", "0"}, 2, "time scale 0 out of range"},
         {{"create", fresh, "--ports", "2", "--colour", "red"}, 2, "unknown option '--colour'"},
+        {{"create", fresh, "--ports", "2", "--serial", "2=ABC", "--config", dir.file("image.bin")}, 2,
+         "port 2: --serial and --config both set its USB serial"},
         {{"create", fresh, "extra", "--ports", "2"}, 2, "unexpected argument 'extra'"},
         {{"create", folder, "--ports", "2"}, 1, "already holds a bench"},
         {{"create", dir.path(), "--ports", "2"}, 1, "is not empty"},

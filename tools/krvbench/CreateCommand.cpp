@@ -311,6 +311,13 @@ int runCreate(const Args& args, std::ostream& out, std::ostream& err)
                 return usageError(err, "create: " + name + ": " + why);
         }
     }
+    // The USB 3 image carries the serial number: both given for one port
+    // would leave one of them silently unused.
+    for (size_t i = 0; i < starts.size(); ++i)
+        if (starts[i].serial && starts[i].usb3Config)
+            return usageError(err, "create: port " + std::to_string(i + 1) +
+                                       ": --serial and --config both set its USB serial (the image holds one); "
+                                       "give one of them");
     std::string why;
     for (const auto& [name, v] : benchValues)
         if (!wholeBench[name](settings, layouts, v, why))
