@@ -265,6 +265,10 @@ public:
     // before the tool made one from a device, and, when the tool made it,
     // exactly which file that is (the only file the exit path may delete).
     std::string m_strComboBoxDeviceFirmwareFWBrowse;
+    // Makes the firmware file of the one USB device (its firmware, named by
+    // its version, in the current folder) unless it is there; the name goes
+    // into strName. Always true, as its caller never asks.
+    bool bFindFWFileForDevice(std::string& strName);
     uint8_t m_bFWFileExisted = 1;
     std::string m_strFWFileMadeByTool;
     std::string m_strComboBoxDeviceFunctionPreloadPath;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 
 #include "tests/app/VIVadeDlgTestSupport.h"
+#include "tests/device/DeviceBenchSupport.h"
 
 namespace krv::test {
 namespace {
@@ -114,6 +116,54 @@ TEST(VIVadeDlgExit, DeletesOnlyTheFirmwareFileTheToolMadeItself)
         f.dlg->OnBnClickedOk();
         ASSERT_TRUE(f.runUntilEnded());
         EXPECT_EQ(!std::ifstream(file).good(), c.deleted) << c.configFormat << " " << c.madeByTool;
+    }
+}
+
+TEST(VIVadeDlgExit, TheFirmwareFileMadeFromTheDeviceIsItsImageAndGoesAtExit)
+{
+    // The bench's drive runs firmware 230601800100: the file made of it is
+    // named by that version, holds the bridge's whole image, and is the one
+    // file the exit deletes.
+    enum class Before { Nothing, OperatorsFile, UnreadableBridge };
+    for (Before before : {Before::Nothing, Before::OperatorsFile, Before::UnreadableBridge}) {
+        SCOPED_TRACE(static_cast<int>(before));
+        DlgFixture f;
+        f.writeSettings([](IniRecord& r) { r.config_format = 3; });
+        f.dlg->OnInitDialog();
+        f.dlg->m_Threads.vRequestStopAll();
+        ASSERT_EQ(g_UsbDev.Open(&f.dlg->m_DevList, "0", BRIDGE_TYPE_857X), 0);
+        const std::string name = "KV_USB4_230601_80_01_00.bin";
+        const std::string file = f.programDir.file(name);   // the current folder
+        if (before == Before::OperatorsFile)
+            std::ofstream(file) << "operator's image";
+        if (before == Before::UnreadableBridge)
+            addFault(f.bench, 1, bench::FaultKind::Check, {0xE2}, 2);
+
+        std::string path = "operator.bin";
+        EXPECT_TRUE(f.dlg->bFindFWFileForDevice(path));
+        std::ifstream in(file, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        switch (before) {
+        case Before::Nothing: {
+            EXPECT_EQ(path, name);
+            EXPECT_EQ(f.dlg->m_bFWFileExisted, 0);
+            const bench::Bytes stored = f.bench.devices().state(1).stored.firmware[0];
+            EXPECT_EQ(bytes, std::string(stored.begin(), stored.end()));
+            break;
+        }
+        case Before::OperatorsFile:
+            EXPECT_EQ(path, name);
+            EXPECT_EQ(f.dlg->m_bFWFileExisted, 1);
+            EXPECT_EQ(bytes, "operator's image");
+            break;
+        case Before::UnreadableBridge:
+            EXPECT_EQ(path, "operator.bin") << "no name made of a failed read";
+            EXPECT_TRUE(bytes.empty());
+            break;
+        }
+        f.dlg->OnBnClickedOk();
+        ASSERT_TRUE(f.runUntilEnded());
+        EXPECT_EQ(std::ifstream(file).good(), before == Before::OperatorsFile);
     }
 }
 
