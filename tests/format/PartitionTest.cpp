@@ -9,6 +9,7 @@
 
 #include "device/KrvnUSBDev.h"
 #include "format/Fat32Format.h"
+#include "platform/bench/bridge/Faults.h"
 #include "platform/bench/disk/PartitionTable.h"
 #include "tests/format/FormatCheckers.h"
 #include "tests/format/PartitionBenchSupport.h"
@@ -225,6 +226,65 @@ TEST(FileSystemCapacity, EightTiBAndAboveIsNtfsOnly)
     EXPECT_EQ(format.vCheckFileSystemCapacity(static_cast<uint8_t>(bench.physicalDrive(1))), FS_CAPACITY_ANY);
     EXPECT_EQ(format.vCheckFileSystemCapacity(static_cast<uint8_t>(bench.physicalDrive(2))), FS_CAPACITY_NTFS_ONLY);
     EXPECT_EQ(format.vCheckFileSystemCapacity(9), FS_CAPACITY_UNKNOWN);
+}
+
+}  // namespace
+}  // namespace krv::test
+
+namespace krv::test {
+namespace {
+
+// A disk that fails a write in its FAT area fails the port's format with
+// the writer's log line; the next drive, formatted after it, is untouched
+// by the fault and passes.
+TEST(FormatFault, WriteFaultFailsThisDriveOnly)
+{
+    DebugLevel level;
+    TempDir work;
+    InFolder here(work.path());
+    BenchFixture bench(drives({1ull << 30, 1ull << 30}));
+    const uint8_t first = static_cast<uint8_t>(bench.physicalDrive(1));
+    const uint8_t second = static_cast<uint8_t>(bench.physicalDrive(2));
+    CFat32Format format(g_UsbDev);
+    ASSERT_TRUE(format.vCreatePartition('E', first, PARTITION_STYLE_MBR, 512, 0));
+    ASSERT_TRUE(format.vCreatePartition('F', second, PARTITION_STYLE_MBR, 512, 0));
+    const std::vector<uint8_t> secondBefore = imageBytes(bench.portFolder(2) + "/disk.img", 0, 1 << 20);
+
+    bench::Fault fault;
+    fault.kind = bench::FaultKind::Fail;
+    fault.count = 100;
+    fault.offset = MiB + 64 * 1024;   // the first FAT of the volume at 1 MiB
+    std::string outcome;
+    ASSERT_TRUE(bench.devices().addFault(1, fault, outcome)) << outcome;
+
+    EXPECT_FALSE(format.vLowLevelFormatTracks(first, FORMAT_TYPE_FAT32, "KRVTEST", PARTITION_STYLE_MBR, 'E'));
+    EXPECT_TRUE(bench.capture().contains("vZeroSectors: WriteFile Fail , dwNumberOfBytesToWrite"));
+    EXPECT_TRUE(bench.capture().contains("vLowLevelFormatTracks: Post-Check (CreateDirectory) Fail"));
+    EXPECT_EQ(imageBytes(bench.portFolder(2) + "/disk.img", 0, 1 << 20), secondBefore);
+
+    ASSERT_TRUE(format.vLowLevelFormatTracks(second, FORMAT_TYPE_FAT32, "KRVTEST", PARTITION_STYLE_MBR, 'F'));
+    VolumeInformation info;
+    ASSERT_TRUE(Platform::current().volumes().volumeInformation('F', info));
+    EXPECT_EQ(info.fileSystem + " " + info.label, "FAT32 KRVTEST");
+}
+
+// The step formats only a volume of the drive it was given.
+TEST(FormatGuard, LetterOfAnotherDriveOrTheSystemIsRefused)
+{
+    DebugLevel level;
+    TempDir work;
+    InFolder here(work.path());
+    BenchFixture bench(drives({1ull << 30, 1ull << 30}));
+    const uint8_t first = static_cast<uint8_t>(bench.physicalDrive(1));
+    const uint8_t second = static_cast<uint8_t>(bench.physicalDrive(2));
+    CFat32Format format(g_UsbDev);
+    ASSERT_TRUE(format.vCreatePartition('E', first, PARTITION_STYLE_MBR, 512, 0));
+    EXPECT_FALSE(format.vLowLevelFormatTracks(second, FORMAT_TYPE_FAT32, "X", PARTITION_STYLE_MBR, 'E'));
+    EXPECT_FALSE(format.vLowLevelFormatTracks(0, FORMAT_TYPE_FAT32, "X", PARTITION_STYLE_MBR, 'C'));
+    EXPECT_TRUE(bench.capture().contains("vLowLevelFormatTracks: Pre-Check Fail , ucPhysicalAddress:[" +
+                                         std::to_string(second) + "]"));
+    VolumeInformation info;
+    EXPECT_FALSE(Platform::current().volumes().volumeInformation('E', info)) << "E: stays unformatted";
 }
 
 }  // namespace
