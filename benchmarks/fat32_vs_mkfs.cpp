@@ -31,13 +31,17 @@ double runTool(krv::test::ImageVolumePlatform& platform, const std::string& path
     krv::test::ImageVolumeSpec spec;
     spec.path = path;
     spec.bytes = kBytes;
-    if (!platform.attach(spec))
+    if (!platform.attach(spec)) {
+        std::perror("image");
         std::exit(1);
+    }
     auto start = std::chrono::steady_clock::now();
     CFat32Format format(g_UsbDev);
     format.bSetFormatParam('D', 128, 0);
-    if (!format.bFormatVolume("BENCH"))
+    if (!format.bFormatVolume("BENCH")) {
+        std::fprintf(stderr, "the tool's format failed\n");
         std::exit(1);
+    }
     double s = seconds(start);
     platform.close();
     return s;
@@ -45,8 +49,13 @@ double runTool(krv::test::ImageVolumePlatform& platform, const std::string& path
 
 double runMkfs(const std::string& path)
 {
-    if (::truncate(path.c_str(), 0) != 0 || ::truncate(path.c_str(), static_cast<off_t>(kBytes)) != 0)
+    // A fresh sparse image, as the tool's round gets.
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(kBytes)) != 0) {
+        std::perror("image");
         std::exit(1);
+    }
+    ::close(fd);
     auto start = std::chrono::steady_clock::now();
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -58,8 +67,10 @@ double runMkfs(const std::string& path)
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "mkfs.fat failed\n");
         std::exit(1);
+    }
     return seconds(start);
 }
 
