@@ -43,4 +43,10 @@ std::string LetterTable::mountPath(char)
     return {};
 }
 
+bool Volumes::setVolumeLabel(char, const std::string&)
+{
+    setLastError(winerr::kNotSupported);
+    return false;
+}
+
 }  // namespace krv

@@ -84,6 +84,10 @@ public:
     // The files kept on the volume, sorted by path. Empty when there are none
     // or the volume cannot hold files (see mountPath).
     virtual std::vector<VolumeFile> files(char letter) = 0;
+    // SetVolumeLabel("X:\", label): the label written into the volume's file
+    // system. Fails with 1005 on a volume without one, 2 when there is no
+    // such volume, 50 where the backend cannot write labels.
+    virtual bool setVolumeLabel(char letter, const std::string& label);
 };
 
 // A letter table of its own and no volumes: the letters given to it are in

@@ -6,6 +6,7 @@
 #include "platform/LastError.h"
 #include "platform/StopSource.h"
 #include "platform/bench/BenchDevices.h"
+#include "platform/bench/BenchDiskPart.h"
 #include "platform/bench/BenchSystemInfo.h"
 #include "platform/bench/ChipCatalog.h"
 
@@ -70,8 +71,9 @@ std::vector<BenchPciFunction> connectedPciFunctions(const std::vector<PortSettin
     return functions;
 }
 
-BenchConsolePrograms::BenchConsolePrograms(BenchSystemInfo& system, PciFunctions pciFunctions)
-    : system_(system), pciFunctions_(std::move(pciFunctions))
+BenchConsolePrograms::BenchConsolePrograms(BenchSystemInfo& system, PciFunctions pciFunctions,
+                                           std::shared_ptr<BenchDevices> devices)
+    : system_(system), pciFunctions_(std::move(pciFunctions)), devices_(std::move(devices))
 {
 }
 
@@ -86,6 +88,8 @@ ConsoleResult BenchConsolePrograms::run(const ConsoleCommand& command, const Sto
         result = powercfg(command.args);
     } else if (key == "pnputil") {
         result = pnputil(command.args);
+    } else if (key == "diskpart" && devices_) {
+        result = runDiskPart(*devices_, command.args);
     } else {
         setLastError(winerr::kFileNotFound);
     }

@@ -6,8 +6,11 @@
 // both with the subsystem 8573:2C4B). Every run is recorded, so a test can
 // see which programs a run started and with what.
 //
+// diskpart works on the bench's disks (BenchDiskPart).
+//
 // A program the bench does not have does not start (last error 2).
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,7 +43,9 @@ public:
     using PciFunctions = std::function<std::vector<BenchPciFunction>()>;
 
     // `pciFunctions` may be empty: then no PCI function is connected.
-    BenchConsolePrograms(BenchSystemInfo& system, PciFunctions pciFunctions);
+    // Without `devices` there are no disks for diskpart to work on.
+    BenchConsolePrograms(BenchSystemInfo& system, PciFunctions pciFunctions,
+                         std::shared_ptr<BenchDevices> devices = nullptr);
 
     ConsoleResult run(const ConsoleCommand& command, const StopSource* stop = nullptr) override;
 
@@ -53,6 +58,7 @@ private:
 
     BenchSystemInfo& system_;
     PciFunctions pciFunctions_;
+    std::shared_ptr<BenchDevices> devices_;
     mutable std::mutex mutex_;
     std::vector<ConsoleCall> calls_;  // guarded by mutex_
 };

@@ -348,6 +348,23 @@ std::optional<BenchVolume> BenchDisks::volumeByKey(const std::string& key)
 
 bool BenchDisks::letterInUse(char letter) { return letter == 'C' || letter == 'c' || volumeByLetter(letter).has_value(); }
 
+bool BenchDisks::assignLetter(const std::string& key, char letter)
+{
+    if (letter >= 'a' && letter <= 'z')
+        letter = static_cast<char>(letter - 'a' + 'A');
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto it = volumes_.find(key);
+    if (it == volumes_.end() || letter < 'D' || letter > 'Z')
+        return false;
+    for (const auto& [k, v] : volumes_)
+        if (k != key && v.letter == letter)
+            return false;
+    it->second.letter = letter;
+    remembered_[key] = letter;
+    saveLettersLocked();
+    return true;
+}
+
 FileSystemView BenchDisks::fileSystem(const BenchVolume& volume, bool countFree)
 {
     FileSystemView view;

@@ -76,6 +76,9 @@ public:
     std::optional<BenchVolume> volumeByGuid(const Guid& guid);
     std::optional<BenchVolume> volumeByKey(const std::string& key);
     bool letterInUse(char letter);
+    // Gives the volume `key` the letter (as diskpart's assign does): false
+    // when another volume has it or there is no such volume.
+    bool assignLetter(const std::string& key, char letter);
     // Reading a volume's bytes (for the file-system view).
     ByteSource volumeSource(const BenchVolume& volume) const;
     ByteSource diskSource(int device) const;

@@ -84,7 +84,8 @@ std::unique_ptr<BenchPlatform> BenchPlatform::open(const std::string& folder, st
     s.consolePrograms = std::make_unique<bench::BenchConsolePrograms>(
         *system, [ports = bench->settings().ports, devices = bench->sharedDevices()] {
             return bench::connectedPciFunctions(ports, *devices);
-        });
+        },
+        bench->sharedDevices());
     s.systemInfo = std::move(system);
     return std::unique_ptr<BenchPlatform>(new BenchPlatform(std::move(bench), std::move(s), options.inboxThread));
 }

@@ -67,7 +67,7 @@ TEST(VIVadeDlgPower, TheBenchPowercfgAnswersInItsFormatsAndTheSchemeOutlivesTheR
                                     "powercfg.exe /setactive 00000000-0000-0000-0000-000000000000",
                                     "powercfg.exe /bogus",
                                 }));
-    r = f.bench.platform().consolePrograms().run({"diskpart", {}, "list disk\n"});
+    r = f.bench.platform().consolePrograms().run({"chkdsk", {"E:"}});
     EXPECT_FALSE(r.started);
     EXPECT_EQ(lastError(), winerr::kFileNotFound);
     EXPECT_FALSE(f.console().calls().back().started);

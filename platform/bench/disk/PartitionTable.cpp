@@ -9,6 +9,7 @@
 namespace krv::bench {
 
 const Guid kGptBasicData{0xEBD0A0A2, 0xB9E5, 0x4433, {0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7}};
+const Guid kGptMicrosoftReserved{0xE3C9E316, 0x0B5C, 0x4DB8, {0x81, 0x7D, 0xF9, 0x2D, 0xF0, 0x02, 0x15, 0xAE}};
 
 namespace {
 
@@ -267,7 +268,7 @@ bool writeGpt(const DiskImage& disk, const std::string& seed, const std::vector<
     std::vector<uint8_t> entries(kGptEntries * kGptEntrySize, 0);
     for (size_t i = 0; i < partitions.size(); ++i) {
         uint8_t* p = &entries[i * kGptEntrySize];
-        putGuid(p, kGptBasicData);
+        putGuid(p, partitions[i].gptType == Guid{} ? kGptBasicData : partitions[i].gptType);
         putGuid(p + 16, guidFromText(seed + "/partition/" + std::to_string(i + 1)));
         le::put64(p + 32, partitions[i].offset / kSectorSize);
         le::put64(p + 40, (partitions[i].offset + partitions[i].length) / kSectorSize - 1);

@@ -16,6 +16,9 @@ constexpr uint32_t kSectorSize = 512;
 
 // {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}: a GPT basic-data partition.
 extern const Guid kGptBasicData;
+// {E3C9E316-0B5C-4DB8-817D-F92DF00215AE}: the reserved partition the window
+// system puts first on every GPT disk it converts.
+extern const Guid kGptMicrosoftReserved;
 
 // The layout of `disk`: Raw with no entries when sector 0 holds no boot
 // signature (or cannot be read); GPT when the MBR protects a valid GPT
@@ -34,6 +37,7 @@ struct NewPartition {
     uint64_t length = 0;
     uint8_t mbrType = 0x0C;    // MBR tables
     std::string name;          // GPT tables
+    Guid gptType;              // GPT tables; all zero: basic data
 };
 
 // Writes a fresh table over the disk's first (and, for GPT, last) sectors:
