@@ -66,7 +66,7 @@ TEST_F(KrvbenchDevices, CreateStartsPortsFromTheGivenStateAndShowReadsItBack)
         for (int i = 0; i < 128; ++i)
             out.put(static_cast<char>(i));
     }
-    create({"--ports", "3", "--firmware", "2=240102_80_01_02", "--serial", "SN-0042", "--config", "3=" + image,
+    create({"--ports", "3", "--firmware", "2=240102_80_01_02", "--serial", "1=SN-0042", "--config", "3=" + image,
             "--chip", "3=KRV752B", "--revision", "1=30", "--cdrom", "2=yes", "--registers", "1=E795:00"});
     Json one = port(1);
     EXPECT_EQ(one["revision"].string, "30");
@@ -215,7 +215,7 @@ TEST_F(KrvbenchDevices, BadInputIsRefusedClearly)
         {{"create", fresh, "--ports", "1", "--firmware", "1234"}, 2, "bad firmware version '1234'"},
         {{"create", fresh, "--ports", "1", "--serial", std::string(21, 'S')}, 2, "1..20 characters"},
         {{"create", fresh, "--ports", "1", "--config", dir.file("short.bin")}, 2, "holds 5 bytes"},
-        {{"create", fresh, "--ports", "1", "--config", dir.file("none.bin")}, 2, "cannot read"},
+        {{"create", fresh, "--ports", "1", "--config", dir.file("none.bin")}, 2, "cannot open"},
         {{"create", fresh, "--ports", "1", "--registers", "C895"}, 2, "bad register preset 'C895'"},
         {{"create", fresh, "--ports", "1", "--chip", "KRV752B", "--revision", "00"}, 2, "revision 00 has major revision 0"},
         {{"create", fresh, "--ports", "1", "--relink-ms", "100", "--drop-ms", "200"}, 2, "drop_ms 200 is later"},
