@@ -329,13 +329,7 @@ bool CVIVadeDlg::UpdateData(bool bSaveAndValidate)
 
 // ---- small helpers on the GUI thread ------------------------------------------------
 
-void CVIVadeDlg::vOnGui(const std::function<void()>& fn)
-{
-    if (guiCalls().onGuiThread())
-        fn();
-    else
-        runOnGui(fn, CWorkerThread::pCurrentStop());
-}
+void CVIVadeDlg::vOnGui(const std::function<void()>& fn) { runOnGui(fn); }
 
 void CVIVadeDlg::vEnable(std::initializer_list<int> ids, bool bOn)
 {

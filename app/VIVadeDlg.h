@@ -24,10 +24,13 @@
 // one of the window's worker threads gives up its wait when it is asked to
 // stop. Everything else runs on the GUI thread.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include <QFont>
@@ -120,10 +123,11 @@ class CVIVadeDlg : public krv::ui::Dialog {
     Q_OBJECT
 public:
     // Called at the end of the exit path in command-line mode with the run's
-    // exit code. The default leaves the modal loop with the code, so the
-    // program shuts down in order and returns it; when a thread would not
-    // stop it ends the process at once instead, so nothing is torn down
-    // under a running thread.
+    // exit code, and in GUI mode with 0 when a thread would not stop. The
+    // default leaves the modal loop with the code, so the program shuts down
+    // in order and returns it; when a thread would not stop it ends the
+    // process at once instead, so nothing is torn down under a running
+    // thread.
     using EndProcessFn = std::function<void(int iExitCode)>;
     // Asks the operator for the settings password; true when it was right.
     using LoginPromptFn = std::function<bool()>;
@@ -138,6 +142,8 @@ public:
     void vSetPresenters(krv::ui::MessageBoxPresenter* pMessages, krv::ui::FilePickers* pPickers);
     void vSetEndProcess(EndProcessFn fn);
     void vSetLoginPrompt(LoginPromptFn fn) { m_fnLoginPrompt = std::move(fn); }
+    // How long the exit path waits for the threads to stop (real ms).
+    void vSetStopJoinMs(uint32_t dwRealMs) { m_dwStopJoinMs = dwRealMs; }
     krv::ControlTextWindow* pTextWindow() { return &m_TextWindow; }
 
     // Start-up, then the window (shown in GUI mode, hidden in command-line
@@ -397,6 +403,7 @@ private:
     CTextWindow m_TextWindow{*this};
     std::atomic<bool> m_bExitStarted{false};
     std::atomic<bool> m_bAllThreadsJoined{true};
+    uint32_t m_dwStopJoinMs = THREAD_STOP_JOIN_MS;
     bool m_bModalEnded = false;
     int m_nModalResult = 0;
     QPoint m_ptDragStart;
@@ -459,10 +466,21 @@ public:
     bool vCmdWriteDeviceInfo();
     bool vCmdWriteVersion();
 
-    // The scan thread's body and its USB part (the caller of vScanUSBPort
-    // holds the scan lock). 1 each.
-    int ScanThreadFun(const krv::StopSource& stop);
-    int vScanUSBPort();
+    // What a scan reads of the settings and the window, copied on the GUI
+    // thread when the scan is requested.
+    struct CScanSettings {
+        int32_t iPcieScan = 0;
+        uint8_t ucAutoMp = 0;
+        uint8_t ucAutoMpDevNum = 0;
+        int32_t iCmdLineNoDevRetryMax = 0;
+        int32_t iCmdLineNoDevDelayms = 0;
+        uint8_t ucCDROMMode = 0;
+        std::string strTargetChipCode;
+    };
+    // The scan thread's body (nTicket: its place among the requests) and its
+    // USB part (the caller of vScanUSBPort holds the scan lock). 1 each.
+    int ScanThreadFun(const krv::StopSource& stop, uint64_t nTicket, const CScanSettings& settings);
+    int vScanUSBPort(const CScanSettings& settings);
     // The window's timers 2 (scan progress), 3 (rescan decision), 4
     // (command-line give-up) and 5 (command-line retry).
     void OnTimer(int nIDEvent);
@@ -478,17 +496,33 @@ public:
 
 private:
     struct CScanFollowUp;
-    void vAfterScan(const krv::StopSource& stop, CScanFollowUp& followUp);
-    void vEndScan(const CScanFollowUp& followUp);
+    CScanSettings stScanSettings() const;
+    // GUI thread: the settings' CD-ROM mode to the device object.
+    void vApplyCDROMModeToDevice();
+    void vScanUnderLock(const CScanSettings& settings);
+    void vAfterScan(const krv::StopSource& stop, const CScanSettings& settings, CScanFollowUp& followUp);
+    void vEndScan(uint64_t nTicket, const CScanSettings& settings, const CScanFollowUp& followUp);
+    void vUnregisterScan(bool& bRegistered);
+    void vSetScanWaiting(bool& bWaiting, bool bOn);
+    // False when the stop request came first.
+    bool bWaitForEarlierScans(const krv::StopSource& stop, uint64_t nTicket);
     void vCmdLineClose(int32_t iExitCode, const krv::StopSource* pStop);
     void vCmdLineGiveUp();
     void vCmdLineJobNotAvailable();
     void vSetScanProgress(int nPos);
     int nDevicesFound() const;
 
+    // The scans from their request to the end of their follow-up, by ticket
+    // (the order of their requests); how many are registered (request until
+    // the walk is done) and waiting (start delay over until the scan lock is
+    // left). All guarded by m_ScanStateMutex.
     mutable std::mutex m_ScanStateMutex;
-    bool m_bScanActive = false;     // guarded by m_ScanStateMutex
-    bool m_bGiveUpPending = false;  // guarded by m_ScanStateMutex
+    std::condition_variable m_cvScanEnded;
+    std::set<uint64_t> m_setScansUnderWay;
+    uint64_t m_nNextScanTicket = 1;
+    int m_nScansRegistered = 0;
+    int m_nScansWaiting = 0;
+    bool m_bGiveUpPending = false;
     std::atomic<bool> m_bCmdJobStarted{false};
 };
 

@@ -9,7 +9,10 @@
 //      exit has returned to its sender, join every thread with a bound (the
 //      sender included: it waits for nothing any more), reset the run state;
 //   4. in command-line mode hand the exit code to the end-process function;
-//      in GUI mode leave the window's loop.
+//      in GUI mode leave the window's loop, unless a thread would not stop:
+//      then the end-process function gets 0, as the window must not go (nor
+//      the device objects and the platform after it) while a thread still
+//      uses them.
 // Joining in step 3 rather than inside the command is what keeps the exit
 // from ever waiting for the thread that asked for it.
 #include <cstdio>
@@ -64,7 +67,7 @@ void CVIVadeDlg::OnClose() { OnBnClickedOk(); }
 
 void CVIVadeDlg::vFinishExit()
 {
-    m_bAllThreadsJoined = m_Threads.bJoinAll(THREAD_STOP_JOIN_MS);
+    m_bAllThreadsJoined = m_Threads.bJoinAll(m_dwStopJoinMs);
     if (!m_bAllThreadsJoined.load()) {
         for (const std::string& strName : m_Threads.vecRunningNames())
             vDEBUG_ERR_printf("%s:%d: thread [%s] still runs at exit", "CVIVadeDlg::vFinishExit", __LINE__,
@@ -76,6 +79,11 @@ void CVIVadeDlg::vFinishExit()
         const int iExitCode = m_iExitCode.load();
         vDEBUG_MSG_printf("%s:%d: exit code %d", "CVIVadeDlg::vFinishExit", __LINE__, iExitCode);
         m_fnEndProcess(iExitCode);
+        return;
+    }
+    if (!m_bAllThreadsJoined.load()) {
+        vDEBUG_ERR_printf("%s:%d: the window stays until the process ends", "CVIVadeDlg::vFinishExit", __LINE__);
+        m_fnEndProcess(0);
         return;
     }
     vEndModal(0);

@@ -1,16 +1,22 @@
-// The main window's controls and where they sit: the settings on the left
-// (USB-3 identity, device functions) and on the right (USB4 identity, the
-// firmware and preload pickers), the results, run buttons, counters and
-// progress in the middle. Every control the code names is registered under
-// its id; captions that start-up sets later start empty here.
+// The main window's controls and where they sit: the title and run buttons,
+// then the results table across the whole width (an operator sees every
+// step column of all sixteen ports without scrolling), the run buttons,
+// counters and progress; below them the settings side by side (USB-3
+// identity, device functions, USB4 identity, TBT3 and the firmware and
+// preload pickers) in a band that scrolls when the window is too low for
+// them. Every control the code names is registered under its id; captions
+// that start-up sets later start empty here.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "app/GUIText.h"
@@ -21,9 +27,13 @@
 
 namespace {
 
-// The window's size: 716 x 356 dialog units of a 10-point sans font.
+// The window's size: wide enough for the results table's columns up to the
+// last step column (1152 pixels) with the window's margins, and low enough
+// for a 1366 x 768 screen.
 constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 720;
+// The settings band's share of the height; the rest goes to the results.
+constexpr int kSettingsBandHeight = 230;
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
@@ -105,8 +115,15 @@ void CVIVadeDlg::vCreateControls()
     row(devCfgGrid, label("T10 P.String"), edit(IDC_EDIT_T10_PSTRING));
     row(devCfgGrid, label("Idle Timer"), combo(IDC_COMBO_IDLE_TIMER));
 
+    // Two columns of functions, so that the group is no taller than the others.
     auto* devFunc = group(IDC_GROUP_DEVICE_FUNCTION, g_GUIText.m_strDevFuncGroup);
-    auto* devFuncGrid = new QGridLayout(devFunc);
+    auto* devFuncColumns = new QHBoxLayout(devFunc);
+    auto* devFuncGrid = new QGridLayout;
+    auto* devFuncGrid2 = new QGridLayout;
+    devFuncColumns->addLayout(devFuncGrid);
+    devFuncColumns->addLayout(devFuncGrid2);
+    devFuncColumns->setAlignment(devFuncGrid, Qt::AlignTop);
+    devFuncColumns->setAlignment(devFuncGrid2, Qt::AlignTop);
     row(devFuncGrid, check(IDC_CHECK_MP_AUTO, ""), combo(IDC_COMBO_AUTO_DEV_NUM));
     hidden(check(IDC_CHECK_UPDATE_CONFIG, ""));
     row(devFuncGrid, check(IDC_CHECK_UPDATE_FW, ""), nullptr);
@@ -118,18 +135,13 @@ void CVIVadeDlg::vCreateControls()
     row(devFuncGrid, label("Partition Type", IDC_STATIC_PARTITION_TYPE), combo(IDC_COMBO_PARTITION_TYPE));
     row(devFuncGrid, label("", IDC_STATIC_FORMAT_TYPE), combo(IDC_COMBO_FORMAT_TYPE));
     row(devFuncGrid, label("", IDC_STATIC_DRIVE_LABEL), edit(IDC_EDIT_DRIVE_LABEL));
-    row(devFuncGrid, check(IDC_CHECK_WR_TEST, ""), nullptr);
-    row(devFuncGrid, check(IDC_CHECK_SPEED_TEST, "Speed Test"), nullptr);
-    row(devFuncGrid, label("Read", IDC_STATIC_READ), edit(IDC_EDIT_READ_SPEED));
-    row(devFuncGrid, label("Write", IDC_STATIC_WRITE), edit(IDC_EDIT_WRITE_SPEED));
-    row(devFuncGrid, check(IDC_CHECK_PRELOAD, "Preload Files"), nullptr);
-    row(devFuncGrid, check(IDC_CHECK_AUTO_SAFE_REMOVE, "Auto Safe Remove After"), edit(IDC_EDIT_SECONDS));
-    row(devFuncGrid, label("Seconds", IDC_STATIC_SECONDS), nullptr);
-
-    auto* left = new QVBoxLayout;
-    left->addWidget(devCfg);
-    left->addWidget(devFunc);
-    left->addStretch(1);
+    row(devFuncGrid2, check(IDC_CHECK_WR_TEST, ""), nullptr);
+    row(devFuncGrid2, check(IDC_CHECK_SPEED_TEST, "Speed Test"), nullptr);
+    row(devFuncGrid2, label("Read", IDC_STATIC_READ), edit(IDC_EDIT_READ_SPEED));
+    row(devFuncGrid2, label("Write", IDC_STATIC_WRITE), edit(IDC_EDIT_WRITE_SPEED));
+    row(devFuncGrid2, check(IDC_CHECK_PRELOAD, "Preload Files"), nullptr);
+    row(devFuncGrid2, check(IDC_CHECK_AUTO_SAFE_REMOVE, "Auto Safe Remove After"), edit(IDC_EDIT_SECONDS));
+    row(devFuncGrid2, label("Seconds", IDC_STATIC_SECONDS), nullptr);
 
     // ---- middle: title, run buttons, results, counters, progress ----
     m_StaticTitle = new CColorStaticST(this);
@@ -149,6 +161,12 @@ void CVIVadeDlg::vCreateControls()
 
     m_ListMainResult = new CListCtrlEx(this);
     add(IDC_LIST_MAIN_RESULT, m_ListMainResult);
+    // Tall enough for every port's row, the headings (about a row high) and
+    // a scroll bar for the empty columns at the end.
+    constexpr int kHeadingSlack = 6;
+    m_ListMainResult->setMinimumHeight(m_ListMainResult->verticalHeader()->defaultSectionSize() * (MAX_DEV_SLOTS + 1) +
+                                       kHeadingSlack + m_ListMainResult->horizontalScrollBar()->sizeHint().height() +
+                                       2 * m_ListMainResult->frameWidth());
 
     auto* run = new QHBoxLayout;
     run->addWidget(button(IDC_BUTTON_START, "Start"));
@@ -200,17 +218,17 @@ void CVIVadeDlg::vCreateControls()
         bench->addWidget(button(id, caption));
     bench->addStretch(1);
 
-    auto* middle = new QVBoxLayout;
-    middle->addWidget(m_StaticTitle);
-    middle->addLayout(tools);
-    middle->addWidget(m_ListMainResult, 1);
-    middle->addLayout(run);
-    middle->addLayout(counts);
-    middle->addLayout(runBar);
-    middle->addLayout(scanBar);
-    middle->addWidget(warning);
-    middle->addLayout(bench);
-    middle->addWidget(label(VIVADE_TITLE_TEXT, IDC_STATIC_VERSION));
+    auto* top = new QHBoxLayout;
+    top->addWidget(m_StaticTitle);
+    top->addLayout(tools, 1);
+
+    auto* status = new QVBoxLayout;
+    status->addLayout(counts);
+    status->addLayout(runBar);
+    status->addLayout(scanBar);
+    auto* runRow = new QHBoxLayout;
+    runRow->addLayout(run);
+    runRow->addLayout(status, 1);
 
     // ---- right: USB4 identity, TBT3, the pickers ----
     auto* u4 = group(IDC_GROUP_U4_CONFIG, g_GUIText.m_strU4Group);
@@ -245,15 +263,35 @@ void CVIVadeDlg::vCreateControls()
     preloadRow->addWidget(combo(IDC_COMBO_PRELOAD_PATH, true), 1);
     preloadRow->addWidget(button(IDC_BUTTON_PRELOAD_BROWSE, "..."));
 
-    auto* right = new QVBoxLayout;
-    right->addWidget(u4);
-    right->addWidget(tbt3);
-    right->addWidget(fw);
-    right->addWidget(preload);
-    right->addStretch(1);
+    auto* pickers = new QVBoxLayout;
+    pickers->addWidget(tbt3);
+    pickers->addWidget(fw);
+    pickers->addWidget(preload);
+    pickers->addStretch(1);
 
-    auto* root = new QHBoxLayout(this);
-    root->addLayout(left, 0);
-    root->addLayout(middle, 1);
-    root->addLayout(right, 0);
+    auto* settings = new QWidget;
+    auto* settingsRow = new QHBoxLayout(settings);
+    settingsRow->setContentsMargins(0, 0, 0, 0);
+    for (QWidget* g : {static_cast<QWidget*>(devCfg), static_cast<QWidget*>(devFunc), static_cast<QWidget*>(u4)}) {
+        auto* column = new QVBoxLayout;
+        column->addWidget(g);
+        column->addStretch(1);
+        settingsRow->addLayout(column, 1);
+    }
+    settingsRow->addLayout(pickers, 1);
+    auto* settingsBand = new QScrollArea(this);
+    settingsBand->setWidgetResizable(true);
+    settingsBand->setFrameShape(QFrame::NoFrame);
+    settingsBand->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    settingsBand->setWidget(settings);
+    settingsBand->setFixedHeight(kSettingsBandHeight);
+
+    auto* root = new QVBoxLayout(this);
+    root->addLayout(top);
+    root->addWidget(m_ListMainResult, 1);
+    root->addLayout(runRow);
+    root->addWidget(warning);
+    root->addLayout(bench);
+    root->addWidget(settingsBand);
+    root->addWidget(label(VIVADE_TITLE_TEXT, IDC_STATIC_VERSION));
 }

@@ -3,13 +3,23 @@
 // results table and then decides what follows: a command-line retry or
 // give-up, the command-line job, an automatic start, the rescan timer.
 //
-// One scan at a time. A request is accepted only when no scan is under way
-// (from the request until the scan's follow-up is done); any other request is
-// dropped, and the rescan timer, which keeps re-arming itself while a scan or
-// a run is busy, looks at the device changes again once the scan is over. An
-// accepted request starts its scan 500 ms later, on the scan thread, so a
-// burst of notices from one plug-in settles first and the GUI thread never
-// waits.
+// Requests. A scan thread counts as waiting from the end of its 500 ms start
+// delay until it has left the scan lock (g_bScanWaiting), and as registered
+// from its request until it is about to leave the lock. A request while one
+// waits is dropped ("Already waiting"); one while a scan is registered but
+// not yet waiting sets the walk's interrupt and is still carried out. The
+// 500 ms wait runs on the scan thread, so a burst of notices from one
+// plug-in settles first and the GUI thread never waits.
+//
+// One scan works at a time: a scan starts its walk only when every scan
+// requested before it has finished its follow-up, since the follow-up (the
+// command-line job, an automatic start) reads the device table a walk
+// rewrites. The rescan timer keeps re-arming itself while a scan or a run is
+// busy and looks at the device changes again once the scan is over.
+//
+// A scan reads the settings and the target chip as they were when it was
+// requested (CScanSettings, copied on the GUI thread): Load INI may change
+// both while it runs, and asks for a scan of its own with the new ones.
 //
 // The command-line timers: 4 gives up when no device came (after
 // CmdLineTimeOut, or 100 ms after the last retry), 5 retries a scan that
@@ -17,6 +27,7 @@
 // give-up never cuts a scan short: when timer 4 fires during a scan, the
 // scan's end decides.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 
@@ -56,10 +67,23 @@ struct CVIVadeDlg::CScanFollowUp {
     bool bArmRescan = false;   // timer 3 at 500 ms
 };
 
+CVIVadeDlg::CScanSettings CVIVadeDlg::stScanSettings() const
+{
+    CScanSettings settings;
+    settings.iPcieScan = pIni.m_pINI.PCIE_Scan;
+    settings.ucAutoMp = pIni.m_pINI.auto_mp;
+    settings.ucAutoMpDevNum = pIni.m_pINI.auto_mp_DevNum;
+    settings.iCmdLineNoDevRetryMax = pIni.m_pINI.CmdLineNoDevRetryMax;
+    settings.iCmdLineNoDevDelayms = pIni.m_pINI.CmdLineNoDevDelayms;
+    settings.ucCDROMMode = pIni.m_pINI.cd_rom_mode;
+    settings.strTargetChipCode = m_strTargetChipCode;
+    return settings;
+}
+
 bool CVIVadeDlg::bScanActive() const
 {
     std::lock_guard<std::mutex> lock(m_ScanStateMutex);
-    return m_bScanActive;
+    return !m_setScansUnderWay.empty();
 }
 
 int CVIVadeDlg::nDevicesFound() const
@@ -73,73 +97,140 @@ void CVIVadeDlg::TriggerScanThread()
     static const char* const kWho = "CVIVadeDlg::TriggerScanThread";
     if (bExitStarted() || isShuttingDown())
         return;
+    uint64_t nTicket = 0;
     {
         std::lock_guard<std::mutex> lock(m_ScanStateMutex);
-        if (m_bScanActive) {
+        if (m_nScansWaiting > 0) {
             vDEBUG_MSG_printf("%s:%d:   Already waiting for criticalsection...Exit!!!, dwErrorCode =%d", kWho,
                               __LINE__, nLastError());
             return;
         }
-        m_bScanActive = true;
+        nTicket = m_nNextScanTicket++;
+        m_setScansUnderWay.insert(nTicket);
     }
     enableControl(IDC_BUTTON_START, false);
     vSetScanProgress(0);
+    {
+        std::lock_guard<std::mutex> lock(m_ScanStateMutex);
+        if (m_nScansRegistered > 0) {
+            // The request stands: it is carried out after the scan under way.
+            vDEBUG_MSG_printf("%s:%d:   ScanThreadFun is running...Exit!!!, dwErrorCode =%d", kWho, __LINE__,
+                              nLastError());
+            pUtility.g_bScanInterrupt = 1;
+        }
+        ++m_nScansRegistered;
+    }
     m_ucScanPhase = kScanPhaseStarted;
-    m_pScanThread = m_Threads.pStart("scan", [this](const krv::StopSource& stop) { ScanThreadFun(stop); });
+    m_pScanThread = m_Threads.pStart(
+        "scan", [this, nTicket, settings = stScanSettings()](const krv::StopSource& stop) {
+            ScanThreadFun(stop, nTicket, settings);
+        });
     if (!m_pScanThread) {
         // The window is closing: no thread may start any more.
         std::lock_guard<std::mutex> lock(m_ScanStateMutex);
-        m_bScanActive = false;
+        --m_nScansRegistered;
+        m_setScansUnderWay.erase(nTicket);
+        m_cvScanEnded.notify_all();
     }
 }
 
-int CVIVadeDlg::ScanThreadFun(const krv::StopSource& stop)
+void CVIVadeDlg::vUnregisterScan(bool& bRegistered)
+{
+    if (!bRegistered)
+        return;
+    bRegistered = false;
+    std::lock_guard<std::mutex> lock(m_ScanStateMutex);
+    --m_nScansRegistered;
+}
+
+void CVIVadeDlg::vSetScanWaiting(bool& bWaiting, bool bOn)
+{
+    if (bWaiting == bOn)
+        return;
+    bWaiting = bOn;
+    std::lock_guard<std::mutex> lock(m_ScanStateMutex);
+    m_nScansWaiting += bOn ? 1 : -1;
+    pUtility.g_bScanWaiting = m_nScansWaiting > 0 ? 1 : 0;
+}
+
+bool CVIVadeDlg::bWaitForEarlierScans(const krv::StopSource& stop, uint64_t nTicket)
+{
+    constexpr auto kStopPollSlice = std::chrono::milliseconds(20);
+    std::unique_lock<std::mutex> lock(m_ScanStateMutex);
+    while (!m_setScansUnderWay.empty() && *m_setScansUnderWay.begin() != nTicket) {
+        if (stop.stopRequested())
+            return false;
+        m_cvScanEnded.wait_for(lock, kStopPollSlice);
+    }
+    return !stop.stopRequested();
+}
+
+int CVIVadeDlg::ScanThreadFun(const krv::StopSource& stop, uint64_t nTicket, const CScanSettings& settings)
 {
     static const char* const kWho = "CVIVadeDlg::ScanThreadFun";
     CScanFollowUp followUp;
+    bool bRegistered = true;
+    bool bWaiting = false;
     try {
         krv::Clock& clock = krv::Platform::current().clock();
-        if (!clock.sleepMs(kScanStartDelayMs, &stop)) {
-            vEndScan(followUp);
-            return 1;
-        }
-        const int32_t iPcieScan = pIni.m_pINI.PCIE_Scan;
-        pUtility.g_bScanWaiting = 1;
-        {
-            krv::StopAwareLock<> scanLock(pUtility.m_ScanCriticalSection, &stop);
-            if (!scanLock) {
-                pUtility.g_bScanWaiting = 0;
-                vEndScan(followUp);
-                return 1;
+        bool bScanned = false;
+        if (clock.sleepMs(kScanStartDelayMs, &stop)) {
+            vSetScanWaiting(bWaiting, true);
+            if (bWaitForEarlierScans(stop, nTicket)) {
+                krv::StopAwareLock<> scanLock(pUtility.m_ScanCriticalSection, &stop);
+                if (scanLock) {
+                    vScanUnderLock(settings);
+                    vUnregisterScan(bRegistered);
+                    pUtility.g_bScanInterrupt = 0;
+                    bScanned = true;
+                }
             }
-            if (iPcieScan != kPcieScanPcieOnly) {
-                setTimer(TIMER_SCAN_PROGRESS, kScanProgressMs);
-                vDEBUG_MSG_printf("%s:%d:  Start Scan USB Port , dwErrorCode= %d, ar=%d", kWho, __LINE__,
-                                  nLastError(), m_ucArrivalCount.load());
-                vScanUSBPort();
-                killTimer(TIMER_SCAN_PROGRESS);
-                vSetScanProgress(100);
-            }
-            if (iPcieScan != kPcieScanUsbOnly)
-                vDEBUG_MSG_printf("%s:%d: PCIE_Scan %d: the PCIe scan is not available in this build; skipped", kWho,
-                                  __LINE__, iPcieScan);
-            // A clear first, so that a drive that has gone leaves its row.
-            vUpdateMainResultSubItemTable(1);
-            m_ucScanPhase = kScanPhaseDone;
-            pUtility.g_bScanInterrupt = 0;
+            vSetScanWaiting(bWaiting, false);
         }
-        pUtility.g_bScanWaiting = 0;
-        enableControl(IDC_BUTTON_START, true);
-        vAfterScan(stop, followUp);
+        if (bScanned) {
+            enableControl(IDC_BUTTON_START, true);
+            vAfterScan(stop, settings, followUp);
+        }
     } catch (...) {
-        pUtility.g_bScanWaiting = 0;
         vDEBUG_ERR_printf("%s:%d: catch(...) dwErrorCode %d", kWho, __LINE__, nLastError());
     }
-    vEndScan(followUp);
+    vUnregisterScan(bRegistered);
+    vSetScanWaiting(bWaiting, false);
+    vEndScan(nTicket, settings, followUp);
     return 1;
 }
 
-void CVIVadeDlg::vAfterScan(const krv::StopSource& stop, CScanFollowUp& followUp)
+void CVIVadeDlg::vApplyCDROMModeToDevice()
+{
+    // Only while no scan is under way (scans start on this thread only): a
+    // walk reads the device object's copy, which its scan set from its own
+    // settings; the last scan to end has this run again.
+    if (!bScanActive())
+        g_UsbDev.m_ucCDROMMode = pIni.m_pINI.cd_rom_mode;
+}
+
+void CVIVadeDlg::vScanUnderLock(const CScanSettings& settings)
+{
+    static const char* const kWho = "CVIVadeDlg::ScanThreadFun";
+    // The walk's input, from this scan's own copy of the settings.
+    g_UsbDev.m_ucCDROMMode = settings.ucCDROMMode;
+    if (settings.iPcieScan != kPcieScanPcieOnly) {
+        setTimer(TIMER_SCAN_PROGRESS, kScanProgressMs);
+        vDEBUG_MSG_printf("%s:%d:  Start Scan USB Port , dwErrorCode= %d, ar=%d", kWho, __LINE__, nLastError(),
+                          m_ucArrivalCount.load());
+        vScanUSBPort(settings);
+        killTimer(TIMER_SCAN_PROGRESS);
+        vSetScanProgress(100);
+    }
+    if (settings.iPcieScan != kPcieScanUsbOnly)
+        vDEBUG_MSG_printf("%s:%d: PCIE_Scan %d: the PCIe scan is not available in this build; skipped", kWho,
+                          __LINE__, settings.iPcieScan);
+    // A clear first, so that a drive that has gone leaves its row.
+    vUpdateMainResultSubItemTable(1);
+    m_ucScanPhase = kScanPhaseDone;
+}
+
+void CVIVadeDlg::vAfterScan(const krv::StopSource& stop, const CScanSettings& settings, CScanFollowUp& followUp)
 {
     static const char* const kWho = "CVIVadeDlg::ScanThreadFun";
     const int nFound = nDevicesFound();
@@ -147,7 +238,7 @@ void CVIVadeDlg::vAfterScan(const krv::StopSource& stop, CScanFollowUp& followUp
     const bool bCommandLine = m_iRunMode.load() == 0;
 
     if (bCommandLine && nFound == 0) {
-        const int32_t iRetryMax = pIni.m_pINI.CmdLineNoDevRetryMax;
+        const int32_t iRetryMax = settings.iCmdLineNoDevRetryMax;
         if (iRetryMax > 0) {
             if (m_iRescanCount.load() < iRetryMax) {
                 ++m_iRescanCount;
@@ -178,7 +269,7 @@ void CVIVadeDlg::vAfterScan(const krv::StopSource& stop, CScanFollowUp& followUp
 
     // An automatic start, in the window only: a command-line run starts
     // nothing of its own, and no run starts over one already under way.
-    if (!bCommandLine && pIni.m_pINI.auto_mp == 1 && pIni.m_pINI.auto_mp_DevNum == iDevNums && iDevNums > 0 &&
+    if (!bCommandLine && settings.ucAutoMp == 1 && settings.ucAutoMpDevNum == iDevNums && iDevNums > 0 &&
         m_bRunning.load() == 0 && m_bLoginDlgOpen.load() == 0) {
         vDEBUG_MSG_printf("%s:%d: auto start, devices:%d", kWho, __LINE__, iDevNums);
         sendCommand(IDC_BUTTON_START, &stop);
@@ -189,35 +280,41 @@ void CVIVadeDlg::vAfterScan(const krv::StopSource& stop, CScanFollowUp& followUp
     followUp.bArmRescan = true;
 }
 
-void CVIVadeDlg::vEndScan(const CScanFollowUp& followUp)
+void CVIVadeDlg::vEndScan(uint64_t nTicket, const CScanSettings& settings, const CScanFollowUp& followUp)
 {
     bool bGiveUp = followUp.bArmGiveUp;
+    bool bLast = false;
     {
         std::lock_guard<std::mutex> lock(m_ScanStateMutex);
-        m_bScanActive = false;
-        bGiveUp = bGiveUp || m_bGiveUpPending;
-        m_bGiveUpPending = false;
+        m_setScansUnderWay.erase(nTicket);
+        bLast = m_setScansUnderWay.empty();
+        // A give-up that fell during the scans is decided by the last one.
+        if (bLast) {
+            bGiveUp = bGiveUp || m_bGiveUpPending;
+            m_bGiveUpPending = false;
+        }
     }
+    m_cvScanEnded.notify_all();
+    if (bLast)
+        postToGui([this] { vApplyCDROMModeToDevice(); });
     if (m_bCmdJobStarted.load())
         return;
     // Armed only now, so that they find this scan over when they fire.
     if (followUp.bArmRescan)
         setTimer(TIMER_RESCAN, kRescanAfterScanMs);
-    if (followUp.bArmRetry) {
-        const int32_t iDelay = pIni.m_pINI.CmdLineNoDevDelayms;
-        setTimer(TIMER_CMDLINE_RETRY, static_cast<uint32_t>(std::max<int32_t>(iDelay, 0)));
-    }
+    if (followUp.bArmRetry)
+        setTimer(TIMER_CMDLINE_RETRY, static_cast<uint32_t>(std::max<int32_t>(settings.iCmdLineNoDevDelayms, 0)));
     if (bGiveUp)
         setTimer(TIMER_CMDLINE_GIVE_UP, kGiveUpAfterRetriesMs);
 }
 
-int CVIVadeDlg::vScanUSBPort()
+int CVIVadeDlg::vScanUSBPort(const CScanSettings& settings)
 {
     static const char* const kWho = "CVIVadeDlg::vScanUSBPort";
     if (pUtility.m_bSafelyRemoving == 1)
         return 1;
     m_DevList.m_bScanFoundCDROMOnly = 0;
-    g_UsbDev.Open(&m_DevList, m_strTargetChipCode, BRIDGE_TYPE_857X);
+    g_UsbDev.Open(&m_DevList, settings.strTargetChipCode, BRIDGE_TYPE_857X);
     const int iDevNums = std::min<int>(m_DevList.DevNums, MAX_DEV_SLOTS);
     for (int i = 0; i < iDevNums; ++i) {
         DevInfo& dev = m_DevList.Devs[i];
@@ -229,7 +326,7 @@ int CVIVadeDlg::vScanUSBPort()
     // A command-line run behaves as with automatic start on (the locked
     // window), without writing that into the operator's settings.
     if (iDevNums == 0) {
-        if (pIni.m_pINI.auto_mp == 1 || m_iRunMode.load() == 0)
+        if (settings.ucAutoMp == 1 || m_iRunMode.load() == 0)
             vSetLockedGUI();
         else
             vSetUnlockedGUI();
@@ -293,7 +390,7 @@ void CVIVadeDlg::OnTimer(int nIDEvent)
             return;
         {
             std::lock_guard<std::mutex> lock(m_ScanStateMutex);
-            if (m_bScanActive) {
+            if (!m_setScansUnderWay.empty()) {
                 // Its end decides: a device it finds still gets its job.
                 m_bGiveUpPending = true;
                 return;

@@ -264,7 +264,7 @@ void CVIVadeDlg::OnBnClickedButtonLoadini()
         // A file that does not load leaves the settings as they were, and
         // the window is filled from them again below.
         const bool bLoaded = pIni.vLoadINIFile(strPath);
-        g_UsbDev.m_ucCDROMMode = pIni.m_pINI.cd_rom_mode;
+        vApplyCDROMModeToDevice();
         pIni.m_pINI.wr_test_enable = 0;
         pIni.m_pINI.Check_USBStatus_enable = 0;
         vSetDeviceDescriptorGUIByINIFile();

@@ -14,12 +14,6 @@ struct CWorkerThread::State {
     std::atomic<std::thread::id> id{};
 };
 
-namespace {
-
-thread_local const krv::StopSource* t_pCurrentStop = nullptr;
-
-}  // namespace
-
 CWorkerThread::CWorkerThread(std::string strName, Body body) : m_pState(std::make_shared<State>())
 {
     m_pState->strName = std::move(strName);
@@ -27,14 +21,15 @@ CWorkerThread::CWorkerThread(std::string strName, Body body) : m_pState(std::mak
     // after its object has gone still has what it touches.
     m_thread = std::thread([state = m_pState, body = std::move(body)] {
         state->id.store(std::this_thread::get_id());
-        t_pCurrentStop = &state->stop;
-        try {
-            body(state->stop);
-        } catch (...) {
-            vDEBUG_ERR_printf("%s:%d: thread [%s] ended by an exception", "CWorkerThread", __LINE__,
-                              state->strName.c_str());
+        {
+            const krv::StopSource::CurrentScope current(&state->stop);
+            try {
+                body(state->stop);
+            } catch (...) {
+                vDEBUG_ERR_printf("%s:%d: thread [%s] ended by an exception", "CWorkerThread", __LINE__,
+                                  state->strName.c_str());
+            }
         }
-        t_pCurrentStop = nullptr;
         std::lock_guard<std::mutex> lock(state->mutex);
         state->bEnded = true;
         state->bRunning.store(false);
@@ -83,7 +78,7 @@ bool CWorkerThread::bJoin(uint32_t dwRealMs)
     return true;
 }
 
-const krv::StopSource* CWorkerThread::pCurrentStop() { return t_pCurrentStop; }
+const krv::StopSource* CWorkerThread::pCurrentStop() { return krv::StopSource::current(); }
 
 CThreadSet::~CThreadSet()
 {

@@ -5,10 +5,12 @@
 // asked at any time, also long after it ended, without touching anything
 // that is gone.
 //
-// A thread's body receives its stop request. It polls it between steps,
-// passes it to every wait, and passes it to every synchronous call into the
-// window (CWorkerThread::pCurrentStop() finds it), so that a stop request
-// also frees a thread that waits for the GUI thread.
+// A thread's body receives its stop request. It polls it between steps and
+// passes it to every wait. It is also the thread's current stop request
+// (krv::StopSource::current()) for the whole body, which every synchronous
+// call onto the GUI thread takes (controls, commands, message boxes,
+// pickers), so that a stop request also frees a thread that waits for the
+// GUI thread.
 //
 // The dialog keeps every thread it starts in one CThreadSet; the exit path
 // closes the set, asks all of them to stop and joins them with a bound.

@@ -2,6 +2,18 @@
 
 namespace krv {
 
+namespace {
+
+thread_local const StopSource* t_current = nullptr;
+
+}  // namespace
+
+const StopSource* StopSource::current() { return t_current; }
+
+StopSource::CurrentScope::CurrentScope(const StopSource* stop) : previous_(t_current) { t_current = stop; }
+
+StopSource::CurrentScope::~CurrentScope() { t_current = previous_; }
+
 void StopSource::requestStop()
 {
     {

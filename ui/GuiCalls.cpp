@@ -74,6 +74,10 @@ int GuiCalls::waitingCallers() const { return shared_->waiting.load(std::memory_
 
 CallResult GuiCalls::call(std::function<void()> fn, const StopSource* stop)
 {
+    // A worker's wait for the GUI thread always ends with its stop request,
+    // also where its caller passed none: the GUI thread may be joining it.
+    if (!stop)
+        stop = StopSource::current();
     if (shuttingDown() || (stop && stop->stopRequested()))
         return CallResult::Cancelled;
     if (onGuiThread()) {

@@ -7,7 +7,9 @@
 // marked (the exit path does it first), calls still waiting and new ones
 // return Cancelled at once and queued calls are dropped; modal windows run
 // through execModal() are closed. A caller's StopSource cancels its own wait
-// the same way. A call the GUI thread has already begun runs to its end
+// the same way; a caller that passes none is given its thread's current one
+// (StopSource::current()), so a worker asked to stop never stays in a wait
+// for the GUI thread, whichever call it made. A call the GUI thread has already begun runs to its end
 // before the caller returns, because it may use the caller's stack.
 #include <atomic>
 #include <functional>

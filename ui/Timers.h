@@ -9,7 +9,13 @@
 // Periods are in the system's milliseconds, which run faster on a scaled
 // bench clock: a period is divided by the clock's scale (at least 1 ms), so
 // timers keep their place among the device waits.
+//
+// A timer never fires before its period has passed on the monotonic clock
+// (a give-up must not come before its time-out): the periods are rounded
+// up, the underlying timers are precise ones, and a firing that still comes
+// early is held back for the rest of the period.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -46,25 +52,29 @@ public:
     // The real-time period in ms the id runs with, or -1 when not armed.
     int period(int id) const;
 
-    // A system period in real-time ms under `scale`; a scale that is not a
-    // positive number counts as 1.
+    // A system period in real-time ms under `scale`, rounded up; a scale
+    // that is not a positive number counts as 1.
     static int scaledPeriod(uint32_t periodMs, double scale);
 
 private:
     struct Wanted {
         bool armed = false;
-        int periodMs = 0;
+        int periodMs = 0;                 // real time, rounded up
+        std::chrono::nanoseconds period{};  // real time, exact
         uint64_t generation = 0;
     };
     struct Running {
         QTimer* timer = nullptr;
         uint64_t generation = 0;
+        std::chrono::steady_clock::time_point due;
     };
 
-    void request(int id, bool armed, int periodMs);
+    void request(int id, bool armed, int periodMs, std::chrono::nanoseconds period);
     void apply(int id);  // GUI thread
     void fired(int id);  // GUI thread
     double currentScale() const;
+    static std::chrono::nanoseconds exactPeriod(uint32_t periodMs, double scale);
+    static int ceilMs(std::chrono::nanoseconds span);
 
     Handler onTimer_;
     std::atomic<double> scale_{0.0};

@@ -26,7 +26,9 @@ namespace krv::test {
 
 inline std::string goldenPath(const std::string& name)
 {
-    return (std::filesystem::path(__FILE__).parent_path() / "golden" / name).string();
+    // From the source folder: __FILE__ may be relative to the build folder
+    // (a compiler cache rewrites paths), which is not where tests run.
+    return (std::filesystem::path(KRV_SOURCE_DIR) / "tests" / "app" / "golden" / name).string();
 }
 
 inline std::string readFileBytes(const std::string& path)

@@ -27,6 +27,7 @@
 #include "tests/support/RunTool.h"
 #include "tests/support/TestPlatform.h"
 #include "tests/ui/UiTestSupport.h"
+#include "ui/FilePickers.h"
 #include "ui/Timers.h"
 
 namespace krv::test {
@@ -49,12 +50,12 @@ public:
 
 class ScanFixture {
 public:
-    explicit ScanFixture(int ports, bool present = true)
+    explicit ScanFixture(int ports, bool present = true, double scale = kScale)
     {
         char cwd[4096];
         oldCwd_ = ::getcwd(cwd, sizeof cwd) ? cwd : "";
         bench::BenchSettings settings;
-        settings.timeScale = kScale;
+        settings.timeScale = scale;
         settings.ports.resize(static_cast<size_t>(ports));
         for (auto& port : settings.ports)
             port.present = present;
@@ -122,6 +123,15 @@ public:
         return n;
     }
     std::string file(const std::string& name) const { return dir_.file(name); }
+    // The place of the nth (from 0) line holding `text` in the log, or -1.
+    int lineOf(const std::string& text, int nth = 0) const
+    {
+        const auto lines = capture_->lines();
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].find(text) != std::string::npos && nth-- == 0)
+                return static_cast<int>(i);
+        return -1;
+    }
 
     std::unique_ptr<CountingDlg> dlg;
     std::vector<int> endCodes;
@@ -143,6 +153,7 @@ TEST(ScanThread, OneScanAtATimeAndTheRescanTimerWaitsForIt)
         // The scan waits for the lock the test holds.
         std::lock_guard<std::mutex> hold(pUtility.m_ScanCriticalSection);
         f.dlg->TriggerScanThread();
+        ASSERT_TRUE(runEventsUntil([] { return pUtility.g_bScanWaiting == 1; }));
         f.dlg->TriggerScanThread();
         EXPECT_EQ(f.linesWith("Already waiting for criticalsection"), 1);
         EXPECT_TRUE(f.dlg->bScanActive());
@@ -167,6 +178,104 @@ TEST(ScanThread, OneScanAtATimeAndTheRescanTimerWaitsForIt)
     f.dlg->TriggerScanThread();
     ASSERT_TRUE(f.scanOver());
     EXPECT_EQ(f.linesWith("Start Scan USB Port"), 2);
+}
+
+// A second request while a scan is under way: dropped while the scan waits
+// for the scan lock or walks; carried out after it when it comes during the
+// scan's start delay (the walk is told so) or during its follow-up. The next
+// walk never starts before the earlier scan's follow-up is over.
+TEST(ScanThread, ARequestDuringAScanIsDroppedOnlyWhileTheScanWaitsOrWalks)
+{
+    enum class When { StartDelay, LockWait, FollowUp };
+    const struct {
+        const char* name;
+        When when;
+        int running;  // "ScanThreadFun is running" lines
+        int dropped;  // "Already waiting" lines
+        int walks;
+    } cases[] = {
+        {"during the start delay", When::StartDelay, 1, 0, 2},
+        {"while it waits for the scan lock", When::LockWait, 0, 1, 1},
+        {"during its follow-up", When::FollowUp, 0, 0, 2},
+    };
+    for (const auto& c : cases) {
+        // Real time for the start delay, so that the second request surely
+        // falls into it.
+        ScanFixture f(1, true, c.when == When::StartDelay ? 1.0 : kScale);
+        int starts = 0;
+        if (c.when == When::FollowUp) {
+            // The automatic start is sent from the follow-up; its handler asks for a scan.
+            pIni.m_pINI.auto_mp = 1;
+            pIni.m_pINI.auto_mp_DevNum = 1;
+            f.dlg->setCommandHandler(IDC_BUTTON_START, [&] {
+                if (++starts == 1)
+                    f.dlg->TriggerScanThread();
+            });
+            f.dlg->TriggerScanThread();
+        } else {
+            std::lock_guard<std::mutex> hold(pUtility.m_ScanCriticalSection);
+            f.dlg->TriggerScanThread();
+            if (c.when == When::LockWait)
+                ASSERT_TRUE(runEventsUntil([] { return pUtility.g_bScanWaiting == 1; })) << c.name;
+            f.dlg->TriggerScanThread();
+            EXPECT_EQ(pUtility.g_bScanInterrupt.load(), c.running) << c.name;
+        }
+        ASSERT_TRUE(runEventsUntil([&] { return !f.dlg->bScanActive() && f.linesWith("Start Scan USB Port") == c.walks; }))
+            << c.name;
+        ASSERT_TRUE(f.scanOver()) << c.name;
+        EXPECT_EQ(f.linesWith("ScanThreadFun is running...Exit!!!"), c.running) << c.name;
+        EXPECT_EQ(f.linesWith("Already waiting for criticalsection"), c.dropped) << c.name;
+        EXPECT_EQ(f.linesWith("Start Scan USB Port"), c.walks) << c.name;
+        EXPECT_EQ(pUtility.g_bScanInterrupt.load(), 0) << c.name;
+        EXPECT_EQ(pUtility.g_bScanWaiting.load(), 0) << c.name;
+        EXPECT_EQ(f.dlg->m_DevList.DevNums.load(), 1) << c.name;
+        if (c.walks == 2) {
+            // The second walk begins after the first scan's follow-up ended.
+            EXPECT_LT(f.lineOf("rescan timer enabled"), f.lineOf("Start Scan USB Port", 1)) << c.name;
+        }
+    }
+}
+
+// Load INI while a scan runs: the scan keeps the settings and the target
+// chip it was asked with; the next scan has the loaded ones.
+TEST(ScanThread, LoadIniDuringAScanLeavesTheScanItsOwnSettings)
+{
+    ScanFixture f(1);
+    ui::FilePickers pickers{ui::Presentation::Scripted};
+    f.dlg->vSetPresenters(nullptr, &pickers);
+    pIni.m_pINI.auto_mp = 1;
+    pIni.m_pINI.auto_mp_DevNum = 1;
+    pIni.m_pINI.cd_rom_mode = 0;
+    g_UsbDev.m_ucCDROMMode = 0;
+    const IniRecord before = pIni.m_pINI;
+    pIni.m_pINI.auto_mp = 0;
+    pIni.m_pINI.cd_rom_mode = 1;
+    pIni.m_pINI.target_chip.set("4191");
+    const std::string other = f.file("other.ini");
+    ASSERT_TRUE(pIni.vStoreINIFile(other)) << pIni.strLastProblem();
+    pIni.m_pINI = before;
+    int starts = 0;
+    f.dlg->setCommandHandler(IDC_BUTTON_START, [&starts] { ++starts; });
+
+    {
+        std::lock_guard<std::mutex> hold(pUtility.m_ScanCriticalSection);
+        f.dlg->TriggerScanThread();
+        ASSERT_TRUE(runEventsUntil([] { return pUtility.g_bScanWaiting == 1; }));
+        pickers.queueAnswer(other);
+        f.dlg->OnBnClickedButtonLoadini();
+        ASSERT_EQ(pIni.m_pINI.auto_mp, 0);
+        ASSERT_EQ(f.dlg->m_strTargetChipCode, "00");
+        // The device object keeps what the waiting scan walks with.
+        EXPECT_EQ(g_UsbDev.m_ucCDROMMode, 0);
+    }
+    ASSERT_TRUE(f.scanOver());
+    EXPECT_EQ(f.dlg->m_DevList.DevNums.load(), 1);
+    EXPECT_EQ(starts, 1);  // started as the settings it was asked with say
+    EXPECT_TRUE(runEventsUntil([] { return g_UsbDev.m_ucCDROMMode == 1; }));
+
+    f.dlg->TriggerScanThread();
+    ASSERT_TRUE(f.scanOver());
+    EXPECT_EQ(starts, 1);  // the loaded settings start nothing
 }
 
 TEST(ScanThread, RescanDecision)

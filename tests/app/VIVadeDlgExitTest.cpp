@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 
@@ -90,6 +91,77 @@ TEST(VIVadeDlgExit, ClosingTheWindowTakesTheSameExitAsTheExitButton)
     // The run state is reset and the settings locked again.
     EXPECT_EQ(f.dlg->m_bChangeMode.load(), 0);
     EXPECT_EQ(f.dlg->m_DevList.DevNums.load(), 0);
+}
+
+// A thread that will not stop: in either mode the window never leaves its
+// loop under it (the program would then destroy the window, the device
+// objects and the platform the thread still uses); the process is ended
+// instead, with the run's code on the command line and 0 in the window.
+TEST(VIVadeDlgExit, AThreadThatWillNotStopEndsTheProcessInsteadOfLeavingTheWindow)
+{
+    for (const bool commandLine : {false, true}) {
+        DlgFixture f;
+        if (commandLine)
+            f.dlg->m_strCmdLine = "/V";
+        f.dlg->OnInitDialog();
+        f.dlg->vSetStopJoinMs(50);
+        f.dlg->m_iExitCode = -4;
+        std::atomic<bool> release{false};
+        f.dlg->m_Threads.pStart("stubborn", [&release](const StopSource&) {
+            while (!release.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+
+        f.dlg->OnBnClickedOk();
+        ASSERT_TRUE(f.runUntilEnded()) << commandLine;
+        EXPECT_EQ(f.endCodes, std::vector<int>{commandLine ? -4 : 0}) << commandLine;
+        EXPECT_EQ(f.nFinished, 0) << commandLine;
+        release = true;
+    }
+}
+
+// Stopping the run threads on the GUI thread (the lock button in automatic
+// mode does) while one of them waits for the GUI thread in any of its calls:
+// the stop request frees the wait, so the join never runs into its bound
+// with the window frozen.
+TEST(VIVadeDlgExit, StoppingAThreadFreesItsWaitForTheGuiThreadWhateverTheCall)
+{
+    const struct {
+        const char* name;
+        std::function<void(CVIVadeDlg&)> call;
+    } cases[] = {
+        {"a control's text", [](CVIVadeDlg& d) { d.setControlText(IDC_EDIT_TOTAL_COUNT, "9"); }},
+        {"a control's state", [](CVIVadeDlg& d) { d.enableControl(IDC_BUTTON_START, false); }},
+        {"reading a control", [](CVIVadeDlg& d) { (void)d.controlText(IDC_EDIT_TOTAL_COUNT); }},
+        {"a device object's text", [](CVIVadeDlg& d) { d.pTextWindow()->setControlText(IDC_EDIT_PROGRESS, "1"); }},
+        {"a command", [](CVIVadeDlg& d) { d.sendCommand(IDC_BUTTON_CLEARCOUNT); }},
+        {"a results cell", [](CVIVadeDlg& d) { d.vUpdateMainResultItemTable(0, RESULT_COL_UPDATE, "PASS", 1); }},
+        {"a message box", [](CVIVadeDlg&) { pUtility.nShowMessage("a worker's box", 0, MSG_TYPE_INFORMATION); }},
+    };
+    for (const auto& c : cases) {
+        DlgFixture f;
+        f.dlg->OnInitDialog();
+        runEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+        f.messages.setMode(ui::Presentation::Interactive);
+        std::atomic<bool> calling{false};
+        std::atomic<bool> returned{false};
+        CVIVadeDlg* dlg = f.dlg.get();
+        auto thread = f.dlg->m_Threads.pStart("main", [&, dlg](const StopSource&) {
+            calling = true;
+            c.call(*dlg);
+            returned = true;
+        });
+        f.dlg->m_pMainThread = thread;
+        // The GUI thread runs no event from here on, as in a join.
+        while (!calling.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+        f.dlg->bDeleteAllThread();
+        EXPECT_FALSE(thread->bIsRunning()) << c.name;
+        EXPECT_TRUE(returned.load()) << c.name;
+        EXPECT_EQ(f.dlg->m_pMainThread, nullptr) << c.name;
+    }
 }
 
 TEST(VIVadeDlgExit, DeletesOnlyTheFirmwareFileTheToolMadeItself)

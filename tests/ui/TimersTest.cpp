@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <map>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <QThread>
 
@@ -62,6 +65,46 @@ TEST(DialogTimers, ATimerArmedFromAWorkerFiresOnTheGuiThread)
     ASSERT_TRUE(krv::test::runEventsUntil([&] { return count(dialog.fired, 2) >= 3; }));
     for (QThread* t : dialog.firedOn)
         EXPECT_EQ(t, QThread::currentThread());
+}
+
+// Many short timers at once, periods that do and do not divide by the
+// scale: no firing comes before its period has passed since the arm or the
+// firing before, on the monotonic clock. Only the lower bound is checked.
+TEST(DialogTimers, NeverFireBeforeTheirPeriod)
+{
+    using Clock = std::chrono::steady_clock;
+    for (const double scale : {1.0, 3.0, 7.0}) {
+        SCOPED_TRACE(scale);
+        TimerDialog dialog;
+        dialog.setTimeScale(scale);
+        constexpr int kTimers = 40;
+        constexpr int kFirings = 3;
+        std::map<int, uint32_t> periods;
+        std::map<int, Clock::time_point> last;
+        std::map<int, int> firings;
+        std::vector<std::string> early;
+        dialog.hook = [&](int id) {
+            const auto now = Clock::now();
+            const auto exact = std::chrono::duration<double, std::milli>(periods[id] / scale);
+            const auto elapsed = std::chrono::duration<double, std::milli>(now - last[id]);
+            if (elapsed < exact)
+                early.push_back(std::to_string(id) + ": " + std::to_string(elapsed.count()) + " ms of " +
+                                std::to_string(exact.count()));
+            last[id] = now;
+            if (++firings[id] == kFirings)
+                dialog.killTimer(id);
+        };
+        for (int id = 1; id <= kTimers; ++id) {
+            periods[id] = static_cast<uint32_t>(20 + 7 * id);  // 27 .. 300 ms
+            last[id] = Clock::now();
+            ASSERT_TRUE(dialog.setTimer(id, periods[id]));
+        }
+        ASSERT_TRUE(krv::test::runEventsUntil([&] {
+            return std::all_of(periods.begin(), periods.end(),
+                               [&](const auto& p) { return firings[p.first] >= kFirings; });
+        }));
+        EXPECT_TRUE(early.empty()) << early.size() << " early, first " << early.front();
+    }
 }
 
 TEST(DialogTimers, ReArmingReplacesTheEarlierPeriod)
