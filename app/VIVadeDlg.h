@@ -241,6 +241,21 @@ public:
     void vDisableUSB4Controls();
     void OnBnClickedButtonUnlockVivade();
 
+    // ---- the production run ----
+    // VIVadeDlgStart.cpp: Start and its pre-checks. VIVadeDlgRun.cpp: the run
+    // supervisor. VIVadeDlgPortWorker.cpp: the port workers. VIVadeDlgRelink.cpp:
+    // finding reset bridges again. VIVadeDlgRemove.cpp: the safe removal.
+    void OnBnClickedButtonStart();
+    // Starts the supervisor on m_MainThreadParam (GUI thread, from Start).
+    void vStartMainThread();
+    int MainThreadFun(MainThreadParam* pParam, const krv::StopSource& stop);
+    int ChildThreadFun(ChildThreadParam* pParam, const krv::StopSource& stop);
+    void vRescanForRelink();
+    bool bFoundRelinkSignature(uint8_t ucSig0, uint8_t ucSig1);
+    void vMatchRelinkedDevices();
+    void OnBnClickedButtonSafelyRemove();
+    int USBRemoveThreadFun(const krv::StopSource& stop);
+
     // ---- device-change notices ----
     void vRegisterDeviceNotification();
     void vUnRegisterDeviceNotification();
