@@ -46,6 +46,7 @@
 #include "ui/Dialog.h"
 
 class CListCtrlEx;
+struct CPortWork;
 class CTextProgressCtrl;
 class CColorStaticST;
 class QComboBox;
@@ -253,6 +254,18 @@ public:
     void vRescanForRelink();
     bool bFoundRelinkSignature(uint8_t ucSig0, uint8_t ucSig1);
     void vMatchRelinkedDevices();
+    // The disk steps of a port worker (VIVadeDlgPortDiskSteps.cpp): partition
+    // and format with the partition barrier, the write/read test with the
+    // speed test, the preload.
+    void vChildStepFormat(CPortWork& work);
+    void vChildStepWrRdTest(CPortWork& work);
+    void vChildStepPreload(CPortWork& work);
+    // A cell of the port's row: PASS or FAIL by ucPass.
+    void vSetStepCell(const CPortWork& work, uint8_t ucColumn, uint8_t ucPass);
+    // Waits, polling every dwPollMs, until the enabled ports for which
+    // bArrived holds, or whose worker has ended, number the run's thread
+    // count. False when the stop request came first.
+    bool bWaitForPorts(CPortWork& work, uint32_t dwPollMs, const std::function<bool(const ChildThreadParam&)>& bArrived);
     void OnBnClickedButtonSafelyRemove();
     int USBRemoveThreadFun(const krv::StopSource& stop);
 

@@ -82,7 +82,27 @@ private:
 
 using AtomicByte = CopyableAtomic<uint8_t>;
 
-struct DevInfo {
+// Results of the run: 1 pass, 0 fail or not run. A record of the table
+// holds them for the device in its slot; a port worker keeps its own copy
+// beside them, since a re-link rescan empties the records and may put the
+// port's device into another slot.
+struct DevResults {
+    AtomicByte m_bConfigWriteResult;
+    AtomicByte m_bUpdateFWResult;
+    AtomicByte m_bReloadFWResult;
+    AtomicByte m_bPartitionResult;
+    AtomicByte m_bFormatResult;
+    AtomicByte m_bWrRdTestResult;
+    AtomicByte m_bPreloadResult;
+    AtomicByte m_bConfigReadBackOK;
+    AtomicByte m_bUSBStatusResult;
+    AtomicByte m_bPartitionDone;   // partition barrier flag
+    AtomicByte m_bFormatDone;
+    AtomicByte m_bExtUpdateFWResult;
+    AtomicByte m_bConfigCheckResult;
+};
+
+struct DevInfo : DevResults {
     uint8_t m_ucPortIndex = DEV_PORT_INDEX_EMPTY;
     char m_cDriveLetter = DEV_DRIVE_LETTER_NONE;
     // Disk information block of the disk-information reader.
@@ -144,21 +164,6 @@ struct DevInfo {
     uint8_t m_ucReadBackConfig[DEV_CONFIG_SIZE] = {};
     uint8_t m_bPCIE = 0;
     uint8_t m_ucPDType = 0;
-
-    // Results of the run: 1 pass, 0 fail or not run.
-    AtomicByte m_bConfigWriteResult;
-    AtomicByte m_bUpdateFWResult;
-    AtomicByte m_bReloadFWResult;
-    AtomicByte m_bPartitionResult;
-    AtomicByte m_bFormatResult;
-    AtomicByte m_bWrRdTestResult;
-    AtomicByte m_bPreloadResult;
-    AtomicByte m_bConfigReadBackOK;
-    AtomicByte m_bUSBStatusResult;
-    AtomicByte m_bPartitionDone;   // partition barrier flag
-    AtomicByte m_bFormatDone;
-    AtomicByte m_bExtUpdateFWResult;
-    AtomicByte m_bConfigCheckResult;
 
     // The write/read test's buffers belong to the port worker, which
     // allocates and frees them; a scan never touches them, since a rescan
@@ -247,4 +252,9 @@ struct ChildThreadParam {
     CopyableAtomic<float> m_fProgress{0.0f};   // 0..100
     uint8_t m_ucItemCount = 0;
     AtomicByte m_ucStatus{THREAD_STATUS_IDLE};
+    // The port's own results of the run, whatever slot its device is in;
+    // the run is judged on these. m_ucVerdict is the worker's running
+    // result when it ended: 1 only when every step it ran passed.
+    DevResults m_Results;
+    AtomicByte m_ucVerdict{0};
 };
