@@ -3,6 +3,7 @@
 // running result that gates every step's device work, and its share of the
 // progress.
 #include <cstdint>
+#include <string>
 
 #include "device/DevList.h"
 #include "platform/StopSource.h"
@@ -25,6 +26,14 @@ struct CPortWork {
     // 1 while every step so far passed.
     uint8_t m_ucResult = 1;
     float m_fShare = 0.0f;
+    // Where the port's device is plugged in, as the run started: it comes
+    // back there after its reset.
+    std::string m_strHubName;
+    uint32_t m_ulPortIndex = DEV_HUB_PORT_NONE;
+    // The USB-3 image the update wrote (m_bImageWritten), whose serial
+    // number the port's device must then report.
+    uint8_t m_ucU3Image[DEV_CONFIG_SIZE] = {};
+    bool m_bImageWritten = false;
 
     void vAddShare() { m_Param.m_fProgress += m_fShare; }
     // The step's result into the record of the device's slot and into the

@@ -535,6 +535,38 @@ private:
     // False when the stop request came first.
     bool bWaitForEarlierScans(const krv::StopSource& stop, uint64_t nTicket);
     void vCmdLineClose(int32_t iExitCode, const krv::StopSource* pStop);
+    // What a port worker reads of the window and the settings, copied on the
+    // GUI thread when it starts.
+    struct CPortRunInputs {
+        std::string strVID;
+        std::string strPID;
+        std::string strSerialNumber;
+        std::string strManufacturer;
+        std::string strProduct;
+        std::string strUSBStatus;
+        uint8_t ucImage0 = 0;
+        uint8_t ucImage1 = 0;
+        uint8_t ucConfigFormat = 0;
+        int32_t iReloadWaiting = 0;
+        int32_t iRelinkCount = 0;
+    };
+    CPortRunInputs stPortRunInputs();
+    void vChildStepUSBCheck(CPortWork& work, const CPortRunInputs& inputs);
+    void vChildStepSHA256Key(CPortWork& work);
+    void vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs);
+    void vChildStepReload(CPortWork& work, const CPortRunInputs& inputs);
+    void vChildStepConfigCheck(CPortWork& work, const CPortRunInputs& inputs);
+    // The rescan of a re-link (the caller holds the scan lock).
+    void vRescanUnderLock(const CScanSettings& settings);
+    // The slot of the device with the signature (and, given a port, at that
+    // port's place); -1 when none.
+    int nFindRelinkSlot(uint8_t ucSig0, uint8_t ucSig1, const CPortWork* pWork) const;
+    // One re-link cycle of a port: rescan, search, match, under the scan
+    // lock. The slot its device came back in, or -1.
+    int nRelinkCycle(CPortWork& work, PortRelinkInfo& entry);
+    // The end of a run (VIVadeDlgRun.cpp): 1 every port passed, 2 one failed.
+    uint8_t ucEndOfRun(MainThreadParam* pParam, bool bSavedItems, const krv::StopSource& stop);
+    void vAdvanceSerialNumber(uint8_t ucThreadCount);
     void vCmdLineGiveUp();
     void vCmdLineJobNotAvailable();
     void vSetScanProgress(int nPos);

@@ -1,11 +1,18 @@
 // The port workers: one per port of a run, each carrying its port through
 // the steps its test items switch on.
+#include <algorithm>
+#include <cstring>
 #include <functional>
+#include <string>
 
+#include "app/ConfigTable.h"
 #include "app/GUIText.h"
+#include "app/Ini.h"
 #include "app/PortWork.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
+#include "device/KrvnUSBDev.h"
+#include "platform/LastError.h"
 #include "platform/Platform.h"
 
 void CVIVadeDlg::vSetStepCell(const CPortWork& work, uint8_t ucColumn, uint8_t ucPass)
@@ -32,4 +39,332 @@ bool CVIVadeDlg::bWaitForPorts(CPortWork& work, uint32_t dwPollMs,
         if (nCount >= work.m_Param.m_ucThreadCount)
             return true;
     }
+}
+
+namespace {
+
+constexpr uint32_t kReloadBarrierPollMs = 500;
+constexpr uint32_t kReadBackPauseMs = 500;
+constexpr int kReadBackTries = 3;
+constexpr int kRelinkCycles = 5;
+constexpr uint8_t kCpuResetCode = 0x50;
+constexpr uint8_t kChipKind857x = 2;
+
+const char* const kWho = "CVIVadeDlg::ChildThreadFun";
+
+krv::Clock& workClock() { return krv::Platform::current().clock(); }
+
+int nWorkerLastError() { return static_cast<int>(krv::lastError()); }
+
+// The serial number a USB-3 image carries: its field up to the first unused
+// (0xFF) or zero byte.
+std::string strImageSerial(const uint8_t (&ucImage)[DEV_CONFIG_SIZE])
+{
+    std::string strSerial;
+    for (size_t i = CONFIG_SERIAL_OFFSET; i < CONFIG_SERIAL_OFFSET + CONFIG_SERIAL_LENGTH; ++i) {
+        if (ucImage[i] == 0xFF || ucImage[i] == 0)
+            break;
+        strSerial += static_cast<char>(ucImage[i]);
+    }
+    return strSerial;
+}
+
+}  // namespace
+
+CVIVadeDlg::CPortRunInputs CVIVadeDlg::stPortRunInputs()
+{
+    CPortRunInputs inputs;
+    vOnGui([this, &inputs] {
+        const IniRecord& ini = pIni.m_pINI;
+        inputs.strVID = m_strEditDeviceConfigurationVendorID;
+        inputs.strPID = m_strEditDeviceConfigurationProductID;
+        inputs.strSerialNumber = m_strEditDeviceConfigurationSerialNumber;
+        inputs.strManufacturer = m_strEditDeviceConfigurationManufacturerString;
+        inputs.strProduct = m_strEditDeviceConfigurationProductString;
+        inputs.strUSBStatus = m_strComboBoxUSBStatus;
+        inputs.ucImage0 = m_PCIE_USB_Config.m_ucImage0;
+        inputs.ucImage1 = m_PCIE_USB_Config.m_ucImage1;
+        inputs.ucConfigFormat = ini.config_format;
+        inputs.iReloadWaiting = ini.Reload_Waiting;
+        inputs.iRelinkCount = m_iRelinkCount;
+    });
+    return inputs;
+}
+
+int CVIVadeDlg::ChildThreadFun(ChildThreadParam* pParam, const krv::StopSource& stop)
+{
+    CPortWork work(*pParam, stop);
+    DevList& devList = m_DevList;
+    work.m_ucSlot = pParam->m_ucPort;
+    try {
+        DevInfo& devAtStart = devList.Devs[work.m_ucSlot];
+        work.m_ucRow = devAtStart.m_ucPortIndex;
+        work.m_strHubName = devAtStart.m_strHubName;
+        work.m_ulPortIndex = devAtStart.m_ulPortIndex;
+        work.vSetResult(devList, &DevResults::m_bConfigReadBackOK, 0);
+        if (work.m_ucRow > MAX_DEV_SLOTS)
+            work.m_ucResult = 0;
+        if (pParam->m_ucItemCount > 0)
+            work.m_fShare = static_cast<float>(100 / pParam->m_ucItemCount);
+        const CPortRunInputs inputs = stPortRunInputs();
+
+        vChildStepUSBCheck(work, inputs);
+        vChildStepSHA256Key(work);
+        vChildStepUpdate(work, inputs);
+        if (devList.m_bDoUpdateFW && work.m_ucResult == 1) {
+            std::memcpy(work.m_ucU3Image, devList.Devs[work.m_ucSlot].m_ucU3Config, sizeof(work.m_ucU3Image));
+            work.m_bImageWritten = true;
+        }
+        vChildStepReload(work, inputs);
+        vChildStepConfigCheck(work, inputs);
+        vChildStepFormat(work);
+        vChildStepWrRdTest(work);
+        vChildStepPreload(work);
+        if (stop.stopRequested())
+            work.m_ucResult = 0;
+    } catch (...) {
+        const struct {
+            uint8_t ucOn;
+            uint8_t ucColumn;
+            std::initializer_list<AtomicByte DevResults::*> results;
+        } kSteps[] = {
+            {devList.m_bDoUpdateFW, RESULT_COL_UPDATE, {&DevResults::m_bUpdateFWResult}},
+            {devList.m_bDoReload, RESULT_COL_RELINK, {&DevResults::m_bReloadFWResult}},
+            {devList.m_bDoFormat, RESULT_COL_PARTITION, {&DevResults::m_bPartitionResult, &DevResults::m_bFormatResult}},
+            {devList.m_bDoWrRdTest, RESULT_COL_RW_TEST, {&DevResults::m_bWrRdTestResult}},
+            {devList.m_bDoPreload, RESULT_COL_PRELOAD, {&DevResults::m_bPreloadResult}},
+        };
+        for (const auto& step : kSteps) {
+            if (step.ucOn) {
+                for (auto pm : step.results)
+                    work.vSetResult(devList, pm, 0);
+                vSetStepCell(work, step.ucColumn, 0);
+            } else {
+                vUpdateMainResultItemTable(work.m_ucRow, step.ucColumn, "", CELL_MODE_PLAIN);
+            }
+        }
+        work.m_ucResult = 0;
+        vDEBUG_ERR_printf("%s:%d: ChildThreadFun: dwErrorCode %d", kWho, __LINE__, nWorkerLastError());
+    }
+    pParam->m_ucVerdict = work.m_ucResult;
+    pParam->m_ucDevSlot = work.m_ucSlot;
+    pParam->m_fProgress = 100.0f;
+    pParam->m_ucStatus = THREAD_STATUS_FINISHED;
+    return 0;
+}
+
+void CVIVadeDlg::vChildStepUSBCheck(CPortWork& work, const CPortRunInputs& inputs)
+{
+    if (!m_DevList.m_bDoUSBStatusCheck)
+        return;
+    const DevInfo& dev = m_DevList.Devs[work.m_ucSlot];
+    if (!dev.m_bPCIE) {
+        // The link must run at the speed the operator expects.
+        const char* pszWord = inputs.strUSBStatus == "USB 2.0"   ? "HIGH"
+                              : inputs.strUSBStatus == "USB 3.0" ? "SUPER"
+                              : inputs.strUSBStatus == "USB 3.1" ? "PLUS"
+                                                                 : nullptr;
+        const bool bFound = pszWord && dev.m_strUSBSpeed.find(pszWord) != std::string::npos;
+        if (!bFound)
+            work.m_ucResult = 0;
+        work.vSetResult(m_DevList, &DevResults::m_bUSBStatusResult, bFound ? 1 : 0);
+        vSetStepCell(work, RESULT_COL_STATUS, bFound ? 1 : 0);
+    } else {
+        work.vSetResult(m_DevList, &DevResults::m_bUSBStatusResult, 1);
+    }
+    work.vAddShare();
+}
+
+void CVIVadeDlg::vChildStepSHA256Key(CPortWork& work)
+{
+    if (!m_DevList.m_bDoSHA256Key)
+        return;
+    if (work.m_ucResult == 1 && !m_DevList.Devs[work.m_ucSlot].m_bPCIE) {
+        if (!g_UsbDev.m_bSupportSHA256)
+            work.m_ucResult = 0;
+        else
+            work.m_ucResult = g_UsbDev.vSHA256_SendKey(work.m_ucSlot) == 1 ? 1 : 0;
+    }
+    work.vAddShare();
+}
+
+void CVIVadeDlg::vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs)
+{
+    DevList& devList = m_DevList;
+    if (!devList.m_bDoUpdateFW) {
+        vUpdateMainResultItemTable(work.m_ucRow, RESULT_COL_UPDATE, "", CELL_MODE_PLAIN);
+        return;
+    }
+    const uint8_t ucSlot = work.m_ucSlot;
+    DevInfo& dev = devList.Devs[ucSlot];
+    if (dev.m_bPCIE) {
+        // The PCIe path is not built: a PCIe port cannot be updated.
+        vDEBUG_ERR_printf("%s:%d: [%d] the PCIe update is not available in this build", kWho, __LINE__, ucSlot);
+        work.m_ucResult = 0;
+    }
+    vDEBUG_MSG_printf("%s:%d: res:%d, start update usb config: target:%d, dev nums:%d", kWho, __LINE__,
+                      work.m_ucResult, ucSlot, devList.DevNums.load());
+    const uint8_t ucImages[2] = {inputs.ucImage0, inputs.ucImage1};
+
+    // Configuration: U3 then U4 of each image asked for.
+    if (work.m_ucResult == 1) {
+        for (uint8_t ucImage = 0; ucImage < 2 && work.m_ucResult == 1; ++ucImage) {
+            if (!ucImages[ucImage])
+                continue;
+            if (inputs.ucConfigFormat == 0) {
+                if (g_UsbDev.b8574WrRdConfiguration(ucSlot, 0, dev.m_ucU3Config, ucImage, CONFIG_TYPE_U3) != 1 ||
+                    g_UsbDev.b8574WrRdConfiguration(ucSlot, 0, dev.m_ucU4Config, ucImage, CONFIG_TYPE_U4) != 1)
+                    work.m_ucResult = 0;
+            }
+            if (work.m_ucResult == 1 &&
+                (g_UsbDev.b8574WrRdConfiguration(ucSlot, 1, dev.m_ucU3Config, ucImage, CONFIG_TYPE_U3) != 1 ||
+                 g_UsbDev.b8574WrRdConfiguration(ucSlot, 1, dev.m_ucU4Config, ucImage, CONFIG_TYPE_U4) != 1))
+                work.m_ucResult = 0;
+        }
+        work.vSetResult(devList, &DevResults::m_bConfigWriteResult, work.m_ucResult);
+    }
+
+    // Firmware.
+    if (work.m_ucResult == 1) {
+        vDEBUG_MSG_printf("%s:%d: wfw 0", kWho, __LINE__);
+        for (uint8_t ucImage = 0; ucImage < 2 && work.m_ucResult == 1; ++ucImage) {
+            if (!ucImages[ucImage])
+                continue;
+            if (g_UsbDev.v8574UpdateFirmware(ucSlot, ucImage, devList.m_bDoConfigReadBack) != 1) {
+                work.m_ucResult = 0;
+                break;
+            }
+            if (g_UsbDev.m_bSupportSHA256) {
+                work.m_ucResult = g_UsbDev.vSHA256_VerifyKey(ucSlot, ucImage) == 1 ? 1 : 0;
+                vDEBUG_MSG_printf("%s:%d: ChildThreadFun: vSHA256_VerifyKey ucTargetNumber=[%d], Image %d => %s.",
+                                  kWho, __LINE__, ucSlot, ucImage, work.m_ucResult ? "PASS" : "FAIL");
+            }
+        }
+    }
+
+    // Read-back of the configuration just written.
+    if (devList.m_bDoConfigReadBack && work.m_ucResult == 1) {
+        uint8_t ucOK = 0;
+        for (int nTry = 0; nTry < kReadBackTries && !ucOK; ++nTry) {
+            if (!workClock().sleepMs(kReadBackPauseMs, &work.m_Stop))
+                break;
+            ucOK = 1;
+            for (uint8_t ucImage = 0; ucImage < 2 && ucOK; ++ucImage) {
+                if (!ucImages[ucImage])
+                    continue;
+                const struct {
+                    uint8_t ucType;
+                    const uint8_t* pExpected;
+                    const char* pszFail;
+                } kTables[] = {
+                    {CONFIG_TYPE_U3, dev.m_ucU3Config, ucImage ? "%s:%d: img 1 config check fail\n"
+                                                               : "%s:%d: img 0 config check fail\n"},
+                    {CONFIG_TYPE_U4, dev.m_ucU4Config, ucImage ? "%s:%d: img 1 U4 config check fail\n"
+                                                               : "%s:%d: img 0 U4 config check fail\n"},
+                };
+                for (const auto& table : kTables) {
+                    if (!ucOK)
+                        break;
+                    std::memset(dev.m_ucReadBackConfig, 0, sizeof(dev.m_ucReadBackConfig));
+                    g_UsbDev.b8574WrRdConfiguration(ucSlot, 0, dev.m_ucReadBackConfig, ucImage, table.ucType);
+                    if (std::memcmp(dev.m_ucReadBackConfig + 4, table.pExpected + 4, DEV_CONFIG_SIZE - 4) != 0) {
+                        vDEBUG_MSG_printf(table.pszFail, kWho, __LINE__);
+                        ucOK = 0;
+                    }
+                }
+            }
+        }
+        work.vSetResult(devList, &DevResults::m_bConfigReadBackOK, ucOK);
+        work.m_ucResult = ucOK;
+    }
+
+    work.vSetResult(devList, &DevResults::m_bUpdateFWResult, work.m_ucResult);
+    vDEBUG_MSG_printf("%s:%d: [%d]:wfw:%d", kWho, __LINE__, ucSlot, work.m_ucResult);
+    vSetStepCell(work, RESULT_COL_UPDATE, work.m_ucResult);
+    work.vAddShare();
+}
+
+void CVIVadeDlg::vChildStepReload(CPortWork& work, const CPortRunInputs& inputs)
+{
+    DevList& devList = m_DevList;
+    if (!devList.m_bDoReload) {
+        vUpdateMainResultItemTable(work.m_ucRow, RESULT_COL_RELINK, "", CELL_MODE_PLAIN);
+        return;
+    }
+    ChildThreadParam& param = work.m_Param;
+    PortRelinkInfo& entry = m_PortRelinkInfo[param.m_ucPort];
+    const bool bReset = work.m_ucResult == 1;
+    if (bReset) {
+        const DevInfo& dev = devList.Devs[work.m_ucSlot];
+        entry.m_ucRelinkSig[0] = dev.m_ucU4Config[RELINK_SIG_OFFSET];
+        entry.m_ucRelinkSig[1] = dev.m_ucU4Config[RELINK_SIG_OFFSET + 1];
+        entry.m_bRelinkPending = 1;
+        if (dev.m_bPCIE)
+            work.m_ucResult = 0;  // no PCIe reset in this build
+        else
+            g_UsbDev.v8574CPURSTwithoutCheck(work.m_ucSlot, param.m_ucThreadCount, 0, kCpuResetCode, kChipKind857x);
+    }
+    // No rescan may start while a port still works on its bridge: the
+    // rescan empties the records and may give the slots to other devices.
+    param.m_ucStatus = THREAD_STATUS_RESET_SENT;
+    bool bGoOn = bWaitForPorts(work, kReloadBarrierPollMs,
+                               [](const ChildThreadParam& p) { return p.m_ucStatus >= THREAD_STATUS_RESET_SENT; });
+
+    if (bReset) {
+        work.m_ucResult = 0;
+        // The devices of the run, as counted at Start: a rescan that finds
+        // none while they restart must not shorten the next waits.
+        const int nDevices = std::clamp(inputs.iRelinkCount, 1, MAX_DEV_SLOTS);
+        for (int nCycle = 0; bGoOn && nCycle < kRelinkCycles; ++nCycle) {
+            const uint64_t ullWaitMs =
+                static_cast<uint64_t>(nDevices) * static_cast<uint64_t>(std::max(inputs.iReloadWaiting, 0)) * 1000;
+            if (!workClock().sleepMs(ullWaitMs, &work.m_Stop))
+                break;
+            const int nSlot = nRelinkCycle(work, entry);
+            vDEBUG_MSG_printf("%s:%d: [%d] scan relink:%d %d", kWho, __LINE__, param.m_ucPort, entry.m_ucRelinkSig[0],
+                              entry.m_ucRelinkSig[1]);
+            if (nSlot >= 0) {
+                work.m_ucSlot = static_cast<uint8_t>(nSlot);
+                work.m_ucResult = 1;
+                break;
+            }
+        }
+        work.vSetResult(devList, &DevResults::m_bReloadFWResult, work.m_ucResult);
+        if (work.m_ucResult == 1) {
+            // The device record was emptied by the rescan: the update
+            // result it shows is the port's.
+            devList.Devs[work.m_ucSlot].m_bUpdateFWResult = param.m_Results.m_bUpdateFWResult.load();
+            vUpdateUsbModeColumns(param.m_ucPort);
+        }
+        vSetStepCell(work, RESULT_COL_RELINK, work.m_ucResult);
+        work.vAddShare();
+    } else {
+        vUpdateMainResultItemTable(work.m_ucRow, RESULT_COL_RELINK, "", CELL_MODE_PLAIN);
+    }
+
+    param.m_ucStatus = THREAD_STATUS_AT_RELOAD;
+    bGoOn = bGoOn && bWaitForPorts(work, kReloadBarrierPollMs,
+                                   [](const ChildThreadParam& p) { return p.m_ucStatus >= THREAD_STATUS_AT_RELOAD; });
+    if (bGoOn)
+        workClock().sleepMs(kReloadBarrierPollMs, &work.m_Stop);
+    if (bReset)
+        work.vAddShare();
+    if (!bGoOn)
+        work.m_ucResult = 0;
+}
+
+void CVIVadeDlg::vChildStepConfigCheck(CPortWork& work, const CPortRunInputs& inputs)
+{
+    if (!m_DevList.m_bDoConfigCheck || work.m_ucResult != 1)
+        return;
+    const DevInfo& dev = m_DevList.Devs[work.m_ucSlot];
+    // Each port carries its own serial number: the one its image gave it.
+    const std::string strSerial = work.m_bImageWritten ? strImageSerial(work.m_ucU3Image) : inputs.strSerialNumber;
+    const bool bSame = dev.m_strVID == inputs.strVID && dev.m_strPID == inputs.strPID &&
+                       dev.m_strSerialNumber == strSerial && dev.m_strManufacturer == inputs.strManufacturer &&
+                       dev.m_strProduct == inputs.strProduct;
+    work.m_ucResult = bSame ? 1 : 0;
+    work.vSetResult(m_DevList, &DevResults::m_bConfigCheckResult, work.m_ucResult);
+    vSetStepCell(work, RESULT_COL_UPDATE, work.m_ucResult);
+    work.vAddShare();
 }

@@ -1,7 +1,34 @@
 // The run supervisor: one run from the start of its port workers to the
-// end-of-run bookkeeping.
+// end-of-run bookkeeping (serial number, counters, result log, pass or fail,
+// the automatic safe removal and, on the command line, the exit code).
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "app/GUIText.h"
+#include "app/Ini.h"
 #include "app/VIVadeDlg.h"
+#include "controls/TextProgressCtrl.h"
 #include "device/DebugLog.h"
+#include "device/USBUtility.h"
+#include "platform/LastError.h"
+#include "platform/Paths.h"
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr uint32_t kSupervisorPollMs = 500;
+// About 9 hours of polls: a run that has not ended by then is given up.
+constexpr uint32_t kSupervisorGiveUpPolls = 0x10000;
+constexpr uint32_t kEndOfRunPauseMs = 1000;
+constexpr krv::ui::ColorRef kBarRed = 0x0000FF;
+constexpr krv::ui::ColorRef kBarGreen = 0x00FF00;
+
+krv::Clock& runClock() { return krv::Platform::current().clock(); }
+
+int nLastError() { return static_cast<int>(krv::lastError()); }
+
+}  // namespace
 
 void CVIVadeDlg::vStartMainThread()
 {
@@ -12,7 +39,247 @@ void CVIVadeDlg::vStartMainThread()
 
 int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& stop)
 {
-    (void)pParam;
-    (void)stop;
+    static const char* const kWho = "CVIVadeDlg::MainThreadFun";
+    DevList& devList = m_DevList;
+    const uint8_t ucThreadCount = pParam->m_ucThreadCount;
+    uint8_t ucRunResult = 1;
+    try {
+        m_bRunning = 1;
+        vUnRegisterDeviceNotification();
+        for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
+            // The results the Part leaves standing from an earlier run are
+            // cleared too: a port is judged only on what this run found.
+            DevInfo& dev = devList.Devs[slot];
+            dev.vClearRunResults();
+            dev.m_bPreloadResult = 0;
+            dev.m_bUSBStatusResult = 0;
+            dev.m_bConfigCheckResult = 0;
+            dev.m_bConfigReadBackOK = 0;
+            m_ChildThreadParam[slot].m_Results = DevResults();
+            m_ChildThreadParam[slot].m_ucVerdict = 0;
+            m_ChildThreadParam[slot].m_ucDevSlot = static_cast<uint8_t>(slot);
+        }
+        vClearMainResultSubItemStatusTable();
+        vOnGui([this] { m_ProgressRun->SetPos(0); });
+
+        bool bSavedItems = false;
+        if (devList.m_bDoReload) {
+            const uint8_t ucItems[8] = {devList.m_bDoUpdateFW, devList.m_bDoReload,       devList.m_bDoFormat,
+                                        devList.m_bDoWrRdTest, devList.m_bDoPreload,      devList.m_bDoUSBStatusCheck,
+                                        devList.m_bDoExtUpdateFW, devList.m_bDoConfigCheck};
+            std::copy(std::begin(ucItems), std::end(ucItems), m_ucSavedItems);
+            bSavedItems = true;
+        }
+
+        for (uint8_t slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
+            ChildThreadParam& child = m_ChildThreadParam[slot];
+            child.hWnd = pParam->hWnd;
+            child.m_ucPort = slot;
+            child.m_ucThreadCount = pParam->m_ucThreadCount;
+            child.m_ucDiskCount = pParam->m_ucDiskCount;
+            child.m_fProgress = 0.0f;
+            if (pParam->m_ucPortEnable[slot] == 1) {
+                child.m_ucStatus = THREAD_STATUS_STARTED;
+                child.m_ucItemCount = pParam->m_ucItemCount;
+                ChildThreadParam* pChild = &child;
+                m_pChildThread[slot] = m_Threads.pStart(
+                    "ChildThreadFun", [this, pChild](const krv::StopSource& childStop) { ChildThreadFun(pChild, childStop); });
+                if (!m_pChildThread[slot])
+                    child.m_ucStatus = THREAD_STATUS_FINISHED;  // the window is closing
+            } else {
+                child.m_ucStatus = THREAD_STATUS_IDLE;
+                child.m_ucItemCount = 0;
+            }
+        }
+
+        // Polling: the bar runs as an activity indicator, the text is the
+        // mean progress of the ports.
+        for (uint32_t nPolls = 0;; ++nPolls) {
+            if (!runClock().sleepMs(kSupervisorPollMs, &stop))
+                return 1;  // the window is closing; its exit path stops the workers
+            vOnGui([this] {
+                const int nPos = m_ProgressRun->GetPos();
+                vDEBUG_MSG_printf("%s:%d: progress show progress get pos:%d", "CVIVadeDlg::MainThreadFun", __LINE__,
+                                  nPos);
+                m_ProgressRun->SetPos(nPos >= 100 ? 0 : nPos + 1);
+            });
+            float fSum = 0.0f;
+            int nDone = 0;
+            for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
+                if (pParam->m_ucPortEnable[slot] != 1)
+                    continue;
+                fSum += m_ChildThreadParam[slot].m_fProgress;
+                if (m_ChildThreadParam[slot].m_ucStatus == THREAD_STATUS_FINISHED)
+                    ++nDone;
+            }
+            const int nPercent = ucThreadCount ? std::min(100, static_cast<int>(fSum / ucThreadCount)) : 100;
+            char szPercent[16];
+            std::snprintf(szPercent, sizeof szPercent, "%3d %%", nPercent);
+            setControlText(IDC_EDIT_PROGRESS, szPercent);
+            if (nDone >= ucThreadCount)
+                break;
+            if (nPolls + 1 >= kSupervisorGiveUpPolls) {
+                // Workers are never killed: each is asked to stop, its
+                // results count as they stand (a step not done is a zero).
+                for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
+                    if (pParam->m_ucPortEnable[slot] != 1 ||
+                        m_ChildThreadParam[slot].m_ucStatus == THREAD_STATUS_FINISHED || !m_pChildThread[slot])
+                        continue;
+                    m_pChildThread[slot]->vRequestStop();
+                    const bool bJoined = m_pChildThread[slot]->bJoin(THREAD_STOP_JOIN_MS);
+                    vDEBUG_ERR_printf("%s:%d: MainThreadFun: TerminateThread[%d] , dwErrorCode %d", kWho, __LINE__,
+                                      slot, bJoined ? 0 : nLastError());
+                }
+                vDEBUG_ERR_printf("%s:%d: MainThreadFun: TimeOut dwErrorCode %d", kWho, __LINE__, nLastError());
+                break;
+            }
+        }
+
+        ucRunResult = ucEndOfRun(pParam, bSavedItems, stop);
+    } catch (...) {
+        for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
+            if (pParam->m_ucPortEnable[slot] == 1 && m_pChildThread[slot] &&
+                m_ChildThreadParam[slot].m_ucStatus != THREAD_STATUS_FINISHED) {
+                m_pChildThread[slot]->vRequestStop();
+                m_pChildThread[slot]->bJoin(THREAD_STOP_JOIN_MS);
+                vDEBUG_ERR_printf("%s:%d: ChildThreadFun: TerminateThread[%d] , dwErrorCode %d", kWho, __LINE__, slot,
+                                  nLastError());
+            }
+        }
+        vRegisterDeviceNotification();
+        vDEBUG_ERR_printf("%s:%d: MainThreadFun: dwErrorCode %d", kWho, __LINE__, nLastError());
+        m_bRunning = 0;
+        vOnGui([this, ucRunResult] { m_ProgressRun->SetBarColor(ucRunResult == 2 ? kBarRed : kBarGreen); });
+        return 0;
+    }
     return 1;
+}
+
+uint8_t CVIVadeDlg::ucEndOfRun(MainThreadParam* pParam, bool bSavedItems, const krv::StopSource& stop)
+{
+    static const char* const kWho = "CVIVadeDlg::MainThreadFun";
+    DevList& devList = m_DevList;
+    IniRecord& ini = pIni.m_pINI;
+    const uint8_t ucThreadCount = pParam->m_ucThreadCount;
+
+    vOnGui([this] { m_ProgressRun->SetPos(100); });
+    vAdvanceSerialNumber(ucThreadCount);
+
+    if (bSavedItems && m_ucSavedItems[1] == 1) {
+        devList.m_bDoUpdateFW = m_ucSavedItems[0];
+        devList.m_bDoReload = m_ucSavedItems[1];
+        devList.m_bDoFormat = m_ucSavedItems[2];
+        devList.m_bDoWrRdTest = m_ucSavedItems[3];
+        devList.m_bDoPreload = m_ucSavedItems[4];
+        devList.m_bDoUSBStatusCheck = m_ucSavedItems[5];
+        devList.m_bDoExtUpdateFW = m_ucSavedItems[6];
+        devList.m_bDoConfigCheck = m_ucSavedItems[7];
+    }
+
+    // Each port is judged on its own results, whatever slot its device
+    // ended in, and on its worker's verdict: a step without a result byte
+    // (the SHA-256 key) fails the port too.
+    uint8_t ucRunResult = 1;
+    for (uint8_t slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
+        if (pParam->m_ucPortEnable[slot] != 1)
+            continue;
+        const ChildThreadParam& child = m_ChildThreadParam[slot];
+        const DevResults& r = child.m_Results;
+        const bool bUpdateFail = devList.m_bDoUpdateFW && !r.m_bUpdateFWResult;
+        const bool bReloadFail = devList.m_bDoReload && !r.m_bReloadFWResult;
+        const bool bFail = bUpdateFail || bReloadFail ||
+                           (devList.m_bDoFormat && (!r.m_bPartitionResult || !r.m_bFormatResult)) ||
+                           (devList.m_bDoWrRdTest && !r.m_bWrRdTestResult) ||
+                           (devList.m_bDoPreload && !r.m_bPreloadResult) ||
+                           (devList.m_bDoUSBStatusCheck && !r.m_bUSBStatusResult) ||
+                           (devList.m_bDoExtUpdateFW && !r.m_bExtUpdateFWResult) ||
+                           (devList.m_bDoConfigCheck && !r.m_bConfigCheckResult) || child.m_ucVerdict != 1;
+        if (bFail) {
+            ++devList.m_iFailCount;
+            ucRunResult = 2;
+            if (bUpdateFail)
+                vDEBUG_MSG_printf("%s:%d: [%d] m_bUpdateFWResult = FALSE", kWho, __LINE__, slot);
+            if (bReloadFail)
+                vDEBUG_MSG_printf("%s:%d: [%d] m_bReloadFWResult = FALSE", kWho, __LINE__, slot);
+        } else {
+            ++devList.m_iPassCount;
+        }
+        ++devList.m_iTotalCount;
+        setControlText(IDC_EDIT_PASS_COUNT, std::to_string(devList.m_iPassCount.load()));
+        setControlText(IDC_EDIT_FAIL_COUNT, std::to_string(devList.m_iFailCount.load()));
+        setControlText(IDC_EDIT_TOTAL_COUNT, std::to_string(devList.m_iTotalCount.load()));
+    }
+
+    if (m_iRunMode == 1) {
+        for (uint8_t slot = 0; slot < MAX_DEV_SLOTS; ++slot)
+            if (pParam->m_ucPortEnable[slot] == 1)
+                pIni.vLogMPResult(m_ChildThreadParam[slot].m_ucDevSlot);
+    }
+
+    runClock().sleepMs(kEndOfRunPauseMs, &stop);
+
+    vOnGui([this, ucRunResult] {
+        showControl(ucRunResult == 2 ? IDC_PICTURE_FAIL : IDC_PICTURE_PASS, true);
+        m_ProgressRun->SetBarColor(ucRunResult == 2 ? kBarRed : kBarGreen);
+    });
+
+    if (devList.m_bAutoSafeRemove && !stop.stopRequested()) {
+        runClock().sleepMs(static_cast<uint64_t>(std::max(ini.uiRemove_after_finish, 0)) * 1000, &stop);
+        sendCommand(IDC_BUTTON_SAFELY_REMOVE, &stop);
+        // On the command line the process ends next: the drives are parked
+        // before it does.
+        if (m_iRunMode == 0) {
+            std::shared_ptr<CWorkerThread> pRemove;
+            vOnGui([this, &pRemove] { pRemove = m_pRemoveThread; });
+            while (pRemove && !pRemove->bJoin(kSupervisorPollMs) && !stop.stopRequested()) {
+            }
+        }
+    }
+
+    // The controls and the device notices come back only when the run has
+    // done everything it does, so no new run can start under this one.
+    if (ini.auto_mp == 1)
+        vSetLockedGUI();
+    else
+        vSetUnlockedGUI();
+    vRegisterDeviceNotification();
+    m_bRunning = 0;
+    vOnGui([this, ucRunResult] { m_ProgressRun->SetBarColor(ucRunResult == 2 ? kBarRed : kBarGreen); });
+
+    if (m_iRunMode == 0)
+        vCmdLineClose(ucRunResult == 2 ? CMDLINE_EXIT_FAILED : CMDLINE_EXIT_OK, &stop);
+    return ucRunResult;
+}
+
+void CVIVadeDlg::vAdvanceSerialNumber(uint8_t ucThreadCount)
+{
+    // The settings record and the window's texts belong to the GUI thread.
+    vOnGui([this, ucThreadCount] {
+        static const char* const kWho = "CVIVadeDlg::MainThreadFun";
+        IniRecord& ini = pIni.m_pINI;
+        const bool bAdvance = m_DevList.m_bUpdateFW == 1 &&
+                              (ini.SN_EditType == 1 || ini.SN_EditType == 2 || ini.USB4_ComponentID_EditType == 1 ||
+                               ini.USB4_ComponentID_EditType == 2);
+        if (!bAdvance)
+            return;
+        std::string strSerial = controlText(IDC_EDIT_SERIAL_NUMBER);
+        std::string strKept;
+        if (ini.SN_remain_value_enable != 0) {
+            const size_t nKeep =
+                std::min(strSerial.size(), static_cast<size_t>(std::max(ini.SN_remain_value_length, 0)));
+            strKept = strSerial.substr(0, nKeep);
+            strSerial.erase(0, nKeep);
+        }
+        bool bWrapped = false;
+        strSerial = strKept + pUtility.vAddLimitSN(strSerial, ucThreadCount, ini.SN_EditType == 1 ? 1 : 0, &bWrapped);
+        if (bWrapped)
+            vDEBUG_ERR_printf("%s:%d: the serial number wrapped around: [%s]", kWho, __LINE__, strSerial.c_str());
+        setControlText(IDC_EDIT_SERIAL_NUMBER, strSerial);
+        m_strEditDeviceConfigurationSerialNumber = strSerial;
+        ini.serial_number.set(strSerial);
+        const std::string strPath = krv::joinPath(pUtility.m_szProgramFolder, VIVADE_INI_FILE);
+        if (!pIni.vStoreINIFile(strPath))
+            vDEBUG_ERR_printf("%s:%d: vStoreINIFile FAIL , strSaveINIFilePath[%s] %d", kWho, __LINE__,
+                              strPath.c_str(), nLastError());
+    });
 }

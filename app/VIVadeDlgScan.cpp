@@ -324,8 +324,10 @@ int CVIVadeDlg::vScanUSBPort(const CScanSettings& settings)
             vDEBUG_MSG_printf("%s:%d: obtain disk info fail:%d", kWho, __LINE__, iResult);
     }
     // A command-line run behaves as with automatic start on (the locked
-    // window), without writing that into the operator's settings.
-    if (iDevNums == 0) {
+    // window), without writing that into the operator's settings. A re-link
+    // rescan of a run that finds no drive while they restart leaves the
+    // run's controls alone: Start must not come back under a running run.
+    if (iDevNums == 0 && m_bRunning.load() == 0) {
         if (settings.ucAutoMp == 1 || m_iRunMode.load() == 0)
             vSetLockedGUI();
         else

@@ -257,4 +257,7 @@ struct ChildThreadParam {
     // result when it ended: 1 only when every step it ran passed.
     DevResults m_Results;
     AtomicByte m_ucVerdict{0};
+    // The slot of the port's device when the worker ended (it moves when the
+    // device comes back from its reset in another slot).
+    AtomicByte m_ucDevSlot{0};
 };
