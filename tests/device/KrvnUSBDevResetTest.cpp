@@ -375,8 +375,10 @@ TEST(Disconnect, FlushesAndParksTheDiskThenTheBridgeLeavesTheBus)
     for (const bench::LogEntry& e : commandsOf(rb.bench, 2)) {
         if (e.cdb[0] == 0xA1 && e.cdb.size() == 12)
             seen.push_back({e.cdb[9], e.ms});
-        if (e.cdb[0] == 0xE8)
+        if (e.cdb[0] == 0xE8) {
             seen.push_back({e.cdb[1], e.ms});
+            EXPECT_EQ(e.timeoutSeconds, 6u) << "the disconnect's time-out";
+        }
     }
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen[0].first, 0xE7) << "FLUSH CACHE";
