@@ -189,6 +189,7 @@ void CVIVadeDlg::onCommand(int id)
     case IDC_BUTTON_CLEARCOUNT: OnBnClickedButtonClearcount(); return;
     case IDC_BUTTON_LOADINI: OnBnClickedButtonLoadini(); return;
     case IDC_BUTTON_UNLOCK_VIVADE: OnBnClickedButtonUnlockVivade(); return;
+    case IDC_BUTTON_SAFELY_REMOVE: OnBnClickedButtonSafelyRemove(); return;
     case IDC_BUTTON_MORE_CONFIG:
     case IDC_BUTTON_U4_MORE_CONFIG: return;  // the production tool opens no dialog here
     case IDM_ABOUTBOX: OnAboutBox(); return;

@@ -18,6 +18,8 @@
 //   KrvnUSBDevFill.cpp       device identification and the record fill
 //   KrvnUSBDevDiskMatch.cpp  the disk behind a USB serial number
 //   KrvnUSBDevDiskIO.cpp     disk and volume I/O, disk information, speed test
+//   KrvnUSBDevReset.cpp      the bridge CPU reset, the wait for the drive to
+//                            come back, the disconnect before removal
 //
 // The per-target operations take a port slot (ucTargetNumber 0..15), open
 // the slot's drive themselves and close it again, so one object serves all
@@ -376,6 +378,14 @@ public:
     bool vTestHandleFromPhysicalAddress(CUSBWalkState& walk, const std::string& szDevPath,
                                         const std::string& strHubName, const std::string& strTargetChip,
                                         int iBridgeType);
+    // The chip identity text of 38-byte INQUIRY data: "%02X%02X" of bytes 37
+    // and 36 ("8574", "7520" ...).
+    static std::string strInquiryChipText(const uint8_t* pInquiry);
+    // The chip texts a bridge type accepts: "8574"/"8576", "7520", "6390".
+    static bool bChipOfBridgeType(const std::string& strChip, int iBridgeType);
+    // The firmware version (register 0x07F0, "%02x" of six bytes), read with
+    // the register command of the bridge type. False, text empty, on failure.
+    static bool bReadFWVersion(HANDLE hDev, int iBridgeType, std::string& strVersion);
     // Reads the descriptor texts of the device on a known hub port into the
     // walk state (searching the hub when that port holds no configured
     // device). True when a device port was found.
@@ -425,6 +435,35 @@ public:
                             uint8_t ucArea, uint32_t dwSizeMiB);
     // The description of a MEDIA_TYPE code.
     static const char* pszMediaTypeText(uint32_t dwMediaType);
+
+    // ---- CPU reset, re-link and disconnect (KrvnUSBDevReset.cpp) ---------
+    // Chip kinds (ucChipKind) are the bridge types: BRIDGE_TYPE_857X,
+    // BRIDGE_TYPE_752X, BRIDGE_TYPE_6390. All resets and waits run one at a
+    // time under pUtility.m_ReloadFWCriticalSection, taken in a stop-aware
+    // wait; every wait ends early (result 0) when the calling thread's stop
+    // request (krv::StopSource::current()) is made.
+    //
+    // Sends the reset code ucCode (CPURST_CPU_RESET) to the slot's
+    // PhysicalDrive and returns without waiting. 1 done, 0 failed. The other
+    // arguments are not used; they let it stand in for v8574CPURST.
+    uint8_t v8574CPURSTwithoutCheck(uint8_t ucTargetNumber, uint8_t ucValidTotalThread, uint8_t ucProbeLimit,
+                                    uint8_t ucCode, uint8_t ucChipKind);
+    // Resets the slot's bridge and waits for its drive to come back
+    // (bDetectTargetUSBDevice), all under the reset lock. 1 when the drive
+    // came back and the record was re-mapped, else 0. A drive that still
+    // answers under its old appearance is never taken for the new one.
+    uint8_t v8574CPURST(uint8_t ucTargetNumber, uint8_t ucValidTotalThread, uint8_t ucProbeLimit, uint8_t ucCode,
+                        uint8_t ucChipKind);
+    // Probes PhysicalDrive 1..ucProbeLimit + 1 (or the two CD-ROM numbers of
+    // a CD-ROM record) until a drive carries the re-link signature
+    // (ucValidTotalThread, ucTargetNumber), is of the chip kind and sits on
+    // the slot's USB port; then re-maps the slot's record. 1 found, 0 timed
+    // out (480 s, a CD-ROM record 300 s) or stopped.
+    uint8_t bDetectTargetUSBDevice(uint8_t ucTargetNumber, uint8_t ucValidTotalThread, uint8_t ucProbeLimit,
+                                   uint8_t ucChipKind);
+    // Flushes the slot's disk, puts it into standby and has the bridge leave
+    // the bus (CPURST_DISCONNECT). 1 done, 0 failed; takes no lock.
+    uint8_t vDisconnectAllDevice(uint8_t ucTargetNumber);
 
     // ---- SHA-256 initial key -------------------------------------------
     uint8_t vSHA256_SendKey(uint8_t ucTargetNumber);

@@ -145,6 +145,39 @@ uint16_t CKrvnUSBDev::GetDeviceDescriptor(CUSBWalkState& walk, krv::UsbHub& hub,
 
 // ---- the drive behind a port -------------------------------------------------------
 
+std::string CKrvnUSBDev::strInquiryChipText(const uint8_t* pInquiry)
+{
+    char szChip[8];
+    std::snprintf(szChip, sizeof szChip, "%02X%02X", pInquiry[37], pInquiry[36]);
+    return szChip;
+}
+
+bool CKrvnUSBDev::bChipOfBridgeType(const std::string& strChip, int iBridgeType)
+{
+    switch (iBridgeType) {
+    case BRIDGE_TYPE_857X: return bSameNoCase(strChip, "8574") || bSameNoCase(strChip, "8576");
+    case BRIDGE_TYPE_752X: return bSameNoCase(strChip, "7520");
+    case BRIDGE_TYPE_6390: return bSameNoCase(strChip, "6390");
+    default: return false;
+    }
+}
+
+bool CKrvnUSBDev::bReadFWVersion(HANDLE hDev, int iBridgeType, std::string& strVersion)
+{
+    uint8_t ucVersion[FW_VERSION_READ_LENGTH] = {};
+    const int iVersion = iBridgeType == BRIDGE_TYPE_857X
+                             ? SCSI8574_AccessRegister(hDev, ACCESS_READ, REG_FW_VERSION, ucVersion, sizeof ucVersion)
+                             : SCSI6390_AccessRegister(hDev, ACCESS_READ, REG_FW_VERSION, ucVersion, sizeof ucVersion);
+    strVersion.clear();
+    if (iVersion != SCSI_RESULT_OK)
+        return false;
+    char szVersion[16];
+    std::snprintf(szVersion, sizeof szVersion, "%02x%02x%02x%02x%02x%02x", ucVersion[0], ucVersion[1], ucVersion[2],
+                  ucVersion[3], ucVersion[4], ucVersion[5]);
+    strVersion = szVersion;
+    return true;
+}
+
 bool CKrvnUSBDev::bReadBridgeState(HANDLE hDev, const std::string& strChip, int iBridgeType, DevInfo& devInfo,
                                    std::string& strChipRevision)
 {
@@ -152,7 +185,7 @@ bool CKrvnUSBDev::bReadBridgeState(HANDLE hDev, const std::string& strChip, int 
     const uint8_t ucSlot = devInfo.m_ucPortIndex;
     switch (iBridgeType) {
     case BRIDGE_TYPE_857X: {
-        if (!bSameNoCase(strChip, "8574") && !bSameNoCase(strChip, "8576"))
+        if (!bChipOfBridgeType(strChip, iBridgeType))
             return false;
         devInfo.m_ucChipMajorRev = ucGet8574VariantCode(hDev);
         vDEBUG_MSG_printf("%s:%d: 857x USB Mode: %s", kMethod, __LINE__,
@@ -190,7 +223,7 @@ bool CKrvnUSBDev::bReadBridgeState(HANDLE hDev, const std::string& strChip, int 
     }
     case BRIDGE_TYPE_752X:
     case BRIDGE_TYPE_6390:
-        if (!bSameNoCase(strChip, iBridgeType == BRIDGE_TYPE_752X ? "7520" : "6390"))
+        if (!bChipOfBridgeType(strChip, iBridgeType))
             return false;
         strChipRevision = strGetChipRevision(hDev);
         devInfo.m_ucDevType = ucGetDeviceType(hDev, devInfo);
@@ -203,18 +236,7 @@ bool CKrvnUSBDev::bReadBridgeState(HANDLE hDev, const std::string& strChip, int 
 
 void CKrvnUSBDev::vReadBridgeDetails(HANDLE hDev, const std::string& strChip, int iBridgeType, DevInfo& devInfo)
 {
-    static const char* const kMethod = "CKrvnUSBDev::vTestHandleFromPhysicalAddress";
-    uint8_t ucVersion[FW_VERSION_READ_LENGTH] = {};
-    const int iVersion = iBridgeType == BRIDGE_TYPE_857X
-                             ? SCSI8574_AccessRegister(hDev, ACCESS_READ, REG_FW_VERSION, ucVersion, sizeof ucVersion)
-                             : SCSI6390_AccessRegister(hDev, ACCESS_READ, REG_FW_VERSION, ucVersion, sizeof ucVersion);
-    devInfo.m_strFWVersion.clear();
-    if (iVersion == SCSI_RESULT_OK) {
-        char szVersion[16];
-        std::snprintf(szVersion, sizeof szVersion, "%02x%02x%02x%02x%02x%02x", ucVersion[0], ucVersion[1],
-                      ucVersion[2], ucVersion[3], ucVersion[4], ucVersion[5]);
-        devInfo.m_strFWVersion = szVersion;
-    }
+    bReadFWVersion(hDev, iBridgeType, devInfo.m_strFWVersion);
 
     if (iBridgeType == BRIDGE_TYPE_857X) {
         devInfo.m_ucDevType = ucGet8574DeviceType(hDev, devInfo);
@@ -256,9 +278,7 @@ bool CKrvnUSBDev::vTestHandleFromPhysicalAddress(CUSBWalkState& walk, const std:
                               szDevPath.c_str(), 0);
             return false;
         }
-        char szChip[8];
-        std::snprintf(szChip, sizeof szChip, "%02X%02X", ucInquiry[37], ucInquiry[36]);
-        const std::string strChip = szChip;
+        const std::string strChip = strInquiryChipText(ucInquiry);
 
         DevInfo devInfo = pDevList->Devs[ucSlot];
         devInfo.m_ucPortIndex = ucSlot;

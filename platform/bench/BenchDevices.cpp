@@ -259,7 +259,14 @@ void BenchDevices::leaveLocked(Port& p, uint64_t atMs)
     PortState& s = p.bridge->state();
     std::string numbers = s.physicalDrive >= 0 ? driveText(s.physicalDrive, s.cdrom) : "no drive";
     ++p.generation;
-    if (p.resetting) {
+    if (p.resetting && p.staysAway) {
+        // The reset was taken, but the device never gets back on the bus.
+        p.staysAway = false;
+        s.connection = Connection::Dropped;
+        p.returnAtMs.reset();
+        p.log.event(atMs, "left the bus for a CPU reset (was " + numbers +
+                              ") and does not come back; it stays away until it is plugged in again");
+    } else if (p.resetting) {
         // The CPU restarts on what its EEPROMs hold.
         p.bridge->boot();
         p.away = true;
@@ -425,8 +432,13 @@ bool BenchDevices::execute(const DeviceTarget& target, ScsiCommand& command)
             if (reaction != Bridge::Reaction::None) {
                 const PortSettings& settings = p->bridge->settings();
                 p->resetting = reaction == Bridge::Reaction::CpuReset;
+                p->staysAway = p->resetting && fault && fault->kind == FaultKind::NoReturn;
                 p->leaveAtMs = now + settings.dropMs;
-                if (p->resetting) {
+                if (p->staysAway) {
+                    p->returnAtMs.reset();
+                    p->log.event(now, "CPU reset: leaves the bus in " + std::to_string(settings.dropMs) +
+                                          " ms and does not come back (fault: no-return)");
+                } else if (p->resetting) {
                     p->returnAtMs = now + settings.relinkMs;
                     p->log.event(now, "CPU reset: leaves the bus in " + std::to_string(settings.dropMs) +
                                           " ms, comes back in " + std::to_string(settings.relinkMs) + " ms");

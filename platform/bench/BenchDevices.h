@@ -152,6 +152,7 @@ private:
         std::optional<uint64_t> leaveAtMs;
         std::optional<uint64_t> returnAtMs;
         bool resetting = false;               // the pending leave is a CPU reset (else a disconnect)
+        bool staysAway = false;               // the pending reset's device never comes back (fault)
         std::pair<int, int> previousNumbers{-1, -1};  // drive and CD-ROM numbers before leaving
     };
 

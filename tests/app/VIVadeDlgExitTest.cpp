@@ -246,7 +246,6 @@ TEST(VIVadeDlgExit, EnterStartsAndEscapeRemovesOnlyWhileStartIsEnabledAndNeither
     int starts = 0;
     int removals = 0;
     f.dlg->setCommandHandler(IDC_BUTTON_START, [&] { ++starts; });
-    f.dlg->setCommandHandler(IDC_BUTTON_SAFELY_REMOVE, [&] { ++removals; });
     f.dlg->show();
     auto* edit = f.dlg->control<QLineEdit>(IDC_EDIT_SERIAL_NUMBER);
     ASSERT_NE(edit, nullptr);
@@ -268,7 +267,10 @@ TEST(VIVadeDlgExit, EnterStartsAndEscapeRemovesOnlyWhileStartIsEnabledAndNeither
     for (const Case& c : cases) {
         starts = removals = 0;
         f.dlg->enableControl(IDC_BUTTON_START, c.startEnabled);
+        // The removal is the window's own: it starts its thread.
+        const std::shared_ptr<CWorkerThread> pRemovalBefore = f.dlg->m_pRemoveThread;
         press(c.key);
+        removals = f.dlg->m_pRemoveThread != pRemovalBefore ? 1 : 0;
         EXPECT_EQ(starts, c.starts) << c.key << " " << c.startEnabled;
         EXPECT_EQ(removals, c.removals) << c.key << " " << c.startEnabled;
         EXPECT_FALSE(f.dlg->bExitStarted());

@@ -114,6 +114,40 @@ TEST(BenchBridgeFaults, ADroppedDeviceStaysAwayUntilPluggedInAgain)
     EXPECT_EQ(bench.physicalDrive(2), -1);
 }
 
+TEST(BenchBridgeFaults, AResetTakenWithoutReturnLeavesTheDeviceAwayUntilPluggedIn)
+{
+    bench::BenchSettings settings;
+    settings.ports.resize(2);
+    settings.ports[0].dropMs = 300;
+    BenchFixture bench(settings);
+    ASSERT_TRUE(setFault(bench, 1, {{"kind", "no-return"}}));
+    auto d = openDrive(1);
+    EXPECT_TRUE(inquiry(*d).good()) << "only the CPU reset is hit";
+    EXPECT_TRUE(cpuReset(*d, 0x51).good()) << "nor a disconnect";
+    bench.clock().sleepMs(300);
+    std::string outcome;
+    ASSERT_TRUE(bench.bench().apply({"plug", 1, {}}, outcome)) << outcome;
+    d = openDrive(bench.physicalDrive(1));
+    ASSERT_TRUE(d);
+
+    ASSERT_TRUE(cpuReset(*d).good()) << "the reset is answered";
+    EXPECT_TRUE(inquiry(*d).good()) << "and the device leaves only after its drop time";
+    bench.clock().sleepMs(300);
+    EXPECT_FALSE(inquiry(*d).sent);
+    bench.clock().sleepMs(3'600'000);
+    EXPECT_EQ(bench.physicalDrive(1), -1) << "never back, however long";
+    EXPECT_EQ(bench.physicalDrive(2), 2) << "the other port is untouched";
+    EXPECT_EQ(bench.devices().state(1).connection, bench::Connection::Dropped);
+    bench.reopen();
+    EXPECT_EQ(bench.physicalDrive(1), -1) << "still away in the next run";
+    ASSERT_TRUE(bench.bench().apply({"plug", 1, {}}, outcome)) << outcome;
+    EXPECT_EQ(bench.physicalDrive(1), 1);
+    auto again = openDrive(1);
+    ASSERT_TRUE(cpuReset(*again).good());
+    bench.clock().sleepMs(bench::kDefaultRelinkMs);
+    EXPECT_EQ(bench.physicalDrive(1), 1) << "the fault was used up: the next reset comes back";
+}
+
 TEST(BenchBridgeFaults, FaultsLastUntilTheyHit)
 {
     BenchFixture bench;

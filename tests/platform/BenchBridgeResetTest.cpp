@@ -99,10 +99,34 @@ TEST(BenchBridgeReset, ResetFallsBackToABootableBankAndForgetsRegisterWrites)
     EXPECT_EQ(bench.devices().state(1).running.bank, 0);
 }
 
+TEST(BenchBridgeReset, ACdRomUnitComesBackUnderANewNumberWhenSetToRenumber)
+{
+    bench::BenchSettings settings;
+    settings.ports.resize(3);
+    for (auto& port : settings.ports)
+        port.cdrom = true;
+    settings.ports[1].renumber = true;
+    BenchFixture bench(settings);
+    EXPECT_EQ(bench.cdrom(2), 1);
+    EXPECT_EQ(bench.physicalDrive(2), 2);
+    auto cd = openDrive(1, DriveKind::CdRom);
+    ASSERT_TRUE(cd);
+    ASSERT_TRUE(cpuReset(*cd).good()) << "the reset reaches the bridge by its CD-ROM unit";
+    bench.clock().sleepMs(bench::kDefaultRelinkMs);
+    EXPECT_EQ(bench.cdrom(2), 3) << "the CD-ROM number after the highest in use";
+    EXPECT_EQ(bench.physicalDrive(2), 4);
+    EXPECT_FALSE(openDrive(1, DriveKind::CdRom));
+    EXPECT_TRUE(openDrive(3, DriveKind::CdRom));
+    EXPECT_EQ(bench.cdrom(1), 0) << "without renumbering it keeps its number";
+}
+
 TEST(BenchBridgeReset, DisconnectLeavesTheBusUntilPluggedInAgain)
 {
     BenchFixture bench(2);
     auto d = openDrive(bench.physicalDrive(2));
+    // Parking first: the disk's cache is flushed and it goes to standby.
+    EXPECT_TRUE(send(*d, {0xA1, 0x06, 0, 0, 0, 0, 0, 0, 0, 0xE7, 0, 0}).good()) << "ATA FLUSH CACHE";
+    EXPECT_TRUE(send(*d, {0xA1, 0x06, 0, 0, 0, 0, 0, 0, 0, 0xE0, 0, 0}).good()) << "ATA STANDBY IMMEDIATE";
     ASSERT_TRUE(cpuReset(*d, 0x51).good());
     bench.clock().sleepMs(60'000);
     EXPECT_EQ(bench.physicalDrive(2), -1);

@@ -133,6 +133,8 @@ std::string usageText()
            "  corrupt                 one byte of the data it brings in is inverted\n"
            "  drop                    the device drops off the bus and stays away until plugged\n"
            "                          in again: at once, or at the matching command\n"
+           "  no-return               the next CPU reset (E8 50) is answered and the device\n"
+           "                          leaves the bus, but never comes back until plugged in again\n"
            "COUNT is how many commands it hits (default 1). Options of fault:\n"
            "  --cdb HEX               only commands whose CDB starts with these bytes, e.g. E250\n"
            "  --after N               let N matching commands through first\n"

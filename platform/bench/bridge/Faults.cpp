@@ -16,8 +16,11 @@ struct KindName {
 
 constexpr KindName kKinds[] = {
     {FaultKind::Fail, "fail"},       {FaultKind::Check, "check"}, {FaultKind::Timeout, "timeout"},
-    {FaultKind::Corrupt, "corrupt"}, {FaultKind::Drop, "drop"},
+    {FaultKind::Corrupt, "corrupt"}, {FaultKind::Drop, "drop"},       {FaultKind::NoReturn, "no-return"},
 };
+
+// The command a no-return fault waits for: the CPU reset, E8 50.
+bool isCpuReset(const uint8_t* cdb, size_t cdbLength) { return cdbLength >= 2 && cdb[0] == 0xE8 && cdb[1] == 0x50; }
 
 bool parseNumber(std::string_view text, uint32_t& value)
 {
@@ -106,7 +109,7 @@ bool faultFromFields(const std::map<std::string, std::string>& fields, Fault& fa
     auto kind = fields.find("kind");
     if (kind == fields.end() || !parseFaultKind(kind->second, result.kind)) {
         why = "fault kind '" + (kind == fields.end() ? std::string() : kind->second) +
-              "' is not one of fail, check, timeout, corrupt, drop";
+              "' is not one of fail, check, timeout, corrupt, drop, no-return";
         return false;
     }
     for (const auto& [key, value] : fields) {
@@ -192,6 +195,8 @@ std::optional<Fault> FaultList::hit(const uint8_t* cdb, size_t cdbLength, bool b
                          *f.offset - diskRange->first >= diskRange->second))
             continue;
         if (f.kind == FaultKind::Corrupt && !bringsDataIn)
+            continue;
+        if (f.kind == FaultKind::NoReturn && (diskRange || !isCpuReset(cdb, cdbLength)))
             continue;
         if (f.after > 0) {
             --f.after;

@@ -2,7 +2,9 @@
 // Faults on demand for one device: the next commands (or the next commands
 // that start with given CDB bytes) fail at the transport, end with CHECK
 // CONDITION, time out, come back with one data byte corrupted, or the device
-// drops off the bus and stays away until it is plugged in again. The disk's
+// drops off the bus and stays away until it is plugged in again; or the next
+// CPU reset (E8 50) is answered and carried out, but the device never comes
+// back on the bus from it (until it is plugged in again). The disk's
 // sector reads and writes count as commands (READ(16) 88 and WRITE(16) 8A),
 // and a fault with an offset hits only a transfer over that byte of the disk.
 #include <cstdint>
@@ -17,7 +19,7 @@
 
 namespace krv::bench {
 
-enum class FaultKind { Fail, Check, Timeout, Corrupt, Drop };
+enum class FaultKind { Fail, Check, Timeout, Corrupt, Drop, NoReturn };
 
 struct Fault {
     FaultKind kind = FaultKind::Fail;
@@ -54,7 +56,8 @@ public:
     const std::vector<Fault>& all() const { return faults_; }
 
     // The fault that hits a command with these CDB bytes, if any; its count
-    // is used up. Corruption waits for a command that brings data in. A disk
+    // is used up. Corruption waits for a command that brings data in, a
+    // no-return for a CPU reset. A disk
     // transfer gives the bytes of the disk it covers, [first, first + length).
     std::optional<Fault> hit(const uint8_t* cdb, size_t cdbLength, bool bringsDataIn,
                              std::optional<std::pair<uint64_t, uint64_t>> diskRange = std::nullopt);
