@@ -195,6 +195,7 @@ EStartEnd CStart::eRun()
     const bool bUpdateFW = m_devs.m_bUpdateFW == 1;
     if (bUpdateFW && !bIsFWmatchPDtype(strFWPath, m_devs, m_nTargets)) {
         m_bShown = true;
+        m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
         return EStartEnd::eRefused;
     }
     vCheckWrTestFile();

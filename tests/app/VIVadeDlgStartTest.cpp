@@ -9,6 +9,8 @@
 // passes is also shown on devices a real scan of the bench found.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -343,6 +345,49 @@ TEST(VIVadeDlgStart, StartsTheSupervisorWithEachPortsOwnImages)
     EXPECT_EQ(pUtility.g_strFWFileName, fw);
     EXPECT_FALSE(f.dlg->isControlEnabled(IDC_BUTTON_START));
     EXPECT_TRUE(runEventsUntil([&] { return !f.dlg->m_pMainThread->bIsRunning(); }));
+}
+
+// Format 3 with one drive: Start makes the firmware file of what the drive
+// runs, unless a file of that name is there, and runs with it; the exit
+// deletes the file only when Start made it.
+TEST(VIVadeDlgStart, TheFirmwareFileOfTheOneDriveIsMadeAndOnlyThatIsDeleted)
+{
+    for (const bool operatorsFile : {false, true}) {
+        StartFixture f(1);
+        g_UsbDev.vInitialize();
+        f.startUp([](IniRecord& r) {
+            r.config_format = 3;
+            r.fw_binary_name.set("chosen.bin");
+        });
+        {
+            CVIVadeDlg::CScanSettings settings;
+            settings.strTargetChipCode = "0";
+            std::lock_guard<std::mutex> lock(pUtility.m_ScanCriticalSection);
+            f.dlg->vScanUSBPort(settings);
+        }
+        const std::string version = f.dlg->m_DevList.Devs[0].m_strFWVersion;
+        ASSERT_EQ(version.size(), 12u);
+        std::string digits = version;
+        std::transform(digits.begin(), digits.end(), digits.begin(), [](char c) { return std::toupper(c); });
+        const std::string name = "KV_USB4_" + digits.substr(0, 6) + "_" + digits.substr(6, 2) + "_" +
+                                 digits.substr(8, 2) + "_" + digits.substr(10, 2) + ".bin";
+        const std::string file = f.programDir.file(name);
+        if (operatorsFile) {
+            std::vector<uint8_t> bytes;
+            for (size_t i = 0; i < 12; i += 2)
+                bytes.push_back(static_cast<uint8_t>(std::stoul(version.substr(i, 2), nullptr, 16)));
+            writeFirmware(file, bytes, kRev1Signature);
+        }
+
+        f.pressStart();
+        ASSERT_TRUE(f.started()) << operatorsFile << ::testing::PrintToString(f.boxes());
+        EXPECT_EQ(pUtility.g_strFWFileName, name) << operatorsFile;
+        ASSERT_TRUE(std::filesystem::exists(file)) << operatorsFile;
+        ASSERT_TRUE(runEventsUntil([&] { return !f.dlg->m_pMainThread->bIsRunning(); }));
+        f.dlg->OnBnClickedOk();
+        ASSERT_TRUE(f.runUntilEnded());
+        EXPECT_EQ(std::filesystem::exists(file), operatorsFile) << operatorsFile;
+    }
 }
 
 // The serial box's rules by edit type, and what the run then carries.
