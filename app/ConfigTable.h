@@ -74,8 +74,7 @@ uint8_t ucConfigChecksum(const ConfigImage& ucImage);
 
 // What one port's image is built from besides the settings.
 struct ConfigTableSource {
-    // The count this port's serial number is advanced by: its place among
-    // the ports of the run, so that the ports of one run never share one.
+    // The count this port's serial number is advanced by: its slot.
     uint8_t ucSerialCount = 0;
     // The serial typed into the serial-number entry dialog; layout A uses it
     // as it stands when it is not empty.

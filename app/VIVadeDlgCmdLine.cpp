@@ -103,10 +103,10 @@ const char* CVIVadeDlg::pszCmdJobOption(int32_t iCmdIndex)
 
 bool CVIVadeDlg::bCmdJobAvailable(int32_t iCmdIndex)
 {
-    // The production run ("/S"), the bridge reset ("/RST") and the PCIe
-    // report ("/PCIE") need the run and the PCIe access, which this build
-    // does not have yet.
-    return iCmdIndex != CMD_JOB_START && iCmdIndex != CMD_JOB_CPU_RESET && iCmdIndex != CMD_JOB_PCIE_INFO;
+    // The bridge reset ("/RST") and the PCIe report ("/PCIE") need the
+    // engineering reset and the PCIe access, which this build does not have
+    // yet.
+    return iCmdIndex != CMD_JOB_CPU_RESET && iCmdIndex != CMD_JOB_PCIE_INFO;
 }
 
 std::string CVIVadeDlg::strUsageText()
@@ -212,6 +212,10 @@ void CVIVadeDlg::vCmdLineHandler()
                       pStop);
         return;
     case CMD_JOB_START:
+        // Start ends the process itself: its refusals with their codes, a
+        // run through the supervisor with the run's result.
+        sendCommand(IDC_BUTTON_START, pStop);
+        return;
     case CMD_JOB_PCIE_INFO:
     case CMD_JOB_CPU_RESET:
         vCmdLineJobNotAvailable();

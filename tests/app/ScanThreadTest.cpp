@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,6 +47,18 @@ public:
     }
     bool bRealScans = true;
     int nRequests = 0;
+    // When set, a Start command runs this instead of Start.
+    std::function<void()> onStart;
+
+protected:
+    void onCommand(int id) override
+    {
+        if (id == IDC_BUTTON_START && onStart) {
+            onStart();
+            return;
+        }
+        CVIVadeDlg::onCommand(id);
+    }
 };
 
 class ScanFixture {
@@ -207,10 +220,10 @@ TEST(ScanThread, ARequestDuringAScanIsDroppedOnlyWhileTheScanWaitsOrWalks)
             // The automatic start is sent from the follow-up; its handler asks for a scan.
             pIni.m_pINI.auto_mp = 1;
             pIni.m_pINI.auto_mp_DevNum = 1;
-            f.dlg->setCommandHandler(IDC_BUTTON_START, [&] {
+            f.dlg->onStart = [&] {
                 if (++starts == 1)
                     f.dlg->TriggerScanThread();
-            });
+            };
             f.dlg->TriggerScanThread();
         } else {
             std::lock_guard<std::mutex> hold(pUtility.m_ScanCriticalSection);
@@ -255,7 +268,7 @@ TEST(ScanThread, LoadIniDuringAScanLeavesTheScanItsOwnSettings)
     ASSERT_TRUE(pIni.vStoreINIFile(other)) << pIni.strLastProblem();
     pIni.m_pINI = before;
     int starts = 0;
-    f.dlg->setCommandHandler(IDC_BUTTON_START, [&starts] { ++starts; });
+    f.dlg->onStart = [&starts] { ++starts; };
 
     {
         std::lock_guard<std::mutex> hold(pUtility.m_ScanCriticalSection);
@@ -360,7 +373,7 @@ TEST(ScanThread, AutomaticStartOnlyInTheWindowAndNeverOverARun)
             f.commandLine(CVIVadeDlg::CMD_JOB_NONE);
         f.dlg->m_bRunning = c.running;
         int starts = 0;
-        f.dlg->setCommandHandler(IDC_BUTTON_START, [&starts] { ++starts; });
+        f.dlg->onStart = [&starts] { ++starts; };
         f.dlg->TriggerScanThread();
         ASSERT_TRUE(f.scanOver()) << c.name;
         EXPECT_EQ(starts, c.starts) << c.name;

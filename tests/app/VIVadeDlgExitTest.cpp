@@ -245,7 +245,7 @@ TEST(VIVadeDlgExit, EnterStartsAndEscapeRemovesOnlyWhileStartIsEnabledAndNeither
     f.dlg->OnInitDialog();
     int starts = 0;
     int removals = 0;
-    f.dlg->setCommandHandler(IDC_BUTTON_START, [&] { ++starts; });
+    f.dlg->onStart = [&] { ++starts; };
     f.dlg->show();
     auto* edit = f.dlg->control<QLineEdit>(IDC_EDIT_SERIAL_NUMBER);
     ASSERT_NE(edit, nullptr);

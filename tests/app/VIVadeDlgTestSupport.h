@@ -7,6 +7,7 @@
 // decisions without a scan thread running beside them.
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -39,6 +40,18 @@ public:
 
     int nScanRequests = 0;
     std::vector<std::string> cmdLines;
+    // When set, a Start command runs this instead of Start.
+    std::function<void()> onStart;
+
+protected:
+    void onCommand(int id) override
+    {
+        if (id == IDC_BUTTON_START && onStart) {
+            onStart();
+            return;
+        }
+        CVIVadeDlg::onCommand(id);
+    }
 };
 
 class DlgFixture {

@@ -172,6 +172,32 @@ TEST(CmdLineJobsOtherTest, PowerConfigurationGoesToEveryDriveAndItsFailureIsTheE
     EXPECT_EQ(countOf(run.krvbench("log", {"1"}).out, "C3 30 0C"), 1);
 }
 
+// "/S" reaches Start once the scan found the drive; a Start that refuses
+// the run ends the process with its code and says why in the message file.
+TEST(CmdLineJobsOtherTest, StartRefusalEndsTheRunWithItsCode)
+{
+    CmdLineRun run;
+    run.createBench({"--ports", "1"});
+    // The factory settings switch every step off: nothing to run.
+    run.writeSettings();
+    ToolRun noItem = run.run({"/S"});
+    EXPECT_FALSE(noItem.timedOut);
+    EXPECT_EQ(noItem.exitCode, shell(CVIVadeDlg::CMDLINE_EXIT_REFUSED)) << noItem.err;
+    EXPECT_EQ(countOf(noItem.err, "Start Scan USB Port"), 1) << noItem.err;
+    EXPECT_NE(run.currentFile("ProgramMSG.txt").find("Please check following setting"), std::string::npos);
+
+    // A firmware update with a file that is not there.
+    run.writeSettings([](IniRecord& ini) {
+        ini.fw_enable = 1;
+        ini.fw_binary_name.set("KV_USB4_240517_80_02_01.bin");
+    });
+    std::filesystem::remove(run.currentFolder() + "/ProgramMSG.txt");
+    ToolRun noFile = run.run({"/S"});
+    EXPECT_FALSE(noFile.timedOut);
+    EXPECT_EQ(noFile.exitCode, shell(CVIVadeDlg::CMDLINE_EXIT_REFUSED)) << noFile.err;
+    EXPECT_EQ(run.currentFile("ProgramMSG.txt"), "KV_USB4_240517_80_02_01.bin File/Path Not Read/Write\r\n");
+}
+
 // Lines that are no option, "/?" and the jobs this build cannot run all end
 // without waiting for a device: the settings make any wait longer than the
 // test's time-out for a run, and the bench has none to find.
@@ -195,7 +221,6 @@ TEST(CmdLineJobsOtherTest, EndsAtOnceWithoutADevice)
         {{"/C:"}, CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION},
         {{"/C:            "}, CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION},
         {{"/C:", "0123456789ab"}, CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION},
-        {{"/S"}, CVIVadeDlg::CMDLINE_EXIT_NOT_AVAILABLE},
         {{"/RST"}, CVIVadeDlg::CMDLINE_EXIT_NOT_AVAILABLE},
         {{"/PCIE"}, CVIVadeDlg::CMDLINE_EXIT_NOT_AVAILABLE},
     };

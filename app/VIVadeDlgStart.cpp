@@ -1,0 +1,606 @@
+// Start: the one way into a production run. The Start button, the scan's
+// automatic start and the command-line job "/S" all send command 1022, which
+// lands here on the GUI thread. Start checks the operator's entries and the
+// files the run needs, picks the ports that take part, builds each such
+// port's USB-3 and USB4 configuration images, and starts the run supervisor
+// on m_MainThreadParam. Nothing is written to a device here.
+//
+// A refusal shows its message as a warning (in command-line mode it goes to
+// the message file). In command-line mode it also ends the process with its
+// exit code: CMDLINE_EXIT_BAD_OPTION where a setting or a file of the run is
+// at fault (both images off, the write/read test file), CMDLINE_EXIT_NO_DEVICE
+// with no device at all, else CMDLINE_EXIT_REFUSED. Nobody answers an
+// unattended run, so every way out of a refused start ends it.
+//
+// Serial numbers: a port's serial is the window's advanced by its slot. With
+// the firmware update on (the only time images are built) every device found
+// takes part or the run is refused, so the slots of a run are 0, 1, 2 ...
+// and the supervisor, which moves the serial on by the number of ports,
+// starts the next run where this one ended. A serial number that would wrap
+// around, or one serial for two ports, refuses the run.
+//
+// Not in this build, and what Start does in its place:
+// - the PCIe access: no PCIe target is counted;
+// - the serial-number entry dialog: the entered serial stays empty;
+// - the external PD/MCU update: when it is switched on, Start refuses the
+//   run instead of starting it without the PD/MCU file checks.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "app/ConfigTable.h"
+#include "app/FWFileRules.h"
+#include "app/GUIText.h"
+#include "app/Ini.h"
+#include "app/SettingsValidation.h"
+#include "app/U4ConfigTable.h"
+#include "app/VIVadeDlg.h"
+#include "controls/TextProgressCtrl.h"
+#include "device/DebugLog.h"
+#include "device/KrvnUSBDev.h"
+#include "device/USBUtility.h"
+#include "platform/FileSystem.h"
+#include "platform/LastError.h"
+#include "platform/MessageBoxes.h"
+#include "platform/Paths.h"
+#include "platform/Platform.h"
+
+namespace {
+
+const char* const kWho = "CVIVadeDlg::OnBnClickedButtonStart";
+
+// The PCIe access is not part of this build: no run has a PCIe target.
+constexpr int kPcieTargetCount = 0;
+
+// The largest write/read test file; the worker counts ten times its size in
+// a signed 32-bit number.
+constexpr uint64_t WR_TEST_FILE_SIZE_MAX = 0xB400000;
+// m_dwWrRdTestSize of a taking-part port when the write/read test is off or
+// has no file.
+constexpr uint32_t WR_TEST_SIZE_NONE = 0xFFFFFFFF;
+
+// A serial number shorter than this is padded with leading "0"s.
+constexpr size_t SN_MIN_LENGTH = 12;
+
+// The vendor id the factory settings carry; a run with it asks first.
+constexpr const char* DEFAULT_VENDOR_ID = "3E9A";
+
+constexpr krv::ui::ColorRef RUN_BAR_COLOR = krv::ui::rgb(255, 165, 0);
+constexpr krv::ui::ColorRef RUN_BAR_COLOR_SUPER_SPEED = krv::ui::rgb(0, 0, 255);
+
+// The text shown when the run's files or items are missing and nothing else
+// has told the operator why.
+constexpr const char* PRE_CHECK_FAILED_TEXT =
+    "Error!!\nPlease check following setting:\n1. <<More Config>>\n2. <<Update FW>>\n3. <<Update Config>>\n4. FW path";
+constexpr const char* EXT_UPDATE_NOT_AVAILABLE_TEXT =
+    "The external PD/MCU firmware update is not part of this build: switch it off to run.";
+
+int nLastError() { return static_cast<int>(krv::lastError()); }
+
+bool bShortSerial(const std::string& strSerial) { return !strSerial.empty() && strSerial.size() < SN_MIN_LENGTH; }
+
+std::string strPadSerial(const std::string& strSerial)
+{
+    return bShortSerial(strSerial) ? std::string(SN_MIN_LENGTH - strSerial.size(), '0') + strSerial : strSerial;
+}
+
+bool bAllFF(const uint8_t* pucBytes, size_t nSize)
+{
+    return std::all_of(pucBytes, pucBytes + nSize, [](uint8_t uc) { return uc == 0xFF; });
+}
+
+enum class EStartEnd {
+    eStarted,  // the supervisor runs
+    eRefused,  // a check stopped the run
+    eLeft,     // the operator chose not to run (the window only)
+};
+
+// One press of Start: its checks in order, then the run's preparation.
+class CStart {
+public:
+    explicit CStart(CVIVadeDlg& dlg) : m_dlg(dlg), m_ini(pIni.m_pINI), m_devs(dlg.m_DevList) {}
+
+    EStartEnd eRun();
+    // The command-line exit code of a refusal.
+    int32_t iExitCode() const { return m_iExitCode != 0 ? m_iExitCode : CVIVadeDlg::CMDLINE_EXIT_REFUSED; }
+
+private:
+    void vShow(const std::string& strText);
+    void vSetRunBarColor();
+    bool bCheckSerialBox();
+    bool bCheckIdentity();
+    void vTakeSerial(const std::string& strSerial);
+    U4ConfigTexts stWindowU4Texts() const;
+    bool bAskDefaultVendorID();
+    uint8_t ucTestItemCount() const;
+    void vCheckWrTestFile();
+    bool bPreCheck(uint8_t ucItemCount);
+    void vPickPorts();
+    bool bBuildImages();
+    bool bSerialsDistinct();
+    void vPrepareReload();
+
+    CVIVadeDlg& m_dlg;
+    IniRecord& m_ini;
+    DevList& m_devs;
+    const bool m_bGui = m_dlg.m_iRunMode.load() == 1;
+    int m_nTargets = 0;
+    bool m_bOk = true;           // the run has not failed yet
+    bool m_bShown = false;       // the operator has been told something
+    int32_t m_iExitCode = 0;     // 0: none set yet
+    uint32_t m_dwWrTestSize = WR_TEST_SIZE_NONE;
+    uint8_t m_ucThreadCount = 0;
+    uint8_t m_ucDiskCount = 0;
+    bool m_bChipMismatch = false;
+    std::string m_strChipMismatch = "Chip and FW don't match. Port:";
+};
+
+void CStart::vShow(const std::string& strText)
+{
+    pUtility.nShowProgramMessage(strText, MSG_TYPE_WARNING, 0, CUSBUtility::EMessageTarget::eMessageBox);
+    m_bShown = true;
+}
+
+EStartEnd CStart::eRun()
+{
+    m_nTargets = nAllDevCount(m_devs, kPcieTargetCount);
+    if (m_nTargets == 0) {
+        vDEBUG_MSG_printf("%s:%d: no device to run", kWho, __LINE__);
+        m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_NO_DEVICE;
+        return EStartEnd::eRefused;
+    }
+    vSetRunBarColor();
+
+    if (!bCheckSerialBox())
+        return EStartEnd::eRefused;
+    if (!m_dlg.UpdateData(true)) {
+        // A text longer than its field was not taken: the images would be
+        // built from what the window held before.
+        m_bShown = true;
+        return EStartEnd::eRefused;
+    }
+    if (!bCheckIdentity())
+        return EStartEnd::eRefused;
+    if (!bCheckUSB4FieldLength(stWindowU4Texts())) {
+        m_bShown = true;
+        return EStartEnd::eRefused;
+    }
+    if (m_dlg.m_bLimitationTableLoaded.load() == 1) {
+        const int32_t iLimitation = m_dlg.m_LimitationTable.iCheckLimitation(m_devs, m_nTargets);
+        if (iLimitation != LIMITATION_PASS) {
+            vDEBUG_ERR_printf("%s:%d: iCheckLimitation %d: %s", kWho, __LINE__, iLimitation,
+                              m_dlg.m_LimitationTable.strCheckFailure().c_str());
+            return EStartEnd::eRefused;
+        }
+    }
+    if (!bAskDefaultVendorID())
+        return EStartEnd::eLeft;
+
+    const uint8_t ucItemCount = ucTestItemCount();
+    if (m_ini.image0 == 0 && m_ini.image1 == 0) {
+        vShow("please check dual image setting in more config or ini file");
+        m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION;
+        m_bOk = false;
+    }
+
+    std::string& strFWPath = m_dlg.m_strComboBoxDeviceFirmwareFWBrowse;
+    if (m_ini.config_format == 3 && m_nTargets == 1) {
+        // The firmware file of the one device, made from its own image; its
+        // result is not needed, the checks below judge the file.
+        if (m_devs.DevNums == 1)
+            m_dlg.bFindFWFileForDevice(strFWPath);
+        else
+            vDEBUG_ERR_printf("%s:%d: no PCIe access: no firmware file made of the PCIe target", kWho, __LINE__);
+    }
+    const bool bUpdateFW = m_devs.m_bUpdateFW == 1;
+    if (bUpdateFW && !bIsFWmatchPDtype(strFWPath, m_devs, m_nTargets)) {
+        m_bShown = true;
+        m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
+        return EStartEnd::eRefused;
+    }
+    vCheckWrTestFile();
+    if (!bPreCheck(ucItemCount)) {
+        vDEBUG_ERR_printf("%s:%d: Pre-Check Fail , ucTestItemCount[%d] , m_bUpdateFW[%d]=[%s] , ", kWho, __LINE__,
+                          ucItemCount, m_devs.m_bUpdateFW, strFWPath.c_str());
+        if (!m_bShown)
+            vShow(PRE_CHECK_FAILED_TEXT);
+        return EStartEnd::eRefused;
+    }
+    vPickPorts();
+    const bool bFWFileOk = !bUpdateFW || bCheckFWFile(strFWPath);
+
+    if (m_ucThreadCount == 0 || m_bChipMismatch || !bFWFileOk) {
+        if (m_bChipMismatch) {
+            vShow(m_strChipMismatch);
+            m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
+        }
+        if (!bFWFileOk) {
+            vShow("FW check is incorrect.");
+            m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
+        } else {
+            vDEBUG_MSG_printf("%s:%d: No Thread [%d/%d] To Run ", kWho, __LINE__, m_ucThreadCount, m_ucDiskCount);
+        }
+        return EStartEnd::eRefused;
+    }
+
+    m_dlg.showControl(IDC_PICTURE_FAIL, false);
+    m_dlg.showControl(IDC_PICTURE_PASS, false);
+    pUtility.g_strFWFileName = strFWPath;
+    if (bUpdateFW && !bBuildImages())
+        return EStartEnd::eRefused;
+    m_devs.m_bDoConfigReadBack = 1;
+
+    // SHA-256 key support is a feature of the chip whose revision text the
+    // scan read as "101".
+    const uint8_t ucSHA256 = pUtility.m_strChipVersion == "101" ? g_UsbDev.vCheckSupportSHA256(0) : 0;
+    g_UsbDev.m_bSupportSHA256 = ucSHA256;
+    m_devs.m_bSHA256Supported = ucSHA256;
+
+    if (m_devs.m_bDoExtUpdateFW == 1) {
+        vShow(EXT_UPDATE_NOT_AVAILABLE_TEXT);
+        return EStartEnd::eRefused;
+    }
+    vPrepareReload();
+    m_dlg.vDisableRunControls();
+
+    MainThreadParam& param = m_dlg.m_MainThreadParam;
+    param.hWnd = &m_dlg;
+    param.m_ucThreadCount = m_ucThreadCount;
+    param.m_ucDiskCount = m_ucDiskCount;
+    param.m_ucItemCount = ucItemCount;
+    m_dlg.vStartMainThread();
+    return EStartEnd::eStarted;
+}
+
+void CStart::vSetRunBarColor()
+{
+    CTextProgressCtrl* pBar = m_dlg.m_ProgressRun;
+    if (!pBar)
+        return;
+    pBar->SetBarColor(RUN_BAR_COLOR);
+    // The speed text may carry a lane suffix ("SUPERx2").
+    const std::string& strSpeed = m_devs.Devs[0].m_strUSBSpeed;
+    if (strSpeed.find("SUPER") != std::string::npos || strSpeed.find("PLUS") != std::string::npos)
+        pBar->SetBarColor(RUN_BAR_COLOR_SUPER_SPEED);
+}
+
+// The serial-number box as typed, before anything else is taken from the
+// window.
+bool CStart::bCheckSerialBox()
+{
+    const std::string strSerial = m_dlg.controlText(IDC_EDIT_SERIAL_NUMBER);
+    const uint8_t ucType = m_ini.SN_EditType;
+    if (m_ini.SN_fix_length > 0 && static_cast<int64_t>(strSerial.size()) != m_ini.SN_fix_length && ucType != 4) {
+        vShow(CVIVadeDlg::vSprintf127("input SN should have %d digits", m_ini.SN_fix_length));
+        m_dlg.setControlText(IDC_EDIT_SERIAL_NUMBER, "");
+        return false;
+    }
+    if (ucType == 3 || ucType == 4)
+        return true;
+    if (strSerial.size() < SN_MIN_LENGTH) {
+        vShow("SN should have at least 12 digits");
+        return false;
+    }
+    // A kept prefix is the operator's own text; only the counted rest must
+    // be digits of the edit type.
+    std::string strCounted = strSerial;
+    if (m_ini.SN_remain_value_enable != 0)
+        strCounted.erase(0, std::min(static_cast<size_t>(std::max(m_ini.SN_remain_value_length, 0)), strCounted.size()));
+    if (!bIsSNInCharset(strCounted, ucType)) {
+        vShow(CVIVadeDlg::vSprintf127("SN digits [%s] should be all %s", strCounted.c_str(),
+                                      ucType == 1 ? "heximal" : "decimal"));
+        m_dlg.setControlText(IDC_EDIT_SERIAL_NUMBER, "");
+        return false;
+    }
+    return true;
+}
+
+// The identity texts' format and the serial number's length; a short serial
+// is padded to twelve characters.
+bool CStart::bCheckIdentity()
+{
+    std::string strFailures;
+    const auto fail = [&](const std::string& strLine) {
+        strFailures += strLine;
+        m_bOk = false;
+    };
+    if (m_dlg.m_strEditDeviceConfigurationVendorID.size() != 4)
+        fail(g_GUIText.m_strStartErrVIDFormat + " \r\n");
+    if (m_dlg.m_strEditDeviceConfigurationProductID.size() != 4)
+        fail(g_GUIText.m_strStartErrPIDFormat + " \r\n");
+    if (m_dlg.m_strEditDeviceConfigurationDeviceRevision.size() != 4)
+        fail(g_GUIText.m_strStartErrRevisionFormat + " \r\n");
+
+    const std::string& strSerial = m_dlg.m_strEditDeviceConfigurationSerialNumber;
+    if (m_ini.SN_EditType == 4) {
+        // The disk's own serial number goes to the drive; the typed one is
+        // only checked.
+        size_t nLength = 0;
+        std::string& strEntered = m_dlg.m_strEnteredSerialNumber;
+        if (strEntered.empty()) {
+            if (m_ini.SN_Numbers != 0 && bShortSerial(strSerial))
+                vTakeSerial(strPadSerial(strSerial));
+            nLength = strSerial.size();
+        } else {
+            nLength = strEntered.size();
+            strEntered = strPadSerial(strEntered);
+        }
+        const int64_t llNumbers = m_ini.SN_Numbers;
+        if (llNumbers != 0 && nLength >= 1 && static_cast<int64_t>(nLength) < llNumbers)
+            fail(CVIVadeDlg::vSprintf127("Serial Number Invalid, at least %d digits\r\n", m_ini.SN_Numbers));
+        else if (llNumbers == 0 && nLength >= 1 && nLength < SN_MIN_LENGTH)
+            fail(g_GUIText.m_strErrSNTooShort + "\r\n");
+    }
+    if (!m_bOk) {
+        vShow(strFailures);
+        if (!m_bGui)
+            return false;
+    }
+    if (bShortSerial(strSerial))
+        vTakeSerial(strPadSerial(strSerial));
+    return true;
+}
+
+void CStart::vTakeSerial(const std::string& strSerial)
+{
+    m_dlg.m_strEditDeviceConfigurationSerialNumber = strSerial;
+    m_dlg.setControlText(IDC_EDIT_SERIAL_NUMBER, strSerial);
+    m_ini.serial_number.set(strSerial);
+}
+
+U4ConfigTexts CStart::stWindowU4Texts() const
+{
+    U4ConfigTexts texts;
+    texts.m_strU4VendorName = m_dlg.m_strEditU4VendorName;
+    texts.m_strU4ModelName = m_dlg.m_strEditU4ModelName;
+    texts.m_strU4ComponentID = m_dlg.m_strEditU4ComponentID;
+    texts.m_strU4VendorID = m_dlg.m_strEditU4VendorID;
+    texts.m_strU4ProductID = m_dlg.m_strEditU4ProductID;
+    texts.m_strU4TestID = m_dlg.m_strEditU4TestID;
+    texts.m_strU4BcdProductFWRevision = m_dlg.m_strEditU4BcdProductFWRevision;
+    texts.m_strU4ProductHWRevision = m_dlg.m_strEditU4ProductHWRevision;
+    texts.m_strU4MinorFWVersion = m_dlg.m_strEditU4MinFW;
+    texts.m_strU4TBT3VendorID = m_dlg.m_strEditTBT3VendorID;
+    texts.m_strU4TBT3ModelID = m_dlg.m_strEditTBT3ModelID;
+    texts.m_strU4TBT3ModelRevision = m_dlg.m_strEditTBT3ModelRevision;
+    texts.m_strU4PcieVendorID = m_dlg.m_strEditPCIVID;
+    texts.m_strU4PcieDeviceID = m_dlg.m_strEditPCIDID;
+    return texts;
+}
+
+// False when the operator would rather not run with the factory vendor id.
+// Only asked in the window and without automatic start: nobody answers
+// otherwise.
+bool CStart::bAskDefaultVendorID()
+{
+    if (!m_bGui || m_ini.auto_mp != 0)
+        return true;
+    if (m_dlg.m_strEditDeviceConfigurationVendorID != DEFAULT_VENDOR_ID &&
+        m_dlg.m_strEditU4VendorID != DEFAULT_VENDOR_ID)
+        return true;
+    return krv::Platform::current().messageBoxes().show("Update VID with default value ?", "warning",
+                                                        krv::mb::kYesNo | krv::mb::kIconQuestion) != krv::id::kNo;
+}
+
+// The items a port worker reports on; the firmware update has two and the
+// partition and format step two.
+uint8_t CStart::ucTestItemCount() const
+{
+    unsigned nCount = 0;
+    nCount += m_devs.m_bUpdateFW == 1;
+    nCount += m_devs.m_bDoUpdateFW == 1;
+    nCount += m_devs.m_bDoReload == 1;
+    nCount += m_devs.m_bDoFormat == 1 ? 2u : 0u;
+    nCount += m_devs.m_bDoWrRdTest == 1;
+    nCount += m_devs.m_bDoPreload == 1;
+    nCount += m_devs.m_bDoUSBStatusCheck == 1;
+    return static_cast<uint8_t>(nCount);
+}
+
+// The write/read test file in the program folder gives the test's size.
+void CStart::vCheckWrTestFile()
+{
+    m_dwWrTestSize = WR_TEST_SIZE_NONE;
+    if (m_devs.m_bDoWrRdTest != 1)
+        return;
+    const std::string strPath = krv::joinPath(pUtility.m_szProgramFolder, m_ini.wr_test_binary_name.view());
+    if (!pUtility.vCheckFilePathExists(strPath, 1)) {
+        // Its box has told the operator; the pre-check refuses the run.
+        m_bShown = true;
+        return;
+    }
+    krv::File file;
+    uint64_t llSize = 0;
+    if (!file.open(strPath, krv::File::Mode::Read) || !file.size(llSize)) {
+        vShow("R/W test file Error because the ini info is incorrect");
+        m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION;
+        m_bOk = false;
+        return;
+    }
+    if (llSize > WR_TEST_FILE_SIZE_MAX) {
+        vShow(strPath + " " + g_GUIText.m_strErrWrRdTestFileTooLarge);
+        m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION;
+        return;
+    }
+    m_dwWrTestSize = static_cast<uint32_t>(llSize);
+}
+
+// The files and items the run needs; each missing path shows its own box.
+bool CStart::bPreCheck(uint8_t ucItemCount)
+{
+    const auto bPathThere = [this](const std::string& strPath) {
+        if (pUtility.vCheckFilePathExists(strPath, 1))
+            return true;
+        m_bShown = true;
+        return false;
+    };
+    if (m_devs.m_bUpdateFW == 1 && !bPathThere(m_dlg.m_strComboBoxDeviceFirmwareFWBrowse))
+        return false;
+    if (m_devs.m_bDoPreload == 1 && !bPathThere(m_dlg.m_strComboBoxDeviceFunctionPreloadPath))
+        return false;
+    if (m_devs.m_bDoWrRdTest == 1 && m_dwWrTestSize == WR_TEST_SIZE_NONE)
+        return false;
+    return ucItemCount != 0 && m_bOk;
+}
+
+// A port takes part when it holds a device with a firmware version and, with
+// the firmware update on, its chip takes the file's firmware.
+void CStart::vPickPorts()
+{
+    const bool bUpdateFW = m_devs.m_bUpdateFW == 1;
+    const uint8_t ucSignature =
+        bUpdateFW ? uGet8574FWSignatureFromeBin(m_dlg.m_strComboBoxDeviceFirmwareFWBrowse) : FWFILE_NO_SIGNATURE;
+    uint8_t* pucPortEnable = m_dlg.m_MainThreadParam.m_ucPortEnable;
+    for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
+        DevInfo& port = m_devs.Devs[slot];
+        if (port.m_ucPortIndex == DEV_PORT_INDEX_EMPTY || port.m_strFWVersion.empty()) {
+            pucPortEnable[slot] = 0;
+            port.m_dwWrRdTestSize = 0;
+            continue;
+        }
+        if (port.m_bIsCDROM != 0) {
+            // The reload step looks for CD-ROM units up to the highest number seen.
+            const int32_t iCDROM = static_cast<int8_t>(port.m_ucCDROMAddress);
+            if (iCDROM > pUtility.g_nHighestCDROMNumber.load())
+                pUtility.g_nHighestCDROMNumber = iCDROM;
+        }
+        if (bUpdateFW && !bCmp8574ChipAndFWVersion(port.m_ucChipMajorRev, ucSignature)) {
+            m_strChipMismatch += CVIVadeDlg::vSprintf127("%d .", port.m_ucPortIndex);
+            m_bChipMismatch = true;
+            continue;
+        }
+        ++m_ucThreadCount;
+        if (port.m_ullCapacity != DEV_CAPACITY_UNKNOWN)
+            ++m_ucDiskCount;
+        pucPortEnable[slot] = 1;
+        port.m_dwWrRdTestSize = m_dwWrTestSize;
+    }
+}
+
+// Every taking-part port's images: the USB-3 image of config_format (through
+// the device object's templates and current image) into m_ucU3Config, and
+// with formats 3 and 4 the USB4 image into m_ucU4Config.
+bool CStart::bBuildImages()
+{
+    CKrvnUSBDev& device = g_UsbDev;
+    std::memset(device.m_ucConfigTable, 0xFF, sizeof device.m_ucConfigTable);
+    std::memset(device.m_ucU4ConfigTable, 0xFF, sizeof device.m_ucU4ConfigTable);
+
+    // The USB-3 identity comes from the window as the operator sees it.
+    IniRecord iniImage = m_ini;
+    iniImage.vendor_id.set(m_dlg.m_strEditDeviceConfigurationVendorID);
+    iniImage.product_id.set(m_dlg.m_strEditDeviceConfigurationProductID);
+    iniImage.device_revision.set(m_dlg.m_strEditDeviceConfigurationDeviceRevision);
+    iniImage.serial_number.set(m_dlg.m_strEditDeviceConfigurationSerialNumber);
+    iniImage.manufacturer_string.set(m_dlg.m_strEditDeviceConfigurationManufacturerString);
+    iniImage.product_string.set(m_dlg.m_strEditDeviceConfigurationProductString);
+    iniImage.manufacturer_string_T10.set(m_dlg.m_strEditDeviceConfigurationT10MString);
+    iniImage.product_string_T10.set(m_dlg.m_strEditDeviceConfigurationP10MString);
+    U4ConfigTexts texts = stWindowU4Texts();
+    const uint8_t ucFormat = m_ini.config_format;
+    const EConfigLayout eLayout = eConfigLayoutOf(ucFormat);
+    const uint8_t ucDeviceCount = static_cast<uint8_t>(m_nTargets);
+
+    for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
+        DevInfo& port = m_devs.Devs[slot];
+        if (port.m_ucPortIndex == DEV_PORT_INDEX_EMPTY || port.m_strFWVersion.empty())
+            continue;
+        const ConfigTableSource source{static_cast<uint8_t>(slot), m_dlg.m_strEnteredSerialNumber, port.m_strHDDSN};
+        ConfigTableResult result;
+        switch (eLayout) {
+        case EConfigLayout::eLayoutA:
+            result = BuildConfigTable(iniImage, source, device.m_ucConfigTableTemplate[0]);
+            std::memcpy(device.m_ucConfigTable, device.m_ucConfigTableTemplate[0], sizeof device.m_ucConfigTable);
+            break;
+        case EConfigLayout::eLayoutB:
+            result = BuildConfigTable(iniImage, source, device.m_ucConfigTableTemplate[2]);
+            std::memcpy(device.m_ucConfigTable, device.m_ucConfigTableTemplate[2], sizeof device.m_ucConfigTable);
+            vBuildU4ConfigForPort(m_ini, texts, port, ucDeviceCount, static_cast<uint8_t>(slot),
+                                  device.m_ucU4ConfigTableTemplate);
+            std::memcpy(device.m_ucU4ConfigTable, device.m_ucU4ConfigTableTemplate, sizeof device.m_ucU4ConfigTable);
+            break;
+        case EConfigLayout::eInvalid:
+            result = BuildConfigTable(iniImage, source, device.m_ucConfigTable);
+            break;
+        case EConfigLayout::eNone:
+            break;
+        }
+        if (result.bSerialOverflow) {
+            vShow(CVIVadeDlg::vSprintf127("SN [%s] cannot count up %d more without wrapping around: port %d would "
+                                          "repeat a serial number",
+                                          iniImage.serial_number.c_str(), slot, port.m_ucPortIndex));
+            return false;
+        }
+        device.vSetMConfigInfo(0, ucFormat);
+        std::memcpy(port.m_ucU3Config, device.m_ucConfigTable, sizeof port.m_ucU3Config);
+    }
+    // The window shows the component ID the drives get.
+    m_dlg.m_strEditU4ComponentID = texts.m_strU4ComponentID;
+    if (eLayout == EConfigLayout::eLayoutA || eLayout == EConfigLayout::eLayoutB)
+        return bSerialsDistinct();
+    return true;
+}
+
+// No two ports of a run may carry one serial number (an image without one,
+// all 0xFF, carries none).
+bool CStart::bSerialsDistinct()
+{
+    const auto serial = [this](int slot) { return m_devs.Devs[slot].m_ucU3Config + CONFIG_SERIAL_OFFSET; };
+    const auto built = [this](int slot) {
+        const DevInfo& port = m_devs.Devs[slot];
+        return port.m_ucPortIndex != DEV_PORT_INDEX_EMPTY && !port.m_strFWVersion.empty();
+    };
+    for (int a = 0; a < MAX_DEV_SLOTS; ++a) {
+        if (!built(a) || bAllFF(serial(a), CONFIG_SERIAL_LENGTH))
+            continue;
+        for (int b = a + 1; b < MAX_DEV_SLOTS; ++b) {
+            if (!built(b) || std::memcmp(serial(a), serial(b), CONFIG_SERIAL_LENGTH) != 0)
+                continue;
+            const uint8_t* pucSerial = serial(a);
+            const std::string strSerial(pucSerial, std::find(pucSerial, pucSerial + CONFIG_SERIAL_LENGTH, 0xFF));
+            vShow(CVIVadeDlg::vSprintf127("SN [%s] would be written to port %d and port %d", strSerial.c_str(),
+                                          m_devs.Devs[a].m_ucPortIndex, m_devs.Devs[b].m_ucPortIndex));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Only formats 3 and 4 carry the relink signature by which a reset bridge is
+// found again, so only they may reload.
+void CStart::vPrepareReload()
+{
+    if (m_ini.config_format != 3 && m_ini.config_format != 4) {
+        m_ini.fw_reload = 0;
+        m_devs.m_bDoReload = 0;
+        m_dlg.setCheck(IDC_CHECK_RELOAD_FW, 0);
+    }
+    if (m_devs.m_bDoReload == 1) {
+        m_dlg.vResetPortStatusTable();
+        m_dlg.m_iRelinkCount = m_nTargets;
+    }
+    // Without reload the engineering reset's probe limit would be cleared;
+    // that button is not part of this build.
+}
+
+}  // namespace
+
+void CVIVadeDlg::OnBnClickedButtonStart()
+{
+    if (bExitStarted())
+        return;
+    if (m_pMainThread && m_pMainThread->bIsRunning()) {
+        // The supervisor reads m_MainThreadParam and the device table.
+        vDEBUG_ERR_printf("%s:%d: a run is under way: Start ignored", kWho, __LINE__);
+        return;
+    }
+    CStart start(*this);
+    EStartEnd eEnd = EStartEnd::eRefused;
+    try {
+        eEnd = start.eRun();
+    } catch (...) {
+        vDEBUG_ERR_printf("%s:%d: dwErrorCode %d", kWho, __LINE__, nLastError());
+    }
+    if (eEnd == EStartEnd::eRefused && m_iRunMode.load() == 0)
+        vCmdLineClose(start.iExitCode(), nullptr);
+}
