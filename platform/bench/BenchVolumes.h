@@ -23,6 +23,7 @@ public:
     bool freeSpace(char letter, VolumeFreeSpace& space) override;
     std::string mountPath(char letter) override;
     std::vector<VolumeFile> files(char letter) override;
+    bool setVolumeLabel(char letter, const std::string& label) override;
 
 private:
     std::optional<BenchVolume> find(char letter);
