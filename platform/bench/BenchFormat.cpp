@@ -243,10 +243,11 @@ HostToolRun writeLabel(FileSystemKind kind, const std::string& file, const std::
     case FileSystemKind::ExFat:
         return runHostTool("exfatlabel", {file, label}, kToolTimeoutMs);
     default: {
+        // FAT keeps labels in capitals, in the root folder and the boot sector alike.
         std::vector<std::string> args = {"-i", file};
         if (label.empty())
             args.insert(args.begin(), "-c");
-        args.push_back("::" + label);
+        args.push_back("::" + upper(label));
         return runHostTool("mlabel", args, kToolTimeoutMs, {"MTOOLS_SKIP_CHECK=1"});
     }
     }
