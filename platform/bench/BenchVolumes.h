@@ -2,7 +2,8 @@
 // The volumes service on the bench: the letters of BenchDisks' volumes, their
 // names and extents, and the file-system view read from each volume's bytes
 // at every call. The files of a formatted volume live in a folder of the
-// bench (mountPath), one per format of the volume.
+// bench (mountPath), one per format of the volume. Labels are written by the
+// file systems' own tools (BenchFormat).
 #include <memory>
 
 #include "platform/Volumes.h"
