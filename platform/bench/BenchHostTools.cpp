@@ -17,20 +17,6 @@ namespace krv::bench {
 
 namespace {
 
-std::vector<std::string> environmentWith(std::vector<std::string> changes)
-{
-    changes.push_back("LC_ALL=C");
-    std::vector<std::string> env;
-    for (char** e = environ; e && *e; ++e)
-        env.emplace_back(*e);
-    for (const std::string& change : changes) {
-        const std::string name = change.substr(0, change.find('=') + 1);
-        std::erase_if(env, [&](const std::string& v) { return v.compare(0, name.size(), name) == 0; });
-        env.push_back(change);
-    }
-    return env;
-}
-
 std::vector<char*> pointers(std::vector<std::string>& texts)
 {
     std::vector<char*> list;
@@ -41,6 +27,19 @@ std::vector<char*> pointers(std::vector<std::string>& texts)
 }
 
 }  // namespace
+
+std::vector<std::string> environmentWith(const std::vector<std::string>& changes)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e)
+        env.emplace_back(*e);
+    for (const std::string& change : changes) {
+        const std::string name = change.substr(0, change.find('=') + 1);
+        std::erase_if(env, [&](const std::string& v) { return v.compare(0, name.size(), name) == 0; });
+        env.push_back(change);
+    }
+    return env;
+}
 
 std::string findHostTool(const std::string& program)
 {
@@ -73,7 +72,9 @@ HostToolRun runHostTool(const std::string& program, const std::vector<std::strin
     }
     std::vector<std::string> argvText = {path};
     argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<std::string> envText = environmentWith(env);
+    std::vector<std::string> changes = env;
+    changes.push_back("LC_ALL=C");
+    std::vector<std::string> envText = environmentWith(changes);
     std::vector<char*> argv = pointers(argvText), envp = pointers(envText);
 
     int pipeEnds[2];

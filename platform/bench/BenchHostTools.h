@@ -25,6 +25,10 @@ struct HostToolRun {
 HostToolRun runHostTool(const std::string& program, const std::vector<std::string>& args, uint64_t timeoutMs,
                         const std::vector<std::string>& env = {});
 
+// This process's environment with `changes` ("NAME=value") put in: each
+// replaces the variable of its name or is added.
+std::vector<std::string> environmentWith(const std::vector<std::string>& changes);
+
 // Where `program` would be run from; empty when it is not on this machine.
 std::string findHostTool(const std::string& program);
 
