@@ -435,13 +435,18 @@ bool setVolumeLabel(BenchDevices& devices, char letter, const std::string& label
         setLastError(winerr::kInvalidName);
         return false;
     }
+    // The label is written through a handle of the volume: one that someone
+    // holds exclusively (a format) refuses it.
+    uint64_t handle = 0;
+    if (!devices.disks().openHandle(volume.key, volume.arrival, false, handle))
+        return false;
     ScratchVolume scratch(devices, target, volume);
     std::string why;
-    if (!scratch.load(why) || !writeLabel(view.kind, scratch.path(), label).ok() || !scratch.store(why)) {
+    const bool ok = scratch.load(why) && writeLabel(view.kind, scratch.path(), label).ok() && scratch.store(why);
+    devices.disks().closeHandle(handle);
+    if (!ok)
         setLastError(winerr::kIoDevice);
-        return false;
-    }
-    return true;
+    return ok;
 }
 
 }  // namespace krv::bench

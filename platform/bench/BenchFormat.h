@@ -37,7 +37,8 @@ ConsoleResult runLabel(BenchDevices& devices, const std::vector<std::string>& ar
 // SetVolumeLabel("X:\", label): an empty label removes it. False with the
 // last error: 2 no such volume, 1005 no file system, 154 longer than the
 // file system takes (NTFS 32 characters, exFAT and FAT 11), 123 a character
-// FAT refuses, 1117 the tool or the disk failed.
+// FAT refuses, 32 someone holds the volume exclusively (a format), 1117 the
+// tool or the disk failed.
 bool setVolumeLabel(BenchDevices& devices, char letter, const std::string& label);
 
 }  // namespace krv::bench

@@ -80,7 +80,7 @@ TEST(BenchFormat, WhatFormatRefusesLeavesTheVolumeAsItWas)
     EXPECT_EQ(fileSystemOf('E'), "exFAT/");
 }
 
-TEST(BenchFormat, AVolumeInUseIsNotFormatted)
+TEST(BenchFormat, AVolumeInUseTakesNoFormatOrLabel)
 {
     PartitionedDrive d;
     ASSERT_TRUE(d.ok);
@@ -94,6 +94,14 @@ TEST(BenchFormat, AVolumeInUseIsNotFormatted)
     }
     ConsoleResult r = run("format.com", {"E:/Q", "/FS:NTFS", "/V:SHIP", "/y"});
     EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_EQ(fileSystemOf('E'), "NTFS/SHIP");
+    // A volume someone holds alone takes no new label either.
+    std::unique_ptr<BlockDevice> alone =
+        Platform::current().blockDevices().openVolume('E', BlockAccess::ReadWrite, BlockShare::None);
+    ASSERT_TRUE(alone);
+    EXPECT_FALSE(Platform::current().volumes().setVolumeLabel('E', "OTHER"));
+    EXPECT_EQ(lastError(), winerr::kSharingViolation);
+    alone.reset();
     EXPECT_EQ(fileSystemOf('E'), "NTFS/SHIP");
 }
 
