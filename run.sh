@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
-krv_need_packages "${KRV_BUILD_PACKAGES[@]}"
+krv_need_packages "${KRV_BUILD_PACKAGES[@]}" "${KRV_BENCH_PACKAGES[@]}"
 
 build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_TESTS=OFF

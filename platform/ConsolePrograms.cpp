@@ -20,7 +20,7 @@ std::string consoleProgramKey(const std::string& program)
         name.erase(0, slash + 1);
     for (char& c : name)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0)
+    if (name.size() > 4 && (name.compare(name.size() - 4, 4, ".exe") == 0 || name.compare(name.size() - 4, 4, ".com") == 0))
         name.resize(name.size() - 4);
     return name;
 }

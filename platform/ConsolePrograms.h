@@ -27,7 +27,7 @@ struct ConsoleCommand {
     {
     }
 
-    std::string program;             // "powercfg", "PnPUtil", ... (case does not matter; ".exe" may follow)
+    std::string program;             // "powercfg", "PnPUtil", ... (case does not matter; ".exe" or ".com" may follow)
     std::vector<std::string> args;   // one entry per argument, never split again
     std::string input;               // what the program reads from its input (a diskpart script), may be empty
     uint64_t timeoutMs = 0;          // monotonic ms; 0: kConsoleDefaultTimeoutMs
@@ -53,8 +53,8 @@ public:
     ConsoleResult run(const ConsoleCommand& command, const StopSource* stop = nullptr) override;
 };
 
-// The program name without a folder or ".exe", lower case: what a backend
-// compares with ("PnPUtil.exe" -> "pnputil").
+// The program name without a folder or ".exe" (".com"), lower case: what a
+// backend compares with ("PnPUtil.exe" -> "pnputil", "format.com" -> "format").
 std::string consoleProgramKey(const std::string& program);
 
 }  // namespace krv

@@ -29,6 +29,7 @@ constexpr uint32_t kDiskFull = 112;
 constexpr uint32_t kInsufficientBuffer = 122;
 constexpr uint32_t kInvalidName = 123;
 constexpr uint32_t kDirNotEmpty = 145;
+constexpr uint32_t kLabelTooLong = 154;
 constexpr uint32_t kBusy = 170;
 constexpr uint32_t kAlreadyExists = 183;
 constexpr uint32_t kFilenameExcedRange = 206;

@@ -71,10 +71,10 @@ public:
             return false;
         g = DiskGeometry{};
         g.diskSize = devices_->disks().size(target_.device);
-        g.bytesPerSector = kSectorSize;
+        g.bytesPerSector = sectorSize();
         g.tracksPerCylinder = kHeads;
         g.sectorsPerTrack = kSectorsPerTrack;
-        g.cylinders = g.diskSize / (kHeads * kSectorsPerTrack * kSectorSize);
+        g.cylinders = g.diskSize / (kHeads * kSectorsPerTrack * g.bytesPerSector);
         g.mediaType = target_.device == kUsbDisk ? mediatype::kRemovable : mediatype::kFixed;
         return true;
     }
@@ -103,13 +103,13 @@ public:
         if (access_ != BlockAccess::ReadWrite)
             return fail(winerr::kAccessDenied);
         // The entry is one of the primary ones: find it in sector 0.
-        std::vector<uint8_t> mbr(kSectorSize);
+        std::vector<uint8_t> mbr(sectorSize());
         if (!devices_->diskTransfer(target_, 0, mbr.data(), mbr.size(), false))
             return false;
         for (int i = 0; i < 4; ++i) {
             const uint8_t* e = &mbr[446 + 16 * i];
             uint64_t start = uint64_t{e[8]} | uint64_t{e[9]} << 8 | uint64_t{e[10]} << 16 | uint64_t{e[11]} << 24;
-            if (e[4] != 0 && start * kSectorSize == volume_->partition.startingOffset) {
+            if (e[4] != 0 && start * sectorSize() == volume_->partition.startingOffset) {
                 mbr[446 + 16 * i + 4] = mbrType;
                 if (!devices_->diskTransfer(target_, 0, mbr.data(), mbr.size(), true))
                     return false;
@@ -197,6 +197,7 @@ public:
 
 private:
     uint64_t base() const { return volume_ ? volume_->partition.startingOffset : 0; }
+    uint32_t sectorSize() const { return devices_->disks().sectorSize(target_.device); }
 
     // The device, and for a volume the volume, are still the ones opened.
     bool present()
@@ -213,7 +214,7 @@ private:
 
     bool transferOk(uint64_t offset, size_t length)
     {
-        if (offset % kSectorSize || length % kSectorSize)
+        if (offset % sectorSize() || length % sectorSize())
             return fail(winerr::kInvalidParameter);
         if (!present())
             return false;

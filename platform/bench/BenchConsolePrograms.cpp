@@ -7,6 +7,7 @@
 #include "platform/StopSource.h"
 #include "platform/bench/BenchDevices.h"
 #include "platform/bench/BenchDiskPart.h"
+#include "platform/bench/BenchFormat.h"
 #include "platform/bench/BenchSystemInfo.h"
 #include "platform/bench/ChipCatalog.h"
 
@@ -90,6 +91,10 @@ ConsoleResult BenchConsolePrograms::run(const ConsoleCommand& command, const Sto
         result = pnputil(command.args);
     } else if (key == "diskpart" && devices_) {
         result = runDiskPart(*devices_, command.args);
+    } else if (key == "format" && devices_) {
+        result = runFormat(*devices_, command.args, command.input);
+    } else if (key == "label" && devices_) {
+        result = runLabel(*devices_, command.args);
     } else {
         setLastError(winerr::kFileNotFound);
     }

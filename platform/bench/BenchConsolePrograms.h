@@ -6,7 +6,8 @@
 // both with the subsystem 8573:2C4B). Every run is recorded, so a test can
 // see which programs a run started and with what.
 //
-// diskpart works on the bench's disks (BenchDiskPart).
+// diskpart works on the bench's disks (BenchDiskPart); format and label put
+// file systems and labels on their volumes (BenchFormat).
 //
 // A program the bench does not have does not start (last error 2).
 #include <functional>

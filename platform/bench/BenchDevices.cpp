@@ -900,12 +900,12 @@ constexpr uint32_t kSectorNotFound = 27;     // ERROR_SECTOR_NOT_FOUND
 constexpr uint64_t kDiskTimeoutMs = 60'000;  // the disk class driver's time-out
 
 // The command the storage stack sends for a transfer: READ(16) or WRITE(16).
-std::vector<uint8_t> transferCdb(bool write, uint64_t offset, size_t length)
+std::vector<uint8_t> transferCdb(bool write, uint64_t offset, size_t length, uint32_t sectorSize)
 {
     std::vector<uint8_t> cdb(16, 0);
     cdb[0] = write ? 0x8A : 0x88;
-    uint64_t lba = offset / 512;
-    uint32_t blocks = static_cast<uint32_t>(length / 512);
+    uint64_t lba = offset / sectorSize;
+    uint32_t blocks = static_cast<uint32_t>(length / sectorSize);
     for (int i = 0; i < 8; ++i)
         cdb[2 + i] = static_cast<uint8_t>(lba >> (56 - 8 * i));
     for (int i = 0; i < 4; ++i)
@@ -933,7 +933,7 @@ bool BenchDevices::diskTransfer(const DiskTarget& target, uint64_t offset, void*
                      (target.device == kUsbDisk && usbDisk_.present && usbDisk_.generation == target.generation) ||
                      (p && onBusLocked(*p) && p->generation == target.generation);
         image = disks_->image(target.device);
-        std::vector<uint8_t> cdb = transferCdb(write, offset, length);
+        std::vector<uint8_t> cdb = transferCdb(write, offset, length, disks_->sectorSize(target.device));
         LogEntry entry;
         entry.ms = now;
         entry.cdb = cdb;

@@ -23,8 +23,6 @@ constexpr uint32_t kExitSyntax = 5;
 constexpr uint32_t kExitScriptFailed = 6;
 
 constexpr uint64_t kMiB = 1 << 20;
-constexpr uint64_t kSector = 512;
-constexpr uint64_t kGptFirstUsable = 34;
 constexpr uint64_t kReservedBytes = 16 * kMiB;
 
 std::string lower(std::string text)
@@ -55,6 +53,7 @@ struct DiskPlan {
     int device = -1;
     int number = -1;
     uint64_t size = 0;
+    uint64_t sector = 512;                  // the disk's logical sector
     PartitionStyle style = PartitionStyle::Raw;
     std::vector<NewPartition> partitions;   // in partition-number order
     bool changed = false;                   // clean, convert or create ran
@@ -92,6 +91,10 @@ struct Run {
         return false;
     }
 
+    // The first sector a GPT partition may use: after the protective MBR,
+    // the header and the entries.
+    uint64_t gptFirstUsable() const { return 2 + gptEntrySectors(static_cast<uint32_t>(disk->sector)); }
+
     bool needDisk()
     {
         return disk ? true : fail(kExitScriptFailed, "There is no disk selected to perform this operation.");
@@ -106,6 +109,7 @@ struct Run {
         plan.device = target->device;
         plan.number = static_cast<int>(n);
         plan.size = devices.disks().size(target->device);
+        plan.sector = devices.disks().sectorSize(target->device);
         if (auto layout = devices.disks().layout(target->device)) {
             plan.style = layout->style;
             plan.partitions = currentPartitions(*layout);
@@ -147,7 +151,7 @@ struct Run {
         disk->changed = true;
         if (style == PartitionStyle::Gpt) {
             NewPartition reserved;
-            reserved.offset = kGptFirstUsable * kSector;
+            reserved.offset = gptFirstUsable() * disk->sector;
             reserved.length = kReservedBytes;
             reserved.gptType = kGptMicrosoftReserved;
             reserved.name = "Microsoft reserved partition";
@@ -163,14 +167,15 @@ struct Run {
             return false;
         if (disk->style == PartitionStyle::Raw)
             disk->style = PartitionStyle::Mbr;  // a new partition initialises a blank disk
-        const uint64_t sectors = disk->size / kSector;
+        const uint64_t sector = disk->sector;
+        const uint64_t sectors = disk->size / sector;
         const bool gpt = disk->style == PartitionStyle::Gpt;
-        const uint64_t end = gpt ? (sectors - kGptFirstUsable) * kSector
-                                 : std::min<uint64_t>(sectors, 0xFFFFFFFFull) * kSector;
-        uint64_t used = gpt ? kGptFirstUsable * kSector : 0;
+        const uint64_t end = gpt ? (sectors - gptFirstUsable()) * sector
+                                 : std::min<uint64_t>(sectors, 0xFFFFFFFFull) * sector;
+        uint64_t used = gpt ? gptFirstUsable() * sector : 0;
         for (const NewPartition& p : disk->partitions)
             used = std::max(used, p.offset + p.length);
-        uint64_t start = offsetKB ? (*offsetKB * 1024 + kSector - 1) / kSector * kSector
+        uint64_t start = offsetKB ? (*offsetKB * 1024 + sector - 1) / sector * sector
                                   : (used + kMiB - 1) / kMiB * kMiB;
         if (!offsetKB && start < kMiB)
             start = kMiB;
@@ -285,9 +290,10 @@ struct Run {
                  image->write(size - std::min<uint64_t>(kMiB, size), zeros.data(), std::min<uint64_t>(kMiB, size));
         const std::string seed = image->path() + "/" + std::to_string(++generation());
         if (ok && disk->style == PartitionStyle::Mbr)
-            ok = writeMbr(*image, guidFromText(seed).Data1, disk->partitions, error);
+            ok = writeMbr(*image, guidFromText(seed).Data1, disk->partitions, error,
+                          static_cast<uint32_t>(disk->sector));
         else if (ok && disk->style == PartitionStyle::Gpt)
-            ok = writeGpt(*image, seed, disk->partitions, error);
+            ok = writeGpt(*image, seed, disk->partitions, error, static_cast<uint32_t>(disk->sector));
         // A new partition starts blank, so no earlier file system shows through.
         for (size_t i : disk->created) {
             const NewPartition& p = disk->partitions[i];

@@ -37,6 +37,13 @@ uint64_t sizeOf(const BenchSettings& settings, int device)
     return settings.ports[static_cast<size_t>(device - 1)].diskSize;
 }
 
+uint32_t sectorSizeOf(const BenchSettings& settings, int device)
+{
+    return device >= 1 && static_cast<size_t>(device) <= settings.ports.size()
+               ? settings.ports[static_cast<size_t>(device - 1)].sectorSize
+               : kDefaultSectorSize;
+}
+
 DiskLayoutPlan defaultSystemLayout(uint64_t size)
 {
     DiskLayoutPlan spec;
@@ -77,6 +84,10 @@ bool BenchDisks::initialise(const std::string& benchFolder, const BenchSettings&
         if (!image.open(diskImagePath(folder), sizeOf(settings, device), error))
             return false;
         auto it = layouts.find(device);
+        if (it != layouts.end() && sectorSizeOf(settings, device) != kDefaultSectorSize) {
+            error = deviceName(device) + ": a disk layout to start from is written in 512-byte sectors";
+            return false;
+        }
         DiskLayoutPlan spec = it != layouts.end() ? it->second
                             : device == kSystemDisk ? defaultSystemLayout(image.size())
                                                     : DiskLayoutPlan{};
@@ -98,6 +109,7 @@ bool BenchDisks::open(const BenchSettings& settings, std::string& error)
         if (!readOnly_)
             fs::create_directories(disk.folder, ec);
         disk.image = std::make_unique<DiskImage>();
+        disk.sectorSize = sectorSizeOf(settings, device);
         bool fresh = !readOnly_ && !fs::exists(diskImagePath(disk.folder), ec);
         if (!disk.image->open(diskImagePath(disk.folder), sizeOf(settings, device), error, readOnly_))
             return false;
@@ -143,6 +155,13 @@ const DiskImage* BenchDisks::image(int device) const
     return it == disks_.end() ? nullptr : it->second.image.get();
 }
 
+uint32_t BenchDisks::sectorSize(int device) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto it = disks_.find(device);
+    return it == disks_.end() ? kDefaultSectorSize : it->second.sectorSize;
+}
+
 uint64_t BenchDisks::size(int device) const
 {
     const DiskImage* i = image(device);
@@ -182,7 +201,7 @@ void BenchDisks::readLayoutLocked(int device, Disk& disk)
     const DiskImage* image = disk.image.get();
     source.size = image->size();
     source.read = [image](uint64_t offset, void* buffer, size_t length) { return image->read(offset, buffer, length); };
-    disk.layout = readDriveLayout(source);
+    disk.layout = readDriveLayout(source, disk.sectorSize);
     (void)device;
 }
 

@@ -68,6 +68,8 @@ public:
 
     const DiskImage* image(int device) const;
     uint64_t size(int device) const;
+    // The disk's logical sector in bytes (512 or 4096).
+    uint32_t sectorSize(int device) const;
     std::optional<DriveLayout> layout(int device);
 
     // The present volumes, by letter.
@@ -107,6 +109,7 @@ private:
         std::string folder;
         bool present = false;
         int number = -1;
+        uint32_t sectorSize = kDefaultSectorSize;
         DriveLayout layout;
     };
     struct Handle {

@@ -18,8 +18,7 @@ namespace krv::bench {
 namespace {
 
 // Keys later bench versions will read per port; refused by name until then.
-constexpr std::array kReservedPortKeys = {"pd", "mcu", "firmware", "config", "usb4_config",
-                                          "serial", "sector_size"};
+constexpr std::array kReservedPortKeys = {"pd", "mcu", "firmware", "config", "usb4_config", "serial"};
 
 std::string_view trim(std::string_view s)
 {
@@ -327,11 +326,18 @@ private:
                 return errorAt(lineNo, why);
             return true;
         }
+        if (key == "sector_size") {
+            uint32_t bytes = 0;
+            if (!parseSectorSize(value, bytes, why))
+                return errorAt(lineNo, why);
+            return true;
+        }
         if (std::find(kReservedPortKeys.begin(), kReservedPortKeys.end(), key) != kReservedPortKeys.end())
             return errorAt(lineNo, "key '" + key + "' is reserved for a later bench version and not supported yet");
         return errorAt(lineNo, "unknown key '" + key + "' in [port " + std::to_string(currentPort_) +
                                    "] (known: chip, link, speed, disk_size, present, revision, registers, cdrom, "
-                                   "renumber, relink_ms, drop_ms, location, usb_strings, usb_status, max_transfer)");
+                                   "renumber, relink_ms, drop_ms, location, usb_strings, usb_status, max_transfer, "
+                                   "sector_size)");
     }
 
     bool finish(BenchSettings& out)
@@ -421,6 +427,9 @@ private:
             parseDelayMs(drop->value, "drop_ms", port.dropMs, why);
         if (const Entry* most = section.find("max_transfer"))
             parseMaxTransfer(most->value, port.maxTransfer, why);
+        const Entry* sector = section.find("sector_size");
+        if (sector)
+            parseSectorSize(sector->value, port.sectorSize, why);
         if (const Entry* location = section.find("location")) {
             port.location.emplace();
             parseUsbLocation(location->value, *port.location, why);
@@ -437,6 +446,7 @@ private:
         const Entry* at = culprit == PortField::Speed && speed             ? speed
                         : culprit == PortField::Revision && revision       ? revision
                         : culprit == PortField::Delay && delay             ? delay
+                        : culprit == PortField::SectorSize && sector     ? sector
                         : culprit == PortField::Chip                       ? section.find("chip")
                                                                            : section.find("link");
         return errorAt(at->line, why);
@@ -703,6 +713,17 @@ bool parseMaxTransfer(std::string_view text, uint32_t& bytes, std::string& why)
     return true;
 }
 
+bool parseSectorSize(std::string_view text, uint32_t& bytes, std::string& why)
+{
+    uint32_t n = 0;
+    if (!parseWhole(trim(text), n) || (n != 512 && n != 4096)) {
+        why = "bad sector_size '" + std::string(text) + "' (512 or 4096)";
+        return false;
+    }
+    bytes = n;
+    return true;
+}
+
 bool parseYesNo(std::string_view text, bool& value)
 {
     std::string t = lower(trim(text));
@@ -748,6 +769,12 @@ std::string checkPort(PortSettings& port, PortField* culprit)
     if (port.dropMs > port.relinkMs)
         return blame(PortField::Delay, "drop_ms " + std::to_string(port.dropMs) + " is later than relink_ms " +
                                           std::to_string(port.relinkMs) + ": a device leaves before it comes back");
+    if (port.sectorSize != 512 && port.sectorSize != 4096)
+        return blame(PortField::SectorSize, "sector size " + std::to_string(port.sectorSize) + " is not 512 or 4096");
+    if (port.diskSize % port.sectorSize)
+        return blame(PortField::SectorSize, "disk size " + std::to_string(port.diskSize) +
+                                                " is not a whole number of " + std::to_string(port.sectorSize) +
+                                                "-byte sectors");
     port.revision = revision;
     port.chip = chip->name;
     port.link = link->name;
@@ -807,6 +834,8 @@ std::string formatBenchSettings(const BenchSettings& settings)
             text += "drop_ms = " + std::to_string(p.dropMs) + "\n";
         if (p.maxTransfer != 0)
             text += "max_transfer = " + std::to_string(p.maxTransfer) + "\n";
+        if (p.sectorSize != kDefaultSectorSize)
+            text += "sector_size = " + std::to_string(p.sectorSize) + "\n";
         if (p.location)
             text += "location = " + formatUsbLocation(*p.location) + "\n";
         if (p.usbStrings != UsbStrings::Normal)

@@ -25,6 +25,8 @@
 //                         general-failure, overcurrent, not-enough-power)
 //   max_transfer = 65280  (optional: the most bytes the host adapter moves in
 //                         one command; a larger one fails at the transport)
+//   sector_size = 512     (optional: the drive's logical sector, 512 or 4096
+//                         bytes; the disk size is a whole number of them)
 //
 // The USB tree, in [bench] (all optional):
 //   controllers = 1       host controllers, each with a root hub
@@ -70,6 +72,8 @@ constexpr double kMinTimeScale = 1.0;
 constexpr double kMaxTimeScale = 1000.0;
 
 constexpr uint32_t kDefaultRelinkMs = 3000;
+// A drive's logical sector: 512 bytes, or 4096 on an "advanced format 4Kn" drive.
+constexpr uint32_t kDefaultSectorSize = 512;
 constexpr uint32_t kMaxDelayMs = 3'600'000;  // an hour of bench time
 
 // Where a device sits on the USB tree (see above).
@@ -143,6 +147,7 @@ struct PortSettings {
     UsbStrings usbStrings = UsbStrings::Normal;
     UsbPortStatus usbStatus = UsbPortStatus::Connected;
     uint32_t maxTransfer = 0;          // the host adapter's limit per command; 0: none of its own
+    uint32_t sectorSize = kDefaultSectorSize;  // the drive's logical sector in bytes
 
     bool operator==(const PortSettings&) const = default;
 };
@@ -172,10 +177,11 @@ std::string formatRegisterList(const std::map<uint32_t, uint8_t>& registers);
 bool parseRevision(std::string_view text, int& revision, std::string& why);
 bool parseDelayMs(std::string_view text, const char* what, uint32_t& ms, std::string& why);
 bool parseMaxTransfer(std::string_view text, uint32_t& bytes, std::string& why);
+bool parseSectorSize(std::string_view text, uint32_t& bytes, std::string& why);
 
 // Validates one port's device and puts names in their canonical spelling
 // (filling in the link's default speed). Empty on success, else the reason.
-enum class PortField { Chip, Link, Speed, Revision, Delay };
+enum class PortField { Chip, Link, Speed, Revision, Delay, SectorSize };
 std::string checkPort(PortSettings& port, PortField* culprit = nullptr);
 
 // Parses the text of a settings file; errors read "LABEL:LINE: reason" (or

@@ -4,6 +4,7 @@
 
 #include "platform/DeviceClasses.h"
 #include "platform/LastError.h"
+#include "platform/bench/BenchFormat.h"
 
 namespace krv::bench {
 
@@ -124,6 +125,11 @@ std::vector<VolumeFile> BenchVolumes::files(char letter)
     if (!v)
         return {};
     return filesIn(devices_->disks().filesFolder(*v, false));
+}
+
+bool BenchVolumes::setVolumeLabel(char letter, const std::string& label)
+{
+    return krv::bench::setVolumeLabel(*devices_, letter, label);
 }
 
 }  // namespace krv::bench

@@ -2,7 +2,8 @@
 // The volumes service on the bench: the letters of BenchDisks' volumes, their
 // names and extents, and the file-system view read from each volume's bytes
 // at every call. The files of a formatted volume live in a folder of the
-// bench (mountPath), one per format of the volume.
+// bench (mountPath), one per format of the volume. Labels are written by the
+// file systems' own tools (BenchFormat).
 #include <memory>
 
 #include "platform/Volumes.h"
@@ -23,6 +24,7 @@ public:
     bool freeSpace(char letter, VolumeFreeSpace& space) override;
     std::string mountPath(char letter) override;
     std::vector<VolumeFile> files(char letter) override;
+    bool setVolumeLabel(char letter, const std::string& label) override;
 
 private:
     std::optional<BenchVolume> find(char letter);

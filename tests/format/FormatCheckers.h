@@ -19,6 +19,21 @@ inline ToolRun runChecker(const std::string& program, const std::vector<std::str
 
 inline ToolRun fsckFat(const std::string& image) { return runChecker("/usr/sbin/fsck.fat", {"-n", "-v", image}); }
 
+inline ToolRun ntfsCheck(const std::string& image) { return runChecker("/usr/bin/ntfsfix", {"-n", image}); }
+inline ToolRun exfatCheck(const std::string& image) { return runChecker("/usr/sbin/fsck.exfat", {"-n", image}); }
+
+// The label as the file system's own tools read it from the volume's bytes.
+inline std::string ntfsLabel(const std::string& image)
+{
+    ToolRun run = runChecker("/usr/sbin/ntfslabel", {image});
+    return run.exitCode == 0 ? run.out : "(ntfslabel failed: " + run.err + ")";
+}
+inline std::string exfatLabel(const std::string& image)
+{
+    ToolRun run = runChecker("/usr/sbin/exfatlabel", {image});
+    return run.exitCode == 0 ? run.out : "(exfatlabel failed: " + run.err + ")";
+}
+
 // mtools' label line, e.g. " Volume label is STORE"; empty when none.
 inline std::string mtoolsLabel(const std::string& image)
 {

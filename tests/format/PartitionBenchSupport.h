@@ -38,12 +38,14 @@ struct DebugLevel {
     ~DebugLevel() { vDEBUG_SetLevel(0); }
 };
 
-inline bench::BenchSettings drives(std::vector<uint64_t> sizes)
+inline bench::BenchSettings drives(std::vector<uint64_t> sizes, uint32_t sectorSize = 512)
 {
     bench::BenchSettings s;
     s.ports.resize(sizes.size());
-    for (size_t i = 0; i < sizes.size(); ++i)
+    for (size_t i = 0; i < sizes.size(); ++i) {
         s.ports[i].diskSize = sizes[i];
+        s.ports[i].sectorSize = sectorSize;
+    }
     return s;
 }
 

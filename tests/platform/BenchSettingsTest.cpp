@@ -41,7 +41,8 @@ const char* const kGoodFile =
     "chip = KRV419x\n"
     "link = USB2\n"
     "speed = Full\n"
-    "disk_size = 2T\n";
+    "disk_size = 2T\n"
+    "sector_size = 4096\n";
 
 PortSettings made(const char* chip, const char* link, const char* speed, uint64_t size, bool present, int revision)
 {
@@ -71,7 +72,10 @@ TEST(BenchSettings, LoadsAndCanonicalisesAHandWrittenFile)
     second.relinkMs = 5000;
     second.dropMs = 250;
     EXPECT_EQ(s.ports[1], second);
-    EXPECT_EQ(s.ports[2], made("KRV419x", "USB2", "Full", 2ULL << 40, true, 0x50));
+    PortSettings third = made("KRV419x", "USB2", "Full", 2ULL << 40, true, 0x50);
+    third.sectorSize = 4096;
+    EXPECT_EQ(s.ports[2], third);
+    EXPECT_EQ(s.ports[0].sectorSize, 512u) << "512-byte sectors unless the file says otherwise";
 }
 
 TEST(BenchSettings, SaveThenLoadGivesTheSameBench)
@@ -145,6 +149,9 @@ TEST(BenchSettings, BadFilesNameFileAndLine)
         {"delay text", bench1(kPort + "relink_ms = soon\n"), "bench.ini:7: bad relink_ms 'soon'"},
         {"drop after return", bench1(kPort + "relink_ms = 100\ndrop_ms = 200\n"), "bench.ini:8: drop_ms 200 is later"},
         {"cdrom", bench1(kPort + "cdrom = sometimes\n"), "bench.ini:7: bad value 'sometimes' for cdrom"},
+        {"sector size", bench1(kPort + "sector_size = 1024\n"), "bench.ini:7: bad sector_size '1024' (512 or 4096)"},
+        {"disk size not whole 4K sectors", bench1("chip = KRV8574\nlink = USB3\ndisk_size = 1049088\nsector_size = 4096\n"),
+         "bench.ini:7: disk size 1049088 is not a whole number of 4096-byte sectors"},
         {"unknown bench key", bench1(kPort, "hosts = 2\n"), "bench.ini:3: unknown key 'hosts' in [bench]"},
         {"duplicate key", bench1(kPort + "chip = KRV8575\n"), "bench.ini:7: duplicate key 'chip' (first on line 4)"},
         {"missing key", bench1("chip = KRV8574\nlink = USB3\n"), "bench.ini:3: [port 1] has no 'disk_size' key"},

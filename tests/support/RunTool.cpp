@@ -15,9 +15,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/bench/BenchHostTools.h"
 #include "tests/support/TestPlatform.h"
-
-extern char** environ;
 
 namespace krv::test {
 
@@ -29,20 +28,6 @@ std::string slurp(const std::string& path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-// The test's environment with the options' variables put in.
-std::vector<std::string> environmentWith(const std::vector<std::string>& changes)
-{
-    std::vector<std::string> env;
-    for (char** e = environ; e && *e; ++e)
-        env.emplace_back(*e);
-    for (const std::string& change : changes) {
-        const std::string name = change.substr(0, change.find('=') + 1);
-        std::erase_if(env, [&](const std::string& v) { return v.compare(0, name.size(), name) == 0; });
-        env.push_back(change);
-    }
-    return env;
 }
 
 }  // namespace
@@ -86,7 +71,7 @@ RunningProgram::RunningProgram(const std::string& path, const std::vector<std::s
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    const std::vector<std::string> env = environmentWith(options.env);
+    const std::vector<std::string> env = bench::environmentWith(options.env);
     std::vector<char*> envp;
     for (const auto& e : env)
         envp.push_back(const_cast<char*>(e.c_str()));

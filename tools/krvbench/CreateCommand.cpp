@@ -76,6 +76,9 @@ std::map<std::string, PerPortOption> perPortOptions()
     options["--disk-size"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
         return bench::parseDiskSize(v, p.diskSize, why);
     };
+    options["--sector-size"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
+        return bench::parseSectorSize(v, p.sectorSize, why);
+    };
     options["--present"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
         return yesNo("--present", v, p.present, why);
     };

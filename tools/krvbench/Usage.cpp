@@ -69,6 +69,7 @@ std::string usageText()
            "  --disk-size [P=]SIZE    the drive's size: bytes, or a number with K, M, G or T\n"
            "                          (powers of 1024), " + bench::formatDiskSize(bench::kMinDiskSize) + ".." +
            bench::formatDiskSize(bench::kMaxDiskSize) + " (default " + bench::formatDiskSize(defaults.diskSize) + ")\n"
+           "  --sector-size [P=]BYTES the drive's logical sector, 512 or 4096 (default 512)\n"
            "  --present [P=]yes|no    whether the device is plugged in at first (default yes)\n"
            "  --revision [P=]HEX      the chip revision byte (register C8FF), e.g. 10: bits 4-6\n"
            "                          the major revision (default: the chip's own)\n"

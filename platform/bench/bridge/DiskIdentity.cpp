@@ -86,20 +86,20 @@ Bytes nvmeIdentifyController(const DiskIdentity& disk)
 Bytes nvmeIdentifyNamespace(const DiskIdentity& disk)
 {
     Bytes page(kIdentifySize, 0);
-    uint64_t blocks = disk.sizeBytes / 512;
+    uint64_t blocks = disk.sizeBytes / disk.sectorSize;
     putLe(page, 0, blocks, 8);   // size
     putLe(page, 8, blocks, 8);   // capacity
     putLe(page, 16, blocks, 8);  // utilisation
     page[25] = 0;                // one LBA format
     page[26] = 0;                // format 0 in use
-    page[128 + 2] = 9;           // format 0: 2^9-byte blocks
+    page[128 + 2] = disk.sectorSize == 4096 ? 12 : 9;  // format 0: 2^n-byte blocks
     return page;
 }
 
 Bytes ataIdentifyDevice(const DiskIdentity& disk)
 {
     Bytes page(kAtaIdentifySize, 0);
-    uint64_t blocks = disk.sizeBytes / 512;
+    uint64_t blocks = disk.sizeBytes / disk.sectorSize;
     putWord(page, 0, 0x0040);                // fixed device
     putAtaString(page, 10, 10, disk.serial);
     putAtaString(page, 23, 4, disk.firmware);
@@ -112,6 +112,13 @@ Bytes ataIdentifyDevice(const DiskIdentity& disk)
     putWord(page, 86, 0x0400);
     for (size_t w = 0; w < 4; ++w)
         putWord(page, 100 + w, static_cast<uint16_t>(blocks >> (16 * w)));
+    if (disk.sectorSize != 512) {
+        // Word 106 says words 117-118 give the logical sector, in words.
+        putWord(page, 106, 0x5000);
+        const uint32_t words = disk.sectorSize / 2;
+        putWord(page, 117, static_cast<uint16_t>(words));
+        putWord(page, 118, static_cast<uint16_t>(words >> 16));
+    }
     // Integrity word: signature A5 and a checksum that makes the bytes sum to 0.
     page[510] = 0xA5;
     unsigned sum = 0;

@@ -14,6 +14,7 @@ struct DiskIdentity {
     std::string model;      // 40 characters at most
     std::string firmware;   // 8 characters at most
     uint64_t sizeBytes = 0;
+    uint32_t sectorSize = 512;   // its logical block: 512 or 4096 bytes
 };
 
 // The drive behind bridge `port` as the bench makes it.

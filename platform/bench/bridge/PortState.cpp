@@ -266,6 +266,7 @@ PortState factoryState(int port, const PortSettings& settings, const PortStart& 
     }
     state.stored.romVersion = version;
     state.disk = benchDiskIdentity(port, settings.diskSize);
+    state.disk.sectorSize = settings.sectorSize;
     bootFromStored(state, settings);
     return state;
 }

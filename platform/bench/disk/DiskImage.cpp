@@ -104,4 +104,14 @@ uint64_t DiskImage::nextData(uint64_t from) const
     return static_cast<uint64_t>(at) < size_ ? static_cast<uint64_t>(at) : size_;
 }
 
+uint64_t DiskImage::nextHole(uint64_t from) const
+{
+    if (fd_ < 0 || from >= size_)
+        return size_;
+    off_t at = ::lseek(fd_, static_cast<off_t>(from), SEEK_HOLE);
+    if (at < 0)
+        return size_;  // no hole support: all of it may hold data
+    return static_cast<uint64_t>(at) < size_ ? static_cast<uint64_t>(at) : size_;
+}
+
 }  // namespace krv::bench

@@ -32,6 +32,9 @@ public:
     // The first offset at or after `from` that may hold data, or size() when
     // only holes follow: what lies between reads as zeros.
     uint64_t nextData(uint64_t from) const;
+    // The first offset at or after `from` that starts a hole (or size()):
+    // the data that nextData found runs up to it.
+    uint64_t nextHole(uint64_t from) const;
 
 private:
     int fd_ = -1;

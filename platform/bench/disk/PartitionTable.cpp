@@ -18,14 +18,14 @@ using Sector = std::vector<uint8_t>;
 constexpr size_t kMbrTable = 446;
 constexpr size_t kGptEntrySize = 128;
 constexpr uint32_t kGptEntries = 128;
-constexpr uint64_t kGptEntrySectors = kGptEntries * kGptEntrySize / kSectorSize;  // 32
+constexpr uint64_t kGptEntryBytes = kGptEntries * kGptEntrySize;  // 32 sectors of 512 bytes, 4 of 4096
 
 bool isExtended(uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
 
-bool readSector(const ByteSource& disk, uint64_t lba, Sector& sector)
+bool readSector(const ByteSource& disk, uint64_t lba, Sector& sector, uint32_t sectorSize)
 {
-    sector.assign(kSectorSize, 0);
-    return (lba + 1) * kSectorSize <= disk.size && disk.read(lba * kSectorSize, sector.data(), kSectorSize);
+    sector.assign(sectorSize, 0);
+    return (lba + 1) * sectorSize <= disk.size && disk.read(lba * sectorSize, sector.data(), sectorSize);
 }
 
 bool bootSignature(const Sector& s) { return s[510] == 0x55 && s[511] == 0xAA; }
@@ -48,7 +48,7 @@ void putGuid(uint8_t* p, const Guid& g)
     std::memcpy(p + 8, g.Data4, 8);
 }
 
-PartitionInfo mbrEntry(const uint8_t* e, uint64_t base)
+PartitionInfo mbrEntry(const uint8_t* e, uint64_t base, uint32_t sectorSize)
 {
     PartitionInfo p;
     p.style = PartitionStyle::Mbr;
@@ -56,21 +56,21 @@ PartitionInfo mbrEntry(const uint8_t* e, uint64_t base)
     p.mbrType = e[4];
     uint32_t start = le::u32(e + 8), count = le::u32(e + 12);
     if (p.mbrType != 0 && count != 0) {
-        p.startingOffset = (base + start) * kSectorSize;
-        p.length = uint64_t{count} * kSectorSize;
+        p.startingOffset = (base + start) * sectorSize;
+        p.length = uint64_t{count} * sectorSize;
         p.hiddenSectors = static_cast<uint32_t>(base + start);
     }
     p.recognizedPartition = p.mbrType != 0 && !isExtended(p.mbrType) && p.mbrType != 0xEE;
     return p;
 }
 
-bool readGpt(const ByteSource& disk, DriveLayout& layout)
+bool readGpt(const ByteSource& disk, DriveLayout& layout, uint32_t sectorSize)
 {
     Sector header;
-    if (!readSector(disk, 1, header) || std::memcmp(header.data(), "EFI PART", 8) != 0)
+    if (!readSector(disk, 1, header, sectorSize) || std::memcmp(header.data(), "EFI PART", 8) != 0)
         return false;
     uint32_t headerSize = le::u32(&header[12]);
-    if (headerSize < 92 || headerSize > kSectorSize)
+    if (headerSize < 92 || headerSize > sectorSize)
         return false;
     uint32_t storedCrc = le::u32(&header[16]);
     Sector check = header;
@@ -82,8 +82,8 @@ bool readGpt(const ByteSource& disk, DriveLayout& layout)
     if (size < 128 || size > 4096 || count == 0 || count > 1024)
         return false;
     std::vector<uint8_t> entries(uint64_t{count} * size);
-    if (entriesLba * kSectorSize + entries.size() > disk.size ||
-        !disk.read(entriesLba * kSectorSize, entries.data(), entries.size()))
+    if (entriesLba * sectorSize + entries.size() > disk.size ||
+        !disk.read(entriesLba * sectorSize, entries.data(), entries.size()))
         return false;
     if (crc32(entries.data(), entries.size()) != le::u32(&header[88]))
         return false;
@@ -100,8 +100,8 @@ bool readGpt(const ByteSource& disk, DriveLayout& layout)
         p.gptType = type;
         p.gptId = guidAt(e + 16);
         uint64_t first = le::u64(e + 32), last = le::u64(e + 40);
-        p.startingOffset = first * kSectorSize;
-        p.length = last >= first ? (last - first + 1) * kSectorSize : 0;
+        p.startingOffset = first * sectorSize;
+        p.length = last >= first ? (last - first + 1) * sectorSize : 0;
         p.gptAttributes = le::u64(e + 48);
         for (size_t c = 0; c < 36; ++c) {
             uint16_t unit = le::u16(e + 56 + 2 * c);
@@ -116,18 +116,18 @@ bool readGpt(const ByteSource& disk, DriveLayout& layout)
     return true;
 }
 
-void readMbr(const ByteSource& disk, const Sector& mbr, DriveLayout& layout)
+void readMbr(const ByteSource& disk, const Sector& mbr, DriveLayout& layout, uint32_t sectorSize)
 {
     layout.style = PartitionStyle::Mbr;
     layout.mbrSignature = le::u32(&mbr[440]);
     uint32_t number = 0;
     uint64_t extendedStart = 0;
     for (int i = 0; i < 4; ++i) {
-        PartitionInfo p = mbrEntry(&mbr[kMbrTable + 16 * i], 0);
+        PartitionInfo p = mbrEntry(&mbr[kMbrTable + 16 * i], 0, sectorSize);
         if (p.recognizedPartition)
             p.partitionNumber = ++number;
         if (isExtended(p.mbrType) && p.length && !extendedStart)
-            extendedStart = p.startingOffset / kSectorSize;
+            extendedStart = p.startingOffset / sectorSize;
         layout.partitions.push_back(p);
     }
     // The logical partitions: a chain of extended boot records, each
@@ -136,10 +136,10 @@ void readMbr(const ByteSource& disk, const Sector& mbr, DriveLayout& layout)
     uint64_t ebr = extendedStart;
     for (int guard = 0; ebr && guard < 128; ++guard) {
         Sector s;
-        if (!readSector(disk, ebr, s) || !bootSignature(s))
+        if (!readSector(disk, ebr, s, sectorSize) || !bootSignature(s))
             break;
         for (int i = 0; i < 4; ++i) {
-            PartitionInfo p = mbrEntry(&s[kMbrTable + 16 * i], i == 0 ? ebr : extendedStart);
+            PartitionInfo p = mbrEntry(&s[kMbrTable + 16 * i], i == 0 ? ebr : extendedStart, sectorSize);
             if (i == 0 && p.recognizedPartition)
                 p.partitionNumber = ++number;
             layout.partitions.push_back(p);
@@ -150,9 +150,10 @@ void readMbr(const ByteSource& disk, const Sector& mbr, DriveLayout& layout)
     }
 }
 
-bool writeSectors(const DiskImage& disk, uint64_t lba, const std::vector<uint8_t>& bytes, std::string& error)
+bool writeSectors(const DiskImage& disk, uint64_t lba, uint32_t sectorSize, const std::vector<uint8_t>& bytes,
+                  std::string& error)
 {
-    if (!disk.write(lba * kSectorSize, bytes.data(), bytes.size())) {
+    if (!disk.write(lba * sectorSize, bytes.data(), bytes.size())) {
         error = "cannot write the partition table of " + disk.path();
         return false;
     }
@@ -160,11 +161,11 @@ bool writeSectors(const DiskImage& disk, uint64_t lba, const std::vector<uint8_t
 }
 
 bool fitsDisk(const DiskImage& disk, const std::vector<NewPartition>& partitions, uint64_t first, uint64_t end,
-              std::string& error)
+              uint32_t sectorSize, std::string& error)
 {
     for (const auto& p : partitions)
-        if (p.offset % kSectorSize || p.length % kSectorSize || p.length == 0 || p.offset < first * kSectorSize ||
-            p.offset + p.length > end * kSectorSize) {
+        if (p.offset % sectorSize || p.length % sectorSize || p.length == 0 || p.offset < first * sectorSize ||
+            p.offset + p.length > end * sectorSize) {
             error = "a partition does not fit disk " + disk.path();
             return false;
         }
@@ -173,21 +174,23 @@ bool fitsDisk(const DiskImage& disk, const std::vector<NewPartition>& partitions
 
 }  // namespace
 
-DriveLayout readDriveLayout(const ByteSource& disk)
+uint64_t gptEntrySectors(uint32_t sectorSize) { return kGptEntryBytes / sectorSize; }
+
+DriveLayout readDriveLayout(const ByteSource& disk, uint32_t sectorSize)
 {
     DriveLayout layout;
     Sector mbr;
-    if (!readSector(disk, 0, mbr) || !bootSignature(mbr))
+    if (!readSector(disk, 0, mbr, sectorSize) || !bootSignature(mbr))
         return layout;
     bool protective = false;
     for (int i = 0; i < 4; ++i)
         protective = protective || mbr[kMbrTable + 16 * i + 4] == 0xEE;
     if (protective) {
         DriveLayout gpt;
-        if (readGpt(disk, gpt))
+        if (readGpt(disk, gpt, sectorSize))
             return gpt;
     }
-    readMbr(disk, mbr, layout);
+    readMbr(disk, mbr, layout, sectorSize);
     return layout;
 }
 
@@ -219,15 +222,16 @@ Guid guidFromText(const std::string& text)
 }
 
 bool writeMbr(const DiskImage& disk, uint32_t signature, const std::vector<NewPartition>& partitions,
-              std::string& error)
+              std::string& error, uint32_t sectorSize)
 {
-    uint64_t sectors = disk.size() / kSectorSize;
-    if (partitions.size() > 4 || !fitsDisk(disk, partitions, 1, std::min<uint64_t>(sectors, 0x100000000ULL), error)) {
+    uint64_t sectors = disk.size() / sectorSize;
+    if (partitions.size() > 4 ||
+        !fitsDisk(disk, partitions, 1, std::min<uint64_t>(sectors, 0x100000000ULL), sectorSize, error)) {
         if (error.empty())
             error = "an MBR holds four partitions";
         return false;
     }
-    Sector mbr(kSectorSize, 0);
+    Sector mbr(sectorSize, 0);
     le::put32(&mbr[440], signature);
     for (size_t i = 0; i < partitions.size(); ++i) {
         uint8_t* e = &mbr[kMbrTable + 16 * i];
@@ -238,24 +242,26 @@ bool writeMbr(const DiskImage& disk, uint32_t signature, const std::vector<NewPa
         e[5] = 0xFE;
         e[6] = 0xFF;
         e[7] = 0xFF;
-        le::put32(e + 8, static_cast<uint32_t>(partitions[i].offset / kSectorSize));
-        le::put32(e + 12, static_cast<uint32_t>(partitions[i].length / kSectorSize));
+        le::put32(e + 8, static_cast<uint32_t>(partitions[i].offset / sectorSize));
+        le::put32(e + 12, static_cast<uint32_t>(partitions[i].length / sectorSize));
     }
     mbr[510] = 0x55;
     mbr[511] = 0xAA;
-    return writeSectors(disk, 0, mbr, error);
+    return writeSectors(disk, 0, sectorSize, mbr, error);
 }
 
 bool writeGpt(const DiskImage& disk, const std::string& seed, const std::vector<NewPartition>& partitions,
-              std::string& error)
+              std::string& error, uint32_t sectorSize)
 {
-    uint64_t sectors = disk.size() / kSectorSize;
-    if (sectors < 2 * (kGptEntrySectors + 2) + 1)
+    uint64_t sectors = disk.size() / sectorSize;
+    const uint64_t entrySectors = gptEntrySectors(sectorSize);
+    if (sectors < 2 * (entrySectors + 2) + 1)
         return error = "disk " + disk.path() + " is too small for a GPT", false;
-    uint64_t firstUsable = 2 + kGptEntrySectors, lastUsable = sectors - kGptEntrySectors - 2;
-    if (partitions.size() > kGptEntries || !fitsDisk(disk, partitions, firstUsable, lastUsable + 1, error))
+    uint64_t firstUsable = 2 + entrySectors, lastUsable = sectors - entrySectors - 2;
+    if (partitions.size() > kGptEntries ||
+        !fitsDisk(disk, partitions, firstUsable, lastUsable + 1, sectorSize, error))
         return false;
-    Sector mbr(kSectorSize, 0);
+    Sector mbr(sectorSize, 0);
     uint8_t* e = &mbr[kMbrTable];
     e[2] = 0x02;
     e[4] = 0xEE;
@@ -270,8 +276,8 @@ bool writeGpt(const DiskImage& disk, const std::string& seed, const std::vector<
         uint8_t* p = &entries[i * kGptEntrySize];
         putGuid(p, partitions[i].gptType == Guid{} ? kGptBasicData : partitions[i].gptType);
         putGuid(p + 16, guidFromText(seed + "/partition/" + std::to_string(i + 1)));
-        le::put64(p + 32, partitions[i].offset / kSectorSize);
-        le::put64(p + 40, (partitions[i].offset + partitions[i].length) / kSectorSize - 1);
+        le::put64(p + 32, partitions[i].offset / sectorSize);
+        le::put64(p + 40, (partitions[i].offset + partitions[i].length) / sectorSize - 1);
         const std::string& name = partitions[i].name.empty() ? std::string("Basic data partition") : partitions[i].name;
         for (size_t c = 0; c < name.size() && c < 36; ++c)
             le::put16(p + 56 + 2 * c, static_cast<uint8_t>(name[c]));
@@ -279,7 +285,7 @@ bool writeGpt(const DiskImage& disk, const std::string& seed, const std::vector<
     uint32_t entriesCrc = crc32(entries.data(), entries.size());
     Guid diskId = guidFromText(seed + "/disk");
     auto header = [&](uint64_t self, uint64_t other, uint64_t entriesLba) {
-        Sector h(kSectorSize, 0);
+        Sector h(sectorSize, 0);
         std::memcpy(h.data(), "EFI PART", 8);
         le::put32(&h[8], 0x00010000);
         le::put32(&h[12], 92);
@@ -295,9 +301,11 @@ bool writeGpt(const DiskImage& disk, const std::string& seed, const std::vector<
         le::put32(&h[16], crc32(h.data(), 92));
         return h;
     };
-    return writeSectors(disk, 0, mbr, error) && writeSectors(disk, 1, header(1, sectors - 1, 2), error) &&
-           writeSectors(disk, 2, entries, error) && writeSectors(disk, lastUsable + 1, entries, error) &&
-           writeSectors(disk, sectors - 1, header(sectors - 1, 1, lastUsable + 1), error);
+    return writeSectors(disk, 0, sectorSize, mbr, error) &&
+           writeSectors(disk, 1, sectorSize, header(1, sectors - 1, 2), error) &&
+           writeSectors(disk, 2, sectorSize, entries, error) &&
+           writeSectors(disk, lastUsable + 1, sectorSize, entries, error) &&
+           writeSectors(disk, sectors - 1, sectorSize, header(sectors - 1, 1, lastUsable + 1), error);
 }
 
 }  // namespace krv::bench

@@ -25,7 +25,8 @@ extern const Guid kGptMicrosoftReserved;
 // header; else the MBR entries in groups of four (partitions numbered 1.. in
 // table order, primaries first, then the logical ones; unused entries and the
 // extended container with number 0).
-DriveLayout readDriveLayout(const ByteSource& disk);
+// `sectorSize` is the disk's logical sector: the tables count in it.
+DriveLayout readDriveLayout(const ByteSource& disk, uint32_t sectorSize = kSectorSize);
 
 // True when a layout entry carries a volume: an MBR type other than 0, the
 // extended containers (05, 0F, 85) and GPT-protective EE; a GPT basic-data
@@ -44,9 +45,11 @@ struct NewPartition {
 // an MBR with up to four primary partitions, or a protective MBR with a GPT
 // of basic-data partitions (the disk and partition ids derived from `seed`).
 bool writeMbr(const DiskImage& disk, uint32_t signature, const std::vector<NewPartition>& partitions,
-              std::string& error);
+              std::string& error, uint32_t sectorSize = kSectorSize);
 bool writeGpt(const DiskImage& disk, const std::string& seed, const std::vector<NewPartition>& partitions,
-              std::string& error);
+              std::string& error, uint32_t sectorSize = kSectorSize);
+// The sectors a GPT's 128 entries take (after the header at LBA 1).
+uint64_t gptEntrySectors(uint32_t sectorSize);
 
 // A stable identifier made from a text (the same text, the same id).
 Guid guidFromText(const std::string& text);
