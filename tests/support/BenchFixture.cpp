@@ -27,8 +27,8 @@ BenchFixture::BenchFixture(int ports, const std::string& chip, const std::string
 }
 
 BenchFixture::BenchFixture(bench::BenchSettings settings, std::vector<bench::PortStart> starts,
-                           std::map<int, bench::DiskLayoutPlan> layouts)
-    : folder_(dir_.path() + "/bench"), previous_(Platform::currentOrNull())
+                           std::map<int, bench::DiskLayoutPlan> layouts, BenchTime time)
+    : folder_(dir_.path() + "/bench"), previous_(Platform::currentOrNull()), time_(time)
 {
     bench::BenchError error;
     VirtualClock clock;
@@ -41,12 +41,14 @@ BenchFixture::~BenchFixture() { close(); }
 
 void BenchFixture::openPlatform()
 {
-    auto clock = std::make_unique<VirtualClock>();
     auto capture = std::make_unique<CaptureDebugOutput>();
-    clock_ = clock.get();
     capture_ = capture.get();
     BenchPlatformOptions options;
-    options.clock = std::move(clock);
+    if (time_ == BenchTime::Virtual) {
+        auto clock = std::make_unique<VirtualClock>();
+        clock_ = clock.get();
+        options.clock = std::move(clock);
+    }
     options.debugOutput = std::move(capture);
     options.inboxThread = false;
     std::string error;

@@ -26,6 +26,10 @@
 
 namespace krv::test {
 
+// How bench time passes: on a virtual clock that only sleeps move (one
+// thread), or on real time at the bench's time scale (several threads).
+enum class BenchTime { Virtual, Real };
+
 class BenchFixture {
 public:
     // `ports` ports with `chip` on `link`, everything else as krvbench's defaults.
@@ -34,12 +38,13 @@ public:
     // to start from, `layouts` the system disk's and the USB disk's (by
     // bench::kSystemDisk, bench::kUsbDisk).
     explicit BenchFixture(bench::BenchSettings settings, std::vector<bench::PortStart> starts = {},
-                          std::map<int, bench::DiskLayoutPlan> layouts = {});
+                          std::map<int, bench::DiskLayoutPlan> layouts = {}, BenchTime time = BenchTime::Virtual);
     ~BenchFixture();
     BenchFixture(const BenchFixture&) = delete;
     BenchFixture& operator=(const BenchFixture&) = delete;
 
     BenchPlatform& platform() { return *platform_; }
+    // Only on virtual time.
     VirtualClock& clock() { return *clock_; }
     CaptureDebugOutput& capture() { return *capture_; }
     bench::Bench& bench() { return platform_->bench(); }
@@ -73,6 +78,7 @@ private:
     VirtualClock* clock_ = nullptr;
     CaptureDebugOutput* capture_ = nullptr;
     Platform* previous_ = nullptr;
+    BenchTime time_ = BenchTime::Virtual;
 };
 
 }  // namespace krv::test
