@@ -1,0 +1,210 @@
+// The production run as a line script starts it ("/S"): every enabled port
+// is programmed, reset, found again, formatted, tested and preloaded, and the
+// exit code carries the verdict. Judged from the bench's side: what the
+// bridges store and run, what the disks hold.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/VIVadeDlg.h"
+#include "tests/e2e/CmdLineRun.h"
+
+namespace {
+
+using krv::test::CmdLineRun;
+using krv::test::countOf;
+using krv::test::ToolRun;
+
+// The firmware the run writes: version 24 05 17 80 02 01 (a PD controller),
+// signed (byte sum) for chip major revision 1, the bench's KRV8574.
+constexpr const char* kFWName = "KV_USB4_240517_80_02_01.bin";
+constexpr size_t kFWFileSize = 65280 + 32736;
+
+std::string firmware()
+{
+    std::string bytes(kFWFileSize, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 7 + (i >> 8));
+    const unsigned char version[] = {0x24, 0x05, 0x17, 0x80, 0x02, 0x01};
+    for (size_t i = 0; i < sizeof version; ++i)
+        bytes[0x204 + i] = static_cast<char>(version[i]);
+    bytes[kFWFileSize - 6] = static_cast<char>(0x4B);
+    return bytes;
+}
+
+class ProductionRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        krv::test::writeFile(run.programFolder() + "/" + kFWName, firmware());
+        krv::test::writeFile(run.programFolder() + "/wrtest.bin", std::string(1 << 20, '\x5A'));
+        std::filesystem::create_directories(run.programFolder() + "/preload/sub");
+        krv::test::writeFile(run.programFolder() + "/preload/readme.txt", "hello\r\n");
+        krv::test::writeFile(run.programFolder() + "/preload/sub/data.bin", std::string(70000, '\x33'));
+    }
+
+    void writeRunSettings(const std::function<void(IniRecord&)>& change = {})
+    {
+        const std::string prog = run.programFolder();
+        run.writeSettings([&](IniRecord& r) {
+            r.fw_enable = 1;
+            r.fw_reload = 1;
+            r.fw_binary_name.set(prog + "/" + kFWName);
+            r.config_format = 4;
+            r.vendor_id.set("1A2B");
+            r.USB4_VendorID.set("1A2B");
+            r.serial_number.set("AAAABBBB0001");
+            r.SN_EditType = 1;
+            r.format_enable = 1;
+            r.drive_label_name.set("KRVRUN");
+            r.wr_test_enable = 1;
+            r.wr_test_binary_name.set("wrtest.bin");
+            r.wr_test_count = 2;
+            r.preload_enable = 1;
+            r.preload_folder_path.set(prog + "/preload");
+            if (change)
+                change(r);
+        });
+    }
+
+    std::string show() { return run.krvbench("show").out; }
+
+    CmdLineRun run;
+};
+
+// The bench's ports, in the order the scan finds them (their hub ports).
+std::string portFile(const CmdLineRun& run, int port, const std::string& name)
+{
+    char folder[16];
+    std::snprintf(folder, sizeof folder, "ports/%02d/", port);
+    return krv::test::readFile(run.benchFolder() + "/" + folder + name);
+}
+
+// Whether anything was ever written to a disk image (a blank disk is one
+// hole).
+bool bHoldsData(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return true;
+    const off_t data = ::lseek(fd, 0, SEEK_DATA);
+    ::close(fd);
+    return data >= 0;
+}
+
+// What fsck.fat says of the first partition (at 1 MiB) of a port's disk.
+std::string fsckOfPort(const CmdLineRun& run, int port)
+{
+    char cmd[512];
+    std::snprintf(cmd, sizeof cmd,
+                  "d=$(mktemp -d) && dd if=%s/ports/%02d/disk.img of=$d/p.img bs=1M skip=1 conv=sparse status=none"
+                  " && fsck.fat -n $d/p.img 2>&1; echo rc=$?; rm -rf $d",
+                  run.benchFolder().c_str(), port);
+    std::string out;
+    FILE* pipe = ::popen(cmd, "r");
+    char buffer[4096];
+    size_t n;
+    while (pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    if (pipe)
+        ::pclose(pipe);
+    return out;
+}
+
+TEST_F(ProductionRunTest, EveryDriveIsProgrammedFoundAgainFormattedTestedAndPreloaded)
+{
+    run.createBench({"--ports", "3", "--renumber", "2=yes", "--disk-size", "1G"});
+    writeRunSettings();
+    ToolRun r = run.run({"/S"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.substr(r.err.size() > 20000 ? r.err.size() - 20000 : 0);
+
+    const std::string fw = firmware();
+    const char* const serials[] = {"AAAABBBB0001", "AAAABBBB0002", "AAAABBBB0003"};
+    for (int port = 1; port <= 3; ++port) {
+        SCOPED_TRACE(port);
+        // Image 0 holds the file byte for byte; the settings never ask for
+        // image 1, which keeps what it had.
+        EXPECT_TRUE(portFile(run, port, "firmware-0.bin") == fw);
+        EXPECT_FALSE(portFile(run, port, "firmware-1.bin") == fw);
+        // Its own serial number, the window's vendor id, and the re-link
+        // signature: three devices, its slot.
+        const std::string u3 = portFile(run, port, "config-0-0.bin");
+        const std::string u4 = portFile(run, port, "config-0-1.bin");
+        ASSERT_EQ(u3.size(), 128u);
+        ASSERT_EQ(u4.size(), 128u);
+        EXPECT_EQ(u3.substr(4, 12), serials[port - 1]);
+        EXPECT_EQ(static_cast<uint8_t>(u3[116]), 0x2B);
+        EXPECT_EQ(static_cast<uint8_t>(u3[117]), 0x1A);
+        EXPECT_EQ(static_cast<uint8_t>(u4[124]), 3);
+        EXPECT_EQ(static_cast<uint8_t>(u4[125]), port - 1);
+        const std::string fsck = fsckOfPort(run, port);
+        EXPECT_NE(fsck.find("rc=0"), std::string::npos) << fsck;
+    }
+    const std::string bench = run.krvbench("show").out;
+    // Running the new firmware, each drive carries the label and the preload.
+    EXPECT_EQ(countOf(bench, "240517800201"), 3) << bench;
+    EXPECT_EQ(countOf(bench, "FAT32 \"KRVRUN\""), 3) << bench;
+    // The next run starts after the three serial numbers this one wrote.
+    EXPECT_NE(krv::test::readFile(run.settingsPath()).find("serial_number=AAAABBBB0004"), std::string::npos);
+}
+
+// A fault on one port of three, at one step: that port fails the run (exit
+// code -1), its drive gets nothing after the fault, the other two pass.
+TEST_F(ProductionRunTest, AFaultOnOnePortFailsOnlyThatPort)
+{
+    const struct {
+        const char* step;
+        std::vector<std::string> fault;
+    } cases[] = {
+        {"configuration write", {"fail", "1", "--cdb", "E150"}},
+        {"configuration write times out", {"timeout", "1", "--cdb", "E150"}},
+        {"firmware write", {"fail", "1", "--cdb", "E3"}},
+        {"drop at the firmware write", {"drop", "1", "--cdb", "E3"}},
+        {"reset never returns", {"no-return"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        CmdLineRun one;
+        krv::test::writeFile(one.programFolder() + "/" + kFWName, firmware());
+        krv::test::writeFile(one.programFolder() + "/wrtest.bin", std::string(1 << 20, '\x5A'));
+        std::filesystem::create_directories(one.programFolder() + "/preload");
+        krv::test::writeFile(one.programFolder() + "/preload/readme.txt", "hello\r\n");
+        one.createBench({"--ports", "3", "--disk-size", "1G"});
+        std::vector<std::string> args = {"2"};
+        args.insert(args.end(), c.fault.begin(), c.fault.end());
+        ASSERT_EQ(one.krvbench("fault", args).exitCode, 0);
+        const std::string prog = one.programFolder();
+        one.writeSettings([&](IniRecord& r) {
+            r.fw_enable = 1;
+            r.fw_reload = 1;
+            r.fw_binary_name.set(prog + "/" + kFWName);
+            r.config_format = 4;
+            r.vendor_id.set("1A2B");
+            r.USB4_VendorID.set("1A2B");
+            r.serial_number.set("AAAABBBB0001");
+            r.SN_EditType = 1;
+            r.format_enable = 1;
+            r.drive_label_name.set("KRVRUN");
+            r.wr_test_enable = 1;
+            r.wr_test_binary_name.set("wrtest.bin");
+            r.preload_enable = 1;
+            r.preload_folder_path.set(prog + "/preload");
+        });
+        ToolRun r = one.run({"/S"});
+        EXPECT_EQ(r.exitCode, CVIVadeDlg::CMDLINE_EXIT_FAILED & 0xFF)
+            << r.err.substr(r.err.size() > 8000 ? r.err.size() - 8000 : 0);
+        EXPECT_NE(fsckOfPort(one, 1).find("rc=0"), std::string::npos);
+        EXPECT_NE(fsckOfPort(one, 3).find("rc=0"), std::string::npos);
+        // The failed port's disk was never partitioned or formatted.
+        EXPECT_FALSE(bHoldsData(one.benchFolder() + "/ports/02/disk.img"));
+    }
+}
+
+}  // namespace
