@@ -31,8 +31,9 @@
 
 namespace {
 
-// The pause "/CC" makes before it ends, as the tool always has.
+// The pause "/CC" and "/RST" make before they end, as the tool always has.
 constexpr uint64_t kCcSettleMs = 800;
+constexpr uint64_t kJobSettleMs = kCcSettleMs;
 
 struct CmdOption {
     const char* pszOption;
@@ -103,10 +104,9 @@ const char* CVIVadeDlg::pszCmdJobOption(int32_t iCmdIndex)
 
 bool CVIVadeDlg::bCmdJobAvailable(int32_t iCmdIndex)
 {
-    // The bridge reset ("/RST") and the PCIe report ("/PCIE") need the
-    // engineering reset and the PCIe access, which this build does not have
-    // yet.
-    return iCmdIndex != CMD_JOB_CPU_RESET && iCmdIndex != CMD_JOB_PCIE_INFO;
+    // The PCIe report ("/PCIE") needs the PCIe access, which this build
+    // does not have yet.
+    return iCmdIndex != CMD_JOB_PCIE_INFO;
 }
 
 std::string CVIVadeDlg::strUsageText()
@@ -199,7 +199,7 @@ void CVIVadeDlg::vCmdLineHandler()
     // The jobs that read the first device need one.
     const bool bNeedsDevice = iCmdIndex == CMD_JOB_CHECK_FW || iCmdIndex == CMD_JOB_VERSION ||
                               iCmdIndex == CMD_JOB_DEVICE_INFO || iCmdIndex == CMD_JOB_CC ||
-                              iCmdIndex == CMD_JOB_SPEED;
+                              iCmdIndex == CMD_JOB_SPEED || iCmdIndex == CMD_JOB_CPU_RESET;
     if (bNeedsDevice && nDevicesFound() == 0) {
         vCmdLineClose(CMDLINE_EXIT_NO_DEVICE, pStop);
         return;
@@ -217,9 +217,21 @@ void CVIVadeDlg::vCmdLineHandler()
         sendCommand(IDC_BUTTON_START, pStop);
         return;
     case CMD_JOB_PCIE_INFO:
-    case CMD_JOB_CPU_RESET:
         vCmdLineJobNotAvailable();
         return;
+    case CMD_JOB_CPU_RESET: {
+        if (first.m_bPCIE == 1) {
+            vDEBUG_MSG_printf("%s:%d: pcie rst", kWho, __LINE__);
+            vCmdLineJobNotAvailable();
+            return;
+        }
+        vDEBUG_MSG_printf("%s:%d: usb rst", kWho, __LINE__);
+        // A reset the bridge never got is a failed job, not a done one.
+        const uint8_t ucDone = g_UsbDev.v8574CPURSTwithoutCheck(0, 0, 0, CPURST_CPU_RESET, BRIDGE_TYPE_857X);
+        krv::Platform::current().clock().sleepMs(kJobSettleMs, pStop);
+        vCmdLineClose(ucDone == 1 ? CMDLINE_EXIT_OK : CMDLINE_EXIT_FAILED, pStop);
+        return;
+    }
     case CMD_JOB_U4_DATA:
         vCmdLineClose(vCmdWriteU4DataCsv() ? CMDLINE_EXIT_OK : CMDLINE_EXIT_FAILED, pStop);
         return;

@@ -172,6 +172,22 @@ TEST(CmdLineJobsOtherTest, PowerConfigurationGoesToEveryDriveAndItsFailureIsTheE
     EXPECT_EQ(countOf(run.krvbench("log", {"1"}).out, "C3 30 0C"), 1);
 }
 
+// "/RST" resets the first drive's bridge; a reset that never reached the
+// bridge fails the job.
+TEST(CmdLineJobsOtherTest, ResetReachesTheFirstBridgeAndItsFailureIsTheExitCode)
+{
+    CmdLineRun run;
+    run.createBench({"--ports", "2"});
+    run.writeSettings();
+    ToolRun done = run.run({"/RST"});
+    EXPECT_EQ(done.exitCode, 0) << done.err;
+    EXPECT_EQ(countOf(run.krvbench("log", {"1"}).out, "E8 50"), 1);
+    EXPECT_EQ(countOf(run.krvbench("log", {"2"}).out, "E8 50"), 0);
+    ASSERT_EQ(run.krvbench("fault", {"1", "fail", "1", "--cdb", "E850"}).exitCode, 0);
+    ToolRun failed = run.run({"/RST"});
+    EXPECT_EQ(failed.exitCode, shell(CVIVadeDlg::CMDLINE_EXIT_FAILED)) << failed.err;
+}
+
 // "/S" reaches Start once the scan found the drive; a Start that refuses
 // the run ends the process with its code and says why in the message file.
 TEST(CmdLineJobsOtherTest, StartRefusalEndsTheRunWithItsCode)
@@ -221,7 +237,6 @@ TEST(CmdLineJobsOtherTest, EndsAtOnceWithoutADevice)
         {{"/C:"}, CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION},
         {{"/C:            "}, CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION},
         {{"/C:", "0123456789ab"}, CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION},
-        {{"/RST"}, CVIVadeDlg::CMDLINE_EXIT_NOT_AVAILABLE},
         {{"/PCIE"}, CVIVadeDlg::CMDLINE_EXIT_NOT_AVAILABLE},
     };
     for (const auto& c : cases) {
