@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <filesystem>
@@ -153,6 +154,38 @@ TEST_F(ProductionRunTest, EveryDriveIsProgrammedFoundAgainFormattedTestedAndPrel
     EXPECT_EQ(countOf(bench, "FAT32 \"KRVRUN\""), 3) << bench;
     // The next run starts after the three serial numbers this one wrote.
     EXPECT_NE(krv::test::readFile(run.settingsPath()).find("serial_number=AAAABBBB0004"), std::string::npos);
+}
+
+// Sixteen drives, every KRV857x model, USB 3 links and USB 3 tunnels of
+// USB4, on the root hub and two chained hubs, some coming back under other
+// drive numbers: all of them pass, each with its own serial number.
+TEST_F(ProductionRunTest, SixteenDrivesOnChainedHubs)
+{
+    std::vector<std::string> options = {"--ports", "16", "--disk-size", "512M"};
+    const char* const chips[] = {"KRV8571", "KRV8572", "KRV8573", "KRV8574", "KRV8575"};
+    for (int port = 1; port <= 16; ++port) {
+        const std::string p = std::to_string(port) + "=";
+        options.insert(options.end(), {"--chip", p + chips[port % 5]});
+        if (port % 4 == 0)
+            options.insert(options.end(), {"--link", p + "USB4-U3"});
+        if (port % 3 == 0)
+            options.insert(options.end(), {"--renumber", p + "yes"});
+    }
+    run.createBench(options);
+    writeRunSettings([](IniRecord& r) { r.wr_test_count = 1; });
+    ToolRun r = run.run({"/S"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.substr(r.err.size() > 20000 ? r.err.size() - 20000 : 0);
+    const std::string bench = run.krvbench("show").out;
+    EXPECT_EQ(countOf(bench, "240517800201"), 16) << bench;
+    EXPECT_EQ(countOf(bench, "FAT32 \"KRVRUN\""), 16) << bench;
+    std::vector<std::string> serials;
+    for (int port = 1; port <= 16; ++port)
+        serials.push_back(portFile(run, port, "config-0-0.bin").substr(4, 12));
+    std::sort(serials.begin(), serials.end());
+    EXPECT_EQ(std::unique(serials.begin(), serials.end()), serials.end());
+    EXPECT_EQ(serials.front(), "AAAABBBB0001");
+    EXPECT_EQ(serials.back(), "AAAABBBB0010");
+    EXPECT_NE(krv::test::readFile(run.settingsPath()).find("serial_number=AAAABBBB0011"), std::string::npos);
 }
 
 // A fault on one port of three, at one step: that port fails the run (exit
