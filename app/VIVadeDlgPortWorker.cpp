@@ -159,12 +159,21 @@ void CVIVadeDlg::vChildStepUSBCheck(CPortWork& work, const CPortRunInputs& input
         return;
     const DevInfo& dev = m_DevList.Devs[work.m_ucSlot];
     if (!dev.m_bPCIE) {
-        // The link must run at the speed the operator expects.
-        const char* pszWord = inputs.strUSBStatus == "USB 2.0"   ? "HIGH"
-                              : inputs.strUSBStatus == "USB 3.0" ? "SUPER"
-                              : inputs.strUSBStatus == "USB 3.1" ? "PLUS"
-                                                                 : nullptr;
-        const bool bFound = pszWord && dev.m_strUSBSpeed.find(pszWord) != std::string::npos;
+        // The link must run at least at the speed the operator expects.
+        const auto nRank = [](const std::string& strText, bool bExpected) {
+            const char* const kWords[] = {"HIGH", "SUPER", "PLUS"};
+            const char* const kStatus[] = {"USB 2.0", "USB 3.0", "USB 3.1"};
+            int nFound = 0;
+            for (int i = 0; i < 3; ++i)
+                if (bExpected ? strText == kStatus[i] : strText.find(kWords[i]) != std::string::npos)
+                    nFound = i + 1;
+            return nFound;
+        };
+        const int nExpected = nRank(inputs.strUSBStatus, true);
+        const bool bFound = nExpected > 0 && nRank(dev.m_strUSBSpeed, false) >= nExpected;
+        vDEBUG_MSG_printf("%s:%d: [%d] USB status check: link [%s], expected [%s]: %s", kWho, __LINE__,
+                          work.m_ucSlot, dev.m_strUSBSpeed.c_str(), inputs.strUSBStatus.c_str(),
+                          bFound ? "PASS" : "FAIL");
         if (!bFound)
             work.m_ucResult = 0;
         work.vSetResult(m_DevList, &DevResults::m_bUSBStatusResult, bFound ? 1 : 0);

@@ -1,6 +1,7 @@
 // The production run as a line script starts it ("/S"): every enabled port
-// is programmed, reset, found again, formatted, tested and preloaded, and the
-// exit code carries the verdict. Judged from the bench's side: what the
+// is programmed, reset, found again, formatted and preloaded, and the exit
+// code carries the verdict. (The write/read test and the USB check are off
+// after every start-up; only the window switches them on.) Judged from the bench's side: what the
 // bridges store and run, what the disks hold.
 #include <gtest/gtest.h>
 
@@ -45,7 +46,6 @@ protected:
     void SetUp() override
     {
         krv::test::writeFile(run.programFolder() + "/" + kFWName, firmware());
-        krv::test::writeFile(run.programFolder() + "/wrtest.bin", std::string(1 << 20, '\x5A'));
         std::filesystem::create_directories(run.programFolder() + "/preload/sub");
         krv::test::writeFile(run.programFolder() + "/preload/readme.txt", "hello\r\n");
         krv::test::writeFile(run.programFolder() + "/preload/sub/data.bin", std::string(70000, '\x33'));
@@ -65,9 +65,6 @@ protected:
             r.SN_EditType = 1;
             r.format_enable = 1;
             r.drive_label_name.set("KRVRUN");
-            r.wr_test_enable = 1;
-            r.wr_test_binary_name.set("wrtest.bin");
-            r.wr_test_count = 2;
             r.preload_enable = 1;
             r.preload_folder_path.set(prog + "/preload");
             if (change)
@@ -119,7 +116,7 @@ std::string fsckOfPort(const CmdLineRun& run, int port)
     return out;
 }
 
-TEST_F(ProductionRunTest, EveryDriveIsProgrammedFoundAgainFormattedTestedAndPreloaded)
+TEST_F(ProductionRunTest, EveryDriveIsProgrammedFoundAgainFormattedAndPreloaded)
 {
     run.createBench({"--ports", "3", "--renumber", "2=yes", "--disk-size", "1G"});
     writeRunSettings();
@@ -172,7 +169,7 @@ TEST_F(ProductionRunTest, SixteenDrivesOnChainedHubs)
             options.insert(options.end(), {"--renumber", p + "yes"});
     }
     run.createBench(options);
-    writeRunSettings([](IniRecord& r) { r.wr_test_count = 1; });
+    writeRunSettings();
     ToolRun r = run.run({"/S"});
     ASSERT_EQ(r.exitCode, 0) << r.err.substr(r.err.size() > 20000 ? r.err.size() - 20000 : 0);
     const std::string bench = run.krvbench("show").out;
@@ -206,7 +203,6 @@ TEST_F(ProductionRunTest, AFaultOnOnePortFailsOnlyThatPort)
         SCOPED_TRACE(c.step);
         CmdLineRun one;
         krv::test::writeFile(one.programFolder() + "/" + kFWName, firmware());
-        krv::test::writeFile(one.programFolder() + "/wrtest.bin", std::string(1 << 20, '\x5A'));
         std::filesystem::create_directories(one.programFolder() + "/preload");
         krv::test::writeFile(one.programFolder() + "/preload/readme.txt", "hello\r\n");
         one.createBench({"--ports", "3", "--disk-size", "1G"});
@@ -225,8 +221,6 @@ TEST_F(ProductionRunTest, AFaultOnOnePortFailsOnlyThatPort)
             r.SN_EditType = 1;
             r.format_enable = 1;
             r.drive_label_name.set("KRVRUN");
-            r.wr_test_enable = 1;
-            r.wr_test_binary_name.set("wrtest.bin");
             r.preload_enable = 1;
             r.preload_folder_path.set(prog + "/preload");
         });
