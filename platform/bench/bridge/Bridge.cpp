@@ -348,7 +348,7 @@ void Bridge::firmwareImage(ScsiCommand& command, uint64_t nowMs, std::string& no
     size_t offset = secondPart ? image::kFirmwarePart0 : 0;
     size_t limit = secondPart ? image::kFirmwarePart1 : image::kFirmwareTransferMax;
     bool fieldsOk = cdb.length() == 6 && (bank == 0 || bank == 1) && length > 0 && length <= limit;
-    bool dataOk = write ? cdb.writesExactly(length) : cdb.readsData();
+    bool dataOk = write ? cdb.writesExactly(length) : cdb.readsAtLeast(length);
     if (!fieldsOk || !dataOk) {
         endWithCheckCondition(command, kInvalidField);
         return;
@@ -390,7 +390,7 @@ void Bridge::registers(ScsiCommand& command, std::string& note)
     uint32_t pageEnd = (page == kRegisterPageHigh ? kHighPageBase : 0) + 0xFFFF;
     uint32_t count = write ? 1 : (cdb[1] == 0 ? 256 : cdb[1]);
     bool fieldsOk = cdb.length() == 6 && cdb[5] == 0 && pageOk && address + count - 1 <= pageEnd;
-    bool dataOk = write ? cdb.movesNoData() : cdb.readsData();
+    bool dataOk = write ? cdb.movesNoData() : cdb.readsAtLeast(count);
     if (!fieldsOk || !dataOk) {
         endWithCheckCondition(command, kInvalidField);
         return;
