@@ -1,7 +1,8 @@
 #pragma once
 // One bridge-based drive on a bench port, answering the bytes of the
 // commands the host sends it: standard INQUIRY (with the chip identity in
-// bytes 36 and 37), the KRV752x factory page and power configuration, the
+// bytes 36 and 37), the vital product data pages (supported pages, unit
+// serial number), the KRV752x factory page and power configuration, the
 // configuration images (E0/E1), the two-part firmware images (E2/E3), the
 // registers (E4/E5), NVMe Identify (E6), CPU reset and disconnect (E8), the
 // SHA-256 key (E9) and ATA PASS-THROUGH(12). A command, or a field, that the
