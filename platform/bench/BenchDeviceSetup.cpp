@@ -108,8 +108,9 @@ struct TreeBuilder {
         DeviceNode disk = node(diskInstance(topology, v), parent, setupclass::kDiskDrive, "DiskDrive");
         disk.driverKey = diskDriverKey(v.device);
         disk.description = "Disk drive";
+        const bool uas = v.attachment == Attachment::Usb && v.storageDriver == StorageDriver::Uas;
         disk.friendlyName = trimmed(v.inquiry.vendor + " " + v.inquiry.product) +
-                            (v.attachment == Attachment::Usb ? " USB Device" : "");
+                            (uas ? " SCSI Disk Device" : v.attachment == Attachment::Usb ? " USB Device" : "");
         disk.service = "disk";
         disk.manufacturer = "(Standard disk drives)";
         disk.removalPolicy = v.attachment == Attachment::Sata ? 1 : 3;
@@ -136,11 +137,13 @@ struct TreeBuilder {
         const UsbDeviceDescriptor& d = v.usb.descriptor;
         std::string ids = "USB\\VID_" + hex4(d.idVendor) + "&PID_" + hex4(d.idProduct);
         n.hardwareIds = {ids + "&REV_" + hex4(d.bcdDevice), ids};
-        n.compatibleIds = {"USB\\Class_08&SubClass_06&Prot_50", "USB\\Class_08&SubClass_06", "USB\\Class_08"};
+        const bool uas = v.storageDriver == StorageDriver::Uas;
+        n.compatibleIds = {uas ? "USB\\Class_08&SubClass_06&Prot_62" : "USB\\Class_08&SubClass_06&Prot_50",
+                           "USB\\Class_08&SubClass_06", "USB\\Class_08"};
         n.driverKey = usbDeviceDriverKey(v.device);
-        n.description = "USB Mass Storage Device";
+        n.description = uas ? "USB Attached SCSI (UAS) Mass Storage Device" : "USB Mass Storage Device";
         n.manufacturer = "Compatible USB storage device";
-        n.service = "USBSTOR";
+        n.service = uas ? "UASPStor" : "USBSTOR";
         n.locationInformation = locationInformation(topology, at);
         n.address = static_cast<uint32_t>(at.path.back());
         n.removalPolicy = 3;

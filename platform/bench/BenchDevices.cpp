@@ -177,6 +177,20 @@ bool BenchDevices::onBusLocked(const Port& p) const
            p.bridge->settings().usbStatus == UsbPortStatus::Connected;
 }
 
+int BenchDevices::portOfDriveLocked(int number) const
+{
+    if (number < 0)
+        return 0;
+    for (size_t i = 0; i < ports_.size(); ++i)
+        if (onBusLocked(ports_[i]) && ports_[i].bridge->state().physicalDrive == number)
+            return static_cast<int>(i + 1);
+    // A name no device holds now may still lead to the device that left it.
+    for (size_t i = 0; i < ports_.size(); ++i)
+        if (onBusLocked(ports_[i]) && ports_[i].staleDrive == number)
+            return static_cast<int>(i + 1);
+    return 0;
+}
+
 BenchDevices::Port* BenchDevices::portLocked(int port)
 {
     if (port < 1 || port > static_cast<int>(ports_.size()))
@@ -277,6 +291,7 @@ void BenchDevices::leaveLocked(Port& p, uint64_t atMs)
         p.log.event(atMs, "disconnected itself from the bus (was " + numbers + ")");
     }
     p.previousNumbers = {s.physicalDrive, s.cdrom};
+    p.staleDrive = -1;
     s.physicalDrive = s.cdrom = -1;
     saveStateLocked(p);
     leftLocked(before, atMs);
@@ -289,7 +304,12 @@ void BenchDevices::returnLocked(Port& p, uint64_t atMs)
     ++p.generation;
     assignNumbersLocked(p, p.previousNumbers.first, p.previousNumbers.second);
     const PortState& s = p.bridge->state();
-    p.log.event(atMs, "came back on the bus as " + driveText(s.physicalDrive, s.cdrom));
+    std::string stale;
+    if (p.bridge->settings().staleName && p.previousNumbers.first >= 0) {
+        p.staleDrive = p.previousNumbers.first;
+        stale = " (PhysicalDrive" + std::to_string(p.staleDrive) + " still leads to it)";
+    }
+    p.log.event(atMs, "came back on the bus as " + driveText(s.physicalDrive, s.cdrom) + stale);
     saveStateLocked(p);
     arrivedLocked(p.bridge->port(), atMs);
 }
@@ -302,6 +322,7 @@ void BenchDevices::dropLocked(Port& p, uint64_t atMs, const char* why)
     std::string numbers = s.physicalDrive >= 0 ? driveText(s.physicalDrive, s.cdrom) : "no drive";
     s.connection = Connection::Dropped;
     s.physicalDrive = s.cdrom = -1;
+    p.staleDrive = -1;
     p.away = false;
     p.leaveAtMs.reset();
     p.returnAtMs.reset();
@@ -323,14 +344,13 @@ std::optional<DeviceTarget> BenchDevices::open(DriveKind kind, int number)
             return DeviceTarget{kSystemDisk, Unit::Disk, 0};
         if (kind == DriveKind::PhysicalDrive && usbDisk_.present && number == usbDisk_.physicalDrive)
             return DeviceTarget{kUsbDisk, Unit::Disk, usbDisk_.generation};
-        for (size_t i = 0; number >= 0 && i < ports_.size(); ++i) {
+        for (size_t i = 0; kind == DriveKind::CdRom && number >= 0 && i < ports_.size(); ++i) {
             Port& p = ports_[i];
-            const PortState& s = p.bridge->state();
-            int has = kind == DriveKind::PhysicalDrive ? s.physicalDrive : s.cdrom;
-            if (onBusLocked(p) && has == number)
-                return DeviceTarget{static_cast<int>(i + 1), kind == DriveKind::CdRom ? Unit::CdRom : Unit::Disk,
-                                    p.generation};
+            if (onBusLocked(p) && p.bridge->state().cdrom == number)
+                return DeviceTarget{static_cast<int>(i + 1), Unit::CdRom, p.generation};
         }
+        if (int port = kind == DriveKind::PhysicalDrive ? portOfDriveLocked(number) : 0)
+            return DeviceTarget{port, Unit::Disk, ports_[static_cast<size_t>(port - 1)].generation};
     }
     setLastError(winerr::kFileNotFound);
     return std::nullopt;
@@ -513,6 +533,7 @@ void BenchDevices::setPresent(int port, bool present, std::string& outcome)
         p->away = false;
         s.connection = Connection::OnBus;  // what it will be when plugged in again
         s.physicalDrive = s.cdrom = -1;
+        p->staleDrive = -1;
         ++p->generation;
         p->log.event(now, "unplugged");
         outcome = name + " unplugged";
@@ -753,6 +774,10 @@ DeviceView BenchDevices::viewLocked(int device)
         v.usb = bridgeUsbIdentity(bridge);
         v.inquiry = bridge.inquiryTexts();
         v.serialTaken = serialTakenLocked(*p, v.usb);
+        v.unitSerial = bridge.unitSerialNumber();
+        v.storageDriver = bridge.settings().storageDriver;
+        v.storageSerial = bridge.settings().storageSerial;
+        v.busType = bridge.settings().busType;
     } else {
         v.attachment = Attachment::Pcie;
         v.pcieDeviceId = id.pcieDeviceId.value_or(bridge.chip().pcieDeviceId);
@@ -871,9 +896,8 @@ std::optional<BenchDevices::DiskTarget> BenchDevices::openDisk(int number)
             return DiskTarget{kSystemDisk, 0};
         if (usbDisk_.present && usbDisk_.physicalDrive == number)
             return DiskTarget{kUsbDisk, usbDisk_.generation};
-        for (size_t i = 0; i < ports_.size(); ++i)
-            if (onBusLocked(ports_[i]) && ports_[i].bridge->state().physicalDrive == number)
-                return DiskTarget{static_cast<int>(i + 1), ports_[i].generation};
+        if (int port = portOfDriveLocked(number))
+            return DiskTarget{port, ports_[static_cast<size_t>(port - 1)].generation};
     }
     setLastError(winerr::kFileNotFound);
     return std::nullopt;

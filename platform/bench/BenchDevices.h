@@ -65,6 +65,11 @@ struct DeviceView {
     // serial number: the host names this one by its place, not its serial.
     bool serialTaken = false;
     InquiryTexts inquiry;          // its disk unit's T10 texts
+    std::optional<std::string> unitSerial;  // its unit serial number (INQUIRY page 0x80)
+    // How the host's storage stack takes a USB-attached device (its port's settings).
+    StorageDriver storageDriver = StorageDriver::Bot;
+    StorageSerialForm storageSerial = StorageSerialForm::Text;
+    StorageBus busType = StorageBus::Usb;
     DiskIdentity disk;
     std::string chip;              // ports: the bridge chip
     uint16_t pcieDeviceId = 0;     // Pcie attachment
@@ -154,6 +159,9 @@ private:
         bool resetting = false;               // the pending leave is a CPU reset (else a disconnect)
         bool staysAway = false;               // the pending reset's device never comes back (fault)
         std::pair<int, int> previousNumbers{-1, -1};  // drive and CD-ROM numbers before leaving
+        // The drive number it left with, whose name the host still leads to
+        // it (renumber = stale-name); -1: none.
+        int staleDrive = -1;
     };
 
     // The USB disk without a bridge.
@@ -181,6 +189,8 @@ private:
     void arrivedLocked(int device, uint64_t atMs);
     void leftLocked(const DeviceView& before, uint64_t atMs);
     int lowestFreeDriveLocked(int except) const;
+    // The port whose disk the name PhysicalDrive`number` leads to; 0: none.
+    int portOfDriveLocked(int number) const;
     bool serialTakenLocked(const Port& p, const UsbIdentity& usb) const;
     int firstDrive_ = 1;   // the PC's own disks take the numbers below
     void setUsbDiskPresentLocked(bool present, std::string& outcome);

@@ -71,6 +71,18 @@ std::string usbSerialPart(const Topology& topology, const DeviceView& view)
     return "7&" + hash(at ? formatUsbLocation(*at) : deviceName(view.device)) + "&0";
 }
 
+// A unit the UAS driver enumerates: named by its USB device, not by a serial.
+std::string uasUnit(const Topology& topology, const DeviceView& view, const char* kind, const char* lun)
+{
+    return "SCSI\\" + std::string(kind) + "&Ven_" + idText(view.inquiry.vendor) + "&Prod_" +
+           idText(view.inquiry.product) + "\\7&" + hash("uas " + usbDeviceInstance(topology, view)) + "&0&" + lun;
+}
+
+bool underUas(const DeviceView& view)
+{
+    return view.attachment == Attachment::Usb && view.storageDriver == StorageDriver::Uas;
+}
+
 }  // namespace
 
 std::string interfacePath(const std::string& instanceId, const Guid& interfaceClass)
@@ -149,7 +161,10 @@ std::string failedDeviceInstance(const Topology& topology, int device)
 std::string diskInstance(const Topology& topology, const DeviceView& view)
 {
     switch (view.attachment) {
-    case Attachment::Usb: return "USBSTOR\\" + storageIds(view, "Disk") + "\\" + usbSerialPart(topology, view) + "&0";
+    case Attachment::Usb:
+        if (underUas(view))
+            return uasUnit(topology, view, "Disk", "000000");
+        return "USBSTOR\\" + storageIds(view, "Disk") + "\\" + usbSerialPart(topology, view) + "&0";
     case Attachment::Pcie:
         return "SCSI\\Disk&Ven_NVMe&Prod_" + idText(view.disk.model.substr(0, 16)) + "\\5&" +
                hash("nvme " + std::to_string(view.device)) + "&0&000000";
@@ -163,6 +178,8 @@ std::string diskDriverKey(int device) { return driverKey(setupclass::kDiskDrive,
 
 std::string cdromInstance(const Topology& topology, const DeviceView& view)
 {
+    if (underUas(view))
+        return uasUnit(topology, view, "CdRom", "000001");
     return "USBSTOR\\" + storageIds(view, "CdRom") + "\\" + usbSerialPart(topology, view) + "&1";
 }
 

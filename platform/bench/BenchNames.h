@@ -28,7 +28,9 @@ std::string hubDriverKey(const Topology& topology, int hub);
 // Where a port device sits; none for the system disk and PCIe-attached ones.
 const UsbLocation* locationOf(const Topology& topology, int device);
 
-// A USB-attached device: its USB device node, its disk and CD-ROM units.
+// A USB-attached device: its USB device node, its disk and CD-ROM units
+// (named by the USB serial under the bulk-only driver, by their USB device
+// under UAS).
 std::string usbDeviceInstance(const Topology& topology, const DeviceView& view);
 std::string usbDeviceDriverKey(int device);
 // A device whose enumeration failed: the node the hub driver makes for it.

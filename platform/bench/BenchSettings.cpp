@@ -64,6 +64,46 @@ bool parseCount(const std::string& key, std::string_view text, int& value, std::
     return true;
 }
 
+// The port keys that take one of a few words.
+struct PortChoiceKey {
+    const char* key;
+    bool (*set)(std::string_view text, PortSettings& port);
+    std::string (*list)();
+    std::string_view (*nameUnlessDefault)(const PortSettings& port);  // empty: the default
+};
+
+template <typename Choice, Choice PortSettings::*field>
+PortChoiceKey choiceKey(const char* key)
+{
+    return {key, [](std::string_view text, PortSettings& port) { return parseChoice(text, port.*field); },
+            [] { return choiceList<Choice>(); },
+            [](const PortSettings& port) {
+                return port.*field == PortSettings{}.*field ? std::string_view() : choiceName(port.*field);
+            }};
+}
+
+const std::array<PortChoiceKey, 7>& portChoiceKeys()
+{
+    static const std::array<PortChoiceKey, 7> keys = {
+        choiceKey<UsbStrings, &PortSettings::usbStrings>("usb_strings"),
+        choiceKey<UsbPortStatus, &PortSettings::usbStatus>("usb_status"),
+        choiceKey<UsbSerialForm, &PortSettings::usbSerial>("usb_serial"),
+        choiceKey<UnitSerial, &PortSettings::unitSerial>("unit_serial"),
+        choiceKey<StorageDriver, &PortSettings::storageDriver>("storage_driver"),
+        choiceKey<StorageSerialForm, &PortSettings::storageSerial>("storage_serial"),
+        choiceKey<StorageBus, &PortSettings::busType>("bus_type"),
+    };
+    return keys;
+}
+
+const PortChoiceKey* findPortChoiceKey(const std::string& key)
+{
+    for (const PortChoiceKey& choice : portChoiceKeys())
+        if (key == choice.key)
+            return &choice;
+    return nullptr;
+}
+
 struct Entry {
     std::string value;
     int line = 0;
@@ -263,19 +303,10 @@ private:
                 return errorAt(lineNo, why);
             return true;
         }
-        if (key == "usb_status") {
-            UsbPortStatus status = UsbPortStatus::Connected;
-            if (!parseUsbPortStatus(value, status))
-                return errorAt(lineNo, "bad value '" + value +
-                                           "' for usb_status (connected, failed-enumeration, general-failure, "
-                                           "overcurrent or not-enough-power)");
-            return true;
-        }
-        if (key == "usb_strings") {
-            UsbStrings strings = UsbStrings::Normal;
-            if (!parseUsbStrings(value, strings))
-                return errorAt(lineNo, "bad value '" + value +
-                                           "' for usb_strings (normal, no-serial, unreadable or no-languages)");
+        if (const PortChoiceKey* choice = findPortChoiceKey(key)) {
+            PortSettings scratch;
+            if (!choice->set(value, scratch))
+                return errorAt(lineNo, "bad value '" + value + "' for " + key + " (" + choice->list() + ")");
             return true;
         }
         if (key == "chip") {
@@ -296,7 +327,13 @@ private:
                 return errorAt(lineNo, why);
             return true;
         }
-        if (key == "present" || key == "cdrom" || key == "renumber") {
+        if (key == "renumber") {
+            bool renumber = false, staleName = false;
+            if (!parseRenumber(value, renumber, staleName))
+                return errorAt(lineNo, "bad value '" + value + "' for renumber (yes, no or stale-name)");
+            return true;
+        }
+        if (key == "present" || key == "cdrom") {
             bool b = false;
             if (!parseYesNo(value, b))
                 return errorAt(lineNo, "bad value '" + value + "' for " + key + " (yes or no)");
@@ -337,7 +374,7 @@ private:
         return errorAt(lineNo, "unknown key '" + key + "' in [port " + std::to_string(currentPort_) +
                                    "] (known: chip, link, speed, disk_size, present, revision, registers, cdrom, "
                                    "renumber, relink_ms, drop_ms, location, usb_strings, usb_status, max_transfer, "
-                                   "sector_size)");
+                                   "sector_size, usb_serial, unit_serial, storage_driver, storage_serial, bus_type)");
     }
 
     bool finish(BenchSettings& out)
@@ -415,7 +452,7 @@ private:
         if (const Entry* cdrom = section.find("cdrom"))
             parseYesNo(cdrom->value, port.cdrom);
         if (const Entry* renumber = section.find("renumber"))
-            parseYesNo(renumber->value, port.renumber);
+            parseRenumber(renumber->value, port.renumber, port.staleName);
         const Entry* revision = section.find("revision");
         if (revision)
             parseRevision(revision->value, port.revision, why);
@@ -434,10 +471,9 @@ private:
             port.location.emplace();
             parseUsbLocation(location->value, *port.location, why);
         }
-        if (const Entry* strings = section.find("usb_strings"))
-            parseUsbStrings(strings->value, port.usbStrings);
-        if (const Entry* status = section.find("usb_status"))
-            parseUsbPortStatus(status->value, port.usbStatus);
+        for (const PortChoiceKey& choice : portChoiceKeys())
+            if (const Entry* entry = section.find(choice.key))
+                choice.set(entry->value, port);
         PortField culprit = PortField::Chip;
         why = checkPort(port, &culprit);
         if (why.empty())
@@ -448,6 +484,7 @@ private:
                         : culprit == PortField::Delay && delay             ? delay
                         : culprit == PortField::SectorSize && sector     ? sector
                         : culprit == PortField::Chip                       ? section.find("chip")
+                        : culprit == PortField::StorageDriver              ? section.find("storage_driver")
                                                                            : section.find("link");
         return errorAt(at->line, why);
     }
@@ -507,50 +544,121 @@ std::string formatUsbLocation(const UsbLocation& location)
     return text;
 }
 
-std::string_view usbStringsName(UsbStrings strings)
+namespace {
+
+template <typename Choice>
+struct Named {
+    Choice value;
+    std::string_view name;
+};
+
+template <typename Choice>
+struct ChoiceTable;
+
+template <>
+struct ChoiceTable<UsbStrings> {
+    static constexpr Named<UsbStrings> entries[] = {{UsbStrings::Normal, "normal"},
+                                                    {UsbStrings::NoSerial, "no-serial"},
+                                                    {UsbStrings::Unreadable, "unreadable"},
+                                                    {UsbStrings::NoLanguages, "no-languages"}};
+};
+template <>
+struct ChoiceTable<UsbPortStatus> {
+    static constexpr Named<UsbPortStatus> entries[] = {{UsbPortStatus::Connected, "connected"},
+                                                       {UsbPortStatus::FailedEnumeration, "failed-enumeration"},
+                                                       {UsbPortStatus::GeneralFailure, "general-failure"},
+                                                       {UsbPortStatus::Overcurrent, "overcurrent"},
+                                                       {UsbPortStatus::NotEnoughPower, "not-enough-power"}};
+};
+template <>
+struct ChoiceTable<UsbSerialForm> {
+    static constexpr Named<UsbSerialForm> entries[] = {
+        {UsbSerialForm::Text, "text"}, {UsbSerialForm::Lower, "lower"}, {UsbSerialForm::Hex, "hex"}};
+};
+template <>
+struct ChoiceTable<UnitSerial> {
+    static constexpr Named<UnitSerial> entries[] = {{UnitSerial::Serial, "serial"},
+                                                    {UnitSerial::Disk, "disk"},
+                                                    {UnitSerial::Reversed, "reversed"},
+                                                    {UnitSerial::None, "none"}};
+};
+template <>
+struct ChoiceTable<StorageDriver> {
+    static constexpr Named<StorageDriver> entries[] = {{StorageDriver::Bot, "bot"}, {StorageDriver::Uas, "uas"}};
+};
+template <>
+struct ChoiceTable<StorageSerialForm> {
+    static constexpr Named<StorageSerialForm> entries[] = {{StorageSerialForm::Text, "text"},
+                                                           {StorageSerialForm::Hex, "hex"}};
+};
+template <>
+struct ChoiceTable<StorageBus> {
+    static constexpr Named<StorageBus> entries[] = {
+        {StorageBus::Usb, "usb"}, {StorageBus::Scsi, "scsi"}, {StorageBus::Sata, "sata"}, {StorageBus::Spaces, "spaces"}};
+};
+
+}  // namespace
+
+template <typename Choice>
+std::string_view choiceName(Choice value)
 {
-    switch (strings) {
-    case UsbStrings::Normal: return "normal";
-    case UsbStrings::NoSerial: return "no-serial";
-    case UsbStrings::Unreadable: return "unreadable";
-    case UsbStrings::NoLanguages: return "no-languages";
-    }
-    return "normal";
+    for (const auto& entry : ChoiceTable<Choice>::entries)
+        if (entry.value == value)
+            return entry.name;
+    return ChoiceTable<Choice>::entries[0].name;
 }
 
-bool parseUsbStrings(std::string_view text, UsbStrings& strings)
+template <typename Choice>
+bool parseChoice(std::string_view text, Choice& value)
 {
-    std::string t = lower(trim(text));
-    for (UsbStrings s : {UsbStrings::Normal, UsbStrings::NoSerial, UsbStrings::Unreadable, UsbStrings::NoLanguages})
-        if (t == usbStringsName(s)) {
-            strings = s;
+    const std::string t = lower(trim(text));
+    for (const auto& entry : ChoiceTable<Choice>::entries)
+        if (t == entry.name) {
+            value = entry.value;
             return true;
         }
     return false;
 }
 
-std::string_view usbPortStatusName(UsbPortStatus status)
+template <typename Choice>
+std::string choiceList()
 {
-    switch (status) {
-    case UsbPortStatus::Connected: return "connected";
-    case UsbPortStatus::FailedEnumeration: return "failed-enumeration";
-    case UsbPortStatus::GeneralFailure: return "general-failure";
-    case UsbPortStatus::Overcurrent: return "overcurrent";
-    case UsbPortStatus::NotEnoughPower: return "not-enough-power";
-    }
-    return "connected";
+    const auto& entries = ChoiceTable<Choice>::entries;
+    const size_t count = std::size(entries);
+    std::string text;
+    for (size_t i = 0; i < count; ++i)
+        text += std::string(i == 0 ? "" : i + 1 == count ? " or " : ", ") + std::string(entries[i].name);
+    return text;
 }
 
-bool parseUsbPortStatus(std::string_view text, UsbPortStatus& status)
+#define KRV_BENCH_CHOICE(Choice)                                  \
+    template std::string_view choiceName<Choice>(Choice);        \
+    template bool parseChoice<Choice>(std::string_view, Choice&); \
+    template std::string choiceList<Choice>();
+KRV_BENCH_CHOICE(UsbStrings)
+KRV_BENCH_CHOICE(UsbPortStatus)
+KRV_BENCH_CHOICE(UsbSerialForm)
+KRV_BENCH_CHOICE(UnitSerial)
+KRV_BENCH_CHOICE(StorageDriver)
+KRV_BENCH_CHOICE(StorageSerialForm)
+KRV_BENCH_CHOICE(StorageBus)
+#undef KRV_BENCH_CHOICE
+
+std::string_view usbStringsName(UsbStrings strings) { return choiceName(strings); }
+bool parseUsbStrings(std::string_view text, UsbStrings& strings) { return parseChoice(text, strings); }
+std::string_view usbPortStatusName(UsbPortStatus status) { return choiceName(status); }
+bool parseUsbPortStatus(std::string_view text, UsbPortStatus& status) { return parseChoice(text, status); }
+
+bool parseRenumber(std::string_view text, bool& renumber, bool& staleName)
 {
-    std::string t = lower(trim(text));
-    for (UsbPortStatus s : {UsbPortStatus::Connected, UsbPortStatus::FailedEnumeration, UsbPortStatus::GeneralFailure,
-                            UsbPortStatus::Overcurrent, UsbPortStatus::NotEnoughPower})
-        if (t == usbPortStatusName(s)) {
-            status = s;
-            return true;
-        }
-    return false;
+    if (lower(trim(text)) == "stale-name") {
+        renumber = staleName = true;
+        return true;
+    }
+    if (!parseYesNo(text, renumber))
+        return false;
+    staleName = false;
+    return true;
 }
 
 bool parseDiskSize(std::string_view text, uint64_t& bytes, std::string& why)
@@ -775,6 +883,11 @@ std::string checkPort(PortSettings& port, PortField* culprit)
         return blame(PortField::SectorSize, "disk size " + std::to_string(port.diskSize) +
                                                 " is not a whole number of " + std::to_string(port.sectorSize) +
                                                 "-byte sectors");
+    // A UAS driver needs the bridge to offer UAS, which it does on USB 3 only.
+    if (port.storageDriver == StorageDriver::Uas && link->kind == LinkKind::Usb2)
+        return blame(PortField::StorageDriver, "storage_driver uas needs a USB 3 link: on " +
+                                                   std::string(link->name) + " the bridge runs bulk-only");
+    port.staleName = port.staleName && port.renumber;
     port.revision = revision;
     port.chip = chip->name;
     port.link = link->name;
@@ -827,7 +940,7 @@ std::string formatBenchSettings(const BenchSettings& settings)
         if (p.cdrom)
             text += "cdrom = yes\n";
         if (p.renumber)
-            text += "renumber = yes\n";
+            text += std::string("renumber = ") + (p.staleName ? "stale-name" : "yes") + "\n";
         if (p.relinkMs != kDefaultRelinkMs)
             text += "relink_ms = " + std::to_string(p.relinkMs) + "\n";
         if (p.dropMs != 0)
@@ -838,10 +951,9 @@ std::string formatBenchSettings(const BenchSettings& settings)
             text += "sector_size = " + std::to_string(p.sectorSize) + "\n";
         if (p.location)
             text += "location = " + formatUsbLocation(*p.location) + "\n";
-        if (p.usbStrings != UsbStrings::Normal)
-            text += "usb_strings = " + std::string(usbStringsName(p.usbStrings)) + "\n";
-        if (p.usbStatus != UsbPortStatus::Connected)
-            text += "usb_status = " + std::string(usbPortStatusName(p.usbStatus)) + "\n";
+        for (const PortChoiceKey& choice : portChoiceKeys())
+            if (std::string_view name = choice.nameUnlessDefault(p); !name.empty())
+                text += std::string(choice.key) + " = " + std::string(name) + "\n";
     }
     if (settings.systemDiskSize != kDefaultSystemDiskSize || settings.otherDisks != 0) {
         text += "\n[system disk]\ndisk_size = " + formatDiskSize(settings.systemDiskSize) + "\n";

@@ -16,7 +16,8 @@
 //   revision = 10         (optional: the chip revision register 0xC8FF, hex)
 //   registers = C895:02, E495:14   (optional: register values, hex)
 //   cdrom = no            (optional: also shows a CD-ROM unit)
-//   renumber = no         (optional: comes back from a reset under a new number)
+//   renumber = no         (optional: comes back from a reset under a new number;
+//                         stale-name: and its old drive name still leads to it)
 //   relink_ms = 3000      (optional: reset to re-enumeration, bench ms)
 //   drop_ms = 0           (optional: reset to leaving the bus, bench ms)
 //   location = 0-8.3      (optional: where it sits on the USB tree, below)
@@ -27,6 +28,15 @@
 //                         one command; a larger one fails at the transport)
 //   sector_size = 512     (optional: the drive's logical sector, 512 or 4096
 //                         bytes; the disk size is a whole number of them)
+//   usb_serial = text     (optional: text, lower, hex: how the bridge writes its
+//                         serial into its USB serial-number string)
+//   unit_serial = serial  (optional: serial, disk, reversed, none: what it answers
+//                         as its unit serial number, INQUIRY page 0x80)
+//   storage_driver = bot  (optional: bot, uas: the host's mass-storage driver)
+//   storage_serial = text (optional: text, hex: how the host reports the serial
+//                         of the storage device descriptor)
+//   bus_type = usb        (optional: usb, scsi, sata, spaces: the bus type the
+//                         host reports in the storage device descriptor)
 //
 // The USB tree, in [bench] (all optional):
 //   controllers = 1       host controllers, each with a root hub
@@ -109,6 +119,36 @@ enum class UsbPortStatus { Connected, FailedEnumeration, GeneralFailure, Overcur
 std::string_view usbPortStatusName(UsbPortStatus status);
 bool parseUsbPortStatus(std::string_view text, UsbPortStatus& status);
 
+// How the bridge's firmware writes the serial it goes by into its USB
+// serial-number string: as it is, in lower case, or as the hex digits of its
+// bytes ("AB" as "4142").
+enum class UsbSerialForm { Text, Lower, Hex };
+// What the bridge answers as its unit serial number (INQUIRY page 0x80): the
+// serial it goes by, its drive's own serial, the serial it goes by with its
+// characters in reverse order, or no such page.
+enum class UnitSerial { Serial, Disk, Reversed, None };
+// The host's mass-storage driver for the bridge. Bulk-only: the disk is named
+// by the USB serial (USBSTOR\...\SERIAL&0) and the storage descriptor reports
+// the USB serial. UAS: the disk is named by where it sits (SCSI\...\7&..&0&000000)
+// and the storage descriptor reports the unit serial number.
+enum class StorageDriver { Bot, Uas };
+// How the host reports the serial of the storage device descriptor: as it
+// came, or as the hex digits of its bytes (as some hosts report ATA and USB
+// serials).
+enum class StorageSerialForm { Text, Hex };
+// The bus type the host reports in the storage device descriptor: USB (7),
+// SCSI (1), SATA (11) or Storage Spaces (16).
+enum class StorageBus { Usb, Scsi, Sata, Spaces };
+
+// Names of these settings' values, as bench.ini and krvbench spell them;
+// parsing ignores case and surrounding blanks.
+template <typename Choice>
+std::string_view choiceName(Choice value);
+template <typename Choice>
+bool parseChoice(std::string_view text, Choice& value);
+template <typename Choice>
+std::string choiceList();   // "text, lower or hex"
+
 struct TopologySettings {
     int controllers = 1;
     int rootPorts = 8;
@@ -141,6 +181,7 @@ struct PortSettings {
     std::map<uint32_t, uint8_t> registers;  // register values that differ from the model's
     bool cdrom = false;                // enumerates a CD-ROM unit beside the disk
     bool renumber = false;             // a reset brings it back under another drive number
+    bool staleName = false;            // ... and the host keeps its old drive name leading to it
     uint32_t relinkMs = kDefaultRelinkMs;  // CPU reset to re-enumeration
     uint32_t dropMs = 0;               // CPU reset to leaving the bus
     std::optional<UsbLocation> location;   // none: the next free port
@@ -148,6 +189,11 @@ struct PortSettings {
     UsbPortStatus usbStatus = UsbPortStatus::Connected;
     uint32_t maxTransfer = 0;          // the host adapter's limit per command; 0: none of its own
     uint32_t sectorSize = kDefaultSectorSize;  // the drive's logical sector in bytes
+    UsbSerialForm usbSerial = UsbSerialForm::Text;
+    UnitSerial unitSerial = UnitSerial::Serial;
+    StorageDriver storageDriver = StorageDriver::Bot;
+    StorageSerialForm storageSerial = StorageSerialForm::Text;
+    StorageBus busType = StorageBus::Usb;
 
     bool operator==(const PortSettings&) const = default;
 };
@@ -179,9 +225,12 @@ bool parseDelayMs(std::string_view text, const char* what, uint32_t& ms, std::st
 bool parseMaxTransfer(std::string_view text, uint32_t& bytes, std::string& why);
 bool parseSectorSize(std::string_view text, uint32_t& bytes, std::string& why);
 
+// renumber: yes/no, or stale-name (renumbers, and the old name stays).
+bool parseRenumber(std::string_view text, bool& renumber, bool& staleName);
+
 // Validates one port's device and puts names in their canonical spelling
 // (filling in the link's default speed). Empty on success, else the reason.
-enum class PortField { Chip, Link, Speed, Revision, Delay, SectorSize };
+enum class PortField { Chip, Link, Speed, Revision, Delay, SectorSize, StorageDriver };
 std::string checkPort(PortSettings& port, PortField* culprit = nullptr);
 
 // Parses the text of a settings file; errors read "LABEL:LINE: reason" (or

@@ -2,6 +2,7 @@
 
 #include "platform/LastError.h"
 #include "platform/bench/BenchLayout.h"
+#include "platform/bench/bridge/Images.h"
 
 namespace krv::bench {
 
@@ -29,6 +30,17 @@ bool serialUsable(const UsbIdentity& usb)
         if (c < 0x20 || c > 0x7E)
             return false;
     return true;
+}
+
+uint32_t busTypeOf(StorageBus bus)
+{
+    switch (bus) {
+    case StorageBus::Usb: return bustype::kUsb;
+    case StorageBus::Scsi: return bustype::kScsi;
+    case StorageBus::Sata: return bustype::kSata;
+    case StorageBus::Spaces: return bustype::kSpaces;
+    }
+    return bustype::kUsb;
 }
 
 }  // namespace
@@ -61,9 +73,15 @@ bool storageDescriptorOf(const std::optional<DeviceView>& view, uint64_t generat
     d.productRevision = padded(view->inquiry.revision, 4);
     switch (view->attachment) {
     case Attachment::Usb:
-        d.busType = bustype::kUsb;
-        if (serialUsable(view->usb))
+        d.busType = busTypeOf(view->busType);
+        // The bulk-only driver reports the USB serial, the UAS driver the
+        // unit serial number the device answers.
+        if (view->storageDriver == StorageDriver::Uas)
+            d.serialNumber = view->unitSerial;
+        else if (serialUsable(view->usb))
             d.serialNumber = view->usb.serial;
+        if (d.serialNumber && view->storageSerial == StorageSerialForm::Hex)
+            d.serialNumber = toHex(reinterpret_cast<const uint8_t*>(d.serialNumber->data()), d.serialNumber->size());
         break;
     case Attachment::Sata:
         d.busType = bustype::kSata;

@@ -1,5 +1,7 @@
 #include "platform/bench/BenchUsbIdentity.h"
 
+#include <cctype>
+
 #include "platform/bench/ChipCatalog.h"
 #include "platform/bench/bridge/Images.h"
 
@@ -18,6 +20,22 @@ std::string textAt(const Bytes& config, size_t offset, size_t width)
 uint16_t word(const Bytes& config, size_t offset)
 {
     return static_cast<uint16_t>(config[offset] | config[offset + 1] << 8);
+}
+
+// The serial as the firmware writes it into its serial-number string.
+std::string usbSerialText(const std::string& serial, UsbSerialForm form)
+{
+    switch (form) {
+    case UsbSerialForm::Text: return serial;
+    case UsbSerialForm::Lower: {
+        std::string text = serial;
+        for (char& c : text)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    }
+    case UsbSerialForm::Hex: return toHex(reinterpret_cast<const uint8_t*>(serial.data()), serial.size());
+    }
+    return serial;
 }
 
 void setIndexes(UsbIdentity& id)
@@ -51,7 +69,7 @@ UsbIdentity bridgeUsbIdentity(const Bridge& bridge)
         setSpeed(id, UsbDeviceSpeed::Super, !(link.kind == LinkKind::Usb3 && speed == "Gen1x1"));
     const Bytes& config = bridge.runningUsb3Config();
     if (configIntact(config, image::kUsb3Mark)) {
-        id.serial = textAt(config, 4, 20);
+        id.serial = usbSerialText(bridge.serialNumber(), bridge.settings().usbSerial);
         id.manufacturer = textAt(config, 24, 36);
         id.product = textAt(config, 68, 32);
         id.descriptor.idVendor = word(config, 116);

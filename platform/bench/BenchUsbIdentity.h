@@ -3,7 +3,9 @@
 // descriptor, its three strings and the speed of its link. A bridge takes
 // them from the USB 3 configuration image it booted with (serial at bytes
 // 4..23, manufacturer 24..59, product 68..99, vendor id 116, product id 118,
-// release 120), so a new image shows only after a CPU reset; an image whose
+// release 120; a blank serial there makes it go by its drive's serial, and its
+// settings say how it writes the serial into the string), so a new image
+// shows only after a CPU reset; an image whose
 // mark or checksum is wrong makes the bridge fall back to its firmware's own
 // identity, without a serial number.
 #include <cstdint>

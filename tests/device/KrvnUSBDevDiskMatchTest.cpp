@@ -1,6 +1,7 @@
-// The disk behind a USB serial number: which texts match, a bridge of the
-// wrong family, drives that share a serial, CD-ROM units, and the device
-// properties as text.
+// The disk behind a USB serial number: which texts match, the texts a drive
+// is found by when the host or the bridge shows its serial otherwise, the bus
+// type, a bridge of the wrong family, drives that share a serial, CD-ROM
+// units, and the device properties as text.
 #include <gtest/gtest.h>
 
 #include "platform/DeviceClasses.h"
@@ -176,6 +177,162 @@ TEST_F(DiskMatch, BridgesThatShareOneSerialEachGetTheirOwnDrive)
         EXPECT_EQ(rec.m_strSerialNumber, "FRESH0001") << slot;
         EXPECT_EQ(rec.m_ucPhysicalAddress, bench.physicalDrive(slot + 1)) << slot;
         EXPECT_EQ(rec.m_ullCapacity, sizes[slot]) << slot;
+    }
+}
+
+// ---- the texts a drive is found by ----------------------------------------------
+
+// One way the bridge or the host shows a drive's serial, with the one text of
+// the search that then holds the USB serial, and what takes that text away.
+struct FoundBy {
+    const char* text;
+    const char* chip;
+    int bridgeType;
+    bool blankSerial;                   // the configuration's serial left blank
+    void (*set)(bench::PortSettings&);
+    std::vector<std::vector<uint8_t>> failing;   // commands both bridges refuse
+    void (*spoilSetting)(bench::PortSettings&);  // or:
+    std::vector<uint8_t> spoilCommand;
+};
+
+const std::vector<uint8_t> kReadConfig = {0xE0};
+const std::vector<uint8_t> kFactoryPage = {0x12, 0x01, 0xC8};
+
+void uasWithoutUnitSerial(bench::PortSettings& p)
+{
+    p.storageDriver = bench::StorageDriver::Uas;
+    p.unitSerial = bench::UnitSerial::None;
+}
+
+const FoundBy kFoundBy[] = {
+    {"configuration serial", "KRV8574", BRIDGE_TYPE_857X, false,
+     [](bench::PortSettings& p) {
+         p.storageDriver = bench::StorageDriver::Uas;
+         p.unitSerial = bench::UnitSerial::Disk;   // the storage serial is the drive's, not the USB serial
+     },
+     {}, nullptr, kReadConfig},
+    {"blank configuration serial followed by the drive's ATA serial", "KRV8574", BRIDGE_TYPE_857X, true,
+     uasWithoutUnitSerial, {}, nullptr, {0xA1, 0x08}},
+    {"reversed storage serial", "KRV8574", BRIDGE_TYPE_857X, false,
+     [](bench::PortSettings& p) {
+         p.storageDriver = bench::StorageDriver::Uas;
+         p.unitSerial = bench::UnitSerial::Reversed;
+     },
+     {kReadConfig}, [](bench::PortSettings& p) { p.unitSerial = bench::UnitSerial::None; }, {}},
+    {"storage serial", "KRV8574", BRIDGE_TYPE_857X, false,
+     [](bench::PortSettings& p) { p.storageDriver = bench::StorageDriver::Uas; }, {kReadConfig},
+     [](bench::PortSettings& p) { p.unitSerial = bench::UnitSerial::None; }, {}},
+    // The driver serial, made from the same name, holds the serial too: the
+    // instance serial is never alone.
+    {"instance serial, the storage serial reported as hex", "KRV8574", BRIDGE_TYPE_857X, false,
+     [](bench::PortSettings& p) { p.storageSerial = bench::StorageSerialForm::Hex; }, {kReadConfig},
+     [](bench::PortSettings& p) { p.storageDriver = bench::StorageDriver::Uas; }, {}},
+    {"storage serial spelt by a USB serial of hex digits", "KRV8574", BRIDGE_TYPE_857X, false,
+     [](bench::PortSettings& p) {
+         p.storageDriver = bench::StorageDriver::Uas;
+         p.usbSerial = bench::UsbSerialForm::Hex;
+     },
+     {}, [](bench::PortSettings& p) { p.unitSerial = bench::UnitSerial::None; }, {}},
+    {"driver serial, the USB serial in lower case", "KRV8574", BRIDGE_TYPE_857X, false,
+     [](bench::PortSettings& p) {
+         p.usbSerial = bench::UsbSerialForm::Lower;
+         p.storageSerial = bench::StorageSerialForm::Hex;
+     },
+     {kReadConfig}, [](bench::PortSettings& p) { p.storageDriver = bench::StorageDriver::Uas; }, {}},
+    {"factory serial", "KRV752B", BRIDGE_TYPE_752X, false, uasWithoutUnitSerial, {kReadConfig}, nullptr,
+     kFactoryPage},
+    {"NVMe serial", "KRV752B", BRIDGE_TYPE_752X, true, uasWithoutUnitSerial, {kReadConfig, kFactoryPage}, nullptr,
+     {0xE6}},
+};
+
+// Two bridges set up as `c` says (spoilt: without the text it is about); the
+// drive each port's USB serial finds, by the scan (on the scan's own table)
+// and by a search of its own. `serials` are the USB serials the walk read
+// (read when empty).
+struct Found {
+    std::vector<int> byScan, bySearch, own;
+};
+
+Found findDrives(CKrvnUSBDev& dev, const FoundBy& c, bool spoilt, std::vector<std::string>& serials)
+{
+    bench::BenchSettings settings = benchOf({{c.chip, "USB3"}, {c.chip, "USB3"}});
+    std::vector<bench::PortStart> starts = portStarts(2, "");
+    for (int i = 0; i < 2; ++i) {
+        c.set(settings.ports[i]);
+        if (spoilt && c.spoilSetting)
+            c.spoilSetting(settings.ports[i]);
+        if (c.blankSerial)
+            starts[i].serial = "";
+    }
+    BenchFixture bench(settings, starts);
+    for (int port = 1; port <= 2; ++port) {
+        for (const std::vector<uint8_t>& prefix : c.failing)
+            addFault(bench, port, bench::FaultKind::Check, prefix, 1000);
+        if (spoilt && !c.spoilCommand.empty())
+            addFault(bench, port, bench::FaultKind::Check, c.spoilCommand, 1000);
+    }
+    Found found;
+    DevList table;
+    dev.Open(&table, "0", c.bridgeType);
+    // The ports sit on root ports 1 and 2: the walk fills the slots in port order.
+    for (int slot = 0; slot < table.DevNums; ++slot)
+        found.byScan.push_back(table.Devs[slot].m_ucPhysicalAddress);
+    if (serials.empty())
+        for (int slot = 0; slot < table.DevNums; ++slot)
+            serials.push_back(table.Devs[slot].m_strSerialNumber);
+    DevList fresh;
+    dev.m_pDevList = &fresh;
+    for (const std::string& serial : serials)
+        found.bySearch.push_back(dev.ucGetPhysicalAddressFromSN(serial, SN_SEARCH_DISK, c.bridgeType));
+    found.own = {bench.physicalDrive(1), bench.physicalDrive(2)};
+    dev.m_pDevList = nullptr;
+    return found;
+}
+
+TEST_F(DiskMatch, EachTextTheSearchLooksInFindsItsOwnDriveAlone)
+{
+    for (const FoundBy& c : kFoundBy) {
+        SCOPED_TRACE(c.text);
+        std::vector<std::string> serials;
+        const Found found = findDrives(dev, c, false, serials);
+        ASSERT_EQ(serials.size(), 2u);
+        EXPECT_NE(serials[0], serials[1]);
+        EXPECT_EQ(found.byScan, found.own);
+        EXPECT_EQ(found.bySearch, found.own);
+        // Without that one text (the instance serial: and the name it comes
+        // from) no other holds the serial: nothing is found, least of all the
+        // other port's drive.
+        const Found spoilt = findDrives(dev, c, true, serials);
+        EXPECT_TRUE(spoilt.byScan.empty());
+        EXPECT_EQ(spoilt.bySearch, std::vector<int>(2, PHYSICAL_ADDRESS_NONE));
+    }
+}
+
+TEST_F(DiskMatch, TheDriveIsTheNumberItsInterfaceReportsWhateverTheBus)
+{
+    // On Storage Spaces' bus type the number the host reports is still the
+    // drive's own; one less would be the first port's drive (or the system
+    // disk). Bus types the search does not know are left alone.
+    struct Case {
+        bench::StorageBus bus;
+        bool found;
+    } cases[] = {
+        {bench::StorageBus::Usb, true},
+        {bench::StorageBus::Scsi, true},
+        {bench::StorageBus::Spaces, true},
+        {bench::StorageBus::Sata, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(bench::choiceName(c.bus)));
+        bench::BenchSettings settings = benchOf({{"KRV8574", "USB3"}, {"KRV8574", "USB3"}});
+        for (bench::PortSettings& port : settings.ports)
+            port.busType = c.bus;
+        BenchFixture bench(settings, portStarts(2, ""));
+        ASSERT_EQ(bench.physicalDrive(1), 1);
+        for (int port = 1; port <= 2; ++port)
+            EXPECT_EQ(dev.ucGetPhysicalAddressFromSN(serialOfPort(port), SN_SEARCH_DISK, BRIDGE_TYPE_857X),
+                      c.found ? bench.physicalDrive(port) : PHYSICAL_ADDRESS_NONE)
+                << port;
     }
 }
 

@@ -127,18 +127,36 @@ TEST_F(Identification, NoRecordIsWrittenPastTheTable)
 
 TEST_F(Identification, TheDrivePathMustNameTheDriveItOpens)
 {
-    BenchFixture bench(benchOf({{"KRV8574", "USB3"}}), portStarts(1, ""));
+    // After a reset the drive is back under another number, while the host
+    // still leads its old name to it.
+    bench::BenchSettings settings = benchOf({{"KRV8574", "USB3"}});
+    settings.ports[0].renumber = settings.ports[0].staleName = true;
+    BenchFixture bench(settings, portStarts(1, ""));
+    const int before = bench.physicalDrive(1);
+    {
+        CDriveHandle hDev(CreateDriveHandle(DriveKind::PhysicalDrive, before));
+        ASSERT_EQ(CKrvnUSBDev::SCSI8574_CPURST(hDev.get(), CPURST_CPU_RESET), SCSI_RESULT_OK);
+    }
+    bench.clock().sleepMs(bench::kDefaultRelinkMs);
+    const int after = bench.physicalDrive(1);
+    ASSERT_NE(after, before);
     dev.m_pDevList = &list;
     dev.m_bOpen = 1;
+
     CUSBWalkState walk;
-    const int drive = bench.physicalDrive(1);
-    EXPECT_FALSE(dev.vTestHandleFromPhysicalAddress(walk, "\\\\.\\PHYSICALDRIVE" + std::to_string(drive + 5), "hub",
-                                                    "0", BRIDGE_TYPE_857X));
+    walk.m_strSerialNumber = serialOfPort(1);
+    const std::string old = strDrivePath(DriveKind::PhysicalDrive, before);
+    EXPECT_FALSE(dev.vTestHandleFromPhysicalAddress(walk, old, "hub", "0", BRIDGE_TYPE_857X));
+    EXPECT_TRUE(bench.capture().contains("strPhysicalAddress[" + old + "] != StoDevNum.DeviceNumber[" +
+                                         std::to_string(after) + "]"));
+    EXPECT_EQ(walk.m_ucDevIndex, 0);
+    EXPECT_EQ(list.DevNums, 0);
+    EXPECT_EQ(list.Devs[0].m_ucPortIndex, DEV_PORT_INDEX_EMPTY);
     // The compare ignores case.
-    EXPECT_TRUE(dev.vTestHandleFromPhysicalAddress(walk, "\\\\.\\physicaldrive" + std::to_string(drive), "hub", "0",
-                                                   BRIDGE_TYPE_857X));
+    EXPECT_TRUE(dev.vTestHandleFromPhysicalAddress(walk, "\\\\.\\physicaldrive" + std::to_string(after), "hub",
+                                                   "0", BRIDGE_TYPE_857X));
     EXPECT_EQ(list.DevNums, 1);
-    EXPECT_EQ(list.Devs[0].m_ucPhysicalAddress, drive);
+    EXPECT_EQ(list.Devs[0].m_ucPhysicalAddress, after);
     EXPECT_EQ(list.Devs[0].m_strHubName, "hub");
 }
 

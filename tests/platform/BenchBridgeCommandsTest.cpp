@@ -275,11 +275,14 @@ TEST(BenchBridge, CommandsAndFieldsNeverSentAreRefused)
     } cases[] = {
         {"READ(10)", {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 512, kInvalidOpcode},
         {"vendor EA", {0xEA, 0, 0, 0, 0, 0}, 0, kInvalidOpcode},
-        {"INQUIRY EVPD page 00", {0x12, 0x01, 0x00, 0x00, 0x40, 0x00}, 64, kInvalidField},
+        {"INQUIRY EVPD page 83", {0x12, 0x01, 0x83, 0x00, 0x40, 0x00}, 64, kInvalidField},
         {"INQUIRY EVPD C8 on a KRV857x", {0x12, 0x01, 0xC8, 0x00, 0x81, 0x00}, 512, kInvalidField},
         {"INQUIRY with control byte", {0x12, 0, 0, 0, 38, 0x01}, 38, kInvalidField},
         {"reset code 52", {0xE8, 0x52, 0, 0, 0, 0}, 0, kInvalidField},
         {"register read with byte 5", {0xE4, 0x01, 0x50, 0xC8, 0xFF, 0x01}, 1, kInvalidField},
+        {"register read past the buffer", {0xE4, 0x10, 0x50, 0xC8, 0x00, 0x00}, 8, kInvalidField},
+        {"256 registers into 255 bytes", {0xE4, 0x00, 0x50, 0xC8, 0x00, 0x00}, 255, kInvalidField},
+        {"firmware read past the buffer", {0xE2, 0x50, 0x00, 0x00, 0x02, 0x00}, 256, kInvalidField},
         {"Identify CNS 2", {0xE6, 0x06, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 4096, kInvalidField},
         {"Identify as 6 bytes", {0xE6, 0x06, 0x00, 0x01, 0, 0}, 4096, kInvalidField},
         {"SHA-256 verify of bank 2", {0xE9, 0x01, 0x02, 0, 0, 0}, 1, kInvalidField},
@@ -360,6 +363,45 @@ TEST(BenchBridge, DriveIdentityThroughNvmeAndAta)
     EXPECT_EQ(ataSerial, serial);
     for (uint8_t command : {0xE0, 0xE7})
         EXPECT_TRUE(send(*d, {0xA1, 0x06, 0, 0, 0, 0, 0, 0, 0, command, 0, 0}, {}, 0, 65535).good());
+}
+
+TEST(BenchBridge, UnitSerialNumberAsSet)
+{
+    // The last bridge's configuration holds no serial: it goes by its drive's.
+    struct Case {
+        bench::UnitSerial unit;
+        const char* page;   // nullptr: no such page
+    } cases[] = {
+        {bench::UnitSerial::Serial, "KRVBENCH000000000001"},
+        {bench::UnitSerial::Disk, "KRVNVME0000000000002"},
+        {bench::UnitSerial::Reversed, "300000000000HCNEBVRK"},
+        {bench::UnitSerial::None, nullptr},
+        {bench::UnitSerial::Serial, "KRVNVME0000000000005"},
+    };
+    std::vector<bench::PortSettings> ports;
+    for (const Case& c : cases) {
+        ports.push_back(portOf("KRV8574", "USB3"));
+        ports.back().unitSerial = c.unit;
+    }
+    std::vector<bench::PortStart> starts(ports.size());
+    starts.back().serial = "";
+    BenchFixture bench(benchOf(ports), starts);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i + 1);
+        auto d = openDrive(bench.physicalDrive(static_cast<int>(i + 1)));
+        Answer pages = send(*d, {0x12, 0x01, 0x00, 0x00, 0x40, 0x00}, {}, 64);
+        ASSERT_TRUE(pages.good());
+        EXPECT_EQ(Bytes(pages.data.begin() + 3, pages.data.begin() + 4 + pages.data[3]),
+                  cases[i].page ? Bytes({2, 0x00, 0x80}) : Bytes({1, 0x00}));
+        Answer page = send(*d, {0x12, 0x01, 0x80, 0x00, 0x40, 0x00}, {}, 64);
+        if (!cases[i].page) {
+            EXPECT_TRUE(page.checkCondition(kIllegalRequest, kInvalidField));
+            continue;
+        }
+        ASSERT_TRUE(page.good());
+        EXPECT_EQ(page.data[1], 0x80);
+        EXPECT_EQ(std::string(page.data.begin() + 4, page.data.begin() + 4 + page.data[3]), cases[i].page);
+    }
 }
 
 TEST(BenchBridge, FactoryPageAndPowerConfigurationOf752x)

@@ -82,6 +82,36 @@ TEST(BenchBridgeReset, ACpuResetRunsTheStoredImagesAfterReEnumerating)
     EXPECT_EQ(registerByte(*again, 0xCA02), 2) << "re-link signature from the image it booted";
 }
 
+TEST(BenchBridgeReset, AStaleNameLeadsToTheRenumberedDeviceUntilItLeaves)
+{
+    bench::BenchSettings settings = twoPorts(true);
+    settings.ports[0].staleName = true;
+    BenchFixture bench(settings);
+    const int before = bench.physicalDrive(1);
+    {
+        auto d = openDrive(before);
+        ASSERT_TRUE(cpuReset(*d).good());
+    }
+    bench.clock().sleepMs(4000);
+    const int after = bench.physicalDrive(1);
+    ASSERT_EQ(after, 3);
+    // The old name opens the device, which reports its new number.
+    auto old = openDrive(before);
+    ASSERT_TRUE(old);
+    EXPECT_TRUE(inquiry(*old).good());
+    StorageDeviceNumber number;
+    ASSERT_TRUE(old->deviceNumber(number));
+    EXPECT_EQ(number.deviceNumber, static_cast<uint32_t>(after));
+    EXPECT_TRUE(bench.devices().openDisk(before));
+    bool logged = false;
+    for (const bench::LogEntry& e : bench.devices().log(1))
+        logged = logged || e.note.find("PhysicalDrive1 still leads to it") != std::string::npos;
+    EXPECT_TRUE(logged);
+
+    ASSERT_TRUE(bench.unplug(1));
+    EXPECT_FALSE(openDrive(before)) << "the name went with the device";
+}
+
 TEST(BenchBridgeReset, ResetFallsBackToABootableBankAndForgetsRegisterWrites)
 {
     BenchFixture bench;  // returns under its old number

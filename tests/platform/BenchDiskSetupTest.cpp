@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <optional>
 
 #include "platform/DeviceClasses.h"
 #include "platform/LastError.h"
@@ -177,6 +179,74 @@ TEST(BenchDiskSetup, HandlesAnswerForTheDeviceTheyOpenedOnly)
     EXPECT_EQ(lastError(), winerr::kFileNotFound);
     ASSERT_TRUE(bench.plug(1));
     EXPECT_FALSE(disk->deviceNumber(number)) << "the old handle does not follow the device back";
+}
+
+TEST(BenchDiskSetup, TheHostsDriverAndTheBridgeShapeTheSerialsOfADisk)
+{
+    auto hex = [](const std::string& text) {
+        std::string out;
+        for (unsigned char c : text) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02X", c);
+            out += two;
+        }
+        return out;
+    };
+    struct Case {
+        const char* what;
+        void (*set)(bench::PortSettings&);
+        std::string instanceSerial;   // after the last backslash; empty: named by its place
+        std::optional<std::string> storageSerial;
+        uint32_t bus;
+    } cases[] = {
+        {"as it comes", [](bench::PortSettings&) {}, "KRVBENCH000000000001&0", "KRVBENCH000000000001", 7},
+        {"lower-case USB serial", [](bench::PortSettings& p) { p.usbSerial = bench::UsbSerialForm::Lower; },
+         "krvbench000000000002&0", "krvbench000000000002", 7},
+        {"USB serial in hex", [](bench::PortSettings& p) { p.usbSerial = bench::UsbSerialForm::Hex; },
+         hex("KRVBENCH000000000003") + "&0", hex("KRVBENCH000000000003"), 7},
+        {"storage serial reported in hex",
+         [](bench::PortSettings& p) { p.storageSerial = bench::StorageSerialForm::Hex; }, "KRVBENCH000000000004&0",
+         hex("KRVBENCH000000000004"), 7},
+        {"UAS: the unit serial", [](bench::PortSettings& p) { p.storageDriver = bench::StorageDriver::Uas; }, "",
+         "KRVBENCH000000000005", 7},
+        {"UAS without a unit serial",
+         [](bench::PortSettings& p) {
+             p.storageDriver = bench::StorageDriver::Uas;
+             p.unitSerial = bench::UnitSerial::None;
+         },
+         "", std::nullopt, 7},
+        {"UAS with the drive's serial, in hex",
+         [](bench::PortSettings& p) {
+             p.storageDriver = bench::StorageDriver::Uas;
+             p.unitSerial = bench::UnitSerial::Disk;
+             p.storageSerial = bench::StorageSerialForm::Hex;
+         },
+         "", hex("KRVNVME0000000000007"), 7},
+        {"Storage Spaces bus", [](bench::PortSettings& p) { p.busType = bench::StorageBus::Spaces; },
+         "KRVBENCH000000000008&0", "KRVBENCH000000000008", 16},
+    };
+    bench::BenchSettings s;
+    s.ports.resize(std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i)
+        cases[i].set(s.ports[i]);
+    BenchFixture bench(s);
+    const std::vector<DeviceNode> nodes = Platform::current().deviceSetup().devices();
+    const std::vector<Disk> list = disks(nodes);
+    ASSERT_EQ(list.size(), std::size(cases) + 1);  // and the system disk
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.what);
+        const Disk& d = list[i + 1];
+        ASSERT_EQ(d.number.deviceNumber, i + 1);
+        const std::string& id = d.node->instanceId;
+        const bool uas = c.instanceSerial.empty();
+        EXPECT_EQ(id.rfind(uas ? "SCSI\\Disk&Ven_KRV&Prod_Bench_Drive\\7&" : "USBSTOR\\Disk&", 0), 0u) << id;
+        if (!uas)
+            EXPECT_EQ(id.substr(id.rfind('\\') + 1), c.instanceSerial);
+        EXPECT_EQ(byInstance(nodes, d.node->parentInstanceId)->service, uas ? "UASPStor" : "USBSTOR");
+        EXPECT_EQ(d.descriptor.serialNumber, c.storageSerial);
+        EXPECT_EQ(d.descriptor.busType, c.bus);
+    }
 }
 
 TEST(BenchDiskSetup, ASerialLessDeviceIsNamedByWhereItSits)

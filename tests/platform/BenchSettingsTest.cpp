@@ -29,10 +29,16 @@ const char* const kGoodFile =
     "revision = 0x1A\n"
     "registers = e495:14, 20000:6\n"
     "cdrom = yes\n"
-    "renumber = on\n"
+    "renumber = Stale-Name\n"
     "relink_ms = 5000\n"
     "drop_ms = 250\n"
+    "usb_serial = HEX\n"
+    "unit_serial = reversed\n"
+    "storage_driver = uas\n"
+    "storage_serial = hex\n"
+    "bus_type = spaces\n"
     "[port 1]\n"
+    "renumber = on\n"
     "; ports may come in any order\n"
     "chip = KRV8574\n"
     "link = USB4\n"
@@ -64,13 +70,20 @@ TEST(BenchSettings, LoadsAndCanonicalisesAHandWrittenFile)
     EXPECT_EQ(s.timeScale, 25.5);
     ASSERT_EQ(s.ports.size(), 3u);
     // Revisions not given are the chip's as shipped.
-    EXPECT_EQ(s.ports[0], made("KRV8574", "USB4", "Gen3x2", 1ULL << 30, true, 0x10));
+    PortSettings first = made("KRV8574", "USB4", "Gen3x2", 1ULL << 30, true, 0x10);
+    first.renumber = true;
+    EXPECT_EQ(s.ports[0], first);
     PortSettings second = made("KRV752B", "USB3", "Gen1x2", 512ULL << 20, false, 0x1A);
     second.registers = {{0xE495, 0x14}, {0x20000, 0x06}};
     second.cdrom = true;
-    second.renumber = true;
+    second.renumber = second.staleName = true;
     second.relinkMs = 5000;
     second.dropMs = 250;
+    second.usbSerial = UsbSerialForm::Hex;
+    second.unitSerial = UnitSerial::Reversed;
+    second.storageDriver = StorageDriver::Uas;
+    second.storageSerial = StorageSerialForm::Hex;
+    second.busType = StorageBus::Spaces;
     EXPECT_EQ(s.ports[1], second);
     PortSettings third = made("KRV419x", "USB2", "Full", 2ULL << 40, true, 0x50);
     third.sectorSize = 4096;
@@ -152,6 +165,13 @@ TEST(BenchSettings, BadFilesNameFileAndLine)
         {"sector size", bench1(kPort + "sector_size = 1024\n"), "bench.ini:7: bad sector_size '1024' (512 or 4096)"},
         {"disk size not whole 4K sectors", bench1("chip = KRV8574\nlink = USB3\ndisk_size = 1049088\nsector_size = 4096\n"),
          "bench.ini:7: disk size 1049088 is not a whole number of 4096-byte sectors"},
+        {"renumber", bench1(kPort + "renumber = stale\n"), "bench.ini:7: bad value 'stale' for renumber (yes, no or stale-name)"},
+        {"bus type", bench1(kPort + "bus_type = firewire\n"),
+         "bench.ini:7: bad value 'firewire' for bus_type (usb, scsi, sata or spaces)"},
+        {"unit serial", bench1(kPort + "unit_serial = usb\n"),
+         "bench.ini:7: bad value 'usb' for unit_serial (serial, disk, reversed or none)"},
+        {"UAS on USB 2", bench1("chip = KRV8574\nlink = USB2\ndisk_size = 1G\nstorage_driver = uas\n"),
+         "bench.ini:7: storage_driver uas needs a USB 3 link"},
         {"unknown bench key", bench1(kPort, "hosts = 2\n"), "bench.ini:3: unknown key 'hosts' in [bench]"},
         {"duplicate key", bench1(kPort + "chip = KRV8575\n"), "bench.ini:7: duplicate key 'chip' (first on line 4)"},
         {"missing key", bench1("chip = KRV8574\nlink = USB3\n"), "bench.ini:3: [port 1] has no 'disk_size' key"},

@@ -1,10 +1,12 @@
 // krvbench and the bench's devices: what a bench starts from, faults and
 // command logs, and the device state that `show` reads back from the folder.
 #include <gtest/gtest.h>
+
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "platform/LastError.h"
 #include "platform/bench/BenchPlatform.h"
@@ -97,6 +99,31 @@ TEST_F(KrvbenchDevices, CreateStartsPortsFromTheGivenStateAndShowReadsItBack)
 
     ToolRun text = run({"show", folder});
     EXPECT_NE(text.out.find("240102800102"), std::string::npos) << text.out;
+}
+
+TEST_F(KrvbenchDevices, CreateSetsHowTheBridgeAndTheHostShowASerial)
+{
+    create({"--ports", "2", "--serial", "2=", "--usb-serial", "1=lower", "--storage-serial", "1=hex",
+            "--storage-driver", "2=uas", "--unit-serial", "2=disk", "--bus-type", "spaces", "--renumber",
+            "2=stale-name"});
+    std::ifstream in(folder + "/bench.ini");
+    const std::string ini((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string one = ini.substr(ini.find("[port 1]"), ini.find("[port 2]") - ini.find("[port 1]"));
+    const std::string two = ini.substr(ini.find("[port 2]"));
+    for (const char* line : {"usb_serial = lower\n", "storage_serial = hex\n", "bus_type = spaces\n"})
+        EXPECT_NE(one.find(line), std::string::npos) << line << one;
+    for (const char* line : {"storage_driver = uas\n", "unit_serial = disk\n", "bus_type = spaces\n",
+                             "renumber = stale-name\n"})
+        EXPECT_NE(two.find(line), std::string::npos) << line << two;
+    EXPECT_EQ(one.find("renumber"), std::string::npos) << one;
+
+    ToolRun shown = run({"show", folder, "--json"});
+    const Json root = parseJson(shown.out);
+    EXPECT_EQ(root["ports"][1]["config"]["stored"][0]["hex"].string.substr(8, 40), std::string(40, 'F'))
+        << "a blank serial";
+    const Json& tree = root["usb_tree"]["hubs"][0]["ports"];
+    EXPECT_EQ(tree[0]["serial"].string, "krvbench000000000001");
+    EXPECT_EQ(tree[1]["serial"].string, "KRVNVME0000000000002") << "a blank bridge goes by its drive's serial";
 }
 
 TEST_F(KrvbenchDevices, FaultsAndLogsOnABenchNobodyOwns)
@@ -213,7 +240,11 @@ TEST_F(KrvbenchDevices, BadInputIsRefusedClearly)
         {{"log", folder, "3"}, 1, "no port 3"},
         {{"log", fresh, "1"}, 1, "does not exist"},
         {{"create", fresh, "--ports", "1", "--firmware", "1234"}, 2, "bad firmware version '1234'"},
-        {{"create", fresh, "--ports", "1", "--serial", std::string(21, 'S')}, 2, "1..20 characters"},
+        {{"create", fresh, "--ports", "1", "--serial", std::string(21, 'S')}, 2, "at most 20 characters"},
+        {{"create", fresh, "--ports", "1", "--bus-type", "pci"}, 2, "bad value 'pci' for --bus-type (usb, scsi"},
+        {{"create", fresh, "--ports", "1", "--renumber", "later"}, 2, "bad value 'later' for --renumber"},
+        {{"create", fresh, "--ports", "1", "--link", "USB2", "--storage-driver", "uas"}, 2,
+         "storage_driver uas needs a USB 3 link"},
         {{"create", fresh, "--ports", "1", "--config", dir.file("short.bin")}, 2, "holds 5 bytes"},
         {{"create", fresh, "--ports", "1", "--config", dir.file("none.bin")}, 2, "cannot open"},
         {{"create", fresh, "--ports", "1", "--registers", "C895"}, 2, "bad register preset 'C895'"},

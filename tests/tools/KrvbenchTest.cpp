@@ -168,7 +168,8 @@ TEST_F(Krvbench, HelpListsEveryCommandAndOption)
         for (const char* word : {"create", "show", "plug", "unplug", "fault", "log", "--ports", "--chip", "--link",
                                  "--speed", "--disk-size", "--present", "--revision", "--registers", "--cdrom",
                                  "--renumber", "--relink-ms", "--drop-ms", "--firmware", "--serial", "--config",
-                                 "--usb4-config", "--time-scale", "--json", "--no-wait", "--cdb", "--after", "--byte",
+                                 "--usb4-config", "--usb-serial", "--unit-serial", "--storage-driver",
+                                 "--storage-serial", "--bus-type", "stale-name", "--time-scale", "--json", "--no-wait", "--cdb", "--after", "--byte",
                                  "--sense", "fail", "check", "timeout", "corrupt", "drop", "no-return", "clear", "KRV8574",
                                  "KRV752A", "KRV419x", "USB4-U3", "Gen3x2", "Exit status"})
             EXPECT_NE(help.out.find(word), std::string::npos) << word;

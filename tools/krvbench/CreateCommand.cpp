@@ -55,6 +55,18 @@ bool yesNo(const std::string& option, const std::string& v, bool& flag, std::str
     return false;
 }
 
+// A port key that takes one of a few words.
+template <typename Choice, Choice bench::PortSettings::*field>
+Setter choiceOption(const char* option)
+{
+    return [option](bench::PortSettings& p, bench::PortStart&, const std::string& v, std::string& why) {
+        if (bench::parseChoice(v, p.*field))
+            return true;
+        why = "bad value '" + v + "' for " + option + " (" + bench::choiceList<Choice>() + ")";
+        return false;
+    };
+}
+
 std::map<std::string, PerPortOption> perPortOptions()
 {
     using bench::PortSettings;
@@ -92,7 +104,10 @@ std::map<std::string, PerPortOption> perPortOptions()
         return yesNo("--cdrom", v, p.cdrom, why);
     };
     options["--renumber"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
-        return yesNo("--renumber", v, p.renumber, why);
+        if (bench::parseRenumber(v, p.renumber, p.staleName))
+            return true;
+        why = "bad value '" + v + "' for --renumber (yes, no or stale-name)";
+        return false;
     };
     options["--relink-ms"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
         return bench::parseDelayMs(v, "--relink-ms", p.relinkMs, why);
@@ -108,8 +123,9 @@ std::map<std::string, PerPortOption> perPortOptions()
         return true;
     };
     options["--serial"].set = [](PortSettings&, PortStart& s, const std::string& v, std::string& why) {
-        if (v.empty() || v.size() > 20) {
-            why = "a USB serial has 1..20 characters, not " + std::to_string(v.size());
+        // Empty: the configuration's serial is left blank.
+        if (v.size() > 20) {
+            why = "a USB serial has at most 20 characters, not " + std::to_string(v.size());
             return false;
         }
         s.serial = v;
@@ -133,19 +149,15 @@ std::map<std::string, PerPortOption> perPortOptions()
         p.location.emplace();
         return bench::parseUsbLocation(v, *p.location, why);
     };
-    options["--usb-strings"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
-        if (bench::parseUsbStrings(v, p.usbStrings))
-            return true;
-        why = "bad value '" + v + "' for --usb-strings (normal, no-serial, unreadable or no-languages)";
-        return false;
-    };
-    options["--usb-status"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
-        if (bench::parseUsbPortStatus(v, p.usbStatus))
-            return true;
-        why = "bad value '" + v +
-              "' for --usb-status (connected, failed-enumeration, general-failure, overcurrent or not-enough-power)";
-        return false;
-    };
+    options["--usb-strings"].set = choiceOption<bench::UsbStrings, &PortSettings::usbStrings>("--usb-strings");
+    options["--usb-status"].set = choiceOption<bench::UsbPortStatus, &PortSettings::usbStatus>("--usb-status");
+    options["--usb-serial"].set = choiceOption<bench::UsbSerialForm, &PortSettings::usbSerial>("--usb-serial");
+    options["--unit-serial"].set = choiceOption<bench::UnitSerial, &PortSettings::unitSerial>("--unit-serial");
+    options["--storage-driver"].set =
+        choiceOption<bench::StorageDriver, &PortSettings::storageDriver>("--storage-driver");
+    options["--storage-serial"].set =
+        choiceOption<bench::StorageSerialForm, &PortSettings::storageSerial>("--storage-serial");
+    options["--bus-type"].set = choiceOption<bench::StorageBus, &PortSettings::busType>("--bus-type");
     options["--volumes"].set = [](PortSettings&, PortStart& s, const std::string& v, std::string& why) {
         s.disk.emplace();
         return bench::parseDiskLayoutPlan(v, *s.disk, why);

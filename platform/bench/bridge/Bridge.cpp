@@ -25,7 +25,11 @@ constexpr uint8_t kShaKey = 0xE9;
 constexpr uint8_t kPowerConfig = 0xC3;
 constexpr uint8_t kAtaPassThrough12 = 0xA1;
 
+constexpr uint8_t kSupportedPages = 0x00;
+constexpr uint8_t kUnitSerialPage = 0x80;
 constexpr uint8_t kFactoryPage = 0xC8;
+constexpr size_t kConfigSerialOffset = 4;
+constexpr size_t kConfigSerialLength = 20;
 constexpr size_t kFactoryPageSize = 512;
 constexpr size_t kFactorySerialOffset = 9;
 
@@ -200,8 +204,8 @@ void Bridge::inquiry(ScsiCommand& command, Unit unit)
         endWithCheckCondition(command, kInvalidField);
         return;
     }
-    if (cdb[1] == 0x01 && cdb[2] == kFactoryPage && chip_->family == ChipFamily::Krv752x && cdb.length() == 6) {
-        factoryPage(command);
+    if (cdb[1] == 0x01) {
+        vitalProductData(command, unit);
         return;
     }
     if (cdb[1] != 0 || cdb[2] != 0) {
@@ -219,6 +223,61 @@ void Bridge::inquiry(ScsiCommand& command, Unit unit)
     answerWith(command, data, allocation);
 }
 
+void Bridge::vitalProductData(ScsiCommand& command, Unit unit)
+{
+    CdbReader cdb(command);
+    const uint8_t page = cdb[2];
+    const bool is752x = chip_->family == ChipFamily::Krv752x;
+    if (page == kFactoryPage && is752x && cdb.length() == 6) {
+        factoryPage(command);
+        return;
+    }
+    const std::optional<std::string> unitSerial = unitSerialNumber();
+    size_t allocation = size_t{cdb[3]} << 8 | cdb[4];
+    if ((page != kSupportedPages && !(page == kUnitSerialPage && unitSerial)) || (allocation && !cdb.readsData())) {
+        endWithCheckCondition(command, kInvalidField);
+        return;
+    }
+    Bytes data = {unit == Unit::CdRom ? kCdRomUnit : kDirectAccess, page, 0, 0};
+    if (page == kSupportedPages) {
+        data.push_back(kSupportedPages);
+        if (unitSerial)
+            data.push_back(kUnitSerialPage);
+        if (is752x)
+            data.push_back(kFactoryPage);
+    } else {
+        data.insert(data.end(), unitSerial->begin(), unitSerial->end());
+    }
+    data[3] = static_cast<uint8_t>(data.size() - 4);
+    answerWith(command, data, allocation);
+}
+
+std::string Bridge::serialNumber() const
+{
+    const Bytes& config = runningUsb3Config();
+    if (!configIntact(config, image::kUsb3Mark))
+        return {};
+    const auto first = config.begin() + kConfigSerialOffset;
+    const auto last = first + kConfigSerialLength;
+    if (std::all_of(first, last, [](uint8_t b) { return b == 0x00 || b == 0xFF; }))
+        return state_.disk.serial;
+    return std::string(first, std::find(first, last, uint8_t{0xFF}));
+}
+
+std::optional<std::string> Bridge::unitSerialNumber() const
+{
+    std::string serial = serialNumber();
+    switch (settings_.unitSerial) {
+    case UnitSerial::Serial: break;
+    case UnitSerial::Disk: serial = state_.disk.serial; break;
+    case UnitSerial::Reversed: std::reverse(serial.begin(), serial.end()); break;
+    case UnitSerial::None: return std::nullopt;
+    }
+    if (serial.empty())
+        return std::nullopt;
+    return serial;
+}
+
 void Bridge::factoryPage(ScsiCommand& command)
 {
     CdbReader cdb(command);
@@ -234,8 +293,8 @@ void Bridge::factoryPage(ScsiCommand& command)
     page[4] = 0x75;
     page[5] = 0x20;
     page[6] = static_cast<uint8_t>(settings_.revision);
-    // The factory serial is the USB serial the bridge runs with.
-    std::string serial = usb3ConfigSerial(state_.running.config[0][0]);
+    // The factory serial is the serial the bridge runs with.
+    std::string serial = serialNumber();
     for (size_t i = 0; i < 20; ++i)
         page[kFactorySerialOffset + i] = i < serial.size() ? static_cast<uint8_t>(serial[i]) : ' ';
     answerWith(command, page, allocation);
@@ -289,7 +348,7 @@ void Bridge::firmwareImage(ScsiCommand& command, uint64_t nowMs, std::string& no
     size_t offset = secondPart ? image::kFirmwarePart0 : 0;
     size_t limit = secondPart ? image::kFirmwarePart1 : image::kFirmwareTransferMax;
     bool fieldsOk = cdb.length() == 6 && (bank == 0 || bank == 1) && length > 0 && length <= limit;
-    bool dataOk = write ? cdb.writesExactly(length) : cdb.readsData();
+    bool dataOk = write ? cdb.writesExactly(length) : cdb.readsAtLeast(length);
     if (!fieldsOk || !dataOk) {
         endWithCheckCondition(command, kInvalidField);
         return;
@@ -331,7 +390,7 @@ void Bridge::registers(ScsiCommand& command, std::string& note)
     uint32_t pageEnd = (page == kRegisterPageHigh ? kHighPageBase : 0) + 0xFFFF;
     uint32_t count = write ? 1 : (cdb[1] == 0 ? 256 : cdb[1]);
     bool fieldsOk = cdb.length() == 6 && cdb[5] == 0 && pageOk && address + count - 1 <= pageEnd;
-    bool dataOk = write ? cdb.movesNoData() : cdb.readsData();
+    bool dataOk = write ? cdb.movesNoData() : cdb.readsAtLeast(count);
     if (!fieldsOk || !dataOk) {
         endWithCheckCondition(command, kInvalidField);
         return;

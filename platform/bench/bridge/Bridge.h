@@ -1,7 +1,8 @@
 #pragma once
 // One bridge-based drive on a bench port, answering the bytes of the
 // commands the host sends it: standard INQUIRY (with the chip identity in
-// bytes 36 and 37), the KRV752x factory page and power configuration, the
+// bytes 36 and 37), the vital product data pages (supported pages, unit
+// serial number), the KRV752x factory page and power configuration, the
 // configuration images (E0/E1), the two-part firmware images (E2/E3), the
 // registers (E4/E5), NVMe Identify (E6), CPU reset and disconnect (E8), the
 // SHA-256 key (E9) and ATA PASS-THROUGH(12). A command, or a field, that the
@@ -11,6 +12,7 @@
 // EEPROM files as soon as a write command completes. Whether it is on the
 // bus, its drive numbers, faults and the log belong to the bench around it.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/ScsiPassThrough.h"
@@ -59,10 +61,19 @@ public:
     // (the source of its USB descriptors and T10 texts), and the T10 texts.
     const Bytes& runningUsb3Config() const;
     InquiryTexts inquiryTexts() const;
+    // The serial number the bridge goes by: the one its running USB 3 image
+    // holds at bytes 4..23 or, when those twenty bytes are blank (all 00 or
+    // FF), its drive's own serial, as bridges name themselves after the drive
+    // they carry. Empty while it runs without a sound image.
+    std::string serialNumber() const;
+    // Its unit serial number, INQUIRY page 0x80, as its settings say; none
+    // when it has no such page.
+    std::optional<std::string> unitSerialNumber() const;
     uint8_t registerValue(uint32_t address) const;
 
 private:
     void inquiry(ScsiCommand& command, Unit unit);
+    void vitalProductData(ScsiCommand& command, Unit unit);
     void factoryPage(ScsiCommand& command);
     void configImage(ScsiCommand& command, std::string& note);
     void firmwareImage(ScsiCommand& command, uint64_t nowMs, std::string& note);

@@ -32,6 +32,9 @@ public:
     }
     // A read: data comes in.
     bool readsData() const { return c_.direction == DataDirection::In && c_.dataLength > 0; }
+    // A read whose buffer takes the `length` bytes the CDB asks for: a
+    // device refuses to send more than the host made room for.
+    bool readsAtLeast(uint32_t length) const { return readsData() && c_.dataLength >= length; }
     // A write of exactly `length` bytes.
     bool writesExactly(uint32_t length) const { return c_.direction == DataDirection::Out && c_.dataLength == length; }
     bool movesNoData() const { return c_.dataLength == 0; }

@@ -157,15 +157,6 @@ Bytes makeUsb4Config(uint16_t pcieDeviceId)
     return config;
 }
 
-std::string usb3ConfigSerial(const Bytes& config)
-{
-    std::string serial;
-    for (size_t i = 4; i < 24 && i < config.size(); ++i)
-        if (config[i] != 0xFF)
-            serial += static_cast<char>(config[i]);
-    return serial;
-}
-
 const std::array<uint8_t, image::kShaKeySize>& sha256InitialKey()
 {
     static const std::array<uint8_t, image::kShaKeySize> key = [] {

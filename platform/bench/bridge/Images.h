@@ -66,9 +66,6 @@ bool configIntact(const Bytes& config, uint8_t mark);
 // serial text (20 characters at most); `productId` the USB product id.
 Bytes makeUsb3Config(std::string_view serial, uint16_t productId, std::string_view product);
 Bytes makeUsb4Config(uint16_t pcieDeviceId);
-// The 20-character serial text of bytes 4..23 of a USB 3 image (0xFF bytes
-// read as nothing).
-std::string usb3ConfigSerial(const Bytes& config);
 
 // FIPS 180-4 initial hash values H0..H7, big-endian: the key a bridge
 // accepts for checking its firmware.
