@@ -303,15 +303,19 @@ void CVIVadeDlg::vChildStepReload(CPortWork& work, const CPortRunInputs& inputs)
     ChildThreadParam& param = work.m_Param;
     PortRelinkInfo& entry = m_PortRelinkInfo[param.m_ucPort];
     const bool bReset = work.m_ucResult == 1;
+    bool bResetSent = false;
     if (bReset) {
         const DevInfo& dev = devList.Devs[work.m_ucSlot];
         entry.m_ucRelinkSig[0] = dev.m_ucU4Config[RELINK_SIG_OFFSET];
         entry.m_ucRelinkSig[1] = dev.m_ucU4Config[RELINK_SIG_OFFSET + 1];
         entry.m_bRelinkPending = 1;
-        if (dev.m_bPCIE)
-            work.m_ucResult = 0;  // no PCIe reset in this build
-        else
-            g_UsbDev.v8574CPURSTwithoutCheck(work.m_ucSlot, param.m_ucThreadCount, 0, kCpuResetCode, kChipKind857x);
+        // A bridge that refused its reset still runs its old firmware, yet
+        // shows the new signature its EEPROM holds: it must not pass.
+        if (!dev.m_bPCIE)  // no PCIe reset in this build
+            bResetSent = g_UsbDev.v8574CPURSTwithoutCheck(work.m_ucSlot, param.m_ucThreadCount, 0, kCpuResetCode,
+                                                         kChipKind857x) == 1;
+        if (!bResetSent)
+            entry.m_bRelinkPending = 0;
     }
     // No rescan may start while a port still works on its bridge: the
     // rescan empties the records and may give the slots to other devices.
@@ -324,7 +328,7 @@ void CVIVadeDlg::vChildStepReload(CPortWork& work, const CPortRunInputs& inputs)
         // The devices of the run, as counted at Start: a rescan that finds
         // none while they restart must not shorten the next waits.
         const int nDevices = std::clamp(inputs.iRelinkCount, 1, MAX_DEV_SLOTS);
-        for (int nCycle = 0; bGoOn && nCycle < kRelinkCycles; ++nCycle) {
+        for (int nCycle = 0; bGoOn && bResetSent && nCycle < kRelinkCycles; ++nCycle) {
             const uint64_t ullWaitMs =
                 static_cast<uint64_t>(nDevices) * static_cast<uint64_t>(std::max(inputs.iReloadWaiting, 0)) * 1000;
             if (!workClock().sleepMs(ullWaitMs, &work.m_Stop))

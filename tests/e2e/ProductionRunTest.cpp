@@ -41,39 +41,36 @@ std::string firmware()
     return bytes;
 }
 
+// The firmware file and a preload folder in the program folder, and
+// settings that switch the run's steps on: update and reload (format 4),
+// format and preload.
+void prepareRun(CmdLineRun& run, const std::function<void(IniRecord&)>& change = {})
+{
+    const std::string prog = run.programFolder();
+    krv::test::writeFile(prog + "/" + kFWName, firmware());
+    std::filesystem::create_directories(prog + "/preload/sub");
+    krv::test::writeFile(prog + "/preload/readme.txt", "hello\r\n");
+    krv::test::writeFile(prog + "/preload/sub/data.bin", std::string(70000, '\x33'));
+    run.writeSettings([&](IniRecord& r) {
+        r.fw_enable = 1;
+        r.fw_reload = 1;
+        r.fw_binary_name.set(prog + "/" + kFWName);
+        r.config_format = 4;
+        r.vendor_id.set("1A2B");
+        r.USB4_VendorID.set("1A2B");
+        r.serial_number.set("AAAABBBB0001");
+        r.SN_EditType = 1;
+        r.format_enable = 1;
+        r.drive_label_name.set("KRVRUN");
+        r.preload_enable = 1;
+        r.preload_folder_path.set(prog + "/preload");
+        if (change)
+            change(r);
+    });
+}
+
 class ProductionRunTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        krv::test::writeFile(run.programFolder() + "/" + kFWName, firmware());
-        std::filesystem::create_directories(run.programFolder() + "/preload/sub");
-        krv::test::writeFile(run.programFolder() + "/preload/readme.txt", "hello\r\n");
-        krv::test::writeFile(run.programFolder() + "/preload/sub/data.bin", std::string(70000, '\x33'));
-    }
-
-    void writeRunSettings(const std::function<void(IniRecord&)>& change = {})
-    {
-        const std::string prog = run.programFolder();
-        run.writeSettings([&](IniRecord& r) {
-            r.fw_enable = 1;
-            r.fw_reload = 1;
-            r.fw_binary_name.set(prog + "/" + kFWName);
-            r.config_format = 4;
-            r.vendor_id.set("1A2B");
-            r.USB4_VendorID.set("1A2B");
-            r.serial_number.set("AAAABBBB0001");
-            r.SN_EditType = 1;
-            r.format_enable = 1;
-            r.drive_label_name.set("KRVRUN");
-            r.preload_enable = 1;
-            r.preload_folder_path.set(prog + "/preload");
-            if (change)
-                change(r);
-        });
-    }
-
-    std::string show() { return run.krvbench("show").out; }
-
     CmdLineRun run;
 };
 
@@ -119,7 +116,7 @@ std::string fsckOfPort(const CmdLineRun& run, int port)
 TEST_F(ProductionRunTest, EveryDriveIsProgrammedFoundAgainFormattedAndPreloaded)
 {
     run.createBench({"--ports", "3", "--renumber", "2=yes", "--disk-size", "1G"});
-    writeRunSettings();
+    prepareRun(run);
     ToolRun r = run.run({"/S"});
     ASSERT_EQ(r.exitCode, 0) << r.err.substr(r.err.size() > 20000 ? r.err.size() - 20000 : 0);
 
@@ -169,7 +166,7 @@ TEST_F(ProductionRunTest, SixteenDrivesOnChainedHubs)
             options.insert(options.end(), {"--renumber", p + "yes"});
     }
     run.createBench(options);
-    writeRunSettings();
+    prepareRun(run);
     ToolRun r = run.run({"/S"});
     ASSERT_EQ(r.exitCode, 0) << r.err.substr(r.err.size() > 20000 ? r.err.size() - 20000 : 0);
     const std::string bench = run.krvbench("show").out;
@@ -197,33 +194,17 @@ TEST_F(ProductionRunTest, AFaultOnOnePortFailsOnlyThatPort)
         {"configuration write times out", {"timeout", "1", "--cdb", "E150"}},
         {"firmware write", {"fail", "1", "--cdb", "E3"}},
         {"drop at the firmware write", {"drop", "1", "--cdb", "E3"}},
+        {"reset refused", {"fail", "1", "--cdb", "E850"}},
         {"reset never returns", {"no-return"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.step);
         CmdLineRun one;
-        krv::test::writeFile(one.programFolder() + "/" + kFWName, firmware());
-        std::filesystem::create_directories(one.programFolder() + "/preload");
-        krv::test::writeFile(one.programFolder() + "/preload/readme.txt", "hello\r\n");
         one.createBench({"--ports", "3", "--disk-size", "1G"});
         std::vector<std::string> args = {"2"};
         args.insert(args.end(), c.fault.begin(), c.fault.end());
         ASSERT_EQ(one.krvbench("fault", args).exitCode, 0);
-        const std::string prog = one.programFolder();
-        one.writeSettings([&](IniRecord& r) {
-            r.fw_enable = 1;
-            r.fw_reload = 1;
-            r.fw_binary_name.set(prog + "/" + kFWName);
-            r.config_format = 4;
-            r.vendor_id.set("1A2B");
-            r.USB4_VendorID.set("1A2B");
-            r.serial_number.set("AAAABBBB0001");
-            r.SN_EditType = 1;
-            r.format_enable = 1;
-            r.drive_label_name.set("KRVRUN");
-            r.preload_enable = 1;
-            r.preload_folder_path.set(prog + "/preload");
-        });
+        prepareRun(one);
         ToolRun r = one.run({"/S"});
         EXPECT_EQ(r.exitCode, CVIVadeDlg::CMDLINE_EXIT_FAILED & 0xFF)
             << r.err.substr(r.err.size() > 8000 ? r.err.size() - 8000 : 0);
