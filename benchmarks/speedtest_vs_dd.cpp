@@ -10,16 +10,21 @@
 // second read of each area).
 //
 // Like with like:
-// - both cached: the bench's image keeps its writes in the page cache as a
-//   disk keeps them in its write cache, and nothing is flushed on either
-//   side; the timed reads find the blocks just written, in the cache;
+// - all cached: the bench's image keeps its writes in the page cache as a
+//   disk keeps them in its write cache, and nothing is flushed on any side;
+//   the timed reads find the blocks just written, in the cache;
 // - warm buffers: the anchor's blocks are touched before any timing, as the
 //   speed test's are by its untimed first pass (dd itself cannot do this:
 //   the first touch of its fresh 32 MiB buffer costs more than the copy it
 //   times, so the anchor is dd's loop done here);
+// - the anchor keeps its blocks for the whole run; a second anchor makes
+//   them afresh for each area, as the speed test does for each call (and dd
+//   for each run). Memory only just handed out copies slower on some
+//   machines (virtual ones) for a while, touched or not; the second ratio
+//   tells that cost from the system's own;
 // - each side runs in a process of its own, so the peak resident memory of
-//   each (getrusage) is its own; the two take turns area by area, after one
-//   untimed round that settles the image's allocation.
+//   each (getrusage) is its own; the sides take turns area by area, after
+//   one untimed round that settles the image's allocation.
 //
 // Prints the min and median time of each side's round (three blocks each
 // way) with its throughput, the ratios speed test / anchor for write and
@@ -35,6 +40,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -217,7 +223,7 @@ Figures figuresOf(std::vector<double> seconds)
 void printLine(const char* what, const Figures& f)
 {
     const double mib = static_cast<double>(kBlockBytes * sizeof kAreas) / (1 << 20);
-    std::printf("%-22s %8.2f ms %8.0f MiB/s   %8.2f ms %8.0f MiB/s\n", what, f.min * 1e3, mib / f.min,
+    std::printf("%-30s %8.2f ms %8.0f MiB/s   %8.2f ms %8.0f MiB/s\n", what, f.min * 1e3, mib / f.min,
                 f.median * 1e3, mib / f.median);
 }
 
@@ -228,7 +234,7 @@ int main(int argc, char** argv)
     std::string folder;
     std::string made;   // what this run made and removes again
     bool keep = false;
-    int rounds = 25;
+    int rounds = 21;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--folder") == 0 && i + 1 < argc)
             folder = argv[++i];
@@ -306,96 +312,108 @@ int main(int argc, char** argv)
     Side test(testSetUp, testArea);
     const uint64_t volumeStart = test.setUpValue();
 
-    // The anchor's side: the image file, and the speed test's three blocks.
-    int fd = -1;
-    std::unique_ptr<Block> backup;
-    std::unique_ptr<Block> pattern;
-    std::unique_ptr<Block> readBack;
-    auto anchorSetUp = [&]() -> uint64_t {
-        fd = ::open(image.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0)
-            fail("cannot open " + image + ": " + std::strerror(errno));
-        backup = std::make_unique<Block>(0);
-        pattern = std::make_unique<Block>(SPEED_TEST_PATTERN);
-        readBack = std::make_unique<Block>(0);
-        return 0;
-    };
-    // Each area as the speed test moves it: two passes of back up, write,
-    // read, restore, each transfer made twice; the second pass's second
-    // write and read are timed.
-    auto anchorArea = [&](size_t index) {
-        Timed r;
-        const uint64_t offset = volumeStart + kAreaSectors[index] * DISK_SECTOR_UNIT;
-        for (int pass = 0; pass < 2; ++pass) {
-            for (int i = 0; i < 2; ++i)
-                transfer(fd, false, backup->data, offset);
-            for (int i = 0; i < 2; ++i) {
-                const double s = transfer(fd, true, pattern->data, offset);
-                if (pass == 1 && i == 1)
-                    r.writeSeconds = s;
+    // The anchor's sides: the image file and the speed test's three blocks,
+    // kept for the whole run, or made afresh for each area as the speed test
+    // makes its own for each call (and dd its buffer for each run).
+    auto anchorSide = [&](bool freshBlocks) {
+        // The child lives inside Side's constructor: these stay in scope.
+        std::array<std::unique_ptr<Block>, 3> blocks;
+        int fd = -1;
+        auto makeBlocks = [&]() {
+            for (auto& block : blocks)
+                block.reset();   // the old ones go first, as at the end of a speed test's call
+            blocks[0] = std::make_unique<Block>(0);
+            blocks[1] = std::make_unique<Block>(SPEED_TEST_PATTERN);
+            blocks[2] = std::make_unique<Block>(0);
+        };
+        auto setUp = [&]() -> uint64_t {
+            fd = ::open(image.c_str(), O_RDWR | O_CLOEXEC);
+            if (fd < 0)
+                fail("cannot open " + image + ": " + std::strerror(errno));
+            makeBlocks();
+            return 0;
+        };
+        // Each area as the speed test moves it: two passes of back up,
+        // write, read, restore, each transfer made twice; the second pass's
+        // second write and read are timed.
+        auto area = [&](size_t index) {
+            if (freshBlocks)
+                makeBlocks();
+            uint8_t* const backup = blocks[0]->data;
+            uint8_t* const pattern = blocks[1]->data;
+            uint8_t* const readBack = blocks[2]->data;
+            const uint64_t offset = volumeStart + kAreaSectors[index] * DISK_SECTOR_UNIT;
+            Timed r;
+            for (int pass = 0; pass < 2; ++pass) {
+                for (int i = 0; i < 2; ++i)
+                    transfer(fd, false, backup, offset);
+                for (int i = 0; i < 2; ++i) {
+                    const double s = transfer(fd, true, pattern, offset);
+                    if (pass == 1 && i == 1)
+                        r.writeSeconds = s;
+                }
+                for (int i = 0; i < 2; ++i) {
+                    const double s = transfer(fd, false, readBack, offset);
+                    if (pass == 1 && i == 1)
+                        r.readSeconds = s;
+                }
+                for (int i = 0; i < 2; ++i)
+                    transfer(fd, true, backup, offset);
             }
-            for (int i = 0; i < 2; ++i) {
-                const double s = transfer(fd, false, readBack->data, offset);
-                if (pass == 1 && i == 1)
-                    r.readSeconds = s;
-            }
-            for (int i = 0; i < 2; ++i)
-                transfer(fd, true, backup->data, offset);
-        }
-        return r;
+            return r;
+        };
+        return std::make_unique<Side>(setUp, area);
     };
-    Side anchor(anchorSetUp, anchorArea);
+    std::unique_ptr<Side> anchor = anchorSide(false);
+    std::unique_ptr<Side> fresh = anchorSide(true);
 
     // A round is the three areas on each side. The sides take turns area by
-    // area, first one then the other leading, so a load on the machine that
-    // comes and goes falls on both alike.
-    auto round = [&](bool testFirst) {
-        Timed t;
-        Timed a;
-        for (size_t index = 0; index < sizeof kAreas; ++index) {
-            Timed tArea;
-            Timed aArea;
-            if (testFirst == (index % 2 == 0)) {
-                tArea = test.area(index);
-                aArea = anchor.area(index);
-            } else {
-                aArea = anchor.area(index);
-                tArea = test.area(index);
+    // area, each leading in turn, so a load on the machine that comes and
+    // goes falls on all alike.
+    Side* const sides[] = {&test, anchor.get(), fresh.get()};
+    constexpr size_t kSides = sizeof sides / sizeof sides[0];
+    std::vector<double> write[kSides];
+    std::vector<double> read[kSides];
+    for (int round = -1; round < rounds; ++round) {   // round -1 settles the image and is not counted
+        Timed sum[kSides];
+        for (size_t index = 0; index < sizeof kAreas; ++index)
+            for (size_t turn = 0; turn < kSides; ++turn) {
+                const size_t side = (static_cast<size_t>(round + 1) + index + turn) % kSides;
+                const Timed t = sides[side]->area(index);
+                sum[side].writeSeconds += t.writeSeconds;
+                sum[side].readSeconds += t.readSeconds;
             }
-            t.writeSeconds += tArea.writeSeconds;
-            t.readSeconds += tArea.readSeconds;
-            a.writeSeconds += aArea.writeSeconds;
-            a.readSeconds += aArea.readSeconds;
+        if (round < 0)
+            continue;
+        for (size_t side = 0; side < kSides; ++side) {
+            write[side].push_back(sum[side].writeSeconds);
+            read[side].push_back(sum[side].readSeconds);
         }
-        return std::make_pair(t, a);
-    };
-    round(true);
-    std::vector<double> testWrite, testRead, anchorWrite, anchorRead;
-    for (int i = 0; i < rounds; ++i) {
-        const auto [t, a] = round(i % 2 == 0);
-        testWrite.push_back(t.writeSeconds);
-        testRead.push_back(t.readSeconds);
-        anchorWrite.push_back(a.writeSeconds);
-        anchorRead.push_back(a.readSeconds);
     }
-    const long testPeakKiB = test.finish();
-    const long anchorPeakKiB = anchor.finish();
+    double peakMiB[kSides];
+    for (size_t side = 0; side < kSides; ++side)
+        peakMiB[side] = static_cast<double>(sides[side]->finish()) / 1024.0;
 
-    const Figures tw = figuresOf(testWrite), tr = figuresOf(testRead);
-    const Figures aw = figuresOf(anchorWrite), ar = figuresOf(anchorRead);
-    std::printf("%zu blocks of %llu MiB each way per round, %d rounds; both sides cached (no flush), warm buffers\n",
+    const Figures tw = figuresOf(write[0]), tr = figuresOf(read[0]);
+    const Figures aw = figuresOf(write[1]), ar = figuresOf(read[1]);
+    const Figures fw = figuresOf(write[2]), fr = figuresOf(read[2]);
+    std::printf("%zu blocks of %llu MiB each way per round, %d rounds; all sides cached (no flush), warm buffers\n",
                 sizeof kAreas, static_cast<unsigned long long>(kBlockBytes >> 20), rounds);
-    std::printf("%-22s %26s   %26s\n", "", "min", "median");
+    std::printf("%-30s %26s   %26s\n", "", "min", "median");
     printLine("write  speed test", tw);
     printLine("write  anchor pwrite", aw);
+    printLine("write  anchor, fresh blocks", fw);
     printLine("read   speed test", tr);
     printLine("read   anchor pread", ar);
+    printLine("read   anchor, fresh blocks", fr);
     // Time over time: the speed test's share of the anchor's throughput.
-    std::printf("ratio speed test / anchor: write min %.2f median %.2f; read min %.2f median %.2f\n", aw.min / tw.min,
-                aw.median / tw.median, ar.min / tr.min, ar.median / tr.median);
-    std::printf("peak resident memory: speed test %.1f MiB, anchor %.1f MiB (its three blocks: %llu MiB)\n",
-                testPeakKiB / 1024.0, anchorPeakKiB / 1024.0,
-                static_cast<unsigned long long>(3 * kBlockBytes >> 20));
+    std::printf("ratio speed test / anchor:               write min %.2f median %.2f; read min %.2f median %.2f\n",
+                aw.min / tw.min, aw.median / tw.median, ar.min / tr.min, ar.median / tr.median);
+    std::printf("ratio speed test / anchor, fresh blocks: write min %.2f median %.2f; read min %.2f median %.2f\n",
+                fw.min / tw.min, fw.median / tw.median, fr.min / tr.min, fr.median / tr.median);
+    std::printf("peak resident memory: speed test %.1f MiB, anchor %.1f MiB, anchor, fresh blocks %.1f MiB "
+                "(three blocks: %llu MiB)\n",
+                peakMiB[0], peakMiB[1], peakMiB[2], static_cast<unsigned long long>(3 * kBlockBytes >> 20));
 
     if (!keep)
         std::filesystem::remove_all(made);
