@@ -11,6 +11,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <optional>
 #include <vector>
 
 #include "device/DebugLog.h"
@@ -32,6 +34,32 @@ krv::Clock& platformClock() { return krv::Platform::current().clock(); }
 uint32_t dwRoundUpToSector(uint32_t dwByteCount)
 {
     return (dwByteCount + DISK_SECTOR_UNIT - 1) / DISK_SECTOR_UNIT * DISK_SECTOR_UNIT;
+}
+
+// Memory a raw volume handle moves sectors to and from without a copy:
+// page-aligned, so it suits a handle without buffering whatever the sector
+// size, and left uninitialised, since whatever fills it writes every byte.
+class CSectorBuffer {
+public:
+    explicit CSectorBuffer(size_t nBytes)
+        : m_pData(new (std::align_val_t{SECTOR_BUFFER_ALIGNMENT}) uint8_t[nBytes])
+    {
+    }
+    ~CSectorBuffer() { operator delete[](m_pData, std::align_val_t{SECTOR_BUFFER_ALIGNMENT}); }
+    CSectorBuffer(const CSectorBuffer&) = delete;
+    CSectorBuffer& operator=(const CSectorBuffer&) = delete;
+    uint8_t* data() const { return m_pData; }
+
+private:
+    static constexpr size_t SECTOR_BUFFER_ALIGNMENT = 4096;
+    uint8_t* m_pData;
+};
+
+// The caller's own memory can take the transfer as it is: whole sectors at a
+// sector-aligned address. Anything else goes through a buffer of our own.
+bool bTransferInPlace(const void* pBuffer, uint32_t dwByteCount)
+{
+    return dwByteCount % DISK_SECTOR_UNIT == 0 && reinterpret_cast<uintptr_t>(pBuffer) % DISK_SECTOR_UNIT == 0;
 }
 
 // A timed transfer's speed, added to the caller's timing record.
@@ -171,10 +199,14 @@ bool CKrvnUSBDev::vReadSectors(char cDriveLetter, uint8_t* pReadBuffer, uint64_t
                               cDriveLetter, nLastError());
             return false;
         }
-        // Whole sectors are read into a buffer of our own; the caller gets
-        // its byte count and not a byte more.
+        // Whole sectors land straight in the caller's buffer when it can take
+        // them; else in a buffer of our own, and the caller gets its byte
+        // count and not a byte more.
         const uint32_t dwSectorBytes = dwRoundUpToSector(dwByteCount);
-        std::vector<uint8_t> data(dwSectorBytes);
+        std::optional<CSectorBuffer> bounce;
+        uint8_t* pData = pReadBuffer;
+        if (!bTransferInPlace(pReadBuffer, dwByteCount))
+            pData = bounce.emplace(dwSectorBytes).data();
         const uint64_t ullOffset = ullStartSector * DISK_SECTOR_UNIT;
         bool bLocked = false;
         for (int nPass = 0; nPass < 2; ++nPass) {
@@ -186,7 +218,7 @@ bool CKrvnUSBDev::vReadSectors(char cDriveLetter, uint8_t* pReadBuffer, uint64_t
                 const uint32_t dwChunk = std::min(dwSectorBytes - dwDone, DISK_TRANSFER_CHUNK);
                 size_t nRead = 0;
                 const uint64_t ullBefore = platformClock().ticks();
-                const bool bOk = volume->read(ullOffset + dwDone, data.data() + dwDone, dwChunk, nRead);
+                const bool bOk = volume->read(ullOffset + dwDone, pData + dwDone, dwChunk, nRead);
                 ullTicks += platformClock().ticks() - ullBefore;
                 if (!bOk || nRead != dwChunk) {
                     vDEBUG_ERR_printf("%s:%d: ReadFile  Error, uiReadLogicalSector[%u] , dwRpt[%u] , dwErrorCode [%d]",
@@ -203,7 +235,8 @@ bool CKrvnUSBDev::vReadSectors(char cDriveLetter, uint8_t* pReadBuffer, uint64_t
                                   static_cast<unsigned long long>(ullStartSector), pTiming->m_dSpeed);
             }
         }
-        std::memcpy(pReadBuffer, data.data(), dwByteCount);
+        if (bounce)
+            std::memcpy(pReadBuffer, pData, dwByteCount);
         return true;
     } catch (...) {
         vDEBUG_ERR_printf("%s:%d: catch(...):  ucpReadBuffer : %p , dwlReadLocationSector : %llu , dwErrorCode %d",
@@ -267,17 +300,24 @@ bool CKrvnUSBDev::vWriteSectors(char cDriveLetter, const uint8_t* pWriteBuffer, 
         volume->lock();
         volume->dismount();
 
-        // The caller's bytes, zero-padded to whole sectors.
-        std::vector<uint8_t> data(dwSectorBytes, 0);
-        std::memcpy(data.data(), pWriteBuffer, dwByteCount);
+        // The caller's bytes as they are, or copied and zero-padded to whole
+        // sectors.
+        std::optional<CSectorBuffer> bounce;
+        const uint8_t* pData = pWriteBuffer;
+        if (!bTransferInPlace(pWriteBuffer, dwByteCount)) {
+            uint8_t* pCopy = bounce.emplace(dwSectorBytes).data();
+            std::memcpy(pCopy, pWriteBuffer, dwByteCount);
+            std::memset(pCopy + dwByteCount, 0, dwSectorBytes - dwByteCount);
+            pData = pCopy;
+        }
         const uint64_t ullOffset = ullStartSector * DISK_SECTOR_UNIT;
         bool bResult = true;
         for (int nPass = 0; nPass < 2 && bResult; ++nPass) {
             size_t nWritten = 0;
             const uint64_t ullBefore = platformClock().ticks();
-            const bool bOk = volume->write(ullOffset, data.data(), data.size(), nWritten);
+            const bool bOk = volume->write(ullOffset, pData, dwSectorBytes, nWritten);
             const uint64_t ullTicks = platformClock().ticks() - ullBefore;
-            if (!bOk || nWritten != data.size()) {
+            if (!bOk || nWritten != dwSectorBytes) {
                 vDEBUG_ERR_printf("%s:%d: WriteFile Error : %d , uiWriteLogicalSector[%u] , dwRpt[%u] , dwErrorCode "
                                   "[%d]",
                                   kMethod, __LINE__, bOk ? 1 : 0, dwSectorBytes, static_cast<unsigned>(nWritten),
@@ -286,7 +326,7 @@ bool CKrvnUSBDev::vWriteSectors(char cDriveLetter, const uint8_t* pWriteBuffer, 
                 break;
             }
             if (pTiming && nPass == 1) {
-                vAddTiming(*pTiming, data.size(), ullTicks);
+                vAddTiming(*pTiming, dwSectorBytes, ullTicks);
                 vDEBUG_MSG_printf("%s:%d: COUNTING!ucpWriteBuffer : %p , dwlWriteLocationSector : %llu, m_fsdif_W: %f ",
                                   kMethod, __LINE__, static_cast<const void*>(pWriteBuffer),
                                   static_cast<unsigned long long>(ullStartSector), pTiming->m_dSpeed);
@@ -482,9 +522,12 @@ int CKrvnUSBDev::vReadWriteSpeedTest(char cDriveLetter, DiskInfoBlock diskInfo, 
     }
     const uint64_t ullStart = ucArea == 0 ? SPEED_TEST_AREA_0 : ucArea == 1 ? SPEED_TEST_AREA_1 : SPEED_TEST_AREA_OTHER;
     const uint32_t dwLength = static_cast<uint32_t>(dwSizeMiB * MIB / 4);
-    std::vector<uint8_t> backup(dwLength);
-    std::vector<uint8_t> pattern(dwLength, SPEED_TEST_PATTERN);
-    std::vector<uint8_t> readBack(dwLength);
+    // Three blocks for both passes, moved in place: the backup and the
+    // read-back are filled by their first reads, the pattern here.
+    CSectorBuffer backup(dwLength);
+    CSectorBuffer pattern(dwLength);
+    CSectorBuffer readBack(dwLength);
+    std::memset(pattern.data(), SPEED_TEST_PATTERN, dwLength);
     CTransferTiming writeTiming;
     CTransferTiming readTiming;
 
