@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
-krv_need_packages "${KRV_BUILD_PACKAGES[@]}" "${KRV_BENCH_PACKAGES[@]}"
+# dosfstools: fsck.fat judges the volume the production run formats.
+krv_need_packages "${KRV_BUILD_PACKAGES[@]}" "${KRV_BENCH_PACKAGES[@]}" dosfstools
 
 build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_BUILD_TESTS=OFF
@@ -12,8 +13,10 @@ cmake --build "$build" -j "$(nproc)"
 bench=${KRV_DEMO_BENCH:-$PWD/build/demo-bench}
 krvbench="$build/tools/krvbench/krvbench"
 rm -rf "$bench"
+# Port 2, the drive the production run below takes, has a small disk, so
+# that copying its volume out for fsck.fat is quick.
 "$krvbench" create "$bench" --ports 4 --time-scale 20 \
-    --chip 1=KRV8574 --link 1=USB4 --chip 2=KRV8574 --link 2=USB3 \
+    --chip 1=KRV8574 --link 1=USB4 --chip 2=KRV8574 --link 2=USB3 --disk-size 2=1G \
     --chip 3=KRV752B --link 3=USB3 --chip 4=KRV6390 --link 4=USB3
 echo
 "$krvbench" show "$bench"
@@ -43,6 +46,83 @@ for report in KRV8574Version.txt KRV857xDeviceInfo.txt; do
     if [ -f "$reports/$report" ]; then tr -d '\r' <"$reports/$report"; else echo "(not written)"; fi
 done
 echo
+
+# The production run, "/S", on the same bench. The tool reads its settings
+# and the firmware file from its own folder, so the run gets a folder of its
+# own holding a link to the built program.
+run=$PWD/build/demo-run
+rm -rf "$run"
+mkdir -p "$run/preload/docs"
+ln "$tool" "$run/KRV857xVIVade" 2>/dev/null || cp "$tool" "$run/KRV857xVIVade"
+# The factory settings as the tool writes them (the settings tests' reference
+# file), with every step of a run switched on.
+settings="$run/kv_mp_Toolv0.6.ini"
+cp tests/app/golden/production_defaults.ini "$settings"
+set_setting() {
+    grep -q "^$1=" "$settings" || { echo "run.sh: no setting $1 in $settings" >&2; exit 1; }
+    sed -i "s|^$1=.*|$1=$2\r|" "$settings"
+}
+fw="$run/KV_USB4_240517_80_02_01.bin"
+set_setting fw_enable 1
+set_setting fw_binary_name "$fw"
+set_setting fw_reload 1
+set_setting config_format 4
+set_setting vendor_id 1A2B
+set_setting USB4_VendorID 1A2B
+set_setting format_enable 1
+set_setting drive_label_name KRVDEMO
+set_setting wr_test_enable 1
+set_setting wr_test_binary_name wrtest.bin
+set_setting wr_test_count 2
+set_setting preload_enable 1
+set_setting preload_folder_path "$run/preload"
+# The firmware file: 98,016 bytes, the version 24 05 17 80 02 01 (a PD
+# controller) at 0x204 as its name says, and six bytes before the end the
+# byte-sum signature of chip major revision 1, the KRV8574's (0x4B).
+fill() { head -c "$1" /dev/zero | tr '\0' '\021'; }
+{ fill 516; printf '\x24\x05\x17\x80\x02\x01'; fill 97488; printf '\x4b'; fill 5; } >"$fw"
+head -c 1048576 /dev/zero | tr '\0' 'Z' >"$run/wrtest.bin"
+printf 'Preloaded by the demo run.\r\n' >"$run/preload/readme.txt"
+printf 'KRV857x\r\n' >"$run/preload/docs/about.txt"
+
+echo "== Production run: KRV857xVIVade /S on the demo bench (program folder $run)"
+echo "   Settings: firmware update, reload, partition and format (FAT32 \"KRVDEMO\"), write/read"
+echo "   test and preload on. Port 1 (USB4, PCIe tunnel) is left out by itself: this build has no"
+echo "   PCIe path and does not see it. Ports 3 and 4 carry KRV752B and KRV6390 bridges, which the"
+echo "   KRV857x tool does not take. So the run is port 2's."
+echo "   The write/read test is on in the settings file, but the tool switches it off at every"
+echo "   start-up (it is never started from the window or the file), so it does not run."
+# Its own current folder, where a message it has for the operator goes.
+run_cwd=$reports/run
+mkdir -p "$run_cwd"
+run_rc=0
+(cd "$run_cwd" && KRV_BENCH="$bench" timeout 600 "$run/KRV857xVIVade" /S 2>"$run_cwd/trace-S.log") || run_rc=$?
+echo "-- KRV857xVIVade /S: exit code $run_rc (0: every drive of the run passed; trace in $run_cwd/trace-S.log)"
+if [ -f "$run_cwd/ProgramMSG.txt" ]; then
+    echo "-- ProgramMSG.txt"
+    tr -d '\r' <"$run_cwd/ProgramMSG.txt"
+fi
+echo "-- The serial number the next run starts from: $(grep '^serial_number=' "$settings" | tr -d '\r')"
+echo
+echo "-- krvbench show after the run"
+"$krvbench" show "$bench"
+echo
+echo "-- fsck.fat -n of port 2's volume (its partition starts at 1 MiB of ports/02/disk.img)"
+part=$(mktemp)
+dd if="$bench/ports/02/disk.img" of="$part" bs=1M skip=1 conv=sparse status=none
+fsck_rc=0
+fsck.fat -n "$part" || fsck_rc=$?
+rm -f "$part"
+echo "(fsck.fat exit code $fsck_rc)"
+echo "-- The files the run preloaded onto that volume. The bench keeps a volume's files beside its"
+echo "   disk image (ports/02/volumes/), so fsck.fat above judges the file system the format wrote,"
+echo "   without them."
+(cd "$bench/ports/02/volumes" && find . -type f | sort)
+echo "-- No daily result log: the tool writes it in runs started in the window only, not on the"
+echo "   command line."
+echo
 echo "What works today: the emulated bench (bridges, USB tree, disks, volumes, faults), the device"
-echo "command path, discovery, the settings file, the main window and the command-line jobs"
-echo "/?, /V, /O, /O4, /C:, /CC, /SPD, /PC. The production run (/S), the reset job and PCIe come later."
+echo "command path, discovery, the settings file, the main window, the production run (Start in the"
+echo "window and /S) and the command-line jobs /?, /V, /O, /O4, /C:, /CC, /SPD, /PC and /RST."
+echo "PCIe (USB4 drives on a PCIe tunnel, /PCIE) comes later."
+[ "$run_rc" -eq 0 ] && [ "$fsck_rc" -eq 0 ]

@@ -222,6 +222,8 @@ public:
     void vUpdateMainResultItemTable(uint8_t ucRow, uint8_t ucColumn, const std::string& strText, uint8_t ucMode);
     void vClearMainResultSubItemTable();
     void vClearMainResultSubItemStatusTable();
+    // Columns 1-8 and 14 of every row: the drive's link and identity.
+    void vClearMainResultIdentityTable();
     void vUpdateMainResultSubItemTable(uint8_t ucClear);
     void vUpdateUsbModeColumns(uint8_t ucSlot);
     void vResetProgress();

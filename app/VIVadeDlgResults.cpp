@@ -127,10 +127,15 @@ void CVIVadeDlg::vUpdateMainResultItemTable(uint8_t ucRow, uint8_t ucColumn, con
 
 void CVIVadeDlg::vClearMainResultSubItemTable()
 {
+    vClearMainResultIdentityTable();
+    vClearMainResultSubItemStatusTable();
+}
+
+void CVIVadeDlg::vClearMainResultIdentityTable()
+{
     for (uint8_t row = 0; row < MAX_DEV_SLOTS; ++row)
         for (uint8_t column : kIdentityColumns)
             vUpdateMainResultItemTable(row, column, "", CELL_MODE_PLAIN);
-    vClearMainResultSubItemStatusTable();
 }
 
 void CVIVadeDlg::vClearMainResultSubItemStatusTable()
@@ -143,8 +148,12 @@ void CVIVadeDlg::vClearMainResultSubItemStatusTable()
 void CVIVadeDlg::vUpdateMainResultSubItemTable(uint8_t ucClear)
 {
     static const char* const kWho = "CVIVadeDlg::vUpdateMainResultSubItemTable";
+    // The clear empties the identity cells only: the step cells keep the
+    // last run's results until the next run starts (its supervisor clears
+    // them), so the rescans that follow a run (drives pulled, plugged or
+    // parked) never wipe a result the operator has not read yet.
     if (ucClear == 1) {
-        vClearMainResultSubItemTable();
+        vClearMainResultIdentityTable();
         vResetProgress();
     }
     for (uint8_t slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
@@ -173,8 +182,6 @@ void CVIVadeDlg::vUpdateMainResultSubItemTable(uint8_t ucClear)
                 vDEBUG_MSG_printf("%s:%d: u4 spd : %d, s:%s", kWho, __LINE__, dev.m_ucLinkSpeed, strSpeed.c_str());
             }
         }
-        if (ucClear == 1)
-            vClearMainResultSubItemStatusTable();
         vDEBUG_MSG_printf(
             "%s:%d: #port[%d], Status[%s], VID[%s], PID[%s], SN[%s], FW[%s], Capacity[%u], U4 Mode[%s], EXT FW[%s] ",
             kWho, __LINE__, slot, dev.m_strUSBSpeed.c_str(), dev.m_strVID.c_str(), dev.m_strPID.c_str(),

@@ -31,7 +31,12 @@ namespace krv::test {
 
 class TestDlg : public CVIVadeDlg {
 public:
-    void TriggerScanThread() override { ++nScanRequests; }
+    void TriggerScanThread() override
+    {
+        ++nScanRequests;
+        if (bRealScans)
+            CVIVadeDlg::TriggerScanThread();
+    }
     void vCmdLinePreHandler(const std::string& strCmdLine) override
     {
         cmdLines.push_back(strCmdLine);
@@ -39,6 +44,8 @@ public:
     }
 
     int nScanRequests = 0;
+    // When set, each request also starts the window's own scan.
+    bool bRealScans = false;
     std::vector<std::string> cmdLines;
     // When set, a Start command runs this instead of Start.
     std::function<void()> onStart;
@@ -56,7 +63,23 @@ protected:
 
 class DlgFixture {
 public:
-    explicit DlgFixture(int ports = 1, const std::string& link = "USB3") : bench(ports, "KRV8574", link)
+    explicit DlgFixture(int ports = 1, const std::string& link = "USB3") : bench(ports, "KRV8574", link) { vSetUp(); }
+    // A window on any bench, on virtual or real time.
+    DlgFixture(bench::BenchSettings settings, BenchTime time) : bench(std::move(settings), {}, {}, time) { vSetUp(); }
+
+    ~DlgFixture()
+    {
+        dlg.reset();
+        messages.uninstall();
+        pUtility.m_bCommandLineMode = false;
+        pUtility.vShutdown();
+        pIni.m_pINI = IniRecordCleared();
+        if (!oldCwd.empty())
+            [[maybe_unused]] int rc = ::chdir(oldCwd.c_str());
+    }
+
+private:
+    void vSetUp()
     {
         char cwd[4096];
         oldCwd = ::getcwd(cwd, sizeof cwd) ? cwd : "";
@@ -75,17 +98,7 @@ public:
         QObject::connect(dlg.get(), &QDialog::finished, [this] { ++nFinished; });
     }
 
-    ~DlgFixture()
-    {
-        dlg.reset();
-        messages.uninstall();
-        pUtility.m_bCommandLineMode = false;
-        pUtility.vShutdown();
-        pIni.m_pINI = IniRecordCleared();
-        if (!oldCwd.empty())
-            [[maybe_unused]] int rc = ::chdir(oldCwd.c_str());
-    }
-
+public:
     std::string iniPath() const { return programDir.file(VIVADE_INI_FILE); }
 
     // Writes the settings file the window starts from: the factory defaults

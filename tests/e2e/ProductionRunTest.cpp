@@ -17,6 +17,7 @@
 
 #include "app/VIVadeDlg.h"
 #include "tests/e2e/CmdLineRun.h"
+#include "tests/support/FirmwareFile.h"
 
 namespace {
 
@@ -25,21 +26,10 @@ using krv::test::countOf;
 using krv::test::ToolRun;
 
 // The firmware the run writes: version 24 05 17 80 02 01 (a PD controller),
-// signed (byte sum) for chip major revision 1, the bench's KRV8574.
+// signed for chip major revision 1, the bench's KRV8574.
 constexpr const char* kFWName = "KV_USB4_240517_80_02_01.bin";
-constexpr size_t kFWFileSize = 65280 + 32736;
 
-std::string firmware()
-{
-    std::string bytes(kFWFileSize, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<char>(i * 7 + (i >> 8));
-    const unsigned char version[] = {0x24, 0x05, 0x17, 0x80, 0x02, 0x01};
-    for (size_t i = 0; i < sizeof version; ++i)
-        bytes[0x204 + i] = static_cast<char>(version[i]);
-    bytes[kFWFileSize - 6] = static_cast<char>(0x4B);
-    return bytes;
-}
+std::string firmware() { return krv::test::firmwareFile({0x24, 0x05, 0x17, 0x80, 0x02, 0x01}); }
 
 // The firmware file and a preload folder in the program folder, and
 // settings that switch the run's steps on: update and reload (format 4),

@@ -1,0 +1,199 @@
+// A production run in the window, as an operator sees it: a scan of a bench
+// of four drives fills the table, Start runs every step (firmware and
+// configuration update, reload, partition and format, write/read test,
+// preload) on real time at the bench's scale, and the finished window shows
+// PASS in every step cell, the counters, 100 % and the pass picture, with a
+// row per drive in the day's result log. A picture of the finished window
+// is saved for people to look at (build folder, screenshots/).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <QImage>
+
+#include "app/ResultLog.h"
+#include "controls/ListCtrlEx.h"
+#include "device/KrvnUSBDev.h"
+#include "tests/app/VIVadeDlgTestSupport.h"
+#include "tests/support/FirmwareFile.h"
+
+namespace krv::test {
+namespace {
+
+constexpr int kDrives = 4;
+constexpr const char* kFWName = "KV_USB4_240517_80_02_01.bin";
+constexpr int kStepColumns[] = {RESULT_COL_UPDATE, RESULT_COL_RELINK, RESULT_COL_PARTITION, RESULT_COL_RW_TEST,
+                                RESULT_COL_PRELOAD};
+
+bench::BenchSettings fourDrives()
+{
+    bench::BenchSettings settings;
+    settings.timeScale = 50;
+    settings.ports.resize(kDrives);
+    for (bench::PortSettings& port : settings.ports)
+        port.diskSize = 1ull << 30;
+    return settings;
+}
+
+std::string readText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> split(const std::string& text, const std::string& by)
+{
+    std::vector<std::string> parts;
+    size_t from = 0;
+    for (size_t at; (at = text.find(by, from)) != std::string::npos; from = at + by.size())
+        parts.push_back(text.substr(from, at - from));
+    parts.push_back(text.substr(from));
+    return parts;
+}
+
+// The window on the bench with every step of a run switched on, the
+// window's own scans, and the files the run reads in the program folder.
+class RunFixture : public DlgFixture {
+public:
+    RunFixture() : DlgFixture(fourDrives(), BenchTime::Real)
+    {
+        g_UsbDev.vInitialize();
+        const std::string prog = programDir.path();
+        std::ofstream(programDir.file(kFWName), std::ios::binary)
+            << firmwareFile({0x24, 0x05, 0x17, 0x80, 0x02, 0x01});
+        std::ofstream(programDir.file("wrtest.bin"), std::ios::binary) << std::string(1 << 20, '\x5A');
+        std::filesystem::create_directories(programDir.file("preload/sub"));
+        std::ofstream(programDir.file("preload/readme.txt")) << "hello\r\n";
+        std::ofstream(programDir.file("preload/sub/data.bin"), std::ios::binary) << std::string(70000, '\x33');
+        writeSettings([&](IniRecord& r) {
+            r.fw_enable = 1;
+            r.fw_reload = 1;
+            r.fw_binary_name.set(programDir.file(kFWName));
+            r.config_format = 4;
+            r.vendor_id.set("1A2B");
+            r.USB4_VendorID.set("1A2B");
+            r.serial_number.set("AAAABBBB0001");
+            r.SN_EditType = 1;
+            r.format_enable = 1;
+            r.drive_label_name.set("KRVRUN");
+            r.wr_test_enable = 1;
+            r.wr_test_binary_name.set("wrtest.bin");
+            r.wr_test_count = 2;
+            r.preload_enable = 1;
+            r.preload_folder_path.set(prog + "/preload");
+        });
+        dlg->bRealScans = true;
+    }
+
+    ~RunFixture() { g_UsbDev.vShutdown(); }
+
+    bool scanOver() { return !dlg->bScanActive(); }
+
+    // Start-up with the window shown, its scan, Start, and the event loop
+    // until the supervisor has ended.
+    void runToTheEnd()
+    {
+        dlg->OnInitDialog();
+        dlg->show();
+        ASSERT_TRUE(runEventsUntil([&] {
+            return dlg->m_DevList.DevNums == kDrives && scanOver() && dlg->isControlEnabled(IDC_BUTTON_START);
+        }));
+        // Start-up switches the write/read test off whatever the file says,
+        // and its box cannot be checked: the window is shown as for a record
+        // that carries it.
+        pIni.m_pINI.wr_test_enable = 1;
+        dlg->vSetDeviceFunctionGUIByINIFile();
+        ASSERT_EQ(dlg->m_DevList.m_bDoWrRdTest, 1);
+        dlg->sendCommand(IDC_BUTTON_START);
+        ASSERT_NE(dlg->m_pMainThread, nullptr) << ::testing::PrintToString(boxes());
+        ASSERT_TRUE(runEventsUntil([&] { return dlg->m_bRunning == 0 && !dlg->m_pMainThread->bIsRunning(); },
+                                   std::chrono::seconds(120)));
+    }
+
+    std::string cell(int row, int column) { return dlg->m_ListMainResult->GetItemText(row, column); }
+
+    std::vector<std::string> boxes() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& record : messages.records())
+            texts.push_back(record.text);
+        return texts;
+    }
+};
+
+TEST(VIVadeDlgRun, StartOnFourDrivesRunsToTheEndAndTheWindowShowsEveryPass)
+{
+    RunFixture f;
+    f.runToTheEnd();
+    EXPECT_TRUE(f.boxes().empty()) << ::testing::PrintToString(f.boxes());
+
+    for (int row = 0; row < MAX_DEV_SLOTS; ++row) {
+        for (int column : kStepColumns) {
+            EXPECT_EQ(f.cell(row, column), row < kDrives ? "PASS" : "") << "row " << row << " column " << column;
+        }
+    }
+    EXPECT_EQ(f.dlg->controlText(IDC_EDIT_PASS_COUNT), "4");
+    EXPECT_EQ(f.dlg->controlText(IDC_EDIT_FAIL_COUNT), "0");
+    EXPECT_EQ(f.dlg->controlText(IDC_EDIT_TOTAL_COUNT), "4");
+    EXPECT_EQ(f.dlg->controlText(IDC_EDIT_PROGRESS), "100 %");
+    EXPECT_TRUE(f.dlg->isControlShown(IDC_PICTURE_PASS));
+    EXPECT_FALSE(f.dlg->isControlShown(IDC_PICTURE_FAIL));
+    EXPECT_TRUE(f.dlg->isControlEnabled(IDC_BUTTON_START));
+
+    // The day's result log: the header, then one row per drive, in the
+    // order of the ports, every step passed.
+    std::vector<std::string> logs;
+    for (const auto& entry : std::filesystem::directory_iterator(f.programDir.path()))
+        if (std::regex_match(entry.path().filename().string(), std::regex(R"(\d{8}\.log)")))
+            logs.push_back(entry.path().string());
+    ASSERT_EQ(logs.size(), 1u);
+    const std::vector<std::string> lines = split(readText(logs[0]), "\r\n");
+    ASSERT_EQ(lines.size(), 1u + kDrives) << readText(logs[0]);
+    EXPECT_EQ(lines[0], strMPResultHeader());
+    for (int drive = 0; drive < kDrives; ++drive) {
+        const std::vector<std::string> cells = split(lines[1 + drive], "\t");
+        ASSERT_GE(cells.size(), 33u) << lines[1 + drive];
+        EXPECT_EQ(cells[2], "0" + std::to_string(drive));
+        for (int result = 28; result < 33; ++result)
+            EXPECT_EQ(cells[result], "PASS") << "drive " << drive << " result " << result;
+    }
+
+    const std::string folder = std::string(KRV_BUILD_DIR) + "/screenshots";
+    std::filesystem::create_directories(folder);
+    const QImage image = f.dlg->grab().toImage();
+    ASSERT_FALSE(image.isNull());
+    EXPECT_TRUE(image.save(QString::fromStdString(folder + "/production-run.png")));
+}
+
+// The results of a finished run stay until the next Start: a drive pulled
+// after the run brings a rescan, which empties that drive's identity cells
+// and leaves every step cell as the run left it.
+TEST(VIVadeDlgRun, ARescanAfterTheRunLeavesItsResults)
+{
+    RunFixture f;
+    f.runToTheEnd();
+    ASSERT_EQ(f.cell(3, RESULT_COL_PRELOAD), "PASS");
+
+    const int scansBefore = f.dlg->nScanRequests;
+    ASSERT_TRUE(f.bench.unplug(kDrives));
+    ASSERT_TRUE(runEventsUntil([&] {
+        return f.dlg->nScanRequests > scansBefore && f.dlg->m_DevList.DevNums == kDrives - 1 && f.scanOver() &&
+               f.cell(3, RESULT_COL_VID).empty();
+    }));
+    for (int row = 0; row < kDrives; ++row) {
+        EXPECT_EQ(f.cell(row, RESULT_COL_VID), row < kDrives - 1 ? "1A2B" : "") << row;
+        for (int column : kStepColumns)
+            EXPECT_EQ(f.cell(row, column), "PASS") << "row " << row << " column " << column;
+    }
+}
+
+}  // namespace
+}  // namespace krv::test
