@@ -47,7 +47,7 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
         m_bRunning = 1;
         vUnRegisterDeviceNotification();
         for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
-            // The results the Part leaves standing from an earlier run are
+            // The results an earlier run may have left standing are
             // cleared too: a port is judged only on what this run found.
             DevInfo& dev = devList.Devs[slot];
             dev.vClearRunResults();
