@@ -51,39 +51,9 @@ echo
 # and the firmware file from its own folder, so the run gets a folder of its
 # own holding a link to the built program.
 run=$PWD/build/demo-run
-rm -rf "$run"
-mkdir -p "$run/preload/docs"
-ln "$tool" "$run/KRV857xVIVade" 2>/dev/null || cp "$tool" "$run/KRV857xVIVade"
-# The factory settings as the tool writes them (the settings tests' reference
-# file), with every step of a run switched on.
+source scripts/production_run.sh
+krv_prepare_run "$run" "$tool"
 settings="$run/kv_mp_Toolv0.6.ini"
-cp tests/app/golden/production_defaults.ini "$settings"
-set_setting() {
-    grep -q "^$1=" "$settings" || { echo "run.sh: no setting $1 in $settings" >&2; exit 1; }
-    sed -i "s|^$1=.*|$1=$2\r|" "$settings"
-}
-fw="$run/KV_USB4_240517_80_02_01.bin"
-set_setting fw_enable 1
-set_setting fw_binary_name "$fw"
-set_setting fw_reload 1
-set_setting config_format 4
-set_setting vendor_id 1A2B
-set_setting USB4_VendorID 1A2B
-set_setting format_enable 1
-set_setting drive_label_name KRVDEMO
-set_setting wr_test_enable 1
-set_setting wr_test_binary_name wrtest.bin
-set_setting wr_test_count 2
-set_setting preload_enable 1
-set_setting preload_folder_path "$run/preload"
-# The firmware file: 98,016 bytes, the version 24 05 17 80 02 01 (a PD
-# controller) at 0x204 as its name says, and six bytes before the end the
-# byte-sum signature of chip major revision 1, the KRV8574's (0x4B).
-fill() { head -c "$1" /dev/zero | tr '\0' '\021'; }
-{ fill 516; printf '\x24\x05\x17\x80\x02\x01'; fill 97488; printf '\x4b'; fill 5; } >"$fw"
-head -c 1048576 /dev/zero | tr '\0' 'Z' >"$run/wrtest.bin"
-printf 'Preloaded by the demo run.\r\n' >"$run/preload/readme.txt"
-printf 'KRV857x\r\n' >"$run/preload/docs/about.txt"
 
 echo "== Production run: KRV857xVIVade /S on the demo bench (program folder $run)"
 echo "   Settings: firmware update, reload, partition and format (FAT32 \"KRVDEMO\"), write/read"

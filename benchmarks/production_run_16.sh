@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The production run ("/S") on a 16-drive bench: how much of its wall time is
+# the run's own waits (the pauses, sleeps and polls it makes on purpose, which
+# run on the bench clock) and how much is work, and the tool's peak memory.
+#
+#   benchmarks/production_run_16.sh [BUILD_DIR] [ROUNDS]
+#
+# BUILD_DIR holds the built programs (default build/release, as ./run.sh
+# makes it). Needs GNU time (Debian package time) for the peak memory. The same run is timed on benches of two time scales. A wait of
+# W bench seconds takes W/scale real seconds, the work takes the same at
+# both, so wall(s) = work + W/s for each scale s, and the two give W and the
+# work. Printed: both walls (min and median of ROUNDS, default 3), the waits
+# at the first scale (W/s1), the ratio wall / waits there (1.00: nothing but
+# the run's own waits), and the peak resident memory of the tool.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/release}
+rounds=${2:-3}
+source scripts/production_run.sh
+krvbench=$build/tools/krvbench/krvbench
+tool=$PWD/$build/app/KRV857xVIVade
+[ -x "$krvbench" ] && [ -x "$tool" ] || { echo "build the programs first (./run.sh builds $build)" >&2; exit 2; }
+export QT_QPA_PLATFORM=offscreen
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# One timed run at scale $1; prints "seconds peak_kib".
+one_run() {
+    local scale=$1 bench=$work/bench run=$work/run
+    rm -rf "$bench"
+    local opts=(--ports 16 --time-scale "$scale" --disk-size 512M)
+    local chips=(KRV8571 KRV8572 KRV8573 KRV8574 KRV8575)
+    for p in $(seq 1 16); do
+        opts+=(--chip "$p=${chips[$((p % 5))]}")
+        if [ $((p % 4)) -eq 0 ]; then opts+=(--link "$p=USB4-U3"); fi
+    done
+    "$krvbench" create "$bench" "${opts[@]}" >/dev/null
+    krv_prepare_run "$run" "$tool"
+    mkdir -p "$work/cwd"
+    local t0 t1 rc=0
+    t0=$(date +%s.%N)
+    (cd "$work/cwd" && KRV_BENCH="$bench" /usr/bin/time -f "%M" -o "$work/rss" \
+        "$run/KRV857xVIVade" /S 2>"$work/trace.log") || rc=$?
+    t1=$(date +%s.%N)
+    [ "$rc" -eq 0 ] || { echo "/S failed with exit code $rc (trace: $work/trace.log)" >&2; cp "$work/trace.log" /tmp/production_run_16.trace; exit 1; }
+    echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') $(cat "$work/rss")"
+}
+
+stats() {  # min median of the numbers on stdin
+    sort -g | awk '{ v[NR] = $1 } END { printf "%.2f %.2f\n", v[1], v[int((NR + 1) / 2)] }'
+}
+
+s1=20
+s2=100
+declare -a w1 w2 rss
+for r in $(seq 1 "$rounds"); do
+    read -r t m < <(one_run $s1); w1+=("$t"); rss+=("$m")
+    read -r t m < <(one_run $s2); w2+=("$t"); rss+=("$m")
+done
+read -r w1min w1med < <(printf '%s\n' "${w1[@]}" | stats)
+read -r w2min w2med < <(printf '%s\n' "${w2[@]}" | stats)
+peak=$(printf '%s\n' "${rss[@]}" | sort -g | tail -1)
+# W/s1 from the medians: wall1 - wall2 = W (1/s1 - 1/s2).
+waits=$(awk -v a="$w1med" -v b="$w2med" -v s1=$s1 -v s2=$s2 'BEGIN { print (a - b) / (1 - s1 / s2) }')
+printf 'production run, 16 drives, %d rounds per scale\n' "$rounds"
+printf '  wall at scale %3d: min %.2f s, median %.2f s\n' $s1 "$w1min" "$w1med"
+printf '  wall at scale %3d: min %.2f s, median %.2f s\n' $s2 "$w2min" "$w2med"
+printf '  the run'"'"'s own waits at scale %d: %.2f s (%.0f s of bench time)\n' $s1 "$waits" "$(awk -v w="$waits" -v s=$s1 'BEGIN { print w * s }')"
+printf '  ratio wall / waits at scale %d: %.3f\n' $s1 "$(awk -v a="$w1med" -v w="$waits" 'BEGIN { print a / w }')"
+printf '  peak resident memory of the tool: %.1f MiB\n' "$(awk -v p="$peak" 'BEGIN { print p / 1024 }')"
