@@ -125,7 +125,7 @@ bool CFat32Format::bPreCheckFat32FormatParam(krv::BlockDevice& volume)
         m_ullTotalSectors = m_dwBytesPerSector ? m_PartitionInfo.length / m_dwBytesPerSector : 0;
         if (m_ullTotalSectors >= 0x100000000ull || m_ullTotalSectors < 0x10000 || m_ullTotalSectors == 0xFFFFFFFF) {
             vDEBUG_ERR_printf("%s:%d: bPreCheckFat32FormatParam:[%s] This drive is too small(64K Clusters) or too "
-                              "large(2TB) [%d] for FAT32 Specification , strLogicalAddress %s , dwErrorCode:%d",
+                              "large(2TB) [%d] for a FAT32 volume , strLogicalAddress %s , dwErrorCode:%d",
                               kMethod, __LINE__, strLogical.c_str(), static_cast<int>(m_ullTotalSectors),
                               strLogical.c_str(), nLastError());
             return false;

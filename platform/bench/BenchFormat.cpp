@@ -344,7 +344,7 @@ ConsoleResult runFormat(BenchDevices& devices, const std::vector<std::string>& a
         return finished(kFormatBadParameters, why + "\r\n");
     auto opened = openVolume(devices, request.letter);
     if (!opened)
-        return finished(kFormatFailed, "Invalid drive specification.\r\n");
+        return finished(kFormatFailed, "Invalid drive: no volume has that letter.\r\n");
     const auto& [volume, target] = *opened;
     std::string out;
     const FileSystemView before = devices.disks().fileSystem(volume, false);

@@ -62,7 +62,7 @@ TEST(BenchFormat, WhatFormatRefusesLeavesTheVolumeAsItWas)
         {"no quick format", {"E:", "/FS:NTFS", "/y"}, "", 1, "Only a quick format"},
         {"a file system it does not make", {"E:/Q", "/FS:FAT32", "/y"}, "", 1, "Invalid parameter - /FS:FAT32"},
         {"no drive", {"/Q", "/FS:NTFS", "/y"}, "", 1, "Required parameter missing"},
-        {"no such volume", {"Q:/Q", "/FS:NTFS", "/y"}, "", 4, "Invalid drive specification."},
+        {"no such volume", {"Q:/Q", "/FS:NTFS", "/y"}, "", 4, "Invalid drive: no volume has that letter."},
         {"the question answered no", {"E:/Q", "/FS:NTFS"}, "n\r\n", 5, "Proceed with Format (Y/N)?"},
         {"the question not answered", {"E:/Q", "/FS:EXFAT"}, "", 5, "Proceed with Format (Y/N)?"},
         {"the system volume", {"C:/Q", "/FS:NTFS", "/y"}, "", 4, "system volume"},
