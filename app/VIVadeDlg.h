@@ -253,8 +253,6 @@ public:
     void vStartMainThread();
     int MainThreadFun(MainThreadParam* pParam, const krv::StopSource& stop);
     int ChildThreadFun(ChildThreadParam* pParam, const krv::StopSource& stop);
-    void vRescanForRelink();
-    bool bFoundRelinkSignature(uint8_t ucSig0, uint8_t ucSig1);
     void vMatchRelinkedDevices();
     // The disk steps of a port worker (VIVadeDlgPortDiskSteps.cpp): partition
     // and format with the partition barrier, the write/read test with the
@@ -563,7 +561,7 @@ private:
     void vChildStepReload(CPortWork& work, const CPortRunInputs& inputs);
     void vChildStepConfigCheck(CPortWork& work, const CPortRunInputs& inputs);
     // The rescan of a re-link (the caller holds the scan lock).
-    void vRescanUnderLock(const CScanSettings& settings);
+    void vRescanForRelink(const CScanSettings& settings);
     // The slot of the device with the signature (and, given a port, at that
     // port's place); -1 when none.
     int nFindRelinkSlot(uint8_t ucSig0, uint8_t ucSig1, const CPortWork* pWork) const;

@@ -10,7 +10,6 @@
 #include "device/USBUtility.h"
 #include "platform/LastError.h"
 #include "platform/StopAwareLock.h"
-#include "platform/StopSource.h"
 
 namespace {
 
@@ -25,7 +24,7 @@ bool bIsBlankSignature(uint8_t ucSig0, uint8_t ucSig1)
 
 }  // namespace
 
-void CVIVadeDlg::vRescanUnderLock(const CScanSettings& settings)
+void CVIVadeDlg::vRescanForRelink(const CScanSettings& settings)
 {
     g_UsbDev.m_ucCDROMMode = settings.ucCDROMMode;
     vScanUSBPort(settings);
@@ -35,25 +34,9 @@ void CVIVadeDlg::vRescanUnderLock(const CScanSettings& settings)
     vDEBUG_MSG_printf("%s:%d: usb:%d, pcie:%d", kWho, __LINE__, m_DevList.DevNums.load(), 0);
 }
 
-void CVIVadeDlg::vRescanForRelink()
-{
-    CScanSettings settings;
-    vOnGui([this, &settings] { settings = stScanSettings(); });
-    pUtility.g_bScanWaiting = 1;
-    try {
-        krv::StopAwareLock<> scanLock(pUtility.m_ScanCriticalSection, krv::StopSource::current());
-        if (scanLock)
-            vRescanUnderLock(settings);
-    } catch (...) {
-        vDEBUG_ERR_printf("%s:%d:  catch(...) error , dwErrorCode= %d", kWho, __LINE__,
-                          static_cast<int>(krv::lastError()));
-    }
-    pUtility.g_bScanWaiting = 0;
-}
-
 int CVIVadeDlg::nFindRelinkSlot(uint8_t ucSig0, uint8_t ucSig1, const CPortWork* pWork) const
 {
-    static const char* const kFind = "CVIVadeDlg::bFoundRelinkSignature";
+    static const char* const kFind = "CVIVadeDlg::nFindRelinkSlot";
     const int nCount = nAllDevCount(m_DevList, 0);
     if (nCount < 1 || bIsBlankSignature(ucSig0, ucSig1))
         return -1;
@@ -77,11 +60,6 @@ int CVIVadeDlg::nFindRelinkSlot(uint8_t ucSig0, uint8_t ucSig1, const CPortWork*
         return slot;
     }
     return -1;
-}
-
-bool CVIVadeDlg::bFoundRelinkSignature(uint8_t ucSig0, uint8_t ucSig1)
-{
-    return nFindRelinkSlot(ucSig0, ucSig1, nullptr) >= 0;
 }
 
 void CVIVadeDlg::vMatchRelinkedDevices()
@@ -124,7 +102,7 @@ int CVIVadeDlg::nRelinkCycle(CPortWork& work, PortRelinkInfo& entry)
         // lock: no other port's rescan rewrites the table in between.
         krv::StopAwareLock<> scanLock(pUtility.m_ScanCriticalSection, &work.m_Stop);
         if (scanLock) {
-            vRescanUnderLock(settings);
+            vRescanForRelink(settings);
             if (entry.m_bRelinkFound == 0) {
                 nSlot = nFindRelinkSlot(entry.m_ucRelinkSig[0], entry.m_ucRelinkSig[1], &work);
                 if (nSlot >= 0) {

@@ -23,13 +23,12 @@
 #include "controls/ListCtrlEx.h"
 #include "device/KrvnUSBDev.h"
 #include "tests/app/VIVadeDlgTestSupport.h"
-#include "tests/support/FirmwareFile.h"
+#include "tests/support/ProductionRunSetup.h"
 
 namespace krv::test {
 namespace {
 
 constexpr int kDrives = 4;
-constexpr const char* kFWName = "KV_USB4_240517_80_02_01.bin";
 constexpr int kStepColumns[] = {RESULT_COL_UPDATE, RESULT_COL_RELINK, RESULT_COL_PARTITION, RESULT_COL_RW_TEST,
                                 RESULT_COL_PRELOAD};
 
@@ -67,28 +66,13 @@ public:
     {
         g_UsbDev.vInitialize();
         const std::string prog = programDir.path();
-        std::ofstream(programDir.file(kFWName), std::ios::binary)
-            << firmwareFile({0x24, 0x05, 0x17, 0x80, 0x02, 0x01});
+        writeRunFiles(prog);
         std::ofstream(programDir.file("wrtest.bin"), std::ios::binary) << std::string(1 << 20, '\x5A');
-        std::filesystem::create_directories(programDir.file("preload/sub"));
-        std::ofstream(programDir.file("preload/readme.txt")) << "hello\r\n";
-        std::ofstream(programDir.file("preload/sub/data.bin"), std::ios::binary) << std::string(70000, '\x33');
         writeSettings([&](IniRecord& r) {
-            r.fw_enable = 1;
-            r.fw_reload = 1;
-            r.fw_binary_name.set(programDir.file(kFWName));
-            r.config_format = 4;
-            r.vendor_id.set("1A2B");
-            r.USB4_VendorID.set("1A2B");
-            r.serial_number.set("AAAABBBB0001");
-            r.SN_EditType = 1;
-            r.format_enable = 1;
-            r.drive_label_name.set("KRVRUN");
+            setRunSettings(r, prog);
             r.wr_test_enable = 1;
             r.wr_test_binary_name.set("wrtest.bin");
             r.wr_test_count = 2;
-            r.preload_enable = 1;
-            r.preload_folder_path.set(prog + "/preload");
         });
         dlg->bRealScans = true;
     }

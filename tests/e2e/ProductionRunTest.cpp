@@ -17,7 +17,7 @@
 
 #include "app/VIVadeDlg.h"
 #include "tests/e2e/CmdLineRun.h"
-#include "tests/support/FirmwareFile.h"
+#include "tests/support/ProductionRunSetup.h"
 
 namespace {
 
@@ -25,35 +25,15 @@ using krv::test::CmdLineRun;
 using krv::test::countOf;
 using krv::test::ToolRun;
 
-// The firmware the run writes: version 24 05 17 80 02 01 (a PD controller),
-// signed for chip major revision 1, the bench's KRV8574.
-constexpr const char* kFWName = "KV_USB4_240517_80_02_01.bin";
-
-std::string firmware() { return krv::test::firmwareFile({0x24, 0x05, 0x17, 0x80, 0x02, 0x01}); }
-
 // The firmware file and a preload folder in the program folder, and
 // settings that switch the run's steps on: update and reload (format 4),
 // format and preload.
 void prepareRun(CmdLineRun& run, const std::function<void(IniRecord&)>& change = {})
 {
     const std::string prog = run.programFolder();
-    krv::test::writeFile(prog + "/" + kFWName, firmware());
-    std::filesystem::create_directories(prog + "/preload/sub");
-    krv::test::writeFile(prog + "/preload/readme.txt", "hello\r\n");
-    krv::test::writeFile(prog + "/preload/sub/data.bin", std::string(70000, '\x33'));
+    krv::test::writeRunFiles(prog);
     run.writeSettings([&](IniRecord& r) {
-        r.fw_enable = 1;
-        r.fw_reload = 1;
-        r.fw_binary_name.set(prog + "/" + kFWName);
-        r.config_format = 4;
-        r.vendor_id.set("1A2B");
-        r.USB4_VendorID.set("1A2B");
-        r.serial_number.set("AAAABBBB0001");
-        r.SN_EditType = 1;
-        r.format_enable = 1;
-        r.drive_label_name.set("KRVRUN");
-        r.preload_enable = 1;
-        r.preload_folder_path.set(prog + "/preload");
+        krv::test::setRunSettings(r, prog);
         if (change)
             change(r);
     });
@@ -110,7 +90,7 @@ TEST_F(ProductionRunTest, EveryDriveIsProgrammedFoundAgainFormattedAndPreloaded)
     ToolRun r = run.run({"/S"});
     ASSERT_EQ(r.exitCode, 0) << r.err.substr(r.err.size() > 20000 ? r.err.size() - 20000 : 0);
 
-    const std::string fw = firmware();
+    const std::string fw = krv::test::runFirmware();
     const char* const serials[] = {"AAAABBBB0001", "AAAABBBB0002", "AAAABBBB0003"};
     for (int port = 1; port <= 3; ++port) {
         SCOPED_TRACE(port);
