@@ -571,6 +571,9 @@ private:
     // The end of a run (VIVadeDlgRun.cpp): 1 every port passed, 2 one failed.
     uint8_t ucEndOfRun(MainThreadParam* pParam, bool bSavedItems, const krv::StopSource& stop);
     void vAdvanceSerialNumber(uint8_t ucThreadCount);
+    // Asks every enabled port's worker that has not finished to stop, joins
+    // it and logs it as stopped from pszWhere.
+    void vStopRunningWorkers(MainThreadParam* pParam, const char* pszWhere);
     void vCmdLineGiveUp();
     void vCmdLineJobNotAvailable();
     void vSetScanProgress(int nPos);

@@ -266,10 +266,10 @@ void CVIVadeDlg::vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs)
                     const uint8_t* pExpected;
                     const char* pszFail;
                 } kTables[] = {
-                    {CONFIG_TYPE_U3, dev.m_ucU3Config, ucImage ? "%s:%d: img 1 config check fail\n"
-                                                               : "%s:%d: img 0 config check fail\n"},
-                    {CONFIG_TYPE_U4, dev.m_ucU4Config, ucImage ? "%s:%d: img 1 U4 config check fail\n"
-                                                               : "%s:%d: img 0 U4 config check fail\n"},
+                    {CONFIG_TYPE_U3, dev.m_ucU3Config,
+                     ucImage ? "img 1 config check fail\n" : "img 0 config check fail\n"},
+                    {CONFIG_TYPE_U4, dev.m_ucU4Config,
+                     ucImage ? "img 1 U4 config check fail\n" : "img 0 U4 config check fail\n"},
                 };
                 for (const auto& table : kTables) {
                     if (!ucOK)
@@ -277,7 +277,7 @@ void CVIVadeDlg::vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs)
                     std::memset(dev.m_ucReadBackConfig, 0, sizeof(dev.m_ucReadBackConfig));
                     g_UsbDev.b8574WrRdConfiguration(ucSlot, 0, dev.m_ucReadBackConfig, ucImage, table.ucType);
                     if (std::memcmp(dev.m_ucReadBackConfig + 4, table.pExpected + 4, DEV_CONFIG_SIZE - 4) != 0) {
-                        vDEBUG_MSG_printf(table.pszFail, kWho, __LINE__);
+                        vDEBUG_MSG_printf("%s:%d: %s", kWho, __LINE__, table.pszFail);
                         ucOK = 0;
                     }
                 }

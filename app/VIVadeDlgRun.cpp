@@ -28,6 +28,13 @@ krv::Clock& runClock() { return krv::Platform::current().clock(); }
 
 int nLastError() { return static_cast<int>(krv::lastError()); }
 
+// The test items a run with reload saves at its start and puts back at its
+// end, in the order of m_ucSavedItems.
+constexpr uint8_t DevList::*kSavedItems[8] = {
+    &DevList::m_bDoUpdateFW, &DevList::m_bDoReload,         &DevList::m_bDoFormat,      &DevList::m_bDoWrRdTest,
+    &DevList::m_bDoPreload,  &DevList::m_bDoUSBStatusCheck, &DevList::m_bDoExtUpdateFW, &DevList::m_bDoConfigCheck,
+};
+
 }  // namespace
 
 void CVIVadeDlg::vStartMainThread()
@@ -64,10 +71,8 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
 
         bool bSavedItems = false;
         if (devList.m_bDoReload) {
-            const uint8_t ucItems[8] = {devList.m_bDoUpdateFW, devList.m_bDoReload,       devList.m_bDoFormat,
-                                        devList.m_bDoWrRdTest, devList.m_bDoPreload,      devList.m_bDoUSBStatusCheck,
-                                        devList.m_bDoExtUpdateFW, devList.m_bDoConfigCheck};
-            std::copy(std::begin(ucItems), std::end(ucItems), m_ucSavedItems);
+            for (size_t i = 0; i < std::size(kSavedItems); ++i)
+                m_ucSavedItems[i] = devList.*kSavedItems[i];
             bSavedItems = true;
         }
 
@@ -119,17 +124,8 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
             if (nDone >= ucThreadCount)
                 break;
             if (nPolls + 1 >= kSupervisorGiveUpPolls) {
-                // Workers are never killed: each is asked to stop, its
-                // results count as they stand (a step not done is a zero).
-                for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
-                    if (pParam->m_ucPortEnable[slot] != 1 ||
-                        m_ChildThreadParam[slot].m_ucStatus == THREAD_STATUS_FINISHED || !m_pChildThread[slot])
-                        continue;
-                    m_pChildThread[slot]->vRequestStop();
-                    const bool bJoined = m_pChildThread[slot]->bJoin(THREAD_STOP_JOIN_MS);
-                    vDEBUG_ERR_printf("%s:%d: MainThreadFun: TerminateThread[%d] , dwErrorCode %d", kWho, __LINE__,
-                                      slot, bJoined ? 0 : nLastError());
-                }
+                // Results count as they stand (a step not done is a zero).
+                vStopRunningWorkers(pParam, "MainThreadFun");
                 vDEBUG_ERR_printf("%s:%d: MainThreadFun: TimeOut dwErrorCode %d", kWho, __LINE__, nLastError());
                 break;
             }
@@ -137,15 +133,7 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
 
         ucRunResult = ucEndOfRun(pParam, bSavedItems, stop);
     } catch (...) {
-        for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
-            if (pParam->m_ucPortEnable[slot] == 1 && m_pChildThread[slot] &&
-                m_ChildThreadParam[slot].m_ucStatus != THREAD_STATUS_FINISHED) {
-                m_pChildThread[slot]->vRequestStop();
-                m_pChildThread[slot]->bJoin(THREAD_STOP_JOIN_MS);
-                vDEBUG_ERR_printf("%s:%d: ChildThreadFun: TerminateThread[%d] , dwErrorCode %d", kWho, __LINE__, slot,
-                                  nLastError());
-            }
-        }
+        vStopRunningWorkers(pParam, "ChildThreadFun");
         vRegisterDeviceNotification();
         vDEBUG_ERR_printf("%s:%d: MainThreadFun: dwErrorCode %d", kWho, __LINE__, nLastError());
         m_bRunning = 0;
@@ -153,6 +141,20 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
         return 0;
     }
     return 1;
+}
+
+void CVIVadeDlg::vStopRunningWorkers(MainThreadParam* pParam, const char* pszWhere)
+{
+    // Workers are never killed: each is asked to stop and joined.
+    for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
+        if (pParam->m_ucPortEnable[slot] != 1 || !m_pChildThread[slot] ||
+            m_ChildThreadParam[slot].m_ucStatus == THREAD_STATUS_FINISHED)
+            continue;
+        m_pChildThread[slot]->vRequestStop();
+        const bool bJoined = m_pChildThread[slot]->bJoin(THREAD_STOP_JOIN_MS);
+        vDEBUG_ERR_printf("%s:%d: %s: TerminateThread[%d] , dwErrorCode %d", "CVIVadeDlg::MainThreadFun", __LINE__,
+                          pszWhere, slot, bJoined ? 0 : nLastError());
+    }
 }
 
 uint8_t CVIVadeDlg::ucEndOfRun(MainThreadParam* pParam, bool bSavedItems, const krv::StopSource& stop)
@@ -166,14 +168,8 @@ uint8_t CVIVadeDlg::ucEndOfRun(MainThreadParam* pParam, bool bSavedItems, const 
     vAdvanceSerialNumber(ucThreadCount);
 
     if (bSavedItems && m_ucSavedItems[1] == 1) {
-        devList.m_bDoUpdateFW = m_ucSavedItems[0];
-        devList.m_bDoReload = m_ucSavedItems[1];
-        devList.m_bDoFormat = m_ucSavedItems[2];
-        devList.m_bDoWrRdTest = m_ucSavedItems[3];
-        devList.m_bDoPreload = m_ucSavedItems[4];
-        devList.m_bDoUSBStatusCheck = m_ucSavedItems[5];
-        devList.m_bDoExtUpdateFW = m_ucSavedItems[6];
-        devList.m_bDoConfigCheck = m_ucSavedItems[7];
+        for (size_t i = 0; i < std::size(kSavedItems); ++i)
+            devList.*kSavedItems[i] = m_ucSavedItems[i];
     }
 
     // Each port is judged on its own results, whatever slot its device

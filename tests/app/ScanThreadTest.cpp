@@ -228,8 +228,9 @@ TEST(ScanThread, ARequestDuringAScanIsDroppedOnlyWhileTheScanWaitsOrWalks)
         } else {
             std::lock_guard<std::mutex> hold(pUtility.m_ScanCriticalSection);
             f.dlg->TriggerScanThread();
-            if (c.when == When::LockWait)
+            if (c.when == When::LockWait) {
                 ASSERT_TRUE(runEventsUntil([] { return pUtility.g_bScanWaiting == 1; })) << c.name;
+            }
             f.dlg->TriggerScanThread();
             EXPECT_EQ(pUtility.g_bScanInterrupt.load(), c.running) << c.name;
         }
