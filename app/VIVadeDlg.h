@@ -562,9 +562,9 @@ private:
     void vChildStepConfigCheck(CPortWork& work, const CPortRunInputs& inputs);
     // The rescan of a re-link (the caller holds the scan lock).
     void vRescanForRelink(const CScanSettings& settings);
-    // The slot of the device with the signature (and, given a port, at that
-    // port's place); -1 when none.
-    int nFindRelinkSlot(uint8_t ucSig0, uint8_t ucSig1, const CPortWork* pWork) const;
+    // Whether a device with the signature sits at the port's place; its slot
+    // goes to nSlot.
+    bool bFoundRelinkSignature(uint8_t ucSig0, uint8_t ucSig1, const CPortWork& work, int& nSlot) const;
     // One re-link cycle of a port: rescan, search, match, under the scan
     // lock. The slot its device came back in, or -1.
     int nRelinkCycle(CPortWork& work, PortRelinkInfo& entry);

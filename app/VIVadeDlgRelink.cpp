@@ -34,12 +34,12 @@ void CVIVadeDlg::vRescanForRelink(const CScanSettings& settings)
     vDEBUG_MSG_printf("%s:%d: usb:%d, pcie:%d", kWho, __LINE__, m_DevList.DevNums.load(), 0);
 }
 
-int CVIVadeDlg::nFindRelinkSlot(uint8_t ucSig0, uint8_t ucSig1, const CPortWork* pWork) const
+bool CVIVadeDlg::bFoundRelinkSignature(uint8_t ucSig0, uint8_t ucSig1, const CPortWork& work, int& nSlot) const
 {
-    static const char* const kFind = "CVIVadeDlg::nFindRelinkSlot";
+    static const char* const kFind = "CVIVadeDlg::bFoundRelinkSignature";
     const int nCount = nAllDevCount(m_DevList, 0);
     if (nCount < 1 || bIsBlankSignature(ucSig0, ucSig1))
-        return -1;
+        return false;
     for (int slot = 0; slot < nCount; ++slot) {
         const DevInfo& dev = m_DevList.Devs[slot];
         const uint8_t* pSig = dev.m_ucU4Config + RELINK_SIG_OFFSET;
@@ -53,13 +53,14 @@ int CVIVadeDlg::nFindRelinkSlot(uint8_t ucSig0, uint8_t ucSig1, const CPortWork*
             continue;
         // A port's device comes back where it was plugged in; a signature
         // left from an earlier run on another port's bridge is not it.
-        if (pWork && !pWork->m_strHubName.empty() &&
-            (dev.m_strHubName != pWork->m_strHubName || dev.m_ulPortIndex != pWork->m_ulPortIndex))
+        if (!work.m_strHubName.empty() &&
+            (dev.m_strHubName != work.m_strHubName || dev.m_ulPortIndex != work.m_ulPortIndex))
             continue;
         vDEBUG_MSG_printf("%s:%d: found relink sig", kFind, __LINE__);
-        return slot;
+        nSlot = slot;
+        return true;
     }
-    return -1;
+    return false;
 }
 
 void CVIVadeDlg::vMatchRelinkedDevices()
@@ -104,8 +105,7 @@ int CVIVadeDlg::nRelinkCycle(CPortWork& work, PortRelinkInfo& entry)
         if (scanLock) {
             vRescanForRelink(settings);
             if (entry.m_bRelinkFound == 0) {
-                nSlot = nFindRelinkSlot(entry.m_ucRelinkSig[0], entry.m_ucRelinkSig[1], &work);
-                if (nSlot >= 0) {
+                if (bFoundRelinkSignature(entry.m_ucRelinkSig[0], entry.m_ucRelinkSig[1], work, nSlot)) {
                     entry.m_bRelinkFound = 1;
                     vMatchRelinkedDevices();
                 }
