@@ -566,6 +566,11 @@ private:
     void vChildStepUSBCheck(CPortWork& work, const CPortRunInputs& inputs);
     void vChildStepSHA256Key(CPortWork& work);
     void vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs);
+    // The update and the reset of a port whose bridge is a PCIe target
+    // (VIVadeDlgPortPcie.cpp); its index among the targets.
+    void vChildStepUpdatePcie(CPortWork& work, const CPortRunInputs& inputs);
+    bool bChildPcieReset(CPortWork& work);
+    uint8_t ucPcieIndex(uint8_t ucSlot) const;
     void vChildStepReload(CPortWork& work, const CPortRunInputs& inputs);
     void vChildStepConfigCheck(CPortWork& work, const CPortRunInputs& inputs);
     // The rescan of a re-link (the caller holds the scan lock).

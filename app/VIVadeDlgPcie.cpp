@@ -27,17 +27,6 @@ uint16_t wHexSetting(const std::string& strText)
     return static_cast<uint16_t>(value);
 }
 
-const char* pszPcieLinkName(uint8_t ucLinkSpeed)
-{
-    switch (ucLinkSpeed) {
-    case 4: return "Gen2x1";
-    case 5: return "Gen2x2";
-    case 6: return "Gen3x1";
-    case 7: return "Gen3x2";
-    default: return "UNKNOW";
-    }
-}
-
 }  // namespace
 
 void CVIVadeDlg::vScanPcie(const CScanSettings& settings)
@@ -86,7 +75,7 @@ void CVIVadeDlg::vUpdatePcieInfoToDevList()
             dev.m_ucLaneCS[lane] = info.m_ucLaneStatus[lane];
             dev.m_dwLaneDS[lane] = info.m_dwLaneValue[lane];
         }
-        dev.m_strUSBSpeed = pszPcieLinkName(info.m_ucLinkSpeed);
+        dev.m_strUSBSpeed = strGetPcieLinkName(info.m_ucLinkSpeed);
         char szVersion[16];
         std::snprintf(szVersion, sizeof szVersion, "%02x%02x%02x%02x%02x%02x", info.m_ucFWVersion[0],
                       info.m_ucFWVersion[1], info.m_ucFWVersion[2], info.m_ucFWVersion[3], info.m_ucFWVersion[4],

@@ -118,6 +118,8 @@ private:
     // the function it is adding.
     int nTransfer(const PcieTargetAddress& at, const char* pszMethod, Direction dir, bool bDword, const uint8_t* pucCdb,
                   uint8_t* pucData, uint32_t dwLength);
+    int nTargetTransfer(uint8_t ucTargetNumber, const char* pszMethod, Direction dir, bool bDword,
+                        const uint8_t* pucCdb, uint8_t* pucData, uint32_t dwLength);
     int nRegisterRead(const PcieTargetAddress& at, uint32_t dwAddress, uint8_t* pucBuffer, uint32_t dwLength);
     int nConfigRead(const PcieTargetAddress& at, uint8_t* pucBuffer, uint8_t ucImage, uint8_t ucConfigType);
     int nPDTypeAt(const PcieTargetAddress& at, uint8_t* pucPDType);

@@ -102,42 +102,38 @@ int CKrv857xPcieCtrl::nTransfer(const PcieTargetAddress& at, const char* pszMeth
     return krv::pcie::kDone;
 }
 
+int CKrv857xPcieCtrl::nTargetTransfer(uint8_t ucTargetNumber, const char* pszMethod, Direction dir, bool bDword,
+                                      const uint8_t* pucCdb, uint8_t* pucData, uint32_t dwLength)
+{
+    if (!bTargetAccepted(ucTargetNumber)) {
+        if (dir == Direction::In)
+            vDEBUG_MSG_printf("%s:%d: target:%d > host:%d", pszMethod, __LINE__, ucTargetNumber, m_ucTargetCount);
+        return krv::pcie::kBadTarget;
+    }
+    return nTransfer(m_TargetAddress[ucTargetNumber], pszMethod, dir, bDword, pucCdb, pucData, dwLength);
+}
+
 int CKrv857xPcieCtrl::pcie_W(uint8_t ucTargetNumber, const uint8_t* pucCdb, const uint8_t* pucData, uint32_t dwLength)
 {
-    if (!bTargetAccepted(ucTargetNumber))
-        return krv::pcie::kBadTarget;
-    return nTransfer(m_TargetAddress[ucTargetNumber], "CKrv857xPcieCtrl::pcie_W", Direction::Out, false, pucCdb,
-                     const_cast<uint8_t*>(pucData), dwLength);
+    return nTargetTransfer(ucTargetNumber, "CKrv857xPcieCtrl::pcie_W", Direction::Out, false, pucCdb,
+                           const_cast<uint8_t*>(pucData), dwLength);
 }
 
 int CKrv857xPcieCtrl::pcie_Wdw(uint8_t ucTargetNumber, const uint8_t* pucCdb, const uint8_t* pucData, uint32_t dwLength)
 {
-    if (!bTargetAccepted(ucTargetNumber))
-        return krv::pcie::kBadTarget;
-    return nTransfer(m_TargetAddress[ucTargetNumber], "CKrv857xPcieCtrl::pcie_Wdw", Direction::Out, true, pucCdb,
-                     const_cast<uint8_t*>(pucData), dwLength);
+    return nTargetTransfer(ucTargetNumber, "CKrv857xPcieCtrl::pcie_Wdw", Direction::Out, true, pucCdb,
+                           const_cast<uint8_t*>(pucData), dwLength);
 }
 
 int CKrv857xPcieCtrl::pcie_R(uint8_t ucTargetNumber, const uint8_t* pucCdb, uint8_t* pucData, uint32_t dwLength)
 {
-    if (!bTargetAccepted(ucTargetNumber)) {
-        vDEBUG_MSG_printf("%s:%d: target:%d > host:%d", "CKrv857xPcieCtrl::pcie_R", __LINE__, ucTargetNumber,
-                          m_ucTargetCount);
-        return krv::pcie::kBadTarget;
-    }
-    return nTransfer(m_TargetAddress[ucTargetNumber], "CKrv857xPcieCtrl::pcie_R", Direction::In, false, pucCdb,
-                     pucData, dwLength);
+    return nTargetTransfer(ucTargetNumber, "CKrv857xPcieCtrl::pcie_R", Direction::In, false, pucCdb, pucData, dwLength);
 }
 
 int CKrv857xPcieCtrl::pcie_Rdw(uint8_t ucTargetNumber, const uint8_t* pucCdb, uint8_t* pucData, uint32_t dwLength)
 {
-    if (!bTargetAccepted(ucTargetNumber)) {
-        vDEBUG_MSG_printf("%s:%d: target:%d > host:%d", "CKrv857xPcieCtrl::pcie_Rdw", __LINE__, ucTargetNumber,
-                          m_ucTargetCount);
-        return krv::pcie::kBadTarget;
-    }
-    return nTransfer(m_TargetAddress[ucTargetNumber], "CKrv857xPcieCtrl::pcie_Rdw", Direction::In, true, pucCdb,
-                     pucData, dwLength);
+    return nTargetTransfer(ucTargetNumber, "CKrv857xPcieCtrl::pcie_Rdw", Direction::In, true, pucCdb, pucData,
+                           dwLength);
 }
 
 int CKrv857xPcieCtrl::pcie_AccessConfigEEPROM2(uint8_t ucTargetNumber, uint8_t bWriteRead, uint8_t* pucBuffer,

@@ -276,31 +276,33 @@ void BenchPcieFabric::doorbellLocked(Function& f)
                                                                : kRing;
 }
 
-bool BenchPcieFabric::readPhysical(uint64_t address, uint8_t* out, size_t length)
+bool BenchPcieFabric::ecamOffset(uint64_t address, size_t length, uint64_t& offset) const
 {
     const uint64_t base = ecamBase();
-    const uint64_t size = uint64_t{256} << 20;
+    const uint64_t size = uint64_t{256} << 20;  // 256 buses of 32 devices of 8 functions of 4 KB
     if (address < base || address + length > base + size)
         return false;
-    const uint64_t at = address - base;
-    for (size_t i = 0; i < length; ++i) {
-        uint64_t a = at + i;
-        out[i] = configRead(uint8_t(a >> 20), uint8_t(a >> 15 & 31), uint8_t(a >> 12 & 7), uint16_t(a & 0xFFF));
-    }
+    offset = address - base;
+    return true;
+}
+
+bool BenchPcieFabric::readPhysical(uint64_t address, uint8_t* out, size_t length)
+{
+    uint64_t at = 0;
+    if (!ecamOffset(address, length, at))
+        return false;
+    for (uint64_t a = at; a < at + length; ++a)
+        out[a - at] = configRead(uint8_t(a >> 20), uint8_t(a >> 15 & 31), uint8_t(a >> 12 & 7), uint16_t(a & 0xFFF));
     return true;
 }
 
 bool BenchPcieFabric::writePhysical(uint64_t address, const uint8_t* in, size_t length)
 {
-    const uint64_t base = ecamBase();
-    const uint64_t size = uint64_t{256} << 20;
-    if (address < base || address + length > base + size)
+    uint64_t at = 0;
+    if (!ecamOffset(address, length, at))
         return false;
-    const uint64_t at = address - base;
-    for (size_t i = 0; i < length; ++i) {
-        uint64_t a = at + i;
-        configWrite(uint8_t(a >> 20), uint8_t(a >> 15 & 31), uint8_t(a >> 12 & 7), uint16_t(a & 0xFFF), in[i]);
-    }
+    for (uint64_t a = at; a < at + length; ++a)
+        configWrite(uint8_t(a >> 20), uint8_t(a >> 15 & 31), uint8_t(a >> 12 & 7), uint16_t(a & 0xFFF), in[a - at]);
     return true;
 }
 

@@ -82,6 +82,8 @@ private:
     {
         return uint32_t{bus} << 8 | uint32_t(device & 31) << 3 | (function & 7);
     }
+    // Where a physical range lies in the ECAM window; false: outside it.
+    bool ecamOffset(uint64_t address, size_t length, uint64_t& offset) const;
     Function* presentLocked(uint8_t bus, uint8_t device, uint8_t function);
     void doorbellLocked(Function& f);
     void add(uint8_t bus, uint8_t device, uint8_t function, int port, std::array<uint8_t, kConfigSize> space,

@@ -214,7 +214,7 @@ TEST(CmdLineJobsOtherTest, StartRefusalEndsTheRunWithItsCode)
     EXPECT_EQ(run.currentFile("ProgramMSG.txt"), "KV_USB4_240517_80_02_01.bin File/Path Not Read/Write\r\n");
 }
 
-// Lines that are no option, "/?" and the jobs this build cannot run all end
+// Lines that are no option and "/?" end
 // without waiting for a device: the settings make any wait longer than the
 // test's time-out for a run, and the bench has none to find.
 TEST(CmdLineJobsOtherTest, EndsAtOnceWithoutADevice)

@@ -7,6 +7,7 @@
 
 #include "app/VIVadeDlg.h"
 #include "tests/e2e/CmdLineRun.h"
+#include "tests/support/ProductionRunSetup.h"
 
 namespace {
 
@@ -15,6 +16,27 @@ using krv::test::countOf;
 using krv::test::ToolRun;
 
 int shell(int32_t code) { return code & 0xFF; }
+
+std::string portFile(const CmdLineRun& run, int port, const std::string& name)
+{
+    return krv::test::readFile(run.benchFolder() + "/ports/0" + std::to_string(port) + "/" + name);
+}
+
+std::string tail(const std::string& text) { return text.substr(text.size() > 12000 ? text.size() - 12000 : 0); }
+
+// A run that updates and reloads (the disk steps fail for a PCIe target,
+// so they stay off) on a bench whose port 2 is a USB4 drive.
+void prepareMixedRun(CmdLineRun& run)
+{
+    run.createBench({"--ports", "3", "--link", "2=USB4", "--disk-size", "1G"});
+    krv::test::writeRunFiles(run.programFolder());
+    run.writeSettings([&](IniRecord& r) {
+        krv::test::setRunSettings(r, run.programFolder());
+        r.format_enable = 0;
+        r.preload_enable = 0;
+        r.PCIE_Scan = 1;
+    });
+}
 
 // A USB4 image whose component ID (bytes 89..84) is 0123456789A.
 std::string usb4Image(unsigned char last)
@@ -72,6 +94,67 @@ TEST(CmdLinePcie, NoTargetIsNoDevice)
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, shell(CVIVadeDlg::CMDLINE_EXIT_NO_DEVICE)) << r.err;
     EXPECT_FALSE(run.hasCurrentFile("KRV8574PcieInfo.txt"));
+}
+
+// The USB devices take the first slots, the target the one after them:
+// each bridge stores the same firmware and its own images, and comes back.
+TEST(CmdLinePcie, ARunProgramsTheTunnelledBridgeLikeTheUsbOnes)
+{
+    CmdLineRun run;
+    prepareMixedRun(run);
+    ToolRun r = run.run({"/S"});
+    ASSERT_EQ(r.exitCode, 0) << tail(r.err);
+    EXPECT_EQ(countOf(r.err, "start update pcie config: pci idx:0, target:2"), 1) << tail(r.err);
+
+    const std::string fw = krv::test::runFirmware();
+    const struct {
+        int port;
+        int slot;
+    } ports[] = {{1, 0}, {3, 1}, {2, 2}};
+    for (const auto& p : ports) {
+        SCOPED_TRACE(p.port);
+        EXPECT_TRUE(portFile(run, p.port, "firmware-0.bin") == fw);
+        const std::string u3 = portFile(run, p.port, "config-0-0.bin");
+        const std::string u4 = portFile(run, p.port, "config-0-1.bin");
+        ASSERT_EQ(u3.size(), 128u);
+        ASSERT_EQ(u4.size(), 128u);
+        EXPECT_EQ(u3.substr(4, 12), "AAAABBBB000" + std::to_string(p.slot + 1));
+        EXPECT_EQ(static_cast<uint8_t>(u4[124]), 3);
+        EXPECT_EQ(static_cast<uint8_t>(u4[125]), p.slot);
+    }
+    // The target took its commands through the mailbox, reset included.
+    const std::string log = run.krvbench("log", {"2"}).out;
+    EXPECT_GE(countOf(log, "mailbox"), 5) << log;
+    EXPECT_EQ(countOf(log, "E8 50 00 00 00 00 00 00"), 1) << log;
+    EXPECT_EQ(countOf(run.krvbench("show").out, "240517800201"), 3);
+}
+
+// A target whose mailbox never answers, or answers wrongly, or that never
+// comes back from its reset fails alone; nothing hangs.
+TEST(CmdLinePcie, AFaultOfTheTargetFailsOnlyItsPort)
+{
+    const struct {
+        const char* step;
+        std::vector<std::string> fault;
+    } cases[] = {
+        {"doorbell never answered", {"timeout", "1", "--cdb", "E3"}},
+        {"wrong answer", {"fail", "1", "--cdb", "E150"}},
+        {"gone after its reset", {"no-return"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        CmdLineRun run;
+        prepareMixedRun(run);
+        std::vector<std::string> args = {"2"};
+        args.insert(args.end(), c.fault.begin(), c.fault.end());
+        ASSERT_EQ(run.krvbench("fault", args).exitCode, 0);
+        ToolRun r = run.run({"/S"});
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, shell(CVIVadeDlg::CMDLINE_EXIT_FAILED)) << tail(r.err);
+        const std::string fw = krv::test::runFirmware();
+        EXPECT_TRUE(portFile(run, 1, "firmware-0.bin") == fw);
+        EXPECT_TRUE(portFile(run, 3, "firmware-0.bin") == fw);
+    }
 }
 
 }  // namespace
