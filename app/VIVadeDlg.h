@@ -469,8 +469,6 @@ public:
     static constexpr int32_t CMDLINE_EXIT_FW_DIFFERS = -2;
     static constexpr int32_t CMDLINE_EXIT_REFUSED = -3;
     static constexpr int32_t CMDLINE_EXIT_NO_DEVICE = -4;
-    // A job this build knows but cannot run yet.
-    static constexpr int32_t CMDLINE_EXIT_NOT_AVAILABLE = -6;
     static constexpr int32_t CMDLINE_EXIT_BAD_OPTION = -10;
     static constexpr int32_t CMDLINE_EXIT_CC_FLIP1 = 4;
     static constexpr int32_t CMDLINE_EXIT_CC_FLIP2 = 5;
@@ -485,7 +483,6 @@ public:
     // The whole line must be exactly one option, in its case.
     static CCmdLineOption stParseCmdLine(const std::string& strCmdLine);
     static const char* pszCmdJobOption(int32_t iCmdIndex);
-    static bool bCmdJobAvailable(int32_t iCmdIndex);
     static std::string strUsageText();
     // The upstream speed index of "/SPD" (UPSTREAM_SPEED_UNKNOWN when none).
     static int32_t iGetUpstreamSpeed(uint8_t ucU4Mode, uint8_t ucLinkSpeed);
@@ -497,6 +494,14 @@ public:
     bool vCmdWriteU4DataCsv();
     bool vCmdWriteDeviceInfo();
     bool vCmdWriteVersion();
+    bool vCmdWritePcieInfo();
+
+    // The PCIe half of the scan (VIVadeDlgPcie.cpp): the targets into the
+    // table after the USB devices, the bridges' PCIe functions as PnPUtil
+    // lists them (-1 when it cannot), the device tree re-enumerated.
+    void vUpdatePcieInfoToDevList();
+    int nGet8574PcieCntByPnpUtil();
+    bool ScanForHardwareChanges();
 
     // What a scan reads of the settings and the window, copied on the GUI
     // thread when the scan is requested.
@@ -508,6 +513,8 @@ public:
         int32_t iCmdLineNoDevDelayms = 0;
         uint8_t ucCDROMMode = 0;
         std::string strTargetChipCode;
+        std::string strPcieVendorID;
+        std::string strPcieDeviceID;
     };
     // The scan thread's body (nTicket: its place among the requests) and its
     // USB part (the caller of vScanUSBPort holds the scan lock). 1 each.
@@ -532,6 +539,7 @@ private:
     // GUI thread: the settings' CD-ROM mode to the device object.
     void vApplyCDROMModeToDevice();
     void vScanUnderLock(const CScanSettings& settings);
+    void vScanPcie(const CScanSettings& settings);
     void vAfterScan(const krv::StopSource& stop, const CScanSettings& settings, CScanFollowUp& followUp);
     void vEndScan(uint64_t nTicket, const CScanSettings& settings, const CScanFollowUp& followUp);
     void vUnregisterScan(bool& bRegistered);
@@ -558,6 +566,11 @@ private:
     void vChildStepUSBCheck(CPortWork& work, const CPortRunInputs& inputs);
     void vChildStepSHA256Key(CPortWork& work);
     void vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs);
+    // The update and the reset of a port whose bridge is a PCIe target
+    // (VIVadeDlgPortPcie.cpp); its index among the targets.
+    void vChildStepUpdatePcie(CPortWork& work, const CPortRunInputs& inputs);
+    bool bChildPcieReset(CPortWork& work);
+    uint8_t ucPcieIndex(uint8_t ucSlot) const;
     void vChildStepReload(CPortWork& work, const CPortRunInputs& inputs);
     void vChildStepConfigCheck(CPortWork& work, const CPortRunInputs& inputs);
     // The rescan of a re-link (the caller holds the scan lock).
@@ -575,7 +588,6 @@ private:
     // it and logs it as stopped from pszWhere.
     void vStopRunningWorkers(MainThreadParam* pParam, const char* pszWhere);
     void vCmdLineGiveUp();
-    void vCmdLineJobNotAvailable();
     void vSetScanProgress(int nPos);
     int nDevicesFound() const;
 

@@ -24,6 +24,7 @@
 #include "app/Ini.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
+#include "device/Krv857xPcieCtrl.h"
 #include "device/TextUtil.h"
 #include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
@@ -102,13 +103,6 @@ const char* CVIVadeDlg::pszCmdJobOption(int32_t iCmdIndex)
     return "";
 }
 
-bool CVIVadeDlg::bCmdJobAvailable(int32_t iCmdIndex)
-{
-    // The PCIe report ("/PCIE") needs the PCIe access, which this build
-    // does not have yet.
-    return iCmdIndex != CMD_JOB_PCIE_INFO;
-}
-
 std::string CVIVadeDlg::strUsageText()
 {
     std::string strText = "KRV8574VIVade.exe" + std::string(VIVADE_TITLE_TEXT);
@@ -171,10 +165,6 @@ void CVIVadeDlg::vCmdLinePreHandler(const std::string& strCmdLine)
         vDEBUG_MSG_printf("%s:%d: Checked Firmware: %s", kWho, __LINE__, m_strCmdFWVersion.c_str());
     }
     hide();
-    if (!bCmdJobAvailable(option.iCmdIndex)) {
-        vCmdLineJobNotAvailable();
-        return;
-    }
 
     // No retries: the give-up comes from the time-out. A negative count is
     // taken as no retries, so that some timer always ends the wait.
@@ -217,12 +207,19 @@ void CVIVadeDlg::vCmdLineHandler()
         sendCommand(IDC_BUTTON_START, pStop);
         return;
     case CMD_JOB_PCIE_INFO:
-        vCmdLineJobNotAvailable();
+        if (g_PcieCtrl.ucTargetCount() == 0) {
+            vCmdLineClose(CMDLINE_EXIT_NO_DEVICE, pStop);
+            return;
+        }
+        vCmdLineClose(vCmdWritePcieInfo() ? CMDLINE_EXIT_OK : CMDLINE_EXIT_FAILED, pStop);
         return;
     case CMD_JOB_CPU_RESET: {
         if (first.m_bPCIE == 1) {
             vDEBUG_MSG_printf("%s:%d: pcie rst", kWho, __LINE__);
-            vCmdLineJobNotAvailable();
+            // A reset the mailbox never took (no such target) fails the job, as on USB.
+            const int iRet = g_PcieCtrl.pcie_CPURST(0, CPURST_CPU_RESET);
+            krv::Platform::current().clock().sleepMs(kJobSettleMs, pStop);
+            vCmdLineClose(iRet == 0 ? CMDLINE_EXIT_OK : CMDLINE_EXIT_FAILED, pStop);
             return;
         }
         vDEBUG_MSG_printf("%s:%d: usb rst", kWho, __LINE__);
@@ -300,14 +297,4 @@ void CVIVadeDlg::vCmdLineClose(int32_t iExitCode, const krv::StopSource* pStop)
     m_iExitCode = iExitCode;
     vDEBUG_MSG_printf("%s:%d: close, exit code %d", "CVIVadeDlg::vCmdLineClose", __LINE__, iExitCode);
     sendCommand(IDOK, pStop);
-}
-
-void CVIVadeDlg::vCmdLineJobNotAvailable()
-{
-    const int32_t iCmdIndex = m_iCmdIndex.load();
-    vDEBUG_ERR_printf("%s:%d: job [%d] %s is not available in this build", "CVIVadeDlg::vCmdLineJobNotAvailable",
-                      __LINE__, iCmdIndex, pszCmdJobOption(iCmdIndex));
-    std::fprintf(stderr, "%s: the job %s is not available in this build (exit code %d)\n", m_strProgramName.c_str(),
-                 pszCmdJobOption(iCmdIndex), CMDLINE_EXIT_NOT_AVAILABLE);
-    vCmdLineClose(CMDLINE_EXIT_NOT_AVAILABLE, CWorkerThread::pCurrentStop());
 }

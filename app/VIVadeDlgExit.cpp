@@ -22,6 +22,7 @@
 #include "app/Ini.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
+#include "device/Krv857xPcieCtrl.h"
 #include "platform/LastError.h"
 #include "platform/Platform.h"
 #include "ui/FilePickers.h"
@@ -73,6 +74,9 @@ void CVIVadeDlg::vFinishExit()
             vDEBUG_ERR_printf("%s:%d: thread [%s] still runs at exit", "CVIVadeDlg::vFinishExit", __LINE__,
                               strName.c_str());
     }
+    // The I/O driver goes once no thread can reach a PCIe target any more.
+    if (m_bAllThreadsJoined.load())
+        g_PcieCtrl.UnInitPcie();
     vInitialPrivateData();
     std::fflush(nullptr);
     if (m_iRunMode.load() == 0) {

@@ -207,9 +207,8 @@ void CVIVadeDlg::vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs)
     const uint8_t ucSlot = work.m_ucSlot;
     DevInfo& dev = devList.Devs[ucSlot];
     if (dev.m_bPCIE) {
-        // The PCIe path is not built: a PCIe port cannot be updated.
-        vDEBUG_ERR_printf("%s:%d: [%d] the PCIe update is not available in this build", kWho, __LINE__, ucSlot);
-        work.m_ucResult = 0;
+        vChildStepUpdatePcie(work, inputs);
+        return;
     }
     vDEBUG_MSG_printf("%s:%d: res:%d, start update usb config: target:%d, dev nums:%d", kWho, __LINE__,
                       work.m_ucResult, ucSlot, devList.DevNums.load());
@@ -311,7 +310,9 @@ void CVIVadeDlg::vChildStepReload(CPortWork& work, const CPortRunInputs& inputs)
         entry.m_bRelinkPending = 1;
         // A bridge that refused its reset still runs its old firmware, yet
         // shows the new signature its EEPROM holds: it must not pass.
-        if (!dev.m_bPCIE)  // no PCIe reset in this build
+        if (dev.m_bPCIE)
+            bResetSent = bChildPcieReset(work);
+        else
             bResetSent = g_UsbDev.v8574CPURSTwithoutCheck(work.m_ucSlot, param.m_ucThreadCount, 0, kCpuResetCode,
                                                          kChipKind857x) == 1;
         if (!bResetSent)

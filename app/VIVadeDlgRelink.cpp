@@ -6,6 +6,7 @@
 #include "app/PortWork.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
+#include "device/Krv857xPcieCtrl.h"
 #include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/LastError.h"
@@ -29,15 +30,14 @@ void CVIVadeDlg::vRescanForRelink(const CScanSettings& settings)
     g_UsbDev.m_ucCDROMMode = settings.ucCDROMMode;
     vScanUSBPort(settings);
     if (settings.iPcieScan != 0)
-        vDEBUG_MSG_printf("%s:%d: PCIE_Scan %d: the PCIe scan is not available in this build; skipped", kWho,
-                          __LINE__, settings.iPcieScan);
-    vDEBUG_MSG_printf("%s:%d: usb:%d, pcie:%d", kWho, __LINE__, m_DevList.DevNums.load(), 0);
+        vScanPcie(settings);
+    vDEBUG_MSG_printf("%s:%d: usb:%d, pcie:%d", kWho, __LINE__, m_DevList.DevNums.load(), g_PcieCtrl.ucTargetCount());
 }
 
 bool CVIVadeDlg::bFoundRelinkSignature(uint8_t ucSig0, uint8_t ucSig1, const CPortWork& work, int& nSlot) const
 {
     static const char* const kFind = "CVIVadeDlg::bFoundRelinkSignature";
-    const int nCount = nAllDevCount(m_DevList, 0);
+    const int nCount = nAllDevCount(m_DevList, g_PcieCtrl.ucTargetCount());
     if (nCount < 1 || bIsBlankSignature(ucSig0, ucSig1))
         return false;
     for (int slot = 0; slot < nCount; ++slot) {
@@ -68,7 +68,7 @@ void CVIVadeDlg::vMatchRelinkedDevices()
     const int nEntries = std::min<int>(m_iRelinkCount, MAX_DEV_SLOTS);
     if (nEntries < 1)
         return;
-    const int nCount = nAllDevCount(m_DevList, 0);
+    const int nCount = nAllDevCount(m_DevList, g_PcieCtrl.ucTargetCount());
     for (int j = 0; j < nEntries; ++j) {
         PortRelinkInfo& entry = m_PortRelinkInfo[j];
         // Only a port that reset its bridge in this run is waiting for it.

@@ -35,6 +35,7 @@
 #include "app/VIVadeDlg.h"
 #include "controls/TextProgressCtrl.h"
 #include "device/DebugLog.h"
+#include "device/Krv857xPcieCtrl.h"
 #include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/LastError.h"
@@ -77,6 +78,8 @@ CVIVadeDlg::CScanSettings CVIVadeDlg::stScanSettings() const
     settings.iCmdLineNoDevDelayms = pIni.m_pINI.CmdLineNoDevDelayms;
     settings.ucCDROMMode = pIni.m_pINI.cd_rom_mode;
     settings.strTargetChipCode = m_strTargetChipCode;
+    settings.strPcieVendorID = pIni.m_pINI.PCIE_VendorID.str();
+    settings.strPcieDeviceID = pIni.m_pINI.PCIE_DeviceID.str();
     return settings;
 }
 
@@ -88,8 +91,7 @@ bool CVIVadeDlg::bScanActive() const
 
 int CVIVadeDlg::nDevicesFound() const
 {
-    // The PCIe targets join the count when the PCIe access comes.
-    return nAllDevCount(m_DevList, 0);
+    return nAllDevCount(m_DevList, g_PcieCtrl.ucTargetCount());
 }
 
 void CVIVadeDlg::TriggerScanThread()
@@ -223,8 +225,7 @@ void CVIVadeDlg::vScanUnderLock(const CScanSettings& settings)
         vSetScanProgress(100);
     }
     if (settings.iPcieScan != kPcieScanUsbOnly)
-        vDEBUG_MSG_printf("%s:%d: PCIE_Scan %d: the PCIe scan is not available in this build; skipped", kWho,
-                          __LINE__, settings.iPcieScan);
+        vScanPcie(settings);
     // A clear first, so that a drive that has gone leaves its row.
     vUpdateMainResultSubItemTable(1);
     m_ucScanPhase = kScanPhaseDone;
@@ -364,7 +365,8 @@ void CVIVadeDlg::OnTimer(int nIDEvent)
         }
         const uint8_t ucArrivals = m_ucArrivalCount.load();
         const int32_t iDevNums = m_DevList.DevNums;
-        if (ucArrivals % 2 == 1 || ucArrivals > 2 * iDevNums) {
+        if (ucArrivals % 2 == 1 || ucArrivals > 2 * iDevNums ||
+            (pIni.m_pINI.PCIE_Scan != 0 && nGet8574PcieCntByPnpUtil() != g_PcieCtrl.ucTargetCount())) {
             showControl(IDC_PICTURE_FAIL, false);
             showControl(IDC_PICTURE_PASS, false);
             TriggerScanThread();

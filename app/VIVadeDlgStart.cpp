@@ -37,6 +37,7 @@
 #include "app/VIVadeDlg.h"
 #include "controls/TextProgressCtrl.h"
 #include "device/DebugLog.h"
+#include "device/Krv857xPcieCtrl.h"
 #include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/FileSystem.h"
@@ -48,9 +49,6 @@
 namespace {
 
 const char* const kWho = "CVIVadeDlg::OnBnClickedButtonStart";
-
-// The PCIe access is not part of this build: no run has a PCIe target.
-constexpr int kPcieTargetCount = 0;
 
 // The largest write/read test file; the worker counts ten times its size in
 // a signed 32-bit number.
@@ -143,7 +141,7 @@ void CStart::vShow(const std::string& strText)
 
 EStartEnd CStart::eRun()
 {
-    m_nTargets = nAllDevCount(m_devs, kPcieTargetCount);
+    m_nTargets = nAllDevCount(m_devs, g_PcieCtrl.ucTargetCount());
     if (m_nTargets == 0) {
         vDEBUG_MSG_printf("%s:%d: no device to run", kWho, __LINE__);
         m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_NO_DEVICE;

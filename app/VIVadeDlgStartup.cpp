@@ -16,6 +16,7 @@
 #include "controls/ColorStaticST.h"
 #include "controls/TextProgressCtrl.h"
 #include "device/DebugLog.h"
+#include "device/Krv857xPcieCtrl.h"
 #include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/LastError.h"
@@ -200,11 +201,12 @@ bool CVIVadeDlg::OnInitDialog()
         vGetWinPwrMode(m_strSavedPowerScheme);
         vSetWinPwrMode(POWER_SCHEME_HIGH_PERFORMANCE);
 
-        if (pIni.m_pINI.PCIE_Scan != 0)
-            vDEBUG_MSG_printf("%s:%d: init pcie: PCIe access is not part of this build; PCIE_Scan %d is not acted on",
-                              kWho, __LINE__, pIni.m_pINI.PCIE_Scan);
-        else
-            vDEBUG_MSG_printf("%s:%d: PCIE_Scan 0: no PCIe access (none is part of this build)", kWho, __LINE__);
+        if (pIni.m_pINI.PCIE_Scan == 0) {
+            g_PcieCtrl.UnInitPcie();
+        } else {
+            vDEBUG_MSG_printf("%s:%d: init pcie", kWho, __LINE__);
+            g_PcieCtrl.InitPcie();
+        }
 
         m_strLimitationTablePath = krv::joinPath(pUtility.m_szProgramFolder, LIMITATION_TABLE_FILE);
         m_bLimitationTableLoaded = m_LimitationTable.vLoadFeatureINI(m_strLimitationTablePath);

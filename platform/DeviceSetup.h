@@ -73,6 +73,11 @@ public:
     // handle whose device number and descriptor are the drive's; a USB device
     // or hub interface opens too, but its storage queries fail with 1.
     virtual std::unique_ptr<StorageHandle> openInterface(const std::string& devicePath) = 0;
+
+    // Asks the bus drivers to look for new and gone devices under the root
+    // (CM_Reenumerate_DevNode); false with the last error set. A backend
+    // whose device list is always current has nothing to do.
+    virtual bool reenumerate() { return true; }
 };
 
 }  // namespace krv

@@ -6,6 +6,7 @@
 
 #include "platform/DeviceEventQueue.h"
 #include "platform/NoDevices.h"
+#include "platform/host/HostKernelIo.h"
 
 namespace krv {
 
@@ -28,6 +29,8 @@ Platform::Platform(std::string backendName, PlatformServices services)
         services_.consolePrograms = std::make_unique<NoConsolePrograms>();
     if (!services_.systemInfo)
         services_.systemInfo = std::make_unique<NoSystemInfo>();
+    if (!services_.kernelIo)
+        services_.kernelIo = std::make_unique<HostKernelIo>();
 }
 
 Platform::~Platform()

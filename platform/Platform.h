@@ -12,6 +12,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/DeviceEvents.h"
 #include "platform/DeviceSetup.h"
+#include "platform/KernelIo.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Processes.h"
 #include "platform/ScsiPassThrough.h"
@@ -37,6 +38,8 @@ struct PlatformServices {
     // starts. (The console programs may act on the system info, so they go first.)
     std::unique_ptr<SystemInfo> systemInfo;
     std::unique_ptr<ConsolePrograms> consolePrograms;
+    // Left empty: the host's answer, no kernel I/O driver and no firmware table.
+    std::unique_ptr<KernelIo> kernelIo;
 };
 
 class Platform {
@@ -60,6 +63,7 @@ public:
     DeviceEvents& deviceEvents() { return *services_.deviceEvents; }
     ConsolePrograms& consolePrograms() { return *services_.consolePrograms; }
     SystemInfo& systemInfo() { return *services_.systemInfo; }
+    KernelIo& kernelIo() { return *services_.kernelIo; }
 
     // Message boxes: the unattended presenter unless the window layer has
     // installed its own (not owned; the installer removes it before it dies).

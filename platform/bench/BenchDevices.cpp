@@ -449,24 +449,7 @@ bool BenchDevices::execute(const DeviceTarget& target, ScsiCommand& command)
             noteResult(entry, command);
             entry.note = std::move(note);
             recordLocked(*p, std::move(entry));
-            if (reaction != Bridge::Reaction::None) {
-                const PortSettings& settings = p->bridge->settings();
-                p->resetting = reaction == Bridge::Reaction::CpuReset;
-                p->staysAway = p->resetting && fault && fault->kind == FaultKind::NoReturn;
-                p->leaveAtMs = now + settings.dropMs;
-                if (p->staysAway) {
-                    p->returnAtMs.reset();
-                    p->log.event(now, "CPU reset: leaves the bus in " + std::to_string(settings.dropMs) +
-                                          " ms and does not come back (fault: no-return)");
-                } else if (p->resetting) {
-                    p->returnAtMs = now + settings.relinkMs;
-                    p->log.event(now, "CPU reset: leaves the bus in " + std::to_string(settings.dropMs) +
-                                          " ms, comes back in " + std::to_string(settings.relinkMs) + " ms");
-                } else {
-                    p->returnAtMs.reset();
-                    p->log.event(now, "disconnect: leaves the bus in " + std::to_string(settings.dropMs) + " ms");
-                }
-            }
+            reactLocked(*p, reaction, fault, now);
             return true;
         }
     }
@@ -475,6 +458,28 @@ bool BenchDevices::execute(const DeviceTarget& target, ScsiCommand& command)
     clock_.sleepMs(timeoutMs);
     setLastError(transport::kSemaphoreTimeout);
     return false;
+}
+
+void BenchDevices::reactLocked(Port& p, Bridge::Reaction reaction, const std::optional<Fault>& fault, uint64_t now)
+{
+    if (reaction == Bridge::Reaction::None)
+        return;
+    const PortSettings& settings = p.bridge->settings();
+    p.resetting = reaction == Bridge::Reaction::CpuReset;
+    p.staysAway = p.resetting && fault && fault->kind == FaultKind::NoReturn;
+    p.leaveAtMs = now + settings.dropMs;
+    if (p.staysAway) {
+        p.returnAtMs.reset();
+        p.log.event(now, "CPU reset: leaves the bus in " + std::to_string(settings.dropMs) +
+                             " ms and does not come back (fault: no-return)");
+    } else if (p.resetting) {
+        p.returnAtMs = now + settings.relinkMs;
+        p.log.event(now, "CPU reset: leaves the bus in " + std::to_string(settings.dropMs) + " ms, comes back in " +
+                             std::to_string(settings.relinkMs) + " ms");
+    } else {
+        p.returnAtMs.reset();
+        p.log.event(now, "disconnect: leaves the bus in " + std::to_string(settings.dropMs) + " ms");
+    }
 }
 
 void BenchDevices::setPresent(int port, bool present, std::string& outcome)

@@ -136,6 +136,17 @@ public:
     // system disk, and what a fault says (1117 fail, 121 time-out, 1167 drop).
     bool diskTransfer(const DiskTarget& target, uint64_t offset, void* buffer, size_t length, bool write);
 
+    // A vendor command through the PCIe mailbox of the bridge on `port` (a
+    // bridge on a PCIe tunnel), with its faults and log as over USB: the
+    // doorbell's answer. A time-out fault leaves the doorbell unanswered, a
+    // failing or refused command answers with the bridge's error byte.
+    // BenchDevicesMailbox.cpp.
+    enum class MailboxAnswer { Done, Error, Silent };
+    MailboxAnswer executeMailbox(int port, ScsiCommand& command);
+    // Which appearance on the bus the PCIe function of `port` is; 0 while it
+    // is not on the bus (or is no PCIe function).
+    uint64_t pcieGeneration(int port);
+
     // What tests and tools look at.
     std::optional<int> physicalDrive(int port);
     std::optional<int> cdrom(int port);
@@ -204,6 +215,8 @@ private:
     void saveStateLocked(Port& p);
     bool flushLogLocked(Port& p, std::string& error);
     void recordLocked(Port& p, LogEntry entry);
+    // What a bridge's answer sets going: its reset or disconnect.
+    void reactLocked(Port& p, Bridge::Reaction reaction, const std::optional<Fault>& fault, uint64_t now);
 
     std::string folder_;
     Clock& clock_;

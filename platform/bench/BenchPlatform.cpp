@@ -11,6 +11,7 @@
 #include "platform/bench/BenchUsbTree.h"
 #include "platform/bench/BenchVolumes.h"
 #include "platform/bench/BenchConsolePrograms.h"
+#include "platform/bench/BenchPcie.h"
 #include "platform/bench/BenchScsi.h"
 #include "platform/bench/BenchSystemInfo.h"
 #include "platform/host/LinuxProcesses.h"
@@ -87,6 +88,8 @@ std::unique_ptr<BenchPlatform> BenchPlatform::open(const std::string& folder, st
         },
         bench->sharedDevices());
     s.systemInfo = std::move(system);
+    s.kernelIo = std::make_unique<bench::BenchKernelIo>(
+        std::make_shared<bench::BenchPcieFabric>(bench->sharedDevices(), bench->settings().ports));
     return std::unique_ptr<BenchPlatform>(new BenchPlatform(std::move(bench), std::move(s), options.inboxThread));
 }
 

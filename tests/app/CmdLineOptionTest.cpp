@@ -60,18 +60,6 @@ TEST(CmdLineOptionTest, TheWholeLineMustBeOneOption)
     EXPECT_EQ(Dlg::stParseCmdLine("/V").strFWVersion, "");
 }
 
-TEST(CmdLineOptionTest, JobsThisBuildCannotRunAreKnownButRefused)
-{
-    for (int32_t job : {Dlg::CMD_JOB_PCIE_INFO})
-        EXPECT_FALSE(Dlg::bCmdJobAvailable(job)) << Dlg::pszCmdJobOption(job);
-    for (int32_t job : {Dlg::CMD_JOB_START, Dlg::CMD_JOB_CHECK_FW, Dlg::CMD_JOB_U4_DATA, Dlg::CMD_JOB_VERSION, Dlg::CMD_JOB_DEVICE_INFO,
-                        Dlg::CMD_JOB_POWER_CONFIG, Dlg::CMD_JOB_CC, Dlg::CMD_JOB_SPEED, Dlg::CMD_JOB_CPU_RESET})
-        EXPECT_TRUE(Dlg::bCmdJobAvailable(job)) << Dlg::pszCmdJobOption(job);
-    // Distinct from every code a job gives, also as the shell sees it.
-    for (int32_t code : {0, -1, -2, -3, -4, -10, 4, 5, 255})
-        EXPECT_NE(Dlg::CMDLINE_EXIT_NOT_AVAILABLE & 0xFF, code & 0xFF) << code;
-}
-
 TEST(CmdLineOptionTest, UsageText)
 {
     EXPECT_EQ(Dlg::strUsageText(),

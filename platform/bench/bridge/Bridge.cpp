@@ -353,15 +353,23 @@ void Bridge::firmwareImage(ScsiCommand& command, uint64_t nowMs, std::string& no
         endWithCheckCondition(command, kInvalidField);
         return;
     }
+    firmwareTransfer(command, write, bank, offset, secondPart ? image::kFirmwarePart1 : image::kFirmwarePart0, length,
+                     nowMs, note);
+    if (write && command.scsiStatus == scsi::kGood)
+        note = "firmware bank " + std::to_string(bank) + " part " + (secondPart ? "1" : "0") + " stored";
+}
+
+void Bridge::firmwareTransfer(ScsiCommand& command, bool write, int bank, size_t offset, size_t region,
+                              uint32_t length, uint64_t nowMs, std::string& note)
+{
     Bytes& firmware = state_.stored.firmware[bank];
     if (!write) {
         answerWith(command, firmware.data() + offset, length);
         return;
     }
-    // The part's region (and whatever more the transfer covers) is erased,
-    // then programmed with what came.
+    // The region (and whatever more the transfer covers) is erased, then
+    // programmed with what came.
     Bytes old = firmware;
-    const size_t region = secondPart ? image::kFirmwarePart1 : image::kFirmwarePart0;
     std::fill(firmware.begin() + offset, firmware.begin() + offset + std::max<size_t>(region, length), 0xFF);
     std::copy(command.data, command.data + length, firmware.begin() + offset);
     int oldActive = state_.stored.activeBank;
@@ -375,7 +383,7 @@ void Bridge::firmwareImage(ScsiCommand& command, uint64_t nowMs, std::string& no
         return;
     }
     busyUntilMs_ = nowMs + kFirmwareProgramMs;
-    note = "firmware bank " + std::to_string(bank) + " part " + (secondPart ? "1" : "0") + " stored";
+    note = "firmware bank " + std::to_string(bank) + " stored";
     endGood(command, length);
 }
 

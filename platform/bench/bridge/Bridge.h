@@ -55,6 +55,11 @@ public:
     // Answers one command sent to `unit` at bench time `nowMs`. `note` says
     // what the command did to the stored state, for the log.
     Reaction answer(ScsiCommand& command, Unit unit, uint64_t nowMs, std::string& note);
+    // A vendor command that came through the PCIe mailbox of a bridge on a
+    // PCIe tunnel (its 8-byte command block): the commands of the USB path,
+    // a firmware image moved whole in one command, and the identity read
+    // (EC 50). BridgeMailbox.cpp.
+    Reaction answerMailbox(ScsiCommand& command, uint64_t nowMs, std::string& note);
     // A CPU reset or power-up: the stored images become the running state.
     void boot();
     // What the bridge runs with: the USB 3 configuration image it booted
@@ -77,6 +82,8 @@ private:
     void factoryPage(ScsiCommand& command);
     void configImage(ScsiCommand& command, std::string& note);
     void firmwareImage(ScsiCommand& command, uint64_t nowMs, std::string& note);
+    void firmwareTransfer(ScsiCommand& command, bool write, int bank, size_t offset, size_t region, uint32_t length,
+                          uint64_t nowMs, std::string& note);
     void registers(ScsiCommand& command, std::string& note);
     void nvmeIdentify(ScsiCommand& command);
     Reaction cpuReset(ScsiCommand& command);
