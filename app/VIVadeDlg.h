@@ -205,6 +205,31 @@ public:
     void vClearDeviceDescriptorGUI();
     static std::string strTargetChipCode(const std::string& strTargetChip);
 
+    // ---- the settings edited in the window (VIVadeDlgSettingsEdit.cpp,
+    // VIVadeDlgSaveINI.cpp, VIVadeDlgLogin.cpp, VIVadeDlgBrowse.cpp) ----
+    // Each edit's change handler: filters what was typed and writes its key.
+    void vOnSettingsEditChange(int id);
+    // The shared handler of the USB4 identity edits: filters only; their
+    // values reach the settings through Save INI.
+    void OnUSB4EditChangeForHex(int id);
+    // The click handlers of the settings' check boxes and the selection
+    // handlers of their combos.
+    void vOnSettingsCheckClicked(int id);
+    void vOnSettingsComboSelChange(int id);
+    void OnBnClickedStaticDevicedescriptorSnincHex();
+    void OnBnClickedStaticDevicedescriptorSnincDec();
+    bool vValidateGUIForSaveINI();
+    void OnBnClickedButtonSaveIni();
+    // The login dialog, modal; true when it unlocked the settings.
+    bool bRunLoginDlg();
+    void OnBnClickedButtonDevicwfirmwareFwbrowse();
+    void OnBnClickedButtonDevicwfirmwarePreloadPath();
+    void OnBnClickedButton2();
+    void OnBnClickedButton3();
+    void OnBnClickedButton4();
+    void OnBnClickedButtonRst();
+    void OnBnClickedButtonPcTest();
+
     // ---- results table (any thread) ----
     struct CellColors {
         krv::ui::ColorRef crBack;
@@ -410,6 +435,8 @@ private:
     };
 
     void vCreateControls();
+    // Connects the settings' edits, boxes and combos to their handlers.
+    void vConnectSettingsHandlers();
     void vEnterCommandLineMode();
     // A job run on the factory settings says so in its trace and message file.
     void vReportFactorySettings(const std::string& strProblem);
