@@ -229,6 +229,8 @@ public:
     void OnBnClickedButton4();
     void OnBnClickedButtonRst();
     void OnBnClickedButtonPcTest();
+    // The configuration check dialog (Check_Config button), modal.
+    void OnBnClickedDEBUG();
 
     // ---- results table (any thread) ----
     struct CellColors {

@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 
+#include "app/DebugDlg.h"
 #include "app/FWFileRules.h"
 #include "app/Ini.h"
 #include "app/VIVadeDlg.h"
@@ -135,4 +136,14 @@ void CVIVadeDlg::OnBnClickedButtonPcTest()
 {
     const int nResult = g_UsbDev.vFactoryConfigure_PowerConfigWrite(0, POWER_CONFIG_FILE);
     vDEBUG_MSG_printf("%s:%d: ret:%d PC", "CVIVadeDlg", __LINE__, nResult);
+}
+
+void CVIVadeDlg::OnBnClickedDEBUG()
+{
+    // Nothing modal ever opens in command-line mode.
+    if (m_iRunMode.load() == 0)
+        return;
+    CDebugDlg debug(m_DevList, this);
+    debug.OnInitDialog();
+    guiCalls().execModal(debug);
 }

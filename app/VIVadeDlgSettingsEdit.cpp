@@ -161,6 +161,7 @@ void CVIVadeDlg::vConnectSettingsHandlers()
     setCommandHandler(IDC_BUTTON_BTN4, [this] { OnBnClickedButton4(); });
     setCommandHandler(IDC_BUTTON_RST, [this] { OnBnClickedButtonRst(); });
     setCommandHandler(IDC_BUTTON_PC, [this] { OnBnClickedButtonPcTest(); });
+    setCommandHandler(IDC_BUTTON_DEBUG, [this] { OnBnClickedDEBUG(); });
 }
 
 // ---- edits ----------------------------------------------------------------------
