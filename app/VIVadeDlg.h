@@ -69,6 +69,9 @@ constexpr const char* POWER_SCHEME_HIGH_PERFORMANCE = "8c5e7fda-e8bf-4a96-9a85-a
 constexpr int32_t CMDLINE_EXIT_ALREADY_RUNNING = -5;
 // The debounce period of the rescan timer after device-change notices.
 constexpr uint32_t RESCAN_DEBOUNCE_MS = 2000;
+// SN_EditType "3.From Barcode": the serial number is typed or scanned for
+// the drives that arrive.
+constexpr uint8_t SN_EDIT_TYPE_FROM_BARCODE = 3;
 
 // Colour modes of a results cell.
 enum : uint8_t {
@@ -222,6 +225,10 @@ public:
     void OnBnClickedButtonSaveIni();
     // The login dialog, modal; true when it unlocked the settings.
     bool bRunLoginDlg();
+    // The serial-number entry dialog, modal on the GUI thread whichever
+    // thread asks; true when it ended with OK. Never opens in command-line
+    // mode.
+    bool bRunInputDlg();
     void OnBnClickedButtonDevicwfirmwareFwbrowse();
     void OnBnClickedButtonDevicwfirmwarePreloadPath();
     void OnBnClickedButton2();
@@ -536,6 +543,7 @@ public:
         int32_t iCmdLineNoDevRetryMax = 0;
         int32_t iCmdLineNoDevDelayms = 0;
         uint8_t ucCDROMMode = 0;
+        uint8_t ucSNEditType = 0;
         std::string strTargetChipCode;
     };
     // The scan thread's body (nTicket: its place among the requests) and its

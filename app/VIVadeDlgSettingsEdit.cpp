@@ -26,7 +26,6 @@ int nLastError() { return static_cast<int>(krv::lastError()); }
 // SN_EditType "1.Increase HEX": the only type whose counting needs the
 // serial in upper case.
 constexpr uint8_t SN_EDIT_TYPE_INCREASE_HEX = 1;
-constexpr uint8_t SN_EDIT_TYPE_FROM_BARCODE = 3;
 constexpr uint8_t SN_EDIT_TYPE_FROM_HDDSN = 4;
 constexpr int COMPONENT_ID_TYPE_FIRST_GENERATED = 3;
 constexpr int U4_MODE_MAX = 3;
