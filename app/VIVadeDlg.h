@@ -384,8 +384,8 @@ public:
     std::string m_strEditWriteSpeed;
     std::string m_strSpeedTestFileSize;
     // The serial number last taken from the serial-number entry dialog
-    // (empty while that dialog is not part of this build); Start pads it
-    // and a layout-A image carries it in place of the window's serial.
+    // (empty until it has run); Start pads it and a layout-A image carries
+    // it in place of the window's serial.
     std::string m_strEnteredSerialNumber;
 
     // threads: every thread the window starts lives in m_Threads
