@@ -76,6 +76,7 @@ CVIVadeDlg::CVIVadeDlg(QWidget* parent) : krv::ui::Dialog(parent)
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setObjectName("CVIVadeDlg");
     vCreateControls();
+    vConnectSettingsHandlers();
     qApp->installEventFilter(this);
     m_fnEndProcess = [this](int iExitCode) {
         if (!m_bAllThreadsJoined.load()) {

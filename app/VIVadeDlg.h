@@ -69,6 +69,9 @@ constexpr const char* POWER_SCHEME_HIGH_PERFORMANCE = "8c5e7fda-e8bf-4a96-9a85-a
 constexpr int32_t CMDLINE_EXIT_ALREADY_RUNNING = -5;
 // The debounce period of the rescan timer after device-change notices.
 constexpr uint32_t RESCAN_DEBOUNCE_MS = 2000;
+// SN_EditType "3.From Barcode": the serial number is typed or scanned for
+// the drives that arrive.
+constexpr uint8_t SN_EDIT_TYPE_FROM_BARCODE = 3;
 
 // Colour modes of a results cell.
 enum : uint8_t {
@@ -204,6 +207,37 @@ public:
     void vResetGUIControls();
     void vClearDeviceDescriptorGUI();
     static std::string strTargetChipCode(const std::string& strTargetChip);
+
+    // ---- the settings edited in the window (VIVadeDlgSettingsEdit.cpp,
+    // VIVadeDlgSaveINI.cpp, VIVadeDlgLogin.cpp, VIVadeDlgBrowse.cpp) ----
+    // Each edit's change handler: filters what was typed and writes its key.
+    void vOnSettingsEditChange(int id);
+    // The shared handler of the USB4 identity edits: filters only; their
+    // values reach the settings through Save INI.
+    void OnUSB4EditChangeForHex(int id);
+    // The click handlers of the settings' check boxes and the selection
+    // handlers of their combos.
+    void vOnSettingsCheckClicked(int id);
+    void vOnSettingsComboSelChange(int id);
+    void OnBnClickedStaticDevicedescriptorSnincHex();
+    void OnBnClickedStaticDevicedescriptorSnincDec();
+    bool vValidateGUIForSaveINI();
+    void OnBnClickedButtonSaveIni();
+    // The login dialog, modal; true when it unlocked the settings.
+    bool bRunLoginDlg();
+    // The serial-number entry dialog, modal on the GUI thread whichever
+    // thread asks; true when it ended with OK. Never opens in command-line
+    // mode.
+    bool bRunInputDlg();
+    void OnBnClickedButtonDevicwfirmwareFwbrowse();
+    void OnBnClickedButtonDevicwfirmwarePreloadPath();
+    void OnBnClickedButton2();
+    void OnBnClickedButton3();
+    void OnBnClickedButton4();
+    void OnBnClickedButtonRst();
+    void OnBnClickedButtonPcTest();
+    // The configuration check dialog (Check_Config button), modal.
+    void OnBnClickedDEBUG();
 
     // ---- results table (any thread) ----
     struct CellColors {
@@ -350,8 +384,8 @@ public:
     std::string m_strEditWriteSpeed;
     std::string m_strSpeedTestFileSize;
     // The serial number last taken from the serial-number entry dialog
-    // (empty while that dialog is not part of this build); Start pads it
-    // and a layout-A image carries it in place of the window's serial.
+    // (empty until it has run); Start pads it and a layout-A image carries
+    // it in place of the window's serial.
     std::string m_strEnteredSerialNumber;
 
     // threads: every thread the window starts lives in m_Threads
@@ -410,6 +444,8 @@ private:
     };
 
     void vCreateControls();
+    // Connects the settings' edits, boxes and combos to their handlers.
+    void vConnectSettingsHandlers();
     void vEnterCommandLineMode();
     // A job run on the factory settings says so in its trace and message file.
     void vReportFactorySettings(const std::string& strProblem);
@@ -512,6 +548,7 @@ public:
         int32_t iCmdLineNoDevRetryMax = 0;
         int32_t iCmdLineNoDevDelayms = 0;
         uint8_t ucCDROMMode = 0;
+        uint8_t ucSNEditType = 0;
         std::string strTargetChipCode;
         std::string strPcieVendorID;
         std::string strPcieDeviceID;

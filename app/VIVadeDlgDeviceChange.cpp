@@ -120,6 +120,15 @@ LRESULT CVIVadeDlg::OnUSBDeviceChange(uint32_t wParam, const DEV_BROADCAST_DEVIC
                 return 0;
             vDEBUG_MSG_printf("%s:%d: trigger scan thread, DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE, main thread exit",
                               kWho, __LINE__);
+            TriggerScanThread();
+            const int iDevNums = m_DevList.DevNums.load();
+            if (iDevNums != 0 && pIni.m_pINI.SN_EditType == SN_EDIT_TYPE_FROM_BARCODE && m_bInputDlgOpen.load() == 0) {
+                vDEBUG_MSG_printf("%s:%d: OpenSNAndPStringEnteringDialog: this->m_DevList.DevNums : %i", kWho,
+                                  __LINE__, iDevNums);
+                if (bRunInputDlg())
+                    sendCommand(IDC_BUTTON_START);
+            }
+            return 0;
         } else {
             vDEBUG_MSG_printf("%s:%d: trigger scan thread, DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE", kWho,
                               __LINE__);

@@ -215,12 +215,7 @@ void CVIVadeDlg::OnBnClickedButtonUnlockVivade()
         if (bWasLocked) {
             bool bRight = false;
             m_bLoginDlgOpen = 1;
-            if (m_fnLoginPrompt) {
-                bRight = m_fnLoginPrompt();
-            } else {
-                pUtility.nShowMessage("The settings login is not part of this build; the settings stay locked.", 0,
-                                      MSG_TYPE_INFORMATION);
-            }
+            bRight = m_fnLoginPrompt ? m_fnLoginPrompt() : bRunLoginDlg();
             m_bLoginDlgOpen = 0;
             m_bChangeMode = bRight ? 1 : 0;
         } else {

@@ -77,6 +77,7 @@ CVIVadeDlg::CScanSettings CVIVadeDlg::stScanSettings() const
     settings.iCmdLineNoDevRetryMax = pIni.m_pINI.CmdLineNoDevRetryMax;
     settings.iCmdLineNoDevDelayms = pIni.m_pINI.CmdLineNoDevDelayms;
     settings.ucCDROMMode = pIni.m_pINI.cd_rom_mode;
+    settings.ucSNEditType = pIni.m_pINI.SN_EditType;
     settings.strTargetChipCode = m_strTargetChipCode;
     settings.strPcieVendorID = pIni.m_pINI.PCIE_VendorID.str();
     settings.strPcieDeviceID = pIni.m_pINI.PCIE_DeviceID.str();
@@ -267,6 +268,15 @@ void CVIVadeDlg::vAfterScan(const krv::StopSource& stop, const CScanSettings& se
     }
     if (stop.stopRequested())
         return;
+
+    // A serial number to be typed or scanned for the drives found: the run
+    // starts once it is entered.
+    if (iDevNums > 0 && settings.ucSNEditType == SN_EDIT_TYPE_FROM_BARCODE && m_bInputDlgOpen.load() == 0) {
+        vDEBUG_MSG_printf("%s:%d: OpenSNAndPStringEnteringDialog: this->m_DevList.DevNums : %i", kWho, __LINE__,
+                          iDevNums);
+        if (bRunInputDlg())
+            sendCommand(IDC_BUTTON_START, &stop);
+    }
 
     // An automatic start, in the window only: a command-line run starts
     // nothing of its own, and no run starts over one already under way.

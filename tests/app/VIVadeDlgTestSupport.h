@@ -19,6 +19,7 @@
 #include "app/ResultColumns.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
+#include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/bench/BenchConsolePrograms.h"
 #include "platform/bench/BenchSystemInfo.h"
@@ -66,9 +67,18 @@ public:
     explicit DlgFixture(int ports = 1, const std::string& link = "USB3") : bench(ports, "KRV8574", link) { vSetUp(); }
     // A window on any bench, on virtual or real time.
     DlgFixture(bench::BenchSettings settings, BenchTime time) : bench(std::move(settings), {}, {}, time) { vSetUp(); }
+    // ... with the ports' devices starting from `starts`.
+    DlgFixture(bench::BenchSettings settings, std::vector<bench::PortStart> starts, BenchTime time)
+        : bench(std::move(settings), std::move(starts), {}, time)
+    {
+        vSetUp();
+    }
 
     ~DlgFixture()
     {
+        // The device object keeps the table its last scan filled.
+        if (dlg && g_UsbDev.m_pDevList.load() == &dlg->m_DevList)
+            g_UsbDev.m_pDevList = nullptr;
         dlg.reset();
         messages.uninstall();
         pUtility.m_bCommandLineMode = false;
