@@ -77,6 +77,9 @@ CVIVadeDlg::CScanSettings CVIVadeDlg::stScanSettings() const
     settings.iCmdLineNoDevDelayms = pIni.m_pINI.CmdLineNoDevDelayms;
     settings.ucCDROMMode = pIni.m_pINI.cd_rom_mode;
     settings.strTargetChipCode = m_strTargetChipCode;
+    settings.ucExtUpdateFW = m_DevList.m_bDoExtUpdateFW;
+    settings.ucPDFwEnable = static_cast<uint8_t>(pIni.m_pINI.pd_fw_enable);
+    settings.ucMCUFwEnable = static_cast<uint8_t>(pIni.m_pINI.mcu_fw_enable);
     return settings;
 }
 
@@ -323,6 +326,7 @@ int CVIVadeDlg::vScanUSBPort(const CScanSettings& settings)
         if (iResult != 0)
             vDEBUG_MSG_printf("%s:%d: obtain disk info fail:%d", kWho, __LINE__, iResult);
     }
+    vScanPDVersions(settings, iDevNums);
     // A command-line run behaves as with automatic start on (the locked
     // window), without writing that into the operator's settings. A re-link
     // rescan of a run that finds no drive while they restart leaves the

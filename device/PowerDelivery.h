@@ -81,6 +81,7 @@ public:
     uint8_t m_ucMCUFileKind = 0;
     uint8_t m_ucCCG3DeviceMode = 0;
     std::string m_strVersion;                 // PD version, "/", MCU version
+    std::string m_strPDFWFileVersion;         // the PD file's version, as Start read it
 
 private:
     // Sends one read up to PD_COMMAND_TRIES times, PD_RETRY_DELAY_MS apart,
