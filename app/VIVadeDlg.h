@@ -521,6 +521,8 @@ public:
     // each slot's record, and Start's PD/MCU file checks (false: Start ends).
     void vScanPDVersions(const CScanSettings& settings, int iDevNums);
     bool bPrepareExternalFirmware();
+    // The "pd" button: the PD/MCU update dialog, modal.
+    void OnBnClickedButtonPd();
     // The main window's PD object, shared by the scan thread and Start:
     // Start judges the files against what the last scan detected.
     std::unique_ptr<CPowerDelivery> m_pPowerDelivery = std::make_unique<CPowerDelivery>();

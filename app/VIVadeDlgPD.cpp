@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "app/Ini.h"
+#include "app/PDUpdateDlg.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
 #include "device/USBUtility.h"
@@ -76,4 +77,18 @@ bool CVIVadeDlg::bPrepareExternalFirmware()
         }
     }
     return true;
+}
+
+void CVIVadeDlg::OnBnClickedButtonPd()
+{
+    IniRecord& ini = pIni.m_pINI;
+    CPDUpdateDlg dlg(m_DevList, m_pPickers, this);
+    dlg.m_ucPDEnable = static_cast<uint8_t>(ini.pd_fw_enable);
+    dlg.m_ucMCUEnable = static_cast<uint8_t>(ini.mcu_fw_enable);
+    dlg.m_strPDFilePath = ini.pd_binary_name.str();
+    dlg.m_strMCUFilePath = ini.mcu_binary_name.str();
+    dlg.OnInitDialog();
+    dlg.exec();
+    ini.pd_binary_name.set(dlg.m_strPDFilePath);
+    ini.mcu_binary_name.set(dlg.m_strMCUFilePath);
 }
