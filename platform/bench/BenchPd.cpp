@@ -224,7 +224,9 @@ std::string PdController::versionText() const
 {
     if (!running_ || flashMode_)
         return "";
-    return pd_ == PdChip::Richtek || pd_ == PdChip::Ite ? hex(version_.data(), 2) : hex(version_.data(), 8);
+    // A two-byte version is a little-endian number; the CCG types report eight bytes in order.
+    const uint8_t word[2] = {version_[1], version_[0]};
+    return pd_ == PdChip::Richtek || pd_ == PdChip::Ite ? hex(word, 2) : hex(version_.data(), 8);
 }
 
 uint8_t PdController::vendorCode() const

@@ -63,7 +63,8 @@ public:
     const Bytes& mcuFlash() const { return mcuFlash_; }
     bool inFlashMode() const { return flashMode_; }
     bool mcuInBootloader() const { return bootloader_; }
-    // The version the controller reports, as hex text ("" while it reports none).
+    // The version the controller reports, as hex text ("" while it reports
+    // none): a two-byte version as a number, high byte first.
     std::string versionText() const;
 
     // The flash layout of a chip, for the bench's own factory images.
