@@ -187,6 +187,7 @@ void CVIVadeDlg::onCommand(int id)
     switch (id) {
     case IDOK: OnBnClickedOk(); return;
     case IDC_BUTTON_START: OnBnClickedButtonStart(); return;
+    case IDC_BUTTON_PD: OnBnClickedButtonPd(); return;
     case IDC_BUTTON_MIN: OnBnClickedButtonMin(); return;
     case IDC_BUTTON_CLEARCOUNT: OnBnClickedButtonClearcount(); return;
     case IDC_BUTTON_LOADINI: OnBnClickedButtonLoadini(); return;

@@ -42,6 +42,7 @@
 #include "app/VIVadeDlgThreads.h"
 #include "device/ControlTextWindow.h"
 #include "device/DevList.h"
+#include "device/PowerDelivery.h"
 #include "ui/Colors.h"
 #include "ui/Dialog.h"
 
@@ -552,11 +553,24 @@ public:
         std::string strTargetChipCode;
         std::string strPcieVendorID;
         std::string strPcieDeviceID;
+        uint8_t ucExtUpdateFW = 0;   // the external PD/MCU update switch
+        uint8_t ucPDFwEnable = 0;
+        uint8_t ucMCUFwEnable = 0;
     };
     // The scan thread's body (nTicket: its place among the requests) and its
     // USB part (the caller of vScanUSBPort holds the scan lock). 1 each.
     int ScanThreadFun(const krv::StopSource& stop, uint64_t nTicket, const CScanSettings& settings);
     int vScanUSBPort(const CScanSettings& settings);
+    // The PD controllers (VIVadeDlgPD.cpp): the scan's PD version read into
+    // each slot's record, and Start's PD/MCU file checks (false: Start ends).
+    void vScanPDVersions(const CScanSettings& settings, int iDevNums);
+    bool bPrepareExternalFirmware();
+    // The "pd" button: the PD/MCU update dialog, modal.
+    void OnBnClickedButtonPd();
+    // The main window's PD object, shared by the scan thread and Start:
+    // Start judges the files against what the last scan detected.
+    std::unique_ptr<CPowerDelivery> m_pPowerDelivery = std::make_unique<CPowerDelivery>();
+    std::mutex m_PowerDeliveryMutex;
     // The window's timers 2 (scan progress), 3 (rescan decision), 4
     // (command-line give-up) and 5 (command-line retry).
     void OnTimer(int nIDEvent);

@@ -172,6 +172,8 @@ void CVIVadeDlg::vUpdateMainResultSubItemTable(uint8_t ucClear)
                                        ? std::string("X")
                                        : vSprintf127("%x", dev.m_ucCCOrientation),
                                    ucMode);
+        if (dev.m_strExtFWVersion != DEV_EXT_FW_VERSION_NONE)
+            vUpdateMainResultItemTable(slot, RESULT_COL_PD, dev.m_strExtFWVersion, CELL_MODE_PLAIN);
         const std::string strLinkType = strGetLinkTypeName(dev.m_ucU4Mode);
         if (dev.m_ucU4Mode != 0xFF) {
             vUpdateMainResultItemTable(slot, RESULT_COL_U4_MODE, strLinkType, ucMode);

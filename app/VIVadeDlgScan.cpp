@@ -81,6 +81,9 @@ CVIVadeDlg::CScanSettings CVIVadeDlg::stScanSettings() const
     settings.strTargetChipCode = m_strTargetChipCode;
     settings.strPcieVendorID = pIni.m_pINI.PCIE_VendorID.str();
     settings.strPcieDeviceID = pIni.m_pINI.PCIE_DeviceID.str();
+    settings.ucExtUpdateFW = m_DevList.m_bDoExtUpdateFW;
+    settings.ucPDFwEnable = static_cast<uint8_t>(pIni.m_pINI.pd_fw_enable);
+    settings.ucMCUFwEnable = static_cast<uint8_t>(pIni.m_pINI.mcu_fw_enable);
     return settings;
 }
 
@@ -334,6 +337,7 @@ int CVIVadeDlg::vScanUSBPort(const CScanSettings& settings)
         if (iResult != 0)
             vDEBUG_MSG_printf("%s:%d: obtain disk info fail:%d", kWho, __LINE__, iResult);
     }
+    vScanPDVersions(settings, iDevNums);
     // A command-line run behaves as with automatic start on (the locked
     // window), without writing that into the operator's settings. A re-link
     // rescan of a run that finds no drive while they restart leaves the

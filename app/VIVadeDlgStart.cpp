@@ -22,8 +22,6 @@
 // Not in this build, and what Start does in its place:
 // - the PCIe access: no PCIe target is counted;
 // - the serial-number entry dialog: the entered serial stays empty;
-// - the external PD/MCU update: when it is switched on, Start refuses the
-//   run instead of starting it without the PD/MCU file checks.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -70,8 +68,6 @@ constexpr krv::ui::ColorRef RUN_BAR_COLOR_SUPER_SPEED = krv::ui::rgb(0, 0, 255);
 // has told the operator why.
 constexpr const char* PRE_CHECK_FAILED_TEXT =
     "Error!!\nPlease check following setting:\n1. <<More Config>>\n2. <<Update FW>>\n3. <<Update Config>>\n4. FW path";
-constexpr const char* EXT_UPDATE_NOT_AVAILABLE_TEXT =
-    "The external PD/MCU firmware update is not part of this build: switch it off to run.";
 
 int nLastError() { return static_cast<int>(krv::lastError()); }
 
@@ -234,10 +230,8 @@ EStartEnd CStart::eRun()
     g_UsbDev.m_bSupportSHA256 = ucSHA256;
     m_devs.m_bSHA256Supported = ucSHA256;
 
-    if (m_devs.m_bDoExtUpdateFW == 1) {
-        vShow(EXT_UPDATE_NOT_AVAILABLE_TEXT);
+    if (m_devs.m_bDoExtUpdateFW == 1 && !m_dlg.bPrepareExternalFirmware())
         return EStartEnd::eRefused;
-    }
     vPrepareReload();
     m_dlg.vDisableRunControls();
 

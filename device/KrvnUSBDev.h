@@ -203,6 +203,11 @@ constexpr int CONFIG_TEMPLATE_COUNT = 3;
 // Temporary firmware folder in the program folder, removed at shutdown.
 constexpr const char* KRV_FW_TEMP_FOLDER = "KRVFW_Temp";
 
+// The ITE controller's flash access by its chip id (the first three of the
+// four bytes at 0xFFC0): data port, flash address bytes (2 or 3) and the
+// shift of the high address byte.
+void vITEFlashAccessOfChip(const uint8_t* pucChipId, uint16_t& wDataPort, uint8_t& ucAddrBytes, uint8_t& ucShift);
+
 class CKrvnUSBDev : public CConfigFieldLength {
 public:
     CKrvnUSBDev() = default;
@@ -471,6 +476,32 @@ public:
     // command could not be sent).
     uint8_t vSHA256_VerifyKey(uint8_t ucTargetNumber, uint8_t ucImage);
     uint8_t vCheckSupportSHA256(uint8_t ucTargetNumber);
+
+    // ---- ITE PD controller through the I2C tunnel (KrvnUSBDevITEPD.cpp) ---
+    int32_t iITE_PD_I2C(HANDLE hDev, uint8_t ucFunc, uint8_t ucN, uint16_t wAddress, const uint8_t* pucWrite,
+                        uint8_t* pucRead, uint32_t dwLen);
+    int32_t iITE_PD_I2C_stop(HANDLE hDev, uint8_t ucFunc, uint8_t ucN, uint8_t ucRegister, const uint8_t* pucWrite,
+                             uint8_t* pucRead, uint32_t dwLen);
+    int32_t iITE_PD_I2C_Burst(HANDLE hDev, uint8_t ucFunc, uint8_t ucN, uint16_t wAddress, const uint8_t* pucCdbData,
+                              uint8_t* pBuf, uint32_t dwLen);
+    int32_t iITE_PD_StopCPU(HANDLE hDev);
+    int32_t iITE_PD_GetFWVersion(HANDLE hDev, uint8_t* pBuf, uint32_t dwLen);
+    bool iITE_PD_EraseAll(HANDLE hDev);
+    int32_t iITE_PD_VerifyErase(HANDLE hDev, uint16_t wDataPort, uint8_t ucAddrBytes, uint8_t ucShift);
+    // The image is the firmware file as read once by iITE_PD_FWUpdate.
+    int32_t iITE_PD_Program(HANDLE hDev, const std::vector<uint8_t>& image, uint16_t wDataPort, uint8_t ucAddrBytes,
+                            uint8_t ucShift);
+    uint8_t iITE_PD_VerifyProgram(HANDLE hDev, const std::vector<uint8_t>& image, uint16_t wDataPort,
+                                  uint8_t ucAddrBytes, uint8_t ucShift);
+    int32_t iITE_PD_ProgramSignature(HANDLE hDev, const uint8_t* pucSignature, uint16_t wDataPort,
+                                     uint8_t ucAddrBytes, uint8_t ucShift);
+    int32_t iITE_PD_ExitTestMode(HANDLE hDev);
+    int32_t iITE_PD_WDTReset(HANDLE hDev);
+    int bReadPDSignatureFromFile(uint8_t* pucSignature, const std::vector<uint8_t>& image);
+    // Flashes the slot's ITE controller from a firmware file; 0 done (the
+    // version after the update in wVersion, first byte low), else the failing
+    // step's code or -1.
+    int32_t iITE_PD_FWUpdate(uint8_t ucTargetNumber, const std::string& strFilePath, uint16_t& wVersion);
 
     // ---- members ---------------------------------------------------------
     // 1 while a full scan rebuilds the device list; a disk step clears it so

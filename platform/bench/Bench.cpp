@@ -238,7 +238,7 @@ bool Bench::checkPortNumber(int port, std::string& outcome) const
 bool Bench::apply(const BenchCommand& command, std::string& outcome)
 {
     bool known = command.verb == "plug" || command.verb == "unplug" || command.verb == "fault" ||
-                 command.verb == "log";
+                 command.verb == "log" || command.verb == "power-cycle";
     if (!known) {
         outcome = "unknown bench command '" + command.verb + "'";
         return false;
@@ -253,6 +253,8 @@ bool Bench::apply(const BenchCommand& command, std::string& outcome)
         return false;
     if (command.verb == "fault")
         return applyFault(command, outcome);
+    if (command.verb == "power-cycle")
+        return devices_->powerCycle(command.port, outcome);
     std::string why;
     if (!devices_->flushLog(command.port, why)) {
         outcome = "port " + std::to_string(command.port) + ": cannot write the command log: " + why;

@@ -8,7 +8,8 @@
 //
 // Commands: plug and unplug (port; kUsbDisk for the USB disk), fault (port;
 // fields of a Fault, or kind = clear), log (port: write the port's command
-// log to its folder).
+// log to its folder), power-cycle (port: the operator cuts and restores the
+// device's power).
 #include <map>
 #include <memory>
 #include <mutex>

@@ -106,6 +106,10 @@ bool BenchDevices::load(const BenchSettings& settings, std::string& error)
             return false;
         }
         ports[i].bridge = std::make_unique<Bridge>(number, settings.ports[i], std::move(state), folder);
+        if (!ports[i].bridge->loadPd(error)) {
+            error = "port " + std::to_string(number) + ": " + error;
+            return false;
+        }
         ports[i].present = settings.ports[i].present;
     }
     ports_ = std::move(ports);
@@ -233,7 +237,7 @@ void BenchDevices::assignNumbersLocked(Port& p, int previousDrive, int previousC
 void BenchDevices::saveStateLocked(Port& p)
 {
     std::string error;
-    if (!saveStateFile(p.bridge->folder(), p.bridge->state(), error))
+    if (!saveStateFile(p.bridge->folder(), p.bridge->state(), error) || !p.bridge->savePd(error))
         p.log.event(clock_.monotonicMs(), "cannot save the device state: " + error);
 }
 
@@ -281,8 +285,13 @@ void BenchDevices::leaveLocked(Port& p, uint64_t atMs)
         p.log.event(atMs, "left the bus for a CPU reset (was " + numbers +
                               ") and does not come back; it stays away until it is plugged in again");
     } else if (p.resetting) {
-        // The CPU restarts on what its EEPROMs hold.
-        p.bridge->boot();
+        // The CPU restarts on what its EEPROMs hold; after a power cut the
+        // PD controller and the MCU restart as well.
+        if (p.powerCycling)
+            p.bridge->powerUp();
+        else
+            p.bridge->boot();
+        p.powerCycling = false;
         p.away = true;
         p.log.event(atMs, "left the bus for a CPU reset (was " + numbers + "), running the stored images");
     } else {
@@ -482,6 +491,34 @@ void BenchDevices::reactLocked(Port& p, Bridge::Reaction reaction, const std::op
     }
 }
 
+bool BenchDevices::powerCycle(int port, std::string& outcome)
+{
+    Delivery delivery(*this);
+    std::lock_guard<std::mutex> guard(mutex_);
+    Port* p = portLocked(port);
+    std::string name = "port " + std::to_string(port);
+    if (!p || closed_) {
+        outcome = "no port " + std::to_string(port);
+        return false;
+    }
+    uint64_t now = clock_.monotonicMs();
+    advanceLocked(now);
+    if (!onBusLocked(*p) || p->leaveAtMs || p->returnAtMs) {
+        outcome = name + " is not on the bus";
+        return false;
+    }
+    p->resetting = true;
+    p->staysAway = false;
+    p->powerCycling = true;
+    p->leaveAtMs = now;
+    p->returnAtMs = now + p->bridge->settings().relinkMs;
+    p->log.event(now, "power cycle: leaves the bus now, comes back in " +
+                          std::to_string(p->bridge->settings().relinkMs) + " ms");
+    advanceLocked(now);
+    outcome = name + " power-cycled";
+    return true;
+}
+
 void BenchDevices::setPresent(int port, bool present, std::string& outcome)
 {
     Delivery delivery(*this);
@@ -511,7 +548,7 @@ void BenchDevices::setPresent(int port, bool present, std::string& outcome)
         p->away = false;
         s.connection = Connection::OnBus;
         ++p->generation;
-        p->bridge->boot();  // power comes on: the stored images run
+        p->bridge->powerUp();  // power comes on: the stored images run
         if (!onBusLocked(*p)) {
             // Its port fails with it: the host never gets a drive of it.
             p->log.event(now, std::string(again ? "plugged in again" : "plugged in") + ", its port reports " +
@@ -661,7 +698,7 @@ void BenchDevices::close()
         if (p.returnAtMs)
             returnLocked(p, now);
         std::string error;
-        if (!saveStateFile(p.bridge->folder(), p.bridge->state(), error) ||
+        if (!saveStateFile(p.bridge->folder(), p.bridge->state(), error) || !p.bridge->savePd(error) ||
             !saveFaults(p.bridge->folder(), p.bridge->state(), error) || !flushLogLocked(p, error))
             std::fprintf(stderr, "bench: port %d: %s\n", p.bridge->port(), error.c_str());
     }

@@ -107,6 +107,11 @@ public:
     void setPresent(int port, bool present, std::string& outcome);
     bool addFault(int port, const Fault& fault, std::string& outcome);
     void clearFaults(int port, std::string& outcome);
+    // The operator cuts the device's power and restores it: it leaves the bus
+    // at once and comes back after its relink time, the bridge running its
+    // stored images and the PD controller and MCU their flash. False when
+    // the device is not on the bus.
+    bool powerCycle(int port, std::string& outcome);
     bool flushLog(int port, std::string& error);
     // Finishes what is under way (a device coming back), saves every port and
     // writes the logs; afterwards every command fails.
@@ -169,6 +174,7 @@ private:
         std::optional<uint64_t> returnAtMs;
         bool resetting = false;               // the pending leave is a CPU reset (else a disconnect)
         bool staysAway = false;               // the pending reset's device never comes back (fault)
+        bool powerCycling = false;            // the pending leave is a power cut
         std::pair<int, int> previousNumbers{-1, -1};  // drive and CD-ROM numbers before leaving
         // The drive number it left with, whose name the host still leads to
         // it (renumber = stale-name); -1: none.

@@ -18,7 +18,7 @@ namespace krv::bench {
 namespace {
 
 // Keys later bench versions will read per port; refused by name until then.
-constexpr std::array kReservedPortKeys = {"pd", "mcu", "firmware", "config", "usb4_config", "serial"};
+constexpr std::array kReservedPortKeys = {"firmware", "config", "usb4_config", "serial"};
 
 std::string_view trim(std::string_view s)
 {
@@ -82,9 +82,9 @@ PortChoiceKey choiceKey(const char* key)
             }};
 }
 
-const std::array<PortChoiceKey, 7>& portChoiceKeys()
+const std::array<PortChoiceKey, 9>& portChoiceKeys()
 {
-    static const std::array<PortChoiceKey, 7> keys = {
+    static const std::array<PortChoiceKey, 9> keys = {
         choiceKey<UsbStrings, &PortSettings::usbStrings>("usb_strings"),
         choiceKey<UsbPortStatus, &PortSettings::usbStatus>("usb_status"),
         choiceKey<UsbSerialForm, &PortSettings::usbSerial>("usb_serial"),
@@ -92,6 +92,8 @@ const std::array<PortChoiceKey, 7>& portChoiceKeys()
         choiceKey<StorageDriver, &PortSettings::storageDriver>("storage_driver"),
         choiceKey<StorageSerialForm, &PortSettings::storageSerial>("storage_serial"),
         choiceKey<StorageBus, &PortSettings::busType>("bus_type"),
+        choiceKey<PdChip, &PortSettings::pd>("pd"),
+        choiceKey<McuChip, &PortSettings::mcu>("mcu"),
     };
     return keys;
 }
@@ -374,7 +376,7 @@ private:
         return errorAt(lineNo, "unknown key '" + key + "' in [port " + std::to_string(currentPort_) +
                                    "] (known: chip, link, speed, disk_size, present, revision, registers, cdrom, "
                                    "renumber, relink_ms, drop_ms, location, usb_strings, usb_status, max_transfer, "
-                                   "sector_size, usb_serial, unit_serial, storage_driver, storage_serial, bus_type)");
+                                   "sector_size, usb_serial, unit_serial, storage_driver, storage_serial, bus_type, pd, mcu)");
     }
 
     bool finish(BenchSettings& out)
@@ -596,6 +598,16 @@ struct ChoiceTable<StorageBus> {
     static constexpr Named<StorageBus> entries[] = {
         {StorageBus::Usb, "usb"}, {StorageBus::Scsi, "scsi"}, {StorageBus::Sata, "sata"}, {StorageBus::Spaces, "spaces"}};
 };
+template <>
+struct ChoiceTable<PdChip> {
+    static constexpr Named<PdChip> entries[] = {{PdChip::None, "none"},       {PdChip::Richtek, "richtek"},
+                                                {PdChip::Cypress, "cypress"}, {PdChip::Ccg3, "ccg3"},
+                                                {PdChip::Ccg, "ccg"},         {PdChip::Ite, "ite"}};
+};
+template <>
+struct ChoiceTable<McuChip> {
+    static constexpr Named<McuChip> entries[] = {{McuChip::None, "none"}, {McuChip::Stm, "stm"}};
+};
 
 }  // namespace
 
@@ -642,6 +654,8 @@ KRV_BENCH_CHOICE(UnitSerial)
 KRV_BENCH_CHOICE(StorageDriver)
 KRV_BENCH_CHOICE(StorageSerialForm)
 KRV_BENCH_CHOICE(StorageBus)
+KRV_BENCH_CHOICE(PdChip)
+KRV_BENCH_CHOICE(McuChip)
 #undef KRV_BENCH_CHOICE
 
 std::string_view usbStringsName(UsbStrings strings) { return choiceName(strings); }

@@ -37,6 +37,9 @@
 //                         of the storage device descriptor)
 //   bus_type = usb        (optional: usb, scsi, sata, spaces: the bus type the
 //                         host reports in the storage device descriptor)
+//   pd = none             (optional: none, richtek, cypress, ccg3, ccg, ite: the
+//                         power-delivery controller behind the bridge)
+//   mcu = none            (optional: none, stm: the MCU beside it)
 //
 // The USB tree, in [bench] (all optional):
 //   controllers = 1       host controllers, each with a root hub
@@ -139,6 +142,12 @@ enum class StorageSerialForm { Text, Hex };
 // The bus type the host reports in the storage device descriptor: USB (7),
 // SCSI (1), SATA (11) or Storage Spaces (16).
 enum class StorageBus { Usb, Scsi, Sata, Spaces };
+// The USB-C power-delivery controller behind the bridge (platform/bench/BenchPd.h):
+// none, a Richtek MTP part, a Cypress CCG2, a CCG3 with two firmware banks,
+// another CCG-type part, or an ITE part flashed through the I2C tunnel.
+enum class PdChip { None, Richtek, Cypress, Ccg3, Ccg, Ite };
+// The small MCU beside it: none, or an STM part with a bootloader.
+enum class McuChip { None, Stm };
 
 // Names of these settings' values, as bench.ini and krvbench spell them;
 // parsing ignores case and surrounding blanks.
@@ -194,6 +203,8 @@ struct PortSettings {
     StorageDriver storageDriver = StorageDriver::Bot;
     StorageSerialForm storageSerial = StorageSerialForm::Text;
     StorageBus busType = StorageBus::Usb;
+    PdChip pd = PdChip::None;
+    McuChip mcu = McuChip::None;
 
     bool operator==(const PortSettings&) const = default;
 };

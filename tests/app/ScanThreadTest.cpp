@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <set>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -63,7 +64,8 @@ protected:
 
 class ScanFixture {
 public:
-    explicit ScanFixture(int ports, bool present = true, double scale = kScale)
+    explicit ScanFixture(int ports, bool present = true, double scale = kScale,
+                         const std::function<void(bench::BenchSettings&)>& adjust = {})
     {
         char cwd[4096];
         oldCwd_ = ::getcwd(cwd, sizeof cwd) ? cwd : "";
@@ -72,6 +74,8 @@ public:
         settings.ports.resize(static_cast<size_t>(ports));
         for (auto& port : settings.ports)
             port.present = present;
+        if (adjust)
+            adjust(settings);
         {
             bench::BenchError error;
             VirtualClock clock;
@@ -424,6 +428,38 @@ TEST(ScanThread, ADrivePluggedWhileTheWindowRunsShowsAfterTheRescan)
     ASSERT_EQ(unplug.exitCode, 0) << unplug.err;
     ASSERT_TRUE(runEventsUntil([&] { return !f.dlg->bScanActive() && f.dlg->m_DevList.DevNums.load() == 0; }));
     EXPECT_TRUE(runEventsUntil([&] { return f.dlg->m_ListMainResult->GetItemText(0, RESULT_COL_SN).empty(); }));
+}
+
+}  // namespace
+}  // namespace krv::test
+
+namespace krv::test {
+namespace {
+
+// With the external PD/MCU update on, the scan reads each drive's PD version
+// into its own row; with it off, the PD column stays empty.
+TEST(ScanThread, TheScanShowsEachDrivesPdVersionWhenTheExternalUpdateIsOn)
+{
+    for (const uint8_t ucExt : {1, 0}) {
+        ScanFixture f(2, true, kScale, [](bench::BenchSettings& s) {
+            s.ports[0].pd = bench::PdChip::Richtek;
+            s.ports[1].pd = bench::PdChip::Ccg3;
+            s.ports[1].mcu = bench::McuChip::Stm;
+        });
+        pIni.m_pINI.pd_fw_enable = 1;
+        pIni.m_pINI.mcu_fw_enable = 1;
+        f.dlg->m_DevList.m_bDoExtUpdateFW = ucExt;
+        f.dlg->TriggerScanThread();
+        ASSERT_TRUE(f.scanOver());
+        ASSERT_EQ(f.dlg->m_DevList.DevNums.load(), 2);
+        std::set<std::string> shown;
+        for (int row = 0; row < 2; ++row)
+            shown.insert(f.dlg->m_ListMainResult->GetItemText(row, RESULT_COL_PD));
+        if (ucExt)
+            EXPECT_EQ(shown, (std::set<std::string>{"0001/NULL", "0001000000000001/FFFF"}));
+        else
+            EXPECT_EQ(shown, (std::set<std::string>{""}));
+    }
 }
 
 }  // namespace

@@ -229,8 +229,22 @@ TEST(VIVadeDlgStart, EveryRefusalTellsWhyAndEndsACommandLineRunWithItsCode)
                  d.m_strFWVersion.clear();
          },
          {}, kRefused},
-        {"external PD/MCU update", 1, {}, [](StartFixture& f) { f.dlg->m_DevList.m_bDoExtUpdateFW = 1; },
-         {"The external PD/MCU firmware update is not part of this build: switch it off to run."}, kRefused},
+        {"external PD update without a detected PD controller", 1,
+         [](IniRecord& r) {
+             const std::string pd = std::filesystem::path(r.fw_binary_name.str()).parent_path() / "pd.bin";
+             std::ofstream(pd, std::ios::binary) << std::string(16384, '\x5A');
+             r.pd_fw_enable = 1;
+             r.pd_binary_name.set(pd);
+         },
+         [](StartFixture& f) { f.dlg->m_DevList.m_bDoExtUpdateFW = 1; },
+         {"The PD device is Unknow or Failed detection!!!"}, kRefused},
+        {"external MCU update with a missing file", 1,
+         [](IniRecord& r) {
+             r.mcu_fw_enable = 1;
+             r.mcu_binary_name.set((std::filesystem::path(r.fw_binary_name.str()).parent_path() / "mcu.hex").string());
+         },
+         [](StartFixture& f) { f.dlg->m_DevList.m_bDoExtUpdateFW = 1; },
+         {"{prog}/mcu.hex File/Path Not Read/Write"}, kRefused},
         {"serial number wraps", 2, [](IniRecord& r) { r.serial_number.set("FFFFFFFFFFFF"); }, {},
          {"SN [FFFFFFFFFFFF] cannot count up 1 more without wrapping around: port 1 would repeat a serial number"},
          kRefused},

@@ -217,6 +217,21 @@ TEST_F(KrvbenchDevices, AnotherProcessSeesWhatARunLeftOnTheBridge)
     EXPECT_EQ(one["physical_drive"].number, 1);
 }
 
+TEST_F(KrvbenchDevices, PdControllersAndTheOperatorsPowerCycle)
+{
+    create({"--ports", "2", "--pd", "1=richtek", "--pd", "2=ccg3", "--mcu", "2=stm"});
+    EXPECT_EQ(port(1)["pd"]["chip"].string, "richtek");
+    EXPECT_EQ(port(1)["pd"]["version"].string, "0001");
+    EXPECT_EQ(port(2)["pd"]["mcu"].string, "stm");
+    EXPECT_EQ(port(2)["pd"]["version"].string, "0001000000000001");
+    ToolRun cycled = run({"power-cycle", folder, "2"});
+    EXPECT_EQ(cycled.exitCode, 0) << cycled.err;
+    ToolRun log = run({"log", folder, "2"});
+    EXPECT_NE(log.out.find("power cycle"), std::string::npos) << log.out;
+    EXPECT_EQ(run({"power-cycle", folder, "3"}).exitCode, 1);
+    EXPECT_EQ(run({"create", dir.path() + "/other", "--ports", "1", "--pd", "zilog"}).exitCode, 2);
+}
+
 TEST_F(KrvbenchDevices, BadInputIsRefusedClearly)
 {
     create({"--ports", "1"});

@@ -234,11 +234,11 @@ TEST_F(Krvbench, BadInputIsRefusedClearly)
 TEST_F(Krvbench, ABrokenSettingsFileIsNamedWithItsLine)
 {
     createTwoPorts();
-    std::ofstream(bench::settingsPath(folder), std::ios::app) << "pd = ITE\n";
+    std::ofstream(bench::settingsPath(folder), std::ios::app) << "serial = X1\n";
     for (auto args : {std::vector<std::string>{"show", folder}, {"plug", folder, "1"}}) {
         ToolRun r = run(args);
         EXPECT_EQ(r.exitCode, 1);
-        EXPECT_NE(r.err.find(folder + "/bench.ini:21: key 'pd' is reserved"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(folder + "/bench.ini:21: key 'serial' is reserved"), std::string::npos) << r.err;
     }
 }
 

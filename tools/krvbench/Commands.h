@@ -21,6 +21,7 @@ int runShow(const Args& args, std::ostream& out, std::ostream& err);
 int runPlug(const Args& args, bool plug, std::ostream& out, std::ostream& err);
 int runFault(const Args& args, std::ostream& out, std::ostream& err);
 int runLog(const Args& args, std::ostream& out, std::ostream& err);
+int runPowerCycle(const Args& args, std::ostream& out, std::ostream& err);
 
 std::string usageText();
 // Prints "krvbench: MESSAGE" and a pointer to --help; returns kUsage.

@@ -158,6 +158,8 @@ std::map<std::string, PerPortOption> perPortOptions()
     options["--storage-serial"].set =
         choiceOption<bench::StorageSerialForm, &PortSettings::storageSerial>("--storage-serial");
     options["--bus-type"].set = choiceOption<bench::StorageBus, &PortSettings::busType>("--bus-type");
+    options["--pd"].set = choiceOption<bench::PdChip, &PortSettings::pd>("--pd");
+    options["--mcu"].set = choiceOption<bench::McuChip, &PortSettings::mcu>("--mcu");
     options["--volumes"].set = [](PortSettings&, PortStart& s, const std::string& v, std::string& why) {
         s.disk.emplace();
         return bench::parseDiskLayoutPlan(v, *s.disk, why);

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "platform/bench/Bench.h"
+#include "platform/bench/BenchPd.h"
 #include "platform/bench/BenchLayout.h"
 #include "platform/bench/ChipCatalog.h"
 #include "platform/DeviceClasses.h"
@@ -146,6 +147,23 @@ std::string revisionText(int revision)
     char text[8];
     std::snprintf(text, sizeof text, "%02X", revision & 0xFF);
     return text;
+}
+
+// The PD controller and MCU behind a port: what they are and the version
+// their flash makes them report at the next power-up.
+void pdJson(JsonWriter& json, const bench::PortSettings& p, const std::string& stateFolder)
+{
+    json.key("pd").beginObject();
+    json.key("chip").value(bench::choiceName(p.pd));
+    json.key("mcu").value(bench::choiceName(p.mcu));
+    json.key("version");
+    bench::PdController pd(p.pd, p.mcu, stateFolder);
+    std::string error;
+    if (p.pd != bench::PdChip::None && pd.load(error) && !pd.versionText().empty())
+        json.value(pd.versionText());
+    else
+        json.null();
+    json.endObject();
 }
 
 void numberOrNull(JsonWriter& json, int value)
@@ -485,6 +503,7 @@ void printJson(const BenchView& view, std::ostream& out)
         json.key("state_folder").value(bench::portStatePath(view.folder, number));
         json.key("log_file").value(bench::commandLogPath(bench::portStatePath(view.folder, number)));
         deviceJson(json, p, view.ports[i]);
+        pdJson(json, p, bench::portStatePath(view.folder, number));
         json.endObject();
     }
     json.endArray();
@@ -493,6 +512,7 @@ void printJson(const BenchView& view, std::ostream& out)
     json.endObject();
     out << json.text();
 }
+
 
 }  // namespace
 

@@ -29,6 +29,8 @@ int main(int argc, char** argv)
         return runFault(rest, std::cout, std::cerr);
     if (command == "log")
         return runLog(rest, std::cout, std::cerr);
+    if (command == "power-cycle")
+        return runPowerCycle(rest, std::cout, std::cerr);
     if (command == "plug" || command == "unplug")
         return runPlug(rest, command == "plug", std::cout, std::cerr);
     return usageError(std::cerr, "unknown command '" + command + "'");

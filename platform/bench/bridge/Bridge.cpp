@@ -112,6 +112,15 @@ Bridge::Bridge(int port, PortSettings settings, PortState state, std::string fol
         settings_.speed = link_->defaultSpeed;
     if (settings_.revision < 0)
         settings_.revision = chip_->defaultRevision;
+    if (settings_.pd != PdChip::None || settings_.mcu != McuChip::None)
+        pd_ = std::make_unique<PdController>(settings_.pd, settings_.mcu, folder_);
+}
+
+void Bridge::powerUp()
+{
+    boot();
+    if (pd_)
+        pd_->powerUp(state_.faults);
 }
 
 bool Bridge::onUsb() const { return !identityOf(*chip_, *link_).pcieDeviceId.has_value(); }
@@ -192,6 +201,13 @@ Bridge::Reaction Bridge::answer(ScsiCommand& command, Unit unit, uint64_t nowMs,
             powerConfig(command, note);
         break;
     case kAtaPassThrough12: ataPassThrough(command); break;
+    case PdController::kPdCommand:
+    case PdController::kI2cTunnel:
+        if (!pd_)
+            endWithCheckCondition(command, kInvalidOpcode);
+        else
+            pd_->answer(command, state_.faults, note);
+        break;
     default: endWithCheckCondition(command, kInvalidOpcode); break;
     }
     return Reaction::None;

@@ -12,10 +12,12 @@
 // EEPROM files as soon as a write command completes. Whether it is on the
 // bus, its drive numbers, faults and the log belong to the bench around it.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/ScsiPassThrough.h"
+#include "platform/bench/BenchPd.h"
 #include "platform/bench/BenchSettings.h"
 #include "platform/bench/ChipCatalog.h"
 #include "platform/bench/bridge/PortState.h"
@@ -76,6 +78,16 @@ public:
     std::optional<std::string> unitSerialNumber() const;
     uint8_t registerValue(uint32_t address) const;
 
+    // The power-delivery controller and MCU behind it (null: none), reached
+    // through the relayed commands EC and EE.
+    PdController* pd() { return pd_.get(); }
+    const PdController* pd() const { return pd_.get(); }
+    bool loadPd(std::string& error) { return !pd_ || pd_->load(error); }
+    bool savePd(std::string& error) { return !pd_ || pd_->save(error); }
+    // Power comes back after a cut: what a CPU reset does, and the PD
+    // controller and MCU restart too.
+    void powerUp();
+
 private:
     void inquiry(ScsiCommand& command, Unit unit);
     void vitalProductData(ScsiCommand& command, Unit unit);
@@ -100,6 +112,7 @@ private:
     PortState state_;
     std::string folder_;
     uint64_t busyUntilMs_ = 0;
+    std::unique_ptr<PdController> pd_;
 };
 
 // The drive numbers' plain disks: the system disk, and the NVMe drive behind

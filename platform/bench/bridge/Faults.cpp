@@ -17,6 +17,7 @@ struct KindName {
 constexpr KindName kKinds[] = {
     {FaultKind::Fail, "fail"},       {FaultKind::Check, "check"}, {FaultKind::Timeout, "timeout"},
     {FaultKind::Corrupt, "corrupt"}, {FaultKind::Drop, "drop"},       {FaultKind::NoReturn, "no-return"},
+    {FaultKind::Stuck, "stuck"},
 };
 
 // The command a no-return fault waits for: the CPU reset, E8 50.
@@ -198,12 +199,27 @@ std::optional<Fault> FaultList::hit(const uint8_t* cdb, size_t cdbLength, bool b
             continue;
         if (f.kind == FaultKind::NoReturn && (diskRange || !isCpuReset(cdb, cdbLength)))
             continue;
+        if (f.kind == FaultKind::Stuck)
+            continue;
         if (f.after > 0) {
             --f.after;
             continue;
         }
         Fault applied = f;
         if (--f.count == 0)
+            faults_.erase(it);
+        return applied;
+    }
+    return std::nullopt;
+}
+
+std::optional<Fault> FaultList::hitEvent(FaultKind kind)
+{
+    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+        if (it->kind != kind)
+            continue;
+        Fault applied = *it;
+        if (--it->count == 0)
             faults_.erase(it);
         return applied;
     }

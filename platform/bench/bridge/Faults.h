@@ -4,7 +4,9 @@
 // CONDITION, time out, come back with one data byte corrupted, or the device
 // drops off the bus and stays away until it is plugged in again; or the next
 // CPU reset (E8 50) is answered and carried out, but the device never comes
-// back on the bus from it (until it is plugged in again). The disk's
+// back on the bus from it (until it is plugged in again); or the power-delivery
+// controller (or MCU) behind the bridge never leaves its flash mode: its next
+// power-up or reset keeps it there, and an erase stays busy. The disk's
 // sector reads and writes count as commands (READ(16) 88 and WRITE(16) 8A),
 // and a fault with an offset hits only a transfer over that byte of the disk.
 #include <cstdint>
@@ -19,7 +21,7 @@
 
 namespace krv::bench {
 
-enum class FaultKind { Fail, Check, Timeout, Corrupt, Drop, NoReturn };
+enum class FaultKind { Fail, Check, Timeout, Corrupt, Drop, NoReturn, Stuck };
 
 struct Fault {
     FaultKind kind = FaultKind::Fail;
@@ -61,6 +63,10 @@ public:
     // transfer gives the bytes of the disk it covers, [first, first + length).
     std::optional<Fault> hit(const uint8_t* cdb, size_t cdbLength, bool bringsDataIn,
                              std::optional<std::pair<uint64_t, uint64_t>> diskRange = std::nullopt);
+
+    // Uses up one fault of `kind` that waits for a device event rather than
+    // a command (a stuck controller); none when no such fault waits.
+    std::optional<Fault> hitEvent(FaultKind kind);
 
     std::string format() const;  // faults.ini
     bool parse(std::string_view text, std::string& why);

@@ -1,0 +1,493 @@
+#include "app/PDUpdateDlg.h"
+
+#include <algorithm>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFont>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/VIVadeDlgThreads.h"
+#include "controls/ColorStaticST.h"
+#include "controls/TextProgressCtrl.h"
+#include "device/DebugLog.h"
+#include "device/USBUtility.h"
+#include "platform/Platform.h"
+#include "ui/FilePickers.h"
+
+namespace {
+
+using krv::ui::ColorRef;
+using krv::ui::rgb;
+
+constexpr int kRowBitmaps[PD_DIALOG_ROWS] = {1124, 1129, 1130, 1131};
+constexpr int kRowVersions[PD_DIALOG_ROWS] = {1122, 1132, 1133, 1134};
+constexpr int kRowBars[PD_DIALOG_ROWS] = {1123, 1135, 1136, 1137};
+constexpr int kRowStatuses[PD_DIALOG_ROWS] = {1126, 1138, 1139, 1140};
+constexpr ColorRef kBarGreen = rgb(20, 232, 20);
+constexpr ColorRef kBarRed = rgb(232, 20, 20);
+constexpr int kComboKeep = 5;
+constexpr int kHighestDrive = 64;
+
+struct StatusLook {
+    const char* text;
+    ColorRef color;
+};
+
+StatusLook lookOf(int nCode)
+{
+    switch (nCode) {
+    case PD_STATUS_FAIL: return {"FAIL", rgb(255, 0, 0)};
+    case PD_STATUS_PASS: return {"PASS", rgb(0, 255, 0)};
+    case PD_STATUS_TIME_OUT: return {"Time Out", rgb(255, 0, 0)};
+    case PD_STATUS_MISMATCH: return {"Mis-Match", rgb(255, 165, 0)};
+    case PD_STATUS_READY: return {"Ready", rgb(20, 250, 20)};
+    case PD_STATUS_UPDATING: return {"Updating", rgb(0, 0, 225)};
+    case PD_STATUS_READING: return {"Reading", rgb(20, 20, 255)};
+    case PD_STATUS_COMPARING: return {"Comparing", rgb(20, 20, 255)};
+    default: return {"", rgb(255, 255, 255)};
+    }
+}
+
+// The row bitmaps: a drive with a PD controller found, and one without.
+QPixmap rowBitmap(bool bFound)
+{
+    QPixmap pixmap(21, 10);
+    pixmap.fill(bFound ? QColor(20, 160, 20) : QColor(160, 160, 160));
+    return pixmap;
+}
+
+// The drive whose storage descriptor carries `strSerial` now; -1 when none.
+int nDriveOfSerial(const std::string& strSerial)
+{
+    for (int n = 0; n <= kHighestDrive; ++n) {
+        auto device = krv::Platform::current().scsi().open(krv::DriveKind::PhysicalDrive, n);
+        krv::StorageDeviceDescriptor descriptor;
+        if (device && device->deviceDescriptor(descriptor) && descriptor.serialNumber &&
+            *descriptor.serialNumber == strSerial)
+            return n;
+    }
+    return -1;
+}
+
+}  // namespace
+
+// One row as its worker sees it: every change is posted to the GUI thread.
+class CPDUpdateDlg::CRowView : public IPDUpdateView {
+public:
+    CRowView(CPDUpdateDlg& dlg, int nRow) : m_dlg(dlg), m_nRow(nRow) {}
+    void vShowStatus(int nCode) override
+    {
+        // The posts outlive this view: they carry the dialog and the row.
+        m_dlg.postToGui([dlg = &m_dlg, row = m_nRow, nCode] { dlg->Show_Message(row, nCode); });
+    }
+    void vSetProgress(int nPercent) override
+    {
+        m_dlg.postToGui([dlg = &m_dlg, row = m_nRow, nPercent] { dlg->m_pProgress[row]->SetPos(nPercent); });
+    }
+    void vShowMessage(const std::string& strText, uint8_t ucType) override
+    {
+        pUtility.nShowMessage(strText, 0, ucType);
+    }
+    int nCurrentDrive() override { return nDriveOfSerial(m_dlg.m_strSerial[m_nRow]); }
+    void vShowVersion(const std::string& strVersion) override
+    {
+        m_dlg.postToGui([dlg = &m_dlg, row = m_nRow, strVersion] {
+            dlg->m_pVersion[row]->setText(QString::fromStdString(strVersion));
+        });
+    }
+
+private:
+    CPDUpdateDlg& m_dlg;
+    int m_nRow;
+};
+
+CPDUpdateDlg::CPDUpdateDlg(DevList& devList, krv::ui::FilePickers* pPickers, QWidget* parent)
+    : krv::ui::Dialog(parent), m_DevList(devList), m_pPickers(pPickers)
+{
+    setWindowTitle("Dialog");
+    vBuildLayout();
+}
+
+CPDUpdateDlg::~CPDUpdateDlg()
+{
+    // Workers end by themselves within their bounded waits; joined here.
+    m_workers.clear();
+    CPDDeviceOps ops(m_pd);
+    for (int i = 0; i < m_nRows; ++i)
+        if (ops.nClosePDI2CBus(m_nDrive[i]) != 0)
+            vDEBUG_ERR_printf("%s:%d: PD[%d] Close I2C Bus Failed", "CPDUpdateDlg::~CPDUpdateDlg", __LINE__, i);
+}
+
+void CPDUpdateDlg::vBuildLayout()
+{
+    auto* layout = new QVBoxLayout(this);
+    auto group = [&](const char* title, int checkId, int browseId, int comboId, QComboBox*& combo) {
+        auto* box = new QGroupBox(title, this);
+        auto* grid = new QGridLayout(box);
+        auto* check = new QCheckBox("Enable", box);
+        auto* browse = new QPushButton("...", box);
+        combo = new QComboBox(box);
+        combo->setEditable(true);
+        combo->setMinimumWidth(360);
+        grid->addWidget(check, 0, 0);
+        grid->addWidget(combo, 0, 1);
+        grid->addWidget(browse, 0, 2);
+        addControl(checkId, check);
+        addControl(browseId, browse);
+        addControl(comboId, combo);
+        connect(check, &QCheckBox::clicked, this, [this, checkId] { onCommand(checkId); });
+        layout->addWidget(box);
+        return grid;
+    };
+    group("MCU FW Update", IDC_CHECK_MCU_FWUPG_ENABLE, IDC_BUTTON_MCU_FIRMWARE_FWBROWSE, IDC_COMBO_MCU_FILE,
+          m_pMCUCombo);
+    QGridLayout* pd = group("PD FW Update", IDC_CHECK_PD_FWUPG_ENABLE, IDC_BUTTON_FIRMWARE_FWBROWSE,
+                            IDC_COMBO_PD_FILE, m_pPDCombo);
+    auto* fileVersion = new QLabel("FFFF", this);
+    pd->addWidget(fileVersion, 1, 1);
+    addControl(IDC_STATIC_PD_FILE_VERSION, fileVersion);
+
+    auto* status = new QGroupBox("PD Status", this);
+    auto* grid = new QGridLayout(status);
+    QFont font("Arial");
+    font.setPixelSize(20);
+    font.setBold(true);
+    for (int i = 0; i < PD_DIALOG_ROWS; ++i) {
+        m_pBitmap[i] = new QLabel(status);
+        m_pVersion[i] = new QLabel("FFFF", status);
+        m_pProgress[i] = new CTextProgressCtrl(status);
+        m_pProgress[i]->setMinimumWidth(220);
+        m_pStatus[i] = new CColorStaticST(status);
+        m_pStatus[i]->setFont(font);
+        m_pStatus[i]->setMinimumWidth(130);
+        m_pStatus[i]->setAlignment(Qt::AlignCenter);
+        grid->addWidget(m_pBitmap[i], i, 0);
+        grid->addWidget(m_pVersion[i], i, 1);
+        grid->addWidget(m_pProgress[i], i, 2);
+        grid->addWidget(m_pStatus[i], i, 3);
+        addControl(kRowBitmaps[i], m_pBitmap[i]);
+        addControl(kRowVersions[i], m_pVersion[i]);
+        addControl(kRowBars[i], m_pProgress[i]);
+        addControl(kRowStatuses[i], m_pStatus[i]);
+    }
+    layout->addWidget(status);
+    auto* buttons = new QHBoxLayout();
+    auto* start = new QPushButton("PD FW Update", this);
+    auto* verify = new QPushButton("PD FW Verify", this);
+    auto* close = new QPushButton("Close", this);
+    // The template gives Start no visible style: only its enabled state counts.
+    start->hide();
+    buttons->addStretch();
+    buttons->addWidget(start);
+    buttons->addWidget(verify);
+    buttons->addWidget(close);
+    addControl(IDC_BUTTON_PD_START, start);
+    addControl(IDC_BUTTON_PD_FW_VERIFY, verify);
+    addControl(IDC_PD_CLOSE, close);
+    layout->addLayout(buttons);
+}
+
+void CPDUpdateDlg::onCommand(int id)
+{
+    switch (id) {
+    case IDC_BUTTON_PD_START: OnBnClickedButtonPdStart(); return;
+    case IDC_BUTTON_PD_FW_VERIFY: OnBnClickedButtonPdFwVerify(); return;
+    case IDC_BUTTON_FIRMWARE_FWBROWSE: OnBnClickedButtonFirmwareFwbrowse(); return;
+    case IDC_BUTTON_MCU_FIRMWARE_FWBROWSE: OnBnClickedButtonMcuFirmwareFwbrowse(); return;
+    case IDC_PD_CLOSE: OnBnClickedClose(); return;
+    case IDC_CHECK_MCU_FWUPG_ENABLE:
+        m_ucMCUEnable = checkState(IDC_CHECK_MCU_FWUPG_ENABLE) == 1 ? 1 : 0;
+        vSetGroupsByFlags();
+        return;
+    case IDC_CHECK_PD_FWUPG_ENABLE:
+        m_ucPDEnable = checkState(IDC_CHECK_PD_FWUPG_ENABLE) == 1 ? 1 : 0;
+        vSetGroupsByFlags();
+        return;
+    default: krv::ui::Dialog::onCommand(id);
+    }
+}
+
+void CPDUpdateDlg::vAddPathToCombo(QComboBox* pCombo, const std::string& strPath)
+{
+    if (strPath.empty())
+        return;
+    const int nBefore = pCombo->count();
+    pCombo->insertItem(0, QString::fromStdString(strPath));
+    if (nBefore >= kComboKeep)
+        pCombo->removeItem(kComboKeep);
+    pCombo->setCurrentIndex(0);
+}
+
+void CPDUpdateDlg::vSetGroupsByFlags()
+{
+    setCheck(IDC_CHECK_MCU_FWUPG_ENABLE, m_ucMCUEnable);
+    setCheck(IDC_CHECK_PD_FWUPG_ENABLE, m_ucPDEnable);
+    for (int id : {IDC_COMBO_MCU_FILE, IDC_BUTTON_MCU_FIRMWARE_FWBROWSE})
+        enableControl(id, m_ucMCUEnable == 1);
+    for (int id : {IDC_COMBO_PD_FILE, IDC_BUTTON_FIRMWARE_FWBROWSE})
+        enableControl(id, m_ucPDEnable == 1);
+}
+
+void CPDUpdateDlg::Show_Message(int nDevice, int nCode)
+{
+    if (nDevice < 0 || nDevice >= PD_DIALOG_ROWS)
+        return;
+    const StatusLook look = lookOf(nCode);
+    m_pStatus[nDevice]->SetBkColor(look.color);
+    m_pStatus[nDevice]->SetTextColor(rgb(0, 0, 0));
+    m_pStatus[nDevice]->setText(look.text);
+}
+
+void CPDUpdateDlg::OnInitDialog()
+{
+    static const char* const kWho = "CPDUpdateDlg::OnInitDialog";
+    vDEBUG_MSG_printf("%s:%d: OnInitDialog....", kWho, __LINE__);
+    m_facts = {};
+    enableControl(IDC_BUTTON_PD_START, false);
+    for (int i = 0; i < PD_DIALOG_ROWS; ++i) {
+        m_pBitmap[i]->setPixmap(rowBitmap(false));
+        m_pProgress[i]->SetRange(0, 100);
+        m_pProgress[i]->SetStep(1);
+        m_pProgress[i]->SetPos(0);
+        m_pProgress[i]->SetBarColor(kBarGreen);
+        m_pStatus[i]->StartTextBlink(false, 0);
+        Show_Message(i, PD_STATUS_MISMATCH);
+        for (int id : {kRowBitmaps[i], kRowVersions[i], kRowBars[i], kRowStatuses[i]})
+            showControl(id, false);
+    }
+    vAddPathToCombo(m_pPDCombo, m_strPDFilePath);
+    vAddPathToCombo(m_pMCUCombo, m_strMCUFilePath);
+    vSetGroupsByFlags();
+    const int nDevices = m_DevList.DevNums.load();
+    if (nDevices == 0) {
+        vDEBUG_MSG_printf("%s:%d: Do not detect KRV419x", kWho, __LINE__);
+        pUtility.nShowMessage("Can not Found KRV419x Device", 0, MSG_TYPE_ERROR);
+        return;
+    }
+    if (m_ucPDEnable && !m_strPDFilePath.empty()) {
+        std::string strContent;
+        bool bRefused = false;
+        const uint8_t ucKind = ucPDFileKindOfPath(m_strPDFilePath);
+        m_strPDFileVersion = bReadWholeFile(m_strPDFilePath, strContent)
+                                 ? strPDVersionOfContent(ucKind, strContent, PDRulesOfUpdateDialog(), bRefused)
+                                 : PD_VERSION_NONE;
+        if (m_strPDFileVersion != PD_VERSION_NONE)
+            setControlText(IDC_STATIC_PD_FILE_VERSION, m_strPDFileVersion);
+    }
+    // Four rows: further drives are left to a later showing of the dialog.
+    m_nRows = std::min(nDevices, PD_DIALOG_ROWS);
+    if (nDevices > PD_DIALOG_ROWS)
+        vDEBUG_MSG_printf("%s:%d: %d devices, the first %d shown", kWho, __LINE__, nDevices, PD_DIALOG_ROWS);
+    CPDDeviceOps ops(m_pd);
+    for (int i = 0; i < m_nRows; ++i) {
+        for (int id : {kRowBitmaps[i], kRowVersions[i], kRowBars[i], kRowStatuses[i]})
+            showControl(id, true);
+        m_nDrive[i] = m_DevList.Devs[i].m_ucPhysicalAddress;
+        m_strSerial[i] = m_DevList.Devs[i].m_strSerialNumber;
+        if (ops.nInitializedPDI2CBus(m_nDrive[i], m_facts[i]) != 0) {
+            vDEBUG_ERR_printf("%s:%d: PD[%d] I2C Initialized I2C Bus Failed", kWho, __LINE__, i);
+            Show_Message(i, PD_STATUS_EMPTY);
+            continue;
+        }
+        std::string strVersion;
+        if (ops.nGetPDFWVersion(m_nDrive[i], m_facts[i], strVersion) != 0) {
+            m_pBitmap[i]->setPixmap(rowBitmap(false));
+            Show_Message(i, PD_STATUS_EMPTY);
+            continue;
+        }
+        if (m_facts[i].ucVendor == PD_VENDOR_CCG3 && m_facts[i].ucCCG3Mode)
+            strVersion += m_facts[i].ucCCG3Mode == 1 ? " \nBank 1" : " \nBank 2";
+        m_pBitmap[i]->setPixmap(rowBitmap(true));
+        m_pVersion[i]->setText(QString::fromStdString(strVersion));
+        enableControl(IDC_BUTTON_PD_START, true);
+        Show_Message(i, PD_STATUS_READY);
+    }
+}
+
+void CPDUpdateDlg::OnBnClickedButtonFirmwareFwbrowse()
+{
+    if (!m_pPickers)
+        return;
+    const std::string strPath = m_pPickers->openFile("", pUtility.m_szProgramFolder,
+                                                     "PD Files (*.cyacd)|*.cyacd| PD Files (*.bin)|*.bin| All Files (*.*)|*.*||");
+    if (strPath.empty() || !pUtility.vCheckFilePathExists(strPath, 0))
+        return;
+    std::string strContent;
+    bool bRefused = false;
+    const std::string strVersion =
+        bReadWholeFile(strPath, strContent)
+            ? strPDVersionOfContent(ucPDFileKindOfPath(strPath), strContent, PDRulesOfUpdateDialog(), bRefused)
+            : PD_VERSION_NONE;
+    if (bRefused) {
+        pUtility.nShowMessage(PD_BIN_SIZE_MESSAGE, 0, MSG_TYPE_ERROR);
+        vDEBUG_ERR_printf("%s:%d: The PD FW file size is uncompatibie!!! [%x]", "CPDUpdateDlg::strGetPDFWVersionFromFile",
+                          __LINE__, static_cast<unsigned>(strContent.size()));
+    }
+    if (strVersion == PD_VERSION_NONE)
+        return;
+    m_strPDFileVersion = strVersion;
+    setControlText(IDC_STATIC_PD_FILE_VERSION, strVersion);
+    vAddPathToCombo(m_pPDCombo, strPath);
+    m_strPDFilePath = strPath;
+}
+
+void CPDUpdateDlg::OnBnClickedButtonMcuFirmwareFwbrowse()
+{
+    if (!m_pPickers)
+        return;
+    const std::string strPath =
+        m_pPickers->openFile("", pUtility.m_szProgramFolder, "MCU Files (*.hex)|*.hex| All Files (*.*)|*.*||");
+    if (strPath.empty() || !pUtility.vCheckFilePathExists(strPath, 0))
+        return;
+    vAddPathToCombo(m_pMCUCombo, strPath);
+    m_strMCUFilePath = strPath;
+}
+
+bool CPDUpdateDlg::bParseFiles()
+{
+    static const char* const kWho = "CPDUpdateDlg::nCreatePDSPIROMBuffer";
+    m_images = PDUpdateImages{};
+    m_images.ucPDEnable = m_ucPDEnable;
+    m_images.ucMCUEnable = m_ucMCUEnable;
+    std::string strError;
+    if (m_ucPDEnable) {
+        std::string strContent;
+        if (!pUtility.vCheckFilePathExists(m_strPDFilePath, 0) || !bReadWholeFile(m_strPDFilePath, strContent)) {
+            pUtility.nShowMessage("The PD FW file is not exist[" + m_strPDFilePath + "]", 0, MSG_TYPE_ERROR);
+            return false;
+        }
+        m_images.ucPDFileKind = ucPDFileKindOfPath(m_strPDFilePath);
+        bool bRefused = false;
+        m_images.strPDFileVersion = strPDVersionOfContent(m_images.ucPDFileKind, strContent, PDRulesOfUpdateDialog(),
+                                                          bRefused);
+        if (m_images.ucPDFileKind == PD_FILE_UNKNOWN) {
+            pUtility.nShowMessage("The PD FW file is Unknow", 0, MSG_TYPE_ERROR);
+            return false;
+        }
+        if (m_images.ucPDFileKind == PD_FILE_BIN) {
+            if (bRefused) {
+                pUtility.nShowMessage(PD_BIN_SIZE_MESSAGE, 0, MSG_TYPE_ERROR);
+                return false;
+            }
+            m_images.richtek.assign(strContent.begin(), strContent.end());
+        } else {
+            int nShortLine = 0;
+            if (nParseCyacd(strContent, PDRulesOfUpdateDialog(), m_images.cypress, nShortLine, strError) != 0) {
+                pUtility.nShowMessage(strError, 0, MSG_TYPE_ERROR);
+                return false;
+            }
+            m_images.bSkipVersionCompare = m_images.cypress.bShortRow;
+        }
+    }
+    if (m_ucMCUEnable) {
+        std::string strContent;
+        if (!bIsMCUFilePath(m_strMCUFilePath) || !bReadWholeFile(m_strMCUFilePath, strContent) ||
+            nParseIntelHex(strContent, "CPDUpdateDlg", m_images.mcu, strError) != 0) {
+            vDEBUG_ERR_printf("%s:%d: nCreatePDSPIROMBuffer failed...[%s]!!!", kWho, __LINE__, m_strMCUFilePath.c_str());
+            return false;
+        }
+        m_images.ucMCUFileKind = MCU_FILE_HEX;
+    }
+    return true;
+}
+
+void CPDUpdateDlg::OnBnClickedButtonPdStart() { vStartRun(false); }
+void CPDUpdateDlg::OnBnClickedButtonPdFwVerify() { vStartRun(true); }
+
+void CPDUpdateDlg::vStartRun(bool bVerifyOnly)
+{
+    if (m_nRunning.load() > 0 || m_nRows == 0)
+        return;
+    if (!bParseFiles()) {
+        vDEBUG_ERR_printf("%s:%d: nCreatePDSPIROMBuffer failed...[%s]!!!", "CPDUpdateDlg::OnBnClickedButtonPdStart",
+                          __LINE__, m_strPDFilePath.c_str());
+        return;
+    }
+    auto fits = [&](const PDDeviceFacts& facts) {
+        return !m_ucPDEnable || (facts.ucVendor == PD_VENDOR_RICHTEK && m_images.ucPDFileKind == PD_FILE_BIN) ||
+               ((facts.ucVendor == PD_VENDOR_CYPRESS || facts.ucVendor == PD_VENDOR_CCG3 ||
+                 facts.ucVendor == PD_VENDOR_CCG) &&
+                m_images.ucPDFileKind == PD_FILE_CYACD);
+    };
+    if (std::none_of(m_facts.begin(), m_facts.begin() + m_nRows, fits)) {
+        pUtility.nShowMessage(bVerifyOnly ? "PD File is not suitable PD Chip!!!Please try to Set correct PD Chip or "
+                                            "load correct PD File"
+                                          : "PD File is not suitable PD Chip!!!Please try to load correct PD Chip or File",
+                              0, MSG_TYPE_ERROR);
+        return;
+    }
+    // A CCG3 image is for the bank the controller does not run.
+    if (bVerifyOnly && m_ucPDEnable && m_images.ucPDFileKind == PD_FILE_CYACD && m_images.cypress.rows.size() > 1)
+        for (int i = 0; i < m_nRows; ++i) {
+            const uint16_t wFirst = m_images.cypress.rows[1].wRowNum;
+            if (m_facts[i].ucVendor == PD_VENDOR_CCG3 &&
+                wFirst != (m_facts[i].ucCCG3Mode == 1 ? 0x200 : m_facts[i].ucCCG3Mode == 2 ? 0x30 : wFirst)) {
+                vDEBUG_ERR_printf("%s:%d: CCG3 Device Mode[%c] ,ucRowNum[%c]", "CPDUpdateDlg::OnBnClickedButtonPdFwVerify",
+                                  __LINE__, m_facts[i].ucCCG3Mode, wFirst);
+                pUtility.nShowMessage("PD File is not suitable PD Chip IMAGE!!!\nPlease try to Set correct PD Chip or "
+                                      "load correct PD File",
+                                      0, MSG_TYPE_ERROR);
+                return;
+            }
+        }
+    m_workers.clear();
+    for (int i = 0; i < m_nRows; ++i) {
+        const PDDeviceFacts facts = m_facts[i];
+        // A file for another controller: this row is not run.
+        if (!fits(facts)) {
+            Show_Message(i, PD_STATUS_MISMATCH);
+            continue;
+        }
+        m_pProgress[i]->SetRange(0, 100);
+        m_pProgress[i]->SetPos(0);
+        m_pProgress[i]->SetBarColor(kBarGreen);
+        Show_Message(i, bVerifyOnly ? PD_STATUS_READING : PD_STATUS_UPDATING);
+        m_nRunning.fetch_add(1);
+        const int nDrive = m_nDrive[i];
+        m_workers.push_back(std::make_unique<CWorkerThread>(
+            "PD worker " + std::to_string(i), [this, i, facts, nDrive, bVerifyOnly](const krv::StopSource&) {
+                CRowView view(*this, i);
+                CPowerDelivery pd;
+                const int nResult = nPDFWUpdateWorker(pd, m_images, facts, i, nDrive, bVerifyOnly, view);
+                postToGui([this, i, nResult] { vWorkerEnded(i, nResult); });
+            }));
+    }
+    enableControl(IDC_PD_CLOSE, m_nRunning.load() == 0);
+}
+
+void CPDUpdateDlg::vWorkerEnded(int nRow, int nResult)
+{
+    if (nResult != PD_RESULT_PASS)
+        m_pProgress[nRow]->SetBarColor(kBarRed);
+    m_pProgress[nRow]->SetPos(100);
+    if (m_nRunning.fetch_sub(1) == 1)
+        enableControl(IDC_PD_CLOSE, true);
+}
+
+void CPDUpdateDlg::OnBnClickedClose()
+{
+    if (m_DevList.DevNums.load() == 0)
+        vDEBUG_MSG_printf("%s:%d: Do not detect KRV419x", "CPDUpdateDlg::OnBnClickedClose", __LINE__);
+    reject();
+}
+
+void CPDUpdateDlg::reject()
+{
+    // The rows belong to running workers until they end.
+    if (m_nRunning.load() > 0)
+        return;
+    krv::ui::Dialog::reject();
+}
+
+std::string CPDUpdateDlg::strStatusText(int nRow) const { return m_pStatus[nRow]->text().toStdString(); }
+ColorRef CPDUpdateDlg::statusColor(int nRow) const { return m_pStatus[nRow]->CtlColor().crBk; }
+int CPDUpdateDlg::nProgress(int nRow) const { return m_pProgress[nRow]->GetPos(); }
+ColorRef CPDUpdateDlg::barColor(int nRow) const { return m_pProgress[nRow]->GetBarColor(); }
+std::string CPDUpdateDlg::strRowVersion(int nRow) const { return m_pVersion[nRow]->text().toStdString(); }

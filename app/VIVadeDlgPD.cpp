@@ -1,0 +1,94 @@
+// The main window's use of the PD controllers behind the drives: the scan
+// reads each drive's PD version when the external PD/MCU update is on, and
+// Start checks the PD and MCU files against what the scan detected and
+// builds their images before the run.
+#include <mutex>
+
+#include "app/Ini.h"
+#include "app/PDUpdateDlg.h"
+#include "app/VIVadeDlg.h"
+#include "device/DebugLog.h"
+#include "device/USBUtility.h"
+
+void CVIVadeDlg::vScanPDVersions(const CScanSettings& settings, int iDevNums)
+{
+    static const char* const kWho = "CVIVadeDlg::vScanUSBPort";
+    if (settings.ucExtUpdateFW != 1)
+        return;
+    std::lock_guard<std::mutex> lock(m_PowerDeliveryMutex);
+    CPowerDelivery& pd = *m_pPowerDelivery;
+    pd.m_ucPDUpdateEnable = settings.ucPDFwEnable;
+    pd.m_ucMCUUpdateEnable = settings.ucMCUFwEnable;
+    for (int i = 0; i < iDevNums; ++i) {
+        DevInfo& dev = m_DevList.Devs[i];
+        int iResult = pd.nInitializedPDI2CBus(dev.m_ucPhysicalAddress);
+        if (iResult != 0) {
+            vDEBUG_MSG_printf("%s:%d: device[%d], nInitializedPDI2CBus Failed[%d]", kWho, __LINE__, i, iResult);
+            continue;
+        }
+        iResult = pd.nGetPDFWVersion(dev.m_ucPhysicalAddress);
+        if (iResult != 0) {
+            vDEBUG_MSG_printf("%s:%d: device[%d], nGetPDFWVersion Failed[%d]", kWho, __LINE__, i, iResult);
+            continue;
+        }
+        // The version belongs to the drive it was read from.
+        dev.m_strExtFWVersion = pd.m_strVersion;
+    }
+}
+
+bool CVIVadeDlg::bPrepareExternalFirmware()
+{
+    static const char* const kWho = "CVIVadeDlg::OnBnClickedButtonStart";
+    const IniRecord& ini = pIni.m_pINI;
+    std::lock_guard<std::mutex> lock(m_PowerDeliveryMutex);
+    CPowerDelivery& pd = *m_pPowerDelivery;
+    pd.m_ucPDUpdateEnable = static_cast<uint8_t>(ini.pd_fw_enable);
+    pd.m_ucMCUUpdateEnable = static_cast<uint8_t>(ini.mcu_fw_enable);
+    if (ini.pd_fw_enable == 1) {
+        const std::string strPath = ini.pd_binary_name.str();
+        if (!pUtility.vCheckFilePathExists(strPath, 1)) {
+            vDEBUG_ERR_printf("%s:%d: vCheck PD FW path failed[%s].", kWho, __LINE__, strPath.c_str());
+            return false;
+        }
+        pd.m_strPDFWFileVersion = pd.strGetPDFWVersionFromFile(strPath);
+        if (pd.m_nPDChipVendor == PD_VENDOR_NONE) {
+            pUtility.nShowMessage("The PD device is Unknow or Failed detection!!!", 0, MSG_TYPE_ERROR);
+            return false;
+        }
+        if (pd.nCreatePDSPIROMBuffer(strPath) != 0) {
+            vDEBUG_ERR_printf("%s:%d: nCreatePDSPIROMBuffer failed...[%s]!!!", kWho, __LINE__, strPath.c_str());
+            return false;
+        }
+    }
+    if (ini.mcu_fw_enable == 1) {
+        const std::string strPath = ini.mcu_binary_name.str();
+        if (!pUtility.vCheckFilePathExists(strPath, 1)) {
+            vDEBUG_ERR_printf("%s:%d: vCheck MCU FW path failed[%s].", kWho, __LINE__, strPath.c_str());
+            return false;
+        }
+        (void)pd.strGetPDFWVersionFromFile(strPath);
+        if (pd.m_nMCUChipVendor != MCU_VENDOR_STM) {
+            pUtility.nShowMessage("The MCU device is Unknow or Failed detection!!!", 0, MSG_TYPE_ERROR);
+            return false;
+        }
+        if (pd.nCreatePDSPIROMBuffer(strPath) != 0) {
+            vDEBUG_ERR_printf("%s:%d: nCreatePDSPIROMBuffer failed...[%s]!!!", kWho, __LINE__, strPath.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+void CVIVadeDlg::OnBnClickedButtonPd()
+{
+    IniRecord& ini = pIni.m_pINI;
+    CPDUpdateDlg dlg(m_DevList, m_pPickers, this);
+    dlg.m_ucPDEnable = static_cast<uint8_t>(ini.pd_fw_enable);
+    dlg.m_ucMCUEnable = static_cast<uint8_t>(ini.mcu_fw_enable);
+    dlg.m_strPDFilePath = ini.pd_binary_name.str();
+    dlg.m_strMCUFilePath = ini.mcu_binary_name.str();
+    dlg.OnInitDialog();
+    dlg.exec();
+    ini.pd_binary_name.set(dlg.m_strPDFilePath);
+    ini.mcu_binary_name.set(dlg.m_strMCUFilePath);
+}
