@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include "platform/StopSource.h"
+#include "ui/ThreadHandoff.h"
 
 namespace krv::ui {
 
@@ -87,8 +88,14 @@ CallResult GuiCalls::call(std::function<void()> fn, const StopSource* stop)
 
     std::shared_ptr<Shared> shared = shared_;
     auto job = std::make_shared<Job>(std::move(fn));
+    handoffRelease(shared.get());
     QMetaObject::invokeMethod(
-        this, [shared, job] { runJob(*shared, *job); }, Qt::QueuedConnection);
+        this,
+        [shared, job] {
+            handoffAcquire(shared.get());
+            runJob(*shared, *job);
+        },
+        Qt::QueuedConnection);
 
     shared->waiting.fetch_add(1, std::memory_order_acq_rel);
     std::unique_lock<std::mutex> lock(shared->mutex);
@@ -118,9 +125,11 @@ bool GuiCalls::post(std::function<void()> fn)
     if (shuttingDown())
         return false;
     std::shared_ptr<Shared> shared = shared_;
+    handoffRelease(shared.get());
     QMetaObject::invokeMethod(
         this,
         [shared, fn = std::move(fn)] {
+            handoffAcquire(shared.get());
             if (!shared->shutdown.load(std::memory_order_acquire))
                 fn();
         },
@@ -147,8 +156,16 @@ void GuiCalls::markShutdown()
     shared_->wake.notify_all();
     if (onGuiThread())
         closeModals();
-    else
-        QMetaObject::invokeMethod(this, [this] { closeModals(); }, Qt::QueuedConnection);
+    else {
+        handoffRelease(this);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                handoffAcquire(this);
+                closeModals();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void GuiCalls::closeModals()

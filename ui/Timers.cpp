@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "platform/Platform.h"
+#include "ui/ThreadHandoff.h"
 
 namespace krv::ui {
 
@@ -109,8 +110,16 @@ void TimerSet::request(int id, bool armed, int periodMs, std::chrono::nanosecond
     }
     if (QThread::currentThread() == thread())
         apply(id);
-    else
-        QMetaObject::invokeMethod(this, [this, id] { apply(id); }, Qt::QueuedConnection);
+    else {
+        handoffRelease(this);
+        QMetaObject::invokeMethod(
+            this,
+            [this, id] {
+                handoffAcquire(this);
+                apply(id);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void TimerSet::apply(int id)
