@@ -9,7 +9,7 @@
 #include <QThread>
 
 #include "platform/StopSource.h"
-#include "ui/ThreadHandoff.h"
+#include "ui/QueuedCall.h"
 
 namespace krv::ui {
 
@@ -67,6 +67,8 @@ GuiCalls::GuiCalls(QObject* parent) : QObject(parent), shared_(std::make_shared<
 
 GuiCalls::~GuiCalls() { markShutdown(); }
 
+bool GuiCalls::event(QEvent* event) { return runQueuedCall(event) || QObject::event(event); }
+
 bool GuiCalls::onGuiThread() const { return QThread::currentThread() == thread(); }
 
 bool GuiCalls::shuttingDown() const { return shared_->shutdown.load(std::memory_order_acquire); }
@@ -88,14 +90,7 @@ CallResult GuiCalls::call(std::function<void()> fn, const StopSource* stop)
 
     std::shared_ptr<Shared> shared = shared_;
     auto job = std::make_shared<Job>(std::move(fn));
-    handoffRelease(shared.get());
-    QMetaObject::invokeMethod(
-        this,
-        [shared, job] {
-            handoffAcquire(shared.get());
-            runJob(*shared, *job);
-        },
-        Qt::QueuedConnection);
+    postQueuedCall(this, [shared, job] { runJob(*shared, *job); });
 
     shared->waiting.fetch_add(1, std::memory_order_acq_rel);
     std::unique_lock<std::mutex> lock(shared->mutex);
@@ -114,9 +109,13 @@ CallResult GuiCalls::call(std::function<void()> fn, const StopSource* stop)
             shared->wake.wait(lock);
     }
     shared->waiting.fetch_sub(1, std::memory_order_acq_rel);
+    // The exception goes with the caller: the GUI thread may drop the job
+    // last, and must not be the one that frees an exception the caller
+    // still reads.
+    const std::exception_ptr error = std::move(job->error);
     lock.unlock();
-    if (job->error)
-        std::rethrow_exception(job->error);
+    if (error)
+        std::rethrow_exception(error);
     return CallResult::Done;
 }
 
@@ -125,15 +124,10 @@ bool GuiCalls::post(std::function<void()> fn)
     if (shuttingDown())
         return false;
     std::shared_ptr<Shared> shared = shared_;
-    handoffRelease(shared.get());
-    QMetaObject::invokeMethod(
-        this,
-        [shared, fn = std::move(fn)] {
-            handoffAcquire(shared.get());
-            if (!shared->shutdown.load(std::memory_order_acquire))
-                fn();
-        },
-        Qt::QueuedConnection);
+    postQueuedCall(this, [shared, fn = std::move(fn)] {
+        if (!shared->shutdown.load(std::memory_order_acquire))
+            fn();
+    });
     return true;
 }
 
@@ -156,16 +150,8 @@ void GuiCalls::markShutdown()
     shared_->wake.notify_all();
     if (onGuiThread())
         closeModals();
-    else {
-        handoffRelease(this);
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                handoffAcquire(this);
-                closeModals();
-            },
-            Qt::QueuedConnection);
-    }
+    else
+        postQueuedCall(this, [this] { closeModals(); });
 }
 
 void GuiCalls::closeModals()

@@ -169,7 +169,8 @@ TEST_P(EveryBenchSize, EveryDrivePassesUpToTheTablesSixteen)
             EXPECT_FALSE(portFile(one, port, "firmware-0.bin") == fw) << port;
             char disk[32];
             std::snprintf(disk, sizeof disk, "/ports/%02d/disk.img", port);
-            EXPECT_FALSE(bHoldsData(one.benchFolder() + disk)) << port;
+            EXPECT_FALSE(bHoldsData(one.benchFolder() + disk)) << port << "\n"
+                                                                << one.krvbench("log", {std::to_string(port)}).out;
             continue;
         }
         serials.push_back(portFile(one, port, "config-0-0.bin").substr(4, 12));
