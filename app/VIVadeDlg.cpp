@@ -20,6 +20,7 @@
 #include "platform/LastError.h"
 #include "ui/FilePickers.h"
 #include "ui/MessageBoxPresenter.h"
+#include "ui/QueuedCall.h"
 
 CVIVadeDlg* g_pMainDlg = nullptr;
 
@@ -237,6 +238,7 @@ int CVIVadeDlg::nKeyCommand(int qtKey, bool bStartEnabled)
 
 bool CVIVadeDlg::eventFilter(QObject* watched, QEvent* event)
 {
+    krv::ui::takeQueuedCall(event);
     if (event->type() == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget && widget->window() == this) {

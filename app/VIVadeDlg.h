@@ -403,6 +403,9 @@ public:
     std::atomic<uint8_t> m_bRescanArmed{0};
     std::atomic<uint8_t> m_ucArrivalCount{0};
     uint32_t m_hDevNotify[DEV_NOTIFY_CLASS_COUNT] = {};
+    // The run's supervisor registers and unregisters on its own thread, the
+    // window on the GUI thread (start-up, exit, its destructor).
+    std::mutex m_DevNotifyMutex;
 
     // the settings lock: 1 = unlocked; and the login in progress, during
     // which no automatic run may start

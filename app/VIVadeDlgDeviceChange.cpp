@@ -37,6 +37,7 @@ void CVIVadeDlg::vRegisterDeviceNotification()
     // The platform wakes us on its own thread; the notices are taken and
     // handled on the GUI thread.
     events.setWakeUp([this] { postToGui([this] { vDrainDeviceEvents(); }); });
+    std::unique_lock<std::mutex> lock(m_DevNotifyMutex);
     for (int i = 0; i < DEV_NOTIFY_CLASS_COUNT; ++i) {
         if (m_hDevNotify[i] != 0)
             continue;
@@ -47,6 +48,7 @@ void CVIVadeDlg::vRegisterDeviceNotification()
             break;
         }
     }
+    lock.unlock();
     // Notices that came before the wake-up was in place.
     postToGui([this] { vDrainDeviceEvents(); });
 }
@@ -57,6 +59,7 @@ void CVIVadeDlg::vUnRegisterDeviceNotification()
     if (!platform)
         return;
     krv::DeviceEvents& events = platform->deviceEvents();
+    std::unique_lock<std::mutex> lock(m_DevNotifyMutex);
     for (uint32_t& hNotify : m_hDevNotify) {
         if (hNotify == 0)
             continue;
@@ -65,6 +68,7 @@ void CVIVadeDlg::vUnRegisterDeviceNotification()
                               "CVIVadeDlg", __LINE__, static_cast<int>(krv::lastError()));
         hNotify = 0;
     }
+    lock.unlock();
     // Returns only when no wake-up call is under way any more.
     events.setWakeUp({});
 }

@@ -20,4 +20,4 @@ krv_need_packages() {
 KRV_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev ccache)
 # The bench's format and label run the real file-system tools on its disk images.
 KRV_BENCH_PACKAGES=(ntfs-3g exfatprogs mtools)
-KRV_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev dosfstools "${KRV_BENCH_PACKAGES[@]}")
+KRV_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev libtsan2 dosfstools "${KRV_BENCH_PACKAGES[@]}")

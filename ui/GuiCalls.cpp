@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include "platform/StopSource.h"
+#include "ui/QueuedCall.h"
 
 namespace krv::ui {
 
@@ -66,6 +67,8 @@ GuiCalls::GuiCalls(QObject* parent) : QObject(parent), shared_(std::make_shared<
 
 GuiCalls::~GuiCalls() { markShutdown(); }
 
+bool GuiCalls::event(QEvent* event) { return runQueuedCall(event) || QObject::event(event); }
+
 bool GuiCalls::onGuiThread() const { return QThread::currentThread() == thread(); }
 
 bool GuiCalls::shuttingDown() const { return shared_->shutdown.load(std::memory_order_acquire); }
@@ -87,8 +90,7 @@ CallResult GuiCalls::call(std::function<void()> fn, const StopSource* stop)
 
     std::shared_ptr<Shared> shared = shared_;
     auto job = std::make_shared<Job>(std::move(fn));
-    QMetaObject::invokeMethod(
-        this, [shared, job] { runJob(*shared, *job); }, Qt::QueuedConnection);
+    postQueuedCall(this, [shared, job] { runJob(*shared, *job); });
 
     shared->waiting.fetch_add(1, std::memory_order_acq_rel);
     std::unique_lock<std::mutex> lock(shared->mutex);
@@ -107,9 +109,13 @@ CallResult GuiCalls::call(std::function<void()> fn, const StopSource* stop)
             shared->wake.wait(lock);
     }
     shared->waiting.fetch_sub(1, std::memory_order_acq_rel);
+    // The exception goes with the caller: the GUI thread may drop the job
+    // last, and must not be the one that frees an exception the caller
+    // still reads.
+    const std::exception_ptr error = std::move(job->error);
     lock.unlock();
-    if (job->error)
-        std::rethrow_exception(job->error);
+    if (error)
+        std::rethrow_exception(error);
     return CallResult::Done;
 }
 
@@ -118,13 +124,10 @@ bool GuiCalls::post(std::function<void()> fn)
     if (shuttingDown())
         return false;
     std::shared_ptr<Shared> shared = shared_;
-    QMetaObject::invokeMethod(
-        this,
-        [shared, fn = std::move(fn)] {
-            if (!shared->shutdown.load(std::memory_order_acquire))
-                fn();
-        },
-        Qt::QueuedConnection);
+    postQueuedCall(this, [shared, fn = std::move(fn)] {
+        if (!shared->shutdown.load(std::memory_order_acquire))
+            fn();
+    });
     return true;
 }
 
@@ -148,7 +151,7 @@ void GuiCalls::markShutdown()
     if (onGuiThread())
         closeModals();
     else
-        QMetaObject::invokeMethod(this, [this] { closeModals(); }, Qt::QueuedConnection);
+        postQueuedCall(this, [this] { closeModals(); });
 }
 
 void GuiCalls::closeModals()

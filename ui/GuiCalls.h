@@ -60,6 +60,9 @@ public:
     // Callers blocked in call() right now (for diagnostics and tests).
     int waitingCallers() const;
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     struct Shared;
     struct Job;

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "platform/Platform.h"
+#include "ui/QueuedCall.h"
 
 namespace krv::ui {
 
@@ -50,6 +51,8 @@ double TimerSet::currentScale() const
     Platform* platform = Platform::currentOrNull();
     return platform ? platform->clock().scale() : 1.0;
 }
+
+bool TimerSet::event(QEvent* event) { return runQueuedCall(event) || QObject::event(event); }
 
 bool TimerSet::arm(int id, uint32_t periodMs)
 {
@@ -110,7 +113,7 @@ void TimerSet::request(int id, bool armed, int periodMs, std::chrono::nanosecond
     if (QThread::currentThread() == thread())
         apply(id);
     else
-        QMetaObject::invokeMethod(this, [this, id] { apply(id); }, Qt::QueuedConnection);
+        postQueuedCall(this, [this, id] { apply(id); });
 }
 
 void TimerSet::apply(int id)

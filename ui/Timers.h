@@ -56,6 +56,9 @@ public:
     // that is not a positive number counts as 1.
     static int scaledPeriod(uint32_t periodMs, double scale);
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     struct Wanted {
         bool armed = false;

@@ -365,12 +365,31 @@ std::optional<DeviceTarget> BenchDevices::open(DriveKind kind, int number)
     return std::nullopt;
 }
 
+uint64_t BenchDevices::commandLatencyMs(int port)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    Port* p = port >= 1 && port <= kMaxPorts ? portLocked(port) : nullptr;
+    return p ? p->bridge->settings().commandMs : 0;
+}
+
 bool BenchDevices::execute(const DeviceTarget& target, ScsiCommand& command)
 {
     Delivery delivery(*this);
     if (!wellFormed(command)) {
         setLastError(transport::kInvalidParameter);
         return false;
+    }
+    // A slow device holds its caller for as long as it takes, with the bench
+    // free for everyone else meanwhile; the host gives up on one slower than
+    // the command's time-out.
+    if (const uint64_t latencyMs = commandLatencyMs(target.port)) {
+        const uint64_t timeoutMs = uint64_t{command.timeoutSeconds} * 1000;
+        if (latencyMs >= timeoutMs) {
+            clock_.sleepMs(timeoutMs);
+            setLastError(transport::kSemaphoreTimeout);
+            return false;
+        }
+        clock_.sleepMs(latencyMs);
     }
     command.scsiStatus = 0;
     command.senseLength = 0;
@@ -419,8 +438,9 @@ bool BenchDevices::execute(const DeviceTarget& target, ScsiCommand& command)
             return false;
         }
         bool bringsDataIn = command.direction == DataDirection::In && command.dataLength > 0;
+        bool sendsDataOut = command.direction == DataDirection::Out && command.dataLength > 0;
         std::optional<Fault> fault =
-            p->bridge->state().faults.hit(command.cdb, command.cdbLength, bringsDataIn);
+            p->bridge->state().faults.hit(command.cdb, command.cdbLength, bringsDataIn, sendsDataOut);
         if (fault && fault->kind == FaultKind::Fail) {
             failTransport(entry, transport::kIoDeviceError, "fault: fail");
             recordLocked(*p, std::move(entry));
@@ -448,7 +468,18 @@ bool BenchDevices::execute(const DeviceTarget& target, ScsiCommand& command)
             recordLocked(*p, std::move(entry));
         } else {
             std::string note;
+            // The EEPROM programs one byte wrong; the bridge knows nothing of
+            // it and answers the write good. The host's buffer stays as sent.
+            const bool corruptStore = fault && fault->kind == FaultKind::CorruptStore;
+            const uint32_t storeAt = corruptStore ? fault->byteIndex % command.dataLength : 0;
+            if (corruptStore)
+                command.data[storeAt] ^= 0xFF;
             Bridge::Reaction reaction = p->bridge->answer(command, target.unit, now, note);
+            if (corruptStore) {
+                command.data[storeAt] ^= 0xFF;
+                note += (note.empty() ? "" : "; ") + std::string("fault: stored byte ") + std::to_string(storeAt) +
+                        " inverted";
+            }
             if (fault && fault->kind == FaultKind::Corrupt && command.scsiStatus == scsi::kGood &&
                 command.transferred > 0) {
                 uint32_t at = fault->byteIndex % command.transferred;
@@ -984,6 +1015,14 @@ std::vector<uint8_t> transferCdb(bool write, uint64_t offset, size_t length, uin
 bool BenchDevices::diskTransfer(const DiskTarget& target, uint64_t offset, void* buffer, size_t length, bool write)
 {
     Delivery delivery(*this);
+    if (const uint64_t latencyMs = commandLatencyMs(target.device)) {
+        if (latencyMs >= kDiskTimeoutMs) {
+            clock_.sleepMs(kDiskTimeoutMs);
+            setLastError(transport::kSemaphoreTimeout);
+            return false;
+        }
+        clock_.sleepMs(latencyMs);
+    }
     const DiskImage* image = nullptr;
     std::optional<Fault> fault;
     {
@@ -1020,7 +1059,7 @@ bool BenchDevices::diskTransfer(const DiskTarget& target, uint64_t offset, void*
         if (write && target.device == kSystemDisk)
             return refuse(winerr::kAccessDenied, "the system disk is not written");
         if (p) {
-            fault = p->bridge->state().faults.hit(cdb.data(), cdb.size(), !write && length > 0,
+            fault = p->bridge->state().faults.hit(cdb.data(), cdb.size(), !write && length > 0, write && length > 0,
                                                   std::make_pair(offset, uint64_t{length}));
             if (fault && (fault->kind == FaultKind::Fail || fault->kind == FaultKind::Check))
                 return refuse(transport::kIoDeviceError, "fault: the transfer fails");

@@ -213,6 +213,8 @@ private:
     void setUsbDiskPresentLocked(bool present, std::string& outcome);
     bool onBusLocked(const Port& p) const;
     Port* portLocked(int port);
+    // The bench ms a command to `port` takes before the device answers it.
+    uint64_t commandLatencyMs(int port);
     void advanceLocked(uint64_t nowMs);
     void leaveLocked(Port& p, uint64_t atMs);
     void returnLocked(Port& p, uint64_t atMs);

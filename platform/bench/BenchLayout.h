@@ -3,7 +3,7 @@
 //   bench.ini       the settings (ports and their devices, time scale)
 //   bench.lock      flock'd by the one process that owns the bench; holds its pid
 //   inbox/          commands for the owner from `krvbench`, one file each
-//   ports/NN/       stored state of the device on port NN (01..16), its
+//   ports/NN/       stored state of the device on port NN (01..32), its
 //                   disk image (disk.img) and the files of its volumes
 //   system/         the system disk (PhysicalDrive0): disk.img, volumes/
 //   usbdisk/        the USB disk without a bridge, when the bench has one
@@ -12,7 +12,9 @@
 
 namespace krv::bench {
 
-constexpr int kMaxPorts = 16;
+// A bench may hold more bridges than a production table has rows, so that
+// what a tool does with the ones past its table can be tried.
+constexpr int kMaxPorts = 32;
 
 // The bench's devices by number: the system disk, the ports' bridges, the
 // USB disk without a bridge.

@@ -353,7 +353,7 @@ private:
                 return errorAt(lineNo, why);
             return true;
         }
-        if (key == "relink_ms" || key == "drop_ms") {
+        if (key == "relink_ms" || key == "drop_ms" || key == "command_ms") {
             uint32_t ms = 0;
             if (!parseDelayMs(value, key.c_str(), ms, why))
                 return errorAt(lineNo, why);
@@ -375,7 +375,7 @@ private:
             return errorAt(lineNo, "key '" + key + "' is reserved for a later bench version and not supported yet");
         return errorAt(lineNo, "unknown key '" + key + "' in [port " + std::to_string(currentPort_) +
                                    "] (known: chip, link, speed, disk_size, present, revision, registers, cdrom, "
-                                   "renumber, relink_ms, drop_ms, location, usb_strings, usb_status, max_transfer, "
+                                   "renumber, relink_ms, drop_ms, command_ms, location, usb_strings, usb_status, max_transfer, "
                                    "sector_size, usb_serial, unit_serial, storage_driver, storage_serial, bus_type, pd, mcu)");
     }
 
@@ -464,6 +464,8 @@ private:
             parseDelayMs(relink->value, "relink_ms", port.relinkMs, why);
         if (const Entry* drop = section.find("drop_ms"))
             parseDelayMs(drop->value, "drop_ms", port.dropMs, why);
+        if (const Entry* latency = section.find("command_ms"))
+            parseDelayMs(latency->value, "command_ms", port.commandMs, why);
         if (const Entry* most = section.find("max_transfer"))
             parseMaxTransfer(most->value, port.maxTransfer, why);
         const Entry* sector = section.find("sector_size");
@@ -959,6 +961,8 @@ std::string formatBenchSettings(const BenchSettings& settings)
             text += "relink_ms = " + std::to_string(p.relinkMs) + "\n";
         if (p.dropMs != 0)
             text += "drop_ms = " + std::to_string(p.dropMs) + "\n";
+        if (p.commandMs != 0)
+            text += "command_ms = " + std::to_string(p.commandMs) + "\n";
         if (p.maxTransfer != 0)
             text += "max_transfer = " + std::to_string(p.maxTransfer) + "\n";
         if (p.sectorSize != kDefaultSectorSize)

@@ -26,6 +26,8 @@
 //                         general-failure, overcurrent, not-enough-power)
 //   max_transfer = 65280  (optional: the most bytes the host adapter moves in
 //                         one command; a larger one fails at the transport)
+//   command_ms = 0        (optional: bench ms every command and disk transfer
+//                         takes before the device answers it)
 //   sector_size = 512     (optional: the drive's logical sector, 512 or 4096
 //                         bytes; the disk size is a whole number of them)
 //   usb_serial = text     (optional: text, lower, hex: how the bridge writes its
@@ -193,6 +195,7 @@ struct PortSettings {
     bool staleName = false;            // ... and the host keeps its old drive name leading to it
     uint32_t relinkMs = kDefaultRelinkMs;  // CPU reset to re-enumeration
     uint32_t dropMs = 0;               // CPU reset to leaving the bus
+    uint32_t commandMs = 0;            // how long each command takes the device
     std::optional<UsbLocation> location;   // none: the next free port
     UsbStrings usbStrings = UsbStrings::Normal;
     UsbPortStatus usbStatus = UsbPortStatus::Connected;

@@ -188,8 +188,10 @@ TEST(ScanThread, OneScanAtATimeAndTheRescanTimerWaitsForIt)
     EXPECT_TRUE(f.dlg->isControlEnabled(IDC_BUTTON_START));
     EXPECT_EQ(f.dlg->m_ListMainResult->GetItemText(0, RESULT_COL_FW), f.dlg->m_DevList.Devs[0].m_strFWVersion);
     EXPECT_FALSE(f.dlg->m_DevList.Devs[0].m_strFWVersion.empty());
-    // After the scan the rescan decision comes 500 ms later.
-    EXPECT_EQ(f.dlg->timerPeriod(TIMER_RESCAN), scaled(500));
+    // After the scan the rescan decision comes 500 ms later (armed by the
+    // scan thread just after it marked the scan over).
+    EXPECT_TRUE(runEventsUntil([&] { return f.dlg->timerPeriod(TIMER_RESCAN) == scaled(500); }))
+        << f.dlg->timerPeriod(TIMER_RESCAN);
 
     // Once it is over, a request starts the next scan.
     f.dlg->TriggerScanThread();

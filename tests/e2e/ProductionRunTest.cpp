@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -85,7 +86,10 @@ std::string fsckOfPort(const CmdLineRun& run, int port)
 
 TEST_F(ProductionRunTest, EveryDriveIsProgrammedFoundAgainFormattedAndPreloaded)
 {
-    run.createBench({"--ports", "3", "--renumber", "2=yes", "--disk-size", "1G"});
+    // Port 2 is slow to answer each command; port 3 arrives with a blank
+    // serial and goes by its drive's own.
+    run.createBench({"--ports", "3", "--renumber", "2=yes", "--disk-size", "1G", "--command-ms", "2=5", "--serial",
+                     "3=", "--disk-serial", "3=S4EWNX0R123456K"});
     prepareRun(run);
     ToolRun r = run.run({"/S"});
     ASSERT_EQ(r.exitCode, 0) << r.err.substr(r.err.size() > 20000 ? r.err.size() - 20000 : 0);
@@ -120,14 +124,29 @@ TEST_F(ProductionRunTest, EveryDriveIsProgrammedFoundAgainFormattedAndPreloaded)
     EXPECT_NE(krv::test::readFile(run.settingsPath()).find("serial_number=AAAABBBB0004"), std::string::npos);
 }
 
-// Sixteen drives, every KRV857x model, USB 3 links and USB 3 tunnels of
-// USB4, on the root hub and two chained hubs, some coming back under other
-// drive numbers: all of them pass, each with its own serial number.
-TEST_F(ProductionRunTest, SixteenDrivesOnChainedHubs)
+// Benches of every size, up to sixteen drives of every KRV857x model on USB 3
+// links and USB 3 tunnels of USB4, on the root hub and two chained hubs, some
+// coming back under other drive numbers: every drive passes with its own
+// serial number. A seventeenth bridge has no row in the table: the run
+// takes the first sixteen the scan finds and leaves it as it was. Each row
+// is a test of its own.
+struct BenchSize {
+    int ports;
+    int programmed;  // the table's rows the scan fills
+    const char* size;
+};
+
+void PrintTo(const BenchSize& c, std::ostream* os) { *os << c.ports << " ports"; }
+
+class EveryBenchSize : public ::testing::TestWithParam<BenchSize> {};
+
+TEST_P(EveryBenchSize, EveryDrivePassesUpToTheTablesSixteen)
 {
-    std::vector<std::string> options = {"--ports", "16", "--disk-size", "512M"};
+    const BenchSize& c = GetParam();
+    CmdLineRun one;
+    std::vector<std::string> options = {"--ports", std::to_string(c.ports), "--disk-size", c.size};
     const char* const chips[] = {"KRV8571", "KRV8572", "KRV8573", "KRV8574", "KRV8575"};
-    for (int port = 1; port <= 16; ++port) {
+    for (int port = 1; port <= c.ports; ++port) {
         const std::string p = std::to_string(port) + "=";
         options.insert(options.end(), {"--chip", p + chips[port % 5]});
         if (port % 4 == 0)
@@ -135,60 +154,150 @@ TEST_F(ProductionRunTest, SixteenDrivesOnChainedHubs)
         if (port % 3 == 0)
             options.insert(options.end(), {"--renumber", p + "yes"});
     }
-    run.createBench(options);
-    prepareRun(run);
-    ToolRun r = run.run({"/S"});
+    one.createBench(options);
+    prepareRun(one);
+    ToolRun r = one.run({"/S"});
     ASSERT_EQ(r.exitCode, 0) << r.err.substr(r.err.size() > 20000 ? r.err.size() - 20000 : 0);
-    const std::string bench = run.krvbench("show").out;
-    EXPECT_EQ(countOf(bench, "240517800201"), 16) << bench;
-    EXPECT_EQ(countOf(bench, "FAT32 \"KRVRUN\""), 16) << bench;
+    const std::string bench = one.krvbench("show").out;
+    EXPECT_EQ(countOf(bench, "240517800201"), c.programmed) << bench;
+    EXPECT_EQ(countOf(bench, "FAT32 \"KRVRUN\""), c.programmed) << bench;
+    const std::string fw = krv::test::runFirmware();
     std::vector<std::string> serials;
-    for (int port = 1; port <= 16; ++port)
-        serials.push_back(portFile(run, port, "config-0-0.bin").substr(4, 12));
+    for (int port = 1; port <= c.ports; ++port) {
+        if (port > c.programmed) {
+            // Past the table: never written, disk and EEPROM alike.
+            EXPECT_FALSE(portFile(one, port, "firmware-0.bin") == fw) << port;
+            char disk[32];
+            std::snprintf(disk, sizeof disk, "/ports/%02d/disk.img", port);
+            EXPECT_FALSE(bHoldsData(one.benchFolder() + disk)) << port << "\n"
+                                                                << one.krvbench("log", {std::to_string(port)}).out;
+            continue;
+        }
+        serials.push_back(portFile(one, port, "config-0-0.bin").substr(4, 12));
+    }
     std::sort(serials.begin(), serials.end());
     EXPECT_EQ(std::unique(serials.begin(), serials.end()), serials.end());
+    char last[16], next[32];
+    std::snprintf(last, sizeof last, "AAAABBBB%04X", c.programmed);
+    std::snprintf(next, sizeof next, "serial_number=AAAABBBB%04X", c.programmed + 1);
     EXPECT_EQ(serials.front(), "AAAABBBB0001");
-    EXPECT_EQ(serials.back(), "AAAABBBB0010");
-    EXPECT_NE(krv::test::readFile(run.settingsPath()).find("serial_number=AAAABBBB0011"), std::string::npos);
+    EXPECT_EQ(serials.back(), last);
+    EXPECT_NE(krv::test::readFile(one.settingsPath()).find(next), std::string::npos);
 }
 
+const BenchSize kBenchSizes[] = {{1, 1, "1G"}, {4, 4, "1G"}, {16, 16, "512M"}, {17, 16, "512M"}};
+
+INSTANTIATE_TEST_SUITE_P(OneToSeventeen, EveryBenchSize, ::testing::ValuesIn(kBenchSizes),
+                         [](const ::testing::TestParamInfo<BenchSize>& info) {
+                             return std::to_string(info.param.ports) + "Ports";
+                         });
+
 // A fault on one port of three, at one step: that port fails the run (exit
-// code -1), its drive gets nothing after the fault, the other two pass.
-TEST_F(ProductionRunTest, AFaultOnOnePortFailsOnlyThatPort)
+// code -1) and its drive gets nothing from any later step; the other two
+// pass. Each row is a test of its own, so that the rows run side by side.
+//
+// Left out, because the kind cannot happen there:
+// - no-return anywhere but at the reset: it waits for a CPU reset.
+// - corrupt-store at the reset and the disk steps: the reset carries no
+//   data, and the disk is no EEPROM (a wrong byte on the disk is the
+//   corrupt read of the disk steps).
+// - fail, check, corrupt and drop at the re-link and the configuration
+//   check: neither sends the device a command of its own. The re-link's
+//   rescans read every drive, so such a fault would hit whichever port
+//   rescans first; the check compares what the re-link read. What the
+//   device can do to the re-link is come back late (time-out) or never.
+// - the write/read test: a line script never runs it (start-up switches it
+//   off; only the window switches it on).
+// - the preload: it copies files onto the mounted volume, which reaches no
+//   command of the drive's.
+// How far the port got: its update, its reset and re-link, its disk steps.
+enum class Reached { Update, Reload, Disk };
+
+struct FaultCase {
+    const char* name;
+    Reached reached;
+    std::vector<std::string> fault;       // krvbench fault PORT ...; empty: none
+    std::vector<std::string> bench = {};  // more krvbench create options
+    bool bConfigCheck = false;            // the configuration check is on
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
+const FaultCase kFaultCases[] = {
+    // The configuration write (E1 50: image 0, its USB 3 image first).
+    {"ConfigWriteFailsThreeTimes", Reached::Update, {"fail", "3", "--cdb", "E150"}},
+    {"ConfigWriteCheckCondition", Reached::Update, {"check", "1", "--cdb", "E150"}},
+    {"ConfigWriteTimesOut", Reached::Update, {"timeout", "1", "--cdb", "E150"}},
+    {"ConfigStoredWrongIsReadBack", Reached::Update, {"corrupt-store", "1", "--cdb", "E150", "--byte", "10"}},
+    {"ConfigWriteDrops", Reached::Update, {"drop", "1", "--cdb", "E150"}},
+    // The firmware write (E3).
+    {"FirmwareWriteFailsTwice", Reached::Update, {"fail", "2", "--cdb", "E3"}},
+    {"FirmwareWriteCheckCondition", Reached::Update, {"check", "1", "--cdb", "E3"}},
+    {"FirmwareWriteTimesOut", Reached::Update, {"timeout", "1", "--cdb", "E3"}},
+    {"FirmwareStoredWrongIsReadBack", Reached::Update, {"corrupt-store", "1", "--cdb", "E3", "--byte", "300"}},
+    {"FirmwareWriteDrops", Reached::Update, {"drop", "1", "--cdb", "E3"}},
+    // The CPU reset (E8 50).
+    {"ResetRefused", Reached::Reload, {"fail", "1", "--cdb", "E850"}},
+    {"ResetCheckCondition", Reached::Reload, {"check", "1", "--cdb", "E850"}},
+    {"ResetTimesOut", Reached::Reload, {"timeout", "1", "--cdb", "E850"}},
+    {"ResetDrops", Reached::Reload, {"drop", "1", "--cdb", "E850"}},
+    {"ResetNeverReturns", Reached::Reload, {"no-return"}},
+    // The re-link: back only long after the run's wait.
+    {"RelinkTooLate", Reached::Reload, {}, {"--relink-ms", "2=3600000"}},
+    // The configuration check: the bridge comes back and names itself
+    // otherwise than its image says (its serial string in hex).
+    {"CheckFindsAnotherIdentity", Reached::Reload, {}, {"--usb-serial", "2=hex"}, true},
+    // The partition: the master boot record the run writes itself.
+    {"PartitionWriteFails", Reached::Disk, {"fail", "1", "--cdb", "8A", "--offset", "0"}},
+    {"PartitionWriteTimesOut", Reached::Disk, {"timeout", "1", "--cdb", "8A", "--offset", "0"}},
+    {"PartitionWriteDrops", Reached::Disk, {"drop", "1", "--cdb", "8A", "--offset", "0"}},
+    // The format: every write inside the volume fails, times out, drops (a
+    // single failed write is taken back by the format's next try).
+    {"FormatWritesFail", Reached::Disk, {"fail", "100000", "--cdb", "8A", "--offset", "0x200000"}},
+    {"FormatWriteCheckCondition", Reached::Disk, {"check", "100000", "--cdb", "8A", "--offset", "0x200000"}},
+    {"FormatWriteTimesOut", Reached::Disk, {"timeout", "100000", "--cdb", "8A", "--offset", "0x200000"}},
+    {"FormatWriteDrops", Reached::Disk, {"drop", "1", "--cdb", "8A", "--offset", "0x200000"}},
+};
+
+class FaultOnOnePort : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(FaultOnOnePort, FailsOnlyThatPortAndItsDriveGetsNoLaterStep)
 {
-    const struct {
-        const char* step;
-        std::vector<std::string> fault;
-        bool bDiskWritten = false;  // the fault comes after the partition
-    } cases[] = {
-        {"configuration write", {"fail", "1", "--cdb", "E150"}},
-        {"configuration write times out", {"timeout", "1", "--cdb", "E150"}},
-        {"firmware write", {"fail", "1", "--cdb", "E3"}},
-        {"drop at the firmware write", {"drop", "1", "--cdb", "E3"}},
-        {"reset refused", {"fail", "1", "--cdb", "E850"}},
-        {"reset never returns", {"no-return"}},
-        {"format writes", {"fail", "100000", "--cdb", "8A", "--offset", "0x200000"}, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.step);
-        CmdLineRun one;
-        one.createBench({"--ports", "3", "--disk-size", "1G"});
+    const FaultCase& c = GetParam();
+    CmdLineRun one;
+    std::vector<std::string> options = {"--ports", "3", "--disk-size", "1G"};
+    options.insert(options.end(), c.bench.begin(), c.bench.end());
+    one.createBench(options);
+    if (!c.fault.empty()) {
         std::vector<std::string> args = {"2"};
         args.insert(args.end(), c.fault.begin(), c.fault.end());
         ASSERT_EQ(one.krvbench("fault", args).exitCode, 0);
-        prepareRun(one);
-        ToolRun r = one.run({"/S"});
-        EXPECT_EQ(r.exitCode, CVIVadeDlg::CMDLINE_EXIT_FAILED & 0xFF)
-            << r.err.substr(r.err.size() > 8000 ? r.err.size() - 8000 : 0);
-        EXPECT_NE(fsckOfPort(one, 1).find("rc=0"), std::string::npos);
-        EXPECT_NE(fsckOfPort(one, 3).find("rc=0"), std::string::npos);
-        // The failed port's disk was never partitioned or formatted; a
-        // format that failed left no volume the checker takes.
-        if (c.bDiskWritten)
-            EXPECT_EQ(fsckOfPort(one, 2).find("rc=0"), std::string::npos);
-        else
-            EXPECT_FALSE(bHoldsData(one.benchFolder() + "/ports/02/disk.img"));
     }
+    prepareRun(one, [&](IniRecord& r) { r.check_config = c.bConfigCheck ? 1 : 0; });
+    ToolRun r = one.run({"/S"});
+    EXPECT_EQ(r.exitCode, CVIVadeDlg::CMDLINE_EXIT_FAILED & 0xFF)
+        << r.err.substr(r.err.size() > 8000 ? r.err.size() - 8000 : 0);
+    EXPECT_NE(fsckOfPort(one, 1).find("rc=0"), std::string::npos);
+    EXPECT_NE(fsckOfPort(one, 3).find("rc=0"), std::string::npos);
+
+    const std::string log = one.krvbench("log", {"2"}).out;
+    if (!c.fault.empty()) {
+        EXPECT_NE(log.find("fault:"), std::string::npos) << "the fault never hit\n" << log;
+    }
+    // A port that failed before its reset is never reset; one that failed
+    // before its disk steps never has its disk written; a disk step that
+    // failed left no volume the checker takes.
+    EXPECT_EQ(log.find("E8 50") != std::string::npos, c.reached != Reached::Update) << log;
+    if (c.reached == Reached::Disk) {
+        EXPECT_EQ(fsckOfPort(one, 2).find("rc=0"), std::string::npos);
+    } else {
+        EXPECT_EQ(log.find("disk  8A"), std::string::npos) << log;
+        EXPECT_FALSE(bHoldsData(one.benchFolder() + "/ports/02/disk.img"));
+    }
+    EXPECT_EQ(countOf(one.krvbench("show").out, "FAT32 \"KRVRUN\""), 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryStep, FaultOnOnePort, ::testing::ValuesIn(kFaultCases),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 
 }  // namespace

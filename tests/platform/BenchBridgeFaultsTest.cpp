@@ -71,6 +71,46 @@ TEST(BenchBridgeFaults, EachKindAsTheHostSeesIt)
     EXPECT_NE(bad.data, stored);
     EXPECT_EQ(bad.data[100], static_cast<uint8_t>(stored[100] ^ 0xFF));
     EXPECT_EQ(readConfig(*d, 0, 1).data, stored) << "the stored image itself is sound";
+
+    // The EEPROM stores one byte wrong behind a write answered good: only a
+    // read-back shows it.
+    ASSERT_TRUE(setFault(bench, 1, {{"kind", "corrupt-store"}, {"byte", "7"}}));
+    EXPECT_TRUE(readConfig(*d, 0, 1).good()) << "a stored byte goes wrong only on a write";
+    Bytes sent = stored;
+    sent[20] ^= 0x5A;
+    const Bytes asSent = sent;
+    Answer write = writeConfig(*d, 0, 1, sent);
+    EXPECT_TRUE(write.good());
+    EXPECT_EQ(write.data, asSent) << "the host's buffer is left as it sent it";
+    Bytes expected = asSent;
+    expected[7] ^= 0xFF;
+    EXPECT_EQ(readConfig(*d, 0, 1).data, expected);
+    EXPECT_TRUE(bench.devices().state(1).faults.empty());
+}
+
+// A slow device: every command takes its latency on the bench clock before
+// it is answered; one slower than the command's time-out times out.
+TEST(BenchBridgeFaults, ALatencyPerCommandHoldsEachCommandOfThatPortOnly)
+{
+    bench::BenchSettings settings;
+    settings.ports.resize(2);
+    settings.ports[0].commandMs = 1500;
+    BenchFixture bench(settings);
+    auto slow = openDrive(bench.physicalDrive(1));
+    auto quick = openDrive(bench.physicalDrive(2));
+    ASSERT_TRUE(slow && quick);
+    uint64_t before = bench.clock().monotonicMs();
+    EXPECT_TRUE(inquiry(*slow).good());
+    EXPECT_EQ(bench.clock().monotonicMs() - before, 1500u);
+    before = bench.clock().monotonicMs();
+    EXPECT_TRUE(inquiry(*quick).good());
+    EXPECT_EQ(bench.clock().monotonicMs() - before, 0u);
+
+    before = bench.clock().monotonicMs();
+    Answer late = send(*slow, {0x12, 0, 0, 0, 38, 0}, {}, 38, 1);
+    EXPECT_FALSE(late.sent);
+    EXPECT_EQ(late.lastError, 121u);
+    EXPECT_EQ(bench.clock().monotonicMs() - before, 1000u) << "the host gives up at its time-out";
 }
 
 TEST(BenchBridgeFaults, FaultsCanWaitForAGivenCommand)

@@ -32,6 +32,7 @@ const char* const kGoodFile =
     "renumber = Stale-Name\n"
     "relink_ms = 5000\n"
     "drop_ms = 250\n"
+    "command_ms = 40\n"
     "usb_serial = HEX\n"
     "unit_serial = reversed\n"
     "storage_driver = uas\n"
@@ -79,6 +80,7 @@ TEST(BenchSettings, LoadsAndCanonicalisesAHandWrittenFile)
     second.renumber = second.staleName = true;
     second.relinkMs = 5000;
     second.dropMs = 250;
+    second.commandMs = 40;
     second.usbSerial = UsbSerialForm::Hex;
     second.unitSerial = UnitSerial::Reversed;
     second.storageDriver = StorageDriver::Uas;
@@ -179,7 +181,7 @@ TEST(BenchSettings, BadFilesNameFileAndLine)
         {"port beyond count", bench1(kPort) + "[port 2]\n" + kPort, "bench.ini:7: [port 2] but the bench has 1 port"},
         {"missing port section", "[bench]\nports = 2\n[port 1]\n" + kPort, "bench.ini: no [port 2] section"},
         {"port 0", "[bench]\nports = 1\n[port 0]\n", "bench.ini:3: bad port section [port 0]"},
-        {"port count", "[bench]\nports = 17\n", "bench.ini:2: bad port count '17'"},
+        {"port count", "[bench]\nports = 33\n", "bench.ini:2: bad port count '33'"},
         {"no port count", "[bench]\ntime_scale = 2\n", "bench.ini:1: [bench] has no 'ports' key"},
         {"no bench section", "", "bench.ini: no [bench] section"},
         {"newer version", "[bench]\nversion = 2\n", "bench.ini:2: settings version 2 is newer"},

@@ -103,7 +103,7 @@ TEST_F(KrvbenchDevices, CreateStartsPortsFromTheGivenStateAndShowReadsItBack)
 
 TEST_F(KrvbenchDevices, CreateSetsHowTheBridgeAndTheHostShowASerial)
 {
-    create({"--ports", "2", "--serial", "2=", "--usb-serial", "1=lower", "--storage-serial", "1=hex",
+    create({"--ports", "2", "--serial", "2=", "--disk-serial", "2=S4EWNX0R123456K", "--usb-serial", "1=lower", "--storage-serial", "1=hex",
             "--storage-driver", "2=uas", "--unit-serial", "2=disk", "--bus-type", "spaces", "--renumber",
             "2=stale-name"});
     std::ifstream in(folder + "/bench.ini");
@@ -123,7 +123,7 @@ TEST_F(KrvbenchDevices, CreateSetsHowTheBridgeAndTheHostShowASerial)
         << "a blank serial";
     const Json& tree = root["usb_tree"]["hubs"][0]["ports"];
     EXPECT_EQ(tree[0]["serial"].string, "krvbench000000000001");
-    EXPECT_EQ(tree[1]["serial"].string, "KRVNVME0000000000002") << "a blank bridge goes by its drive's serial";
+    EXPECT_EQ(tree[1]["serial"].string, "S4EWNX0R123456K") << "a blank bridge goes by its drive's own serial";
 }
 
 TEST_F(KrvbenchDevices, FaultsAndLogsOnABenchNobodyOwns)

@@ -192,7 +192,7 @@ TEST_F(Krvbench, BadInputIsRefusedClearly)
         {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
         {{"create", fresh}, 2, "--ports N is required"},
         {{"create", "--ports", "2"}, 2, "no bench folder given"},
-        {{"create", fresh, "--ports", "17"}, 2, "--ports needs a number 1..16, got '17'"},
+        {{"create", fresh, "--ports", "33"}, 2, "--ports needs a number 1..32, got '33'"},
         {{"create", fresh, "--ports"}, 2, "--ports needs a value"},
         {{"create", fresh, "--ports", "2", "--chip", "KRV9999"}, 2, "unknown chip 'KRV9999'"},
         {{"create", fresh, "--ports", "2", "--chip", "2=KRV752A", "--link", "2=USB4"}, 2, "port 2: link USB4 needs a KRV857x"},

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -114,6 +115,19 @@ std::map<std::string, PerPortOption> perPortOptions()
     };
     options["--drop-ms"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
         return bench::parseDelayMs(v, "--drop-ms", p.dropMs, why);
+    };
+    options["--command-ms"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
+        return bench::parseDelayMs(v, "--command-ms", p.commandMs, why);
+    };
+    options["--disk-serial"].set = [](PortSettings&, PortStart& s, const std::string& v, std::string& why) {
+        // NVMe Identify holds 20 ASCII characters, padded with blanks.
+        const bool printable = std::all_of(v.begin(), v.end(), [](char c) { return c > ' ' && c < 0x7F; });
+        if (v.empty() || v.size() > 20 || !printable) {
+            why = "a drive serial is 1..20 printable characters without blanks, not '" + v + "'";
+            return false;
+        }
+        s.diskSerial = v;
+        return true;
     };
     options["--firmware"].set = [](PortSettings&, PortStart& s, const std::string& v, std::string& why) {
         bench::FirmwareVersion version{};

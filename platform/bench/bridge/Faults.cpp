@@ -18,6 +18,7 @@ constexpr KindName kKinds[] = {
     {FaultKind::Fail, "fail"},       {FaultKind::Check, "check"}, {FaultKind::Timeout, "timeout"},
     {FaultKind::Corrupt, "corrupt"}, {FaultKind::Drop, "drop"},       {FaultKind::NoReturn, "no-return"},
     {FaultKind::Stuck, "stuck"},
+    {FaultKind::CorruptStore, "corrupt-store"},
 };
 
 // The command a no-return fault waits for: the CPU reset, E8 50.
@@ -95,7 +96,7 @@ std::map<std::string, std::string> faultFields(const Fault& fault)
         fields["after"] = std::to_string(fault.after);
     if (!fault.cdbPrefix.empty())
         fields["cdb"] = toHex(fault.cdbPrefix.data(), fault.cdbPrefix.size());
-    if (fault.kind == FaultKind::Corrupt)
+    if (fault.kind == FaultKind::Corrupt || fault.kind == FaultKind::CorruptStore)
         fields["byte"] = std::to_string(fault.byteIndex);
     if (fault.kind == FaultKind::Check)
         fields["sense"] = senseText(fault.sense);
@@ -110,7 +111,7 @@ bool faultFromFields(const std::map<std::string, std::string>& fields, Fault& fa
     auto kind = fields.find("kind");
     if (kind == fields.end() || !parseFaultKind(kind->second, result.kind)) {
         why = "fault kind '" + (kind == fields.end() ? std::string() : kind->second) +
-              "' is not one of fail, check, timeout, corrupt, drop, no-return";
+              "' is not one of fail, check, timeout, corrupt, drop, no-return, corrupt-store";
         return false;
     }
     for (const auto& [key, value] : fields) {
@@ -173,7 +174,7 @@ std::string describeFault(const Fault& fault)
         text += " x" + std::to_string(fault.count);
     if (fault.kind == FaultKind::Check)
         text += " sense " + senseText(fault.sense);
-    if (fault.kind == FaultKind::Corrupt)
+    if (fault.kind == FaultKind::Corrupt || fault.kind == FaultKind::CorruptStore)
         text += " byte " + std::to_string(fault.byteIndex);
     text += fault.cdbPrefix.empty() ? " on any command" : " on " + spacedHex(fault.cdbPrefix);
     if (fault.offset)
@@ -185,7 +186,7 @@ std::string describeFault(const Fault& fault)
     return text;
 }
 
-std::optional<Fault> FaultList::hit(const uint8_t* cdb, size_t cdbLength, bool bringsDataIn,
+std::optional<Fault> FaultList::hit(const uint8_t* cdb, size_t cdbLength, bool bringsDataIn, bool sendsDataOut,
                                     std::optional<std::pair<uint64_t, uint64_t>> diskRange)
 {
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
@@ -196,6 +197,8 @@ std::optional<Fault> FaultList::hit(const uint8_t* cdb, size_t cdbLength, bool b
                          *f.offset - diskRange->first >= diskRange->second))
             continue;
         if (f.kind == FaultKind::Corrupt && !bringsDataIn)
+            continue;
+        if (f.kind == FaultKind::CorruptStore && (diskRange || !sendsDataOut))
             continue;
         if (f.kind == FaultKind::NoReturn && (diskRange || !isCpuReset(cdb, cdbLength)))
             continue;

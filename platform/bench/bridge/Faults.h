@@ -1,7 +1,8 @@
 #pragma once
 // Faults on demand for one device: the next commands (or the next commands
 // that start with given CDB bytes) fail at the transport, end with CHECK
-// CONDITION, time out, come back with one data byte corrupted, or the device
+// CONDITION, time out, come back with one data byte corrupted, store one byte
+// other than was sent while answering the write good, or the device
 // drops off the bus and stays away until it is plugged in again; or the next
 // CPU reset (E8 50) is answered and carried out, but the device never comes
 // back on the bus from it (until it is plugged in again); or the power-delivery
@@ -21,7 +22,7 @@
 
 namespace krv::bench {
 
-enum class FaultKind { Fail, Check, Timeout, Corrupt, Drop, NoReturn, Stuck };
+enum class FaultKind { Fail, Check, Timeout, Corrupt, Drop, NoReturn, Stuck, CorruptStore };
 
 struct Fault {
     FaultKind kind = FaultKind::Fail;
@@ -59,9 +60,10 @@ public:
 
     // The fault that hits a command with these CDB bytes, if any; its count
     // is used up. Corruption waits for a command that brings data in, a
+    // corrupted store for one of the bridge's own that sends data out, a
     // no-return for a CPU reset. A disk
     // transfer gives the bytes of the disk it covers, [first, first + length).
-    std::optional<Fault> hit(const uint8_t* cdb, size_t cdbLength, bool bringsDataIn,
+    std::optional<Fault> hit(const uint8_t* cdb, size_t cdbLength, bool bringsDataIn, bool sendsDataOut,
                              std::optional<std::pair<uint64_t, uint64_t>> diskRange = std::nullopt);
 
     // Uses up one fault of `kind` that waits for a device event rather than

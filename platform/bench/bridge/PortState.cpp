@@ -266,6 +266,8 @@ PortState factoryState(int port, const PortSettings& settings, const PortStart& 
     }
     state.stored.romVersion = version;
     state.disk = benchDiskIdentity(port, settings.diskSize);
+    if (start.diskSerial)
+        state.disk.serial = *start.diskSerial;
     state.disk.sectorSize = settings.sectorSize;
     bootFromStored(state, settings);
     return state;

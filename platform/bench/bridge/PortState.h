@@ -67,6 +67,7 @@ struct PortStart {
     std::optional<Bytes> usb3Config;          // the USB 3 image of both banks, 128 bytes
     std::optional<Bytes> usb4Config;          // the USB4 image of both banks, 128 bytes
     std::optional<DiskLayoutPlan> disk;       // partitions its disk arrives with
+    std::optional<std::string> diskSerial;    // the NVMe drive's own serial (Identify Controller)
 };
 
 int majorRevisionOf(const PortSettings& port);
