@@ -26,9 +26,6 @@ export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 echo "== Without a bench: the programs refuse, as no host backend exists yet"
 "$build/app/KRV857xVIVade" && echo "unexpected success" || echo "(exit code $?)"
 echo
-echo "== On the demo bench"
-KRV_BENCH="$bench" "$build/variant/KRV857xShowStatus"
-echo
 # The production tool's command-line jobs: no window, the reports go to the
 # current folder, the result is the exit code; the debug trace goes to a log.
 reports=$PWD/build/demo-reports
@@ -45,6 +42,25 @@ for report in KRV8574Version.txt KRV857xDeviceInfo.txt; do
     echo "-- $report"
     if [ -f "$reports/$report" ]; then tr -d '\r' <"$reports/$report"; else echo "(not written)"; fi
 done
+echo
+
+# The variant build's command-line jobs: the same window under its own
+# profile, four options, each ending at the first scan.
+variant_reports=$reports/showstatus
+variant_tool=$PWD/$build/variant/KRV857xShowStatus
+mkdir -p "$variant_reports"
+echo "== Command-line jobs of KRV857xShowStatus on the demo bench (reports in $variant_reports)"
+for job in /O /O4; do
+    rc=0
+    (cd "$variant_reports" && KRV_BENCH="$bench" "$variant_tool" "$job" 2>"$variant_reports/trace-${job#/}.log") || rc=$?
+    echo "-- KRV857xShowStatus $job: exit code $rc"
+done
+echo "-- KRV857xDeviceInfo.txt"
+if [ -f "$variant_reports/KRV857xDeviceInfo.txt" ]; then
+    tr -d '\r' <"$variant_reports/KRV857xDeviceInfo.txt"
+else
+    echo "(not written)"
+fi
 echo
 
 # The production run, "/S", on the same bench. The tool reads its settings

@@ -165,6 +165,11 @@ EStartEnd CStart::eRun()
         m_bShown = true;
         return EStartEnd::eRefused;
     }
+    if (m_dlg.dlgProfile().bReloadAvailabilityCheck && !m_dlg.bIsReloadAvailable(kPcieTargetCount)) {
+        m_bShown = true;
+        m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
+        return EStartEnd::eRefused;
+    }
     if (m_dlg.m_bLimitationTableLoaded.load() == 1) {
         const int32_t iLimitation = m_dlg.m_LimitationTable.iCheckLimitation(m_devs, m_nTargets);
         if (iLimitation != LIMITATION_PASS) {

@@ -47,6 +47,16 @@ bool CVIVadeDlg::bIsCommandLineJob(const std::string& strCmdLine)
     return !strCmdLine.empty() && strCmdLine.find(kDebugOption) == std::string::npos;
 }
 
+bool CVIVadeDlg::bIsCommandLineJob(const std::string& strCmdLine, const MainDlgProfile& profile)
+{
+    if (!bIsCommandLineJob(strCmdLine))
+        return false;
+    if (profile.bUnknownOptionExits)
+        return true;
+    const CCmdLineOption option = stParseCmdLine(strCmdLine, profile.options);
+    return option.iCmdIndex != CMD_JOB_NONE || option.bEmptyVersion;
+}
+
 bool CVIVadeDlg::bTakeDebugOption(std::string& strCmdLine, int& nLevel)
 {
     const size_t nAt = strCmdLine.find(kDebugOption);
@@ -130,7 +140,7 @@ bool CVIVadeDlg::OnInitDialog()
 
         if (!m_strCmdLine.empty())
             vDEBUG_MSG_printf("%s:%d: AfxGetApp: m_lpCmdLine = %s ", kWho, __LINE__, m_strCmdLine.c_str());
-        if (bIsCommandLineJob(m_strCmdLine))
+        if (bIsCommandLineJob(m_strCmdLine, *m_pProfile))
             vEnterCommandLineMode();
 
         showControl(IDC_PICTURE_FAIL, false);
@@ -142,7 +152,7 @@ bool CVIVadeDlg::OnInitDialog()
         m_fontTitle.setBold(true);
         m_StaticTitle->setFont(m_fontTitle);
         m_StaticTitle->SetTextColor(krv::ui::rgb(255, 0, 0));
-        m_StaticTitle->setText(VIVADE_TITLE_TEXT);
+        m_StaticTitle->setText(m_pProfile->pszTitle);
         m_font15 = QFont("Arial");
         m_font15.setPixelSize(15);
         m_font15.setBold(true);
@@ -160,7 +170,7 @@ bool CVIVadeDlg::OnInitDialog()
 
         if (!bClaimSingleInstance())
             return true;
-        vDEBUG_MSG_printf("%s:%d: [%s]", kWho, __LINE__, VIVADE_TITLE_TEXT);
+        vDEBUG_MSG_printf("%s:%d: [%s]", kWho, __LINE__, m_pProfile->pszTitle);
 
         vInitialPrivateData();
         vInitButtonStyles();
@@ -197,8 +207,10 @@ bool CVIVadeDlg::OnInitDialog()
             }
         }
 
-        vGetWinPwrMode(m_strSavedPowerScheme);
-        vSetWinPwrMode(POWER_SCHEME_HIGH_PERFORMANCE);
+        if (m_pProfile->bPowerScheme) {
+            vGetWinPwrMode(m_strSavedPowerScheme);
+            vSetWinPwrMode(POWER_SCHEME_HIGH_PERFORMANCE);
+        }
 
         if (pIni.m_pINI.PCIE_Scan != 0)
             vDEBUG_MSG_printf("%s:%d: init pcie: PCIe access is not part of this build; PCIE_Scan %d is not acted on",
@@ -206,9 +218,11 @@ bool CVIVadeDlg::OnInitDialog()
         else
             vDEBUG_MSG_printf("%s:%d: PCIE_Scan 0: no PCIe access (none is part of this build)", kWho, __LINE__);
 
-        m_strLimitationTablePath = krv::joinPath(pUtility.m_szProgramFolder, LIMITATION_TABLE_FILE);
-        m_bLimitationTableLoaded = m_LimitationTable.vLoadFeatureINI(m_strLimitationTablePath);
-        m_LimitationTable.m_bLimitationTableLoaded = m_bLimitationTableLoaded.load();
+        if (m_pProfile->bLimitationTable) {
+            m_strLimitationTablePath = krv::joinPath(pUtility.m_szProgramFolder, LIMITATION_TABLE_FILE);
+            m_bLimitationTableLoaded = m_LimitationTable.vLoadFeatureINI(m_strLimitationTablePath);
+            m_LimitationTable.m_bLimitationTableLoaded = m_bLimitationTableLoaded.load();
+        }
 
         g_UsbDev.m_ucImage0Enable = pIni.m_pINI.image0;
         g_UsbDev.m_ucCDROMMode = pIni.m_pINI.cd_rom_mode;

@@ -1,0 +1,46 @@
+#pragma once
+// What the main window does differently in each of the two programs built
+// from this tree: its title, its command-line options and jobs, what its
+// command line does when no drive is there, which of the production tool's
+// start-up steps it takes, and its results table. The window reads its
+// profile at the few places the programs part; `main` picks one.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "app/ResultColumns.h"
+
+// One command-line option: the text the line must hold, the length the
+// whole line must have, the command index it sets (what the window logs and
+// keeps) and the job that index runs.
+struct CmdLineOptionEntry {
+    const char* pszOption;
+    size_t nLength;
+    int32_t iCmdIndex;
+    int32_t iJob;
+};
+
+struct MainDlgProfile {
+    const char* pszTitle;                          // the title static's text
+    std::span<const CmdLineOptionEntry> options;   // in the order they are tested
+    // A line that is no option: true ends the program with the bad-option
+    // code; false leaves the window in GUI mode as if no line was given.
+    bool bUnknownOptionExits;
+    // The first scan of a command-line run that finds no drive ends the
+    // program with the no-device code at once (no retry, no give-up wait).
+    bool bNoDeviceExitsAtOnce;
+    bool bAutoStart;          // a scan that finds auto_mp_DevNum drives starts a run
+    bool bPowerScheme;        // start-up switches the power scheme, exit restores it
+    bool bLimitationTable;    // start-up reads the limitation table
+    // Start asks whether the reload can find the drives again before a run.
+    bool bReloadAvailabilityCheck;
+    // The results table: its columns in insert order, and how many of the
+    // first ones get a heading from the GUI texts.
+    std::span<const ListColumnPlace> resultColumns;
+    int nTitledResultColumns;
+
+    // The option entry of a command index, or null.
+    const CmdLineOptionEntry* pFindCmdIndex(int32_t iCmdIndex) const;
+};
+
+const MainDlgProfile& MainDlgProfileProduction();
