@@ -31,6 +31,11 @@ const CmdLineOptionEntry* MainDlgProfile::pFindCmdIndex(int32_t iCmdIndex) const
     return nullptr;
 }
 
+uint8_t MainDlgProfile::ucResultColumn(uint8_t ucColumn) const
+{
+    return ucColumn < resultColumnMap.size() ? resultColumnMap[ucColumn] : ucColumn;
+}
+
 const MainDlgProfile& MainDlgProfileProduction()
 {
     static const MainDlgProfile kProduction{
@@ -44,6 +49,7 @@ const MainDlgProfile& MainDlgProfileProduction()
         /*bReloadAvailabilityCheck=*/false,
         ProductionMainResultPlaces(),
         /*nTitledResultColumns=*/15,
+        /*resultColumnMap=*/{},
     };
     return kProduction;
 }

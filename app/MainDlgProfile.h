@@ -20,6 +20,8 @@ struct CmdLineOptionEntry {
     int32_t iJob;
 };
 
+constexpr uint8_t RESULT_COLUMN_NONE = 0xFF;
+
 struct MainDlgProfile {
     const char* pszTitle;                          // the title static's text
     std::span<const CmdLineOptionEntry> options;   // in the order they are tested
@@ -38,9 +40,16 @@ struct MainDlgProfile {
     // first ones get a heading from the GUI texts.
     std::span<const ListColumnPlace> resultColumns;
     int nTitledResultColumns;
+    // Where a cell the shared code names by the production tool's column
+    // (RESULT_COL_*) lands in this program's table: the column, or
+    // RESULT_COLUMN_NONE for a cell this program does not write. Empty: the
+    // same column.
+    std::span<const uint8_t> resultColumnMap;
 
     // The option entry of a command index, or null.
     const CmdLineOptionEntry* pFindCmdIndex(int32_t iCmdIndex) const;
+    // This program's column of the production tool's column.
+    uint8_t ucResultColumn(uint8_t ucColumn) const;
 };
 
 const MainDlgProfile& MainDlgProfileProduction();

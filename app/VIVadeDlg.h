@@ -228,6 +228,8 @@ public:
     static std::string vSprintf127(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
     void vInitResultTableColumns();
     void vSetMainResultItemTable();
+    // ucColumn is the production tool's column (RESULT_COL_*); the profile
+    // says where it lands in this program's table.
     void vUpdateMainResultItemTable(uint8_t ucRow, uint8_t ucColumn, const std::string& strText, uint8_t ucMode);
     void vClearMainResultSubItemTable();
     void vClearMainResultSubItemStatusTable();

@@ -116,9 +116,12 @@ void CVIVadeDlg::vSetMainResultItemTable()
     });
 }
 
-void CVIVadeDlg::vUpdateMainResultItemTable(uint8_t ucRow, uint8_t ucColumn, const std::string& strText,
+void CVIVadeDlg::vUpdateMainResultItemTable(uint8_t ucRow, uint8_t ucLogicalColumn, const std::string& strText,
                                             uint8_t ucMode)
 {
+    const uint8_t ucColumn = m_pProfile->ucResultColumn(ucLogicalColumn);
+    if (ucColumn == RESULT_COLUMN_NONE)
+        return;
     const CellColors colors = stCellColors(ucMode, strText);
     const std::string strCell = strText.substr(0, 127);
     vOnGui([&] {

@@ -23,6 +23,12 @@ constexpr ListColumnPlace kResultColumns[] = {
     {0, 45}, {1, 80}, {2, 48}, {3, 48}, {4, 154}, {5, 112}, {6, 32}, {7, 100}, {8, 70}, {9, 0}, {10, 112}, {17, 0},
 };
 
+// The run's step cells land two columns further on (the update and the
+// configuration check in hidden column 11, the reload, format, write/read
+// test and preload beyond the last column, where they change nothing); the
+// PD cell is not written.
+constexpr uint8_t kResultColumnMap[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 14, 15, RESULT_COLUMN_NONE};
+
 }  // namespace
 
 const MainDlgProfile& MainDlgProfileShowStatus()
@@ -38,6 +44,7 @@ const MainDlgProfile& MainDlgProfileShowStatus()
         /*bReloadAvailabilityCheck=*/true,
         kResultColumns,
         /*nTitledResultColumns=*/9,
+        kResultColumnMap,
     };
     return kShowStatus;
 }

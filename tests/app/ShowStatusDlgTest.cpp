@@ -64,12 +64,14 @@ TEST(ShowStatusDlg, StartsWithItsTitleAndTwelveColumnsWithoutPowerSchemeOrLimita
         EXPECT_EQ(list.model()->headerData(col, Qt::Horizontal).toString().toStdString(), headings[col]) << col;
         EXPECT_EQ(list.columnWidth(col), widths[col]) << col;
     }
-    // A cell beyond the last column changes nothing; a hidden one keeps
-    // its text.
-    dlg.vUpdateMainResultItemTable(0, 13, "PASS", CELL_MODE_PLAIN);
-    dlg.vUpdateMainResultItemTable(0, 11, "PASS", CELL_MODE_PLAIN);
+    // A run's step cells: the update's lands in hidden column 11, the
+    // others beyond the last column, where they change nothing.
+    dlg.vUpdateMainResultItemTable(0, RESULT_COL_UPDATE, "PASS", CELL_MODE_PLAIN);
+    for (int col : {RESULT_COL_RELINK, RESULT_COL_PARTITION, RESULT_COL_RW_TEST, RESULT_COL_PRELOAD, RESULT_COL_PD})
+        dlg.vUpdateMainResultItemTable(0, static_cast<uint8_t>(col), "FAIL", CELL_MODE_PLAIN);
     EXPECT_EQ(list.GetColumnCount(), 12);
-    EXPECT_EQ(list.GetItemText(0, 11), "PASS");
+    for (int col = 0; col < 12; ++col)
+        EXPECT_EQ(list.GetItemText(0, col), col == 11 ? "PASS" : col == 0 ? "0" : "") << col;
 
     // The picture: two drives found by a scan.
     DevList& devs = dlg.m_DevList;
