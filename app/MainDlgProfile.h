@@ -36,6 +36,13 @@ struct MainDlgProfile {
     bool bLimitationTable;    // start-up reads the limitation table
     // Start asks whether the reload can find the drives again before a run.
     bool bReloadAvailabilityCheck;
+    // Start's checks that only the production tool makes: a serial number
+    // of at least twelve characters; the question before a run with the
+    // factory vendor id; the firmware file made from the one drive's own
+    // firmware.
+    bool bSerialAtLeast12;
+    bool bAskDefaultVendorID;
+    bool bFWFileFromDevice;
     // The results table: its columns in insert order, and how many of the
     // first ones get a heading from the GUI texts.
     std::span<const ListColumnPlace> resultColumns;

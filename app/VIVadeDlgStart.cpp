@@ -189,7 +189,7 @@ EStartEnd CStart::eRun()
     }
 
     std::string& strFWPath = m_dlg.m_strComboBoxDeviceFirmwareFWBrowse;
-    if (m_ini.config_format == 3 && m_nTargets == 1) {
+    if (m_dlg.dlgProfile().bFWFileFromDevice && m_ini.config_format == 3 && m_nTargets == 1) {
         // The firmware file of the one device, made from its own image; its
         // result is not needed, the checks below judge the file.
         if (m_devs.DevNums == 1)
@@ -282,7 +282,7 @@ bool CStart::bCheckSerialBox()
     }
     if (ucType == 3 || ucType == 4)
         return true;
-    if (strSerial.size() < SN_MIN_LENGTH) {
+    if (m_dlg.dlgProfile().bSerialAtLeast12 && strSerial.size() < SN_MIN_LENGTH) {
         vShow("SN should have at least 12 digits");
         return false;
     }
@@ -378,7 +378,7 @@ U4ConfigTexts CStart::stWindowU4Texts() const
 // otherwise.
 bool CStart::bAskDefaultVendorID()
 {
-    if (!m_bGui || m_ini.auto_mp != 0)
+    if (!m_bGui || m_ini.auto_mp != 0 || !m_dlg.dlgProfile().bAskDefaultVendorID)
         return true;
     if (m_dlg.m_strEditDeviceConfigurationVendorID != DEFAULT_VENDOR_ID &&
         m_dlg.m_strEditU4VendorID != DEFAULT_VENDOR_ID)

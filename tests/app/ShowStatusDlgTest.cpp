@@ -229,3 +229,53 @@ TEST(ShowStatusDlg, StartRefusesAReloadItCannotRelink)
 
 }  // namespace
 }  // namespace krv::test
+
+namespace krv::test {
+namespace {
+
+// A short serial number and the factory vendor id: the production tool
+// refuses the one and asks about the other; the variant pads the serial and
+// starts without a question.
+// Start on one hand-filled drive: the boxes it showed.
+std::vector<std::string> startShortSerialWithFactoryVendorId(DlgFixture& f)
+{
+    f.writeSettings([](IniRecord& r) {
+        r.format_enable = 1;
+        r.serial_number.set("12345");
+        r.vendor_id.set("3E9A");
+        r.SN_EditType = 1;
+    });
+    f.dlg->OnInitDialog();
+    DevInfo& d = f.dlg->m_DevList.Devs[0];
+    d.m_ucPortIndex = 0;
+    d.m_strFWVersion = "240517800201";
+    d.m_strUSBSpeed = "SUPER";
+    f.dlg->m_DevList.DevNums = 1;
+    f.dlg->sendCommand(IDC_BUTTON_START);
+    std::vector<std::string> boxes;
+    for (const auto& record : f.messages.records())
+        boxes.push_back(record.text);
+    return boxes;
+}
+
+// A short serial number and the factory vendor id: the production tool
+// refuses the one (and would ask about the other); the variant pads the
+// serial and starts without a question.
+TEST(ShowStatusDlg, StartTakesAShortSerialAndTheFactoryVendorIdWithoutAQuestion)
+{
+    {
+        DlgFixture f;
+        EXPECT_EQ(startShortSerialWithFactoryVendorId(f), std::vector<std::string>{"SN should have at least 12 digits"});
+        EXPECT_EQ(f.dlg->m_pMainThread, nullptr);
+    }
+    {
+        ShowStatusFixture f;
+        const std::vector<std::string> boxes = startShortSerialWithFactoryVendorId(f);
+        EXPECT_TRUE(boxes.empty()) << ::testing::PrintToString(boxes);
+        EXPECT_NE(f.dlg->m_pMainThread, nullptr);
+        EXPECT_EQ(pIni.m_pINI.serial_number, "000000012345");
+    }
+}
+
+}  // namespace
+}  // namespace krv::test

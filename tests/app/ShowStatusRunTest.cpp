@@ -24,16 +24,6 @@ namespace {
 
 constexpr int kDrives = 2;
 
-bench::BenchSettings twoDrives()
-{
-    bench::BenchSettings settings;
-    settings.timeScale = 50;
-    settings.ports.resize(kDrives);
-    for (bench::PortSettings& port : settings.ports)
-        port.diskSize = 1ull << 30;
-    return settings;
-}
-
 // The device object lives as long as the window's run may use it.
 struct DeviceObject {
     DeviceObject() { g_UsbDev.vInitialize(); }
@@ -48,7 +38,7 @@ std::string readText(const std::string& path)
 
 TEST(ShowStatusRun, StartOnTwoDrivesRunsToTheEnd)
 {
-    DlgFixture f(twoDrives(), BenchTime::Real);
+    DlgFixture f(runBenchSettings(kDrives), BenchTime::Real);
     DeviceObject device;
     pIni.vSetProfile(IniProfileVariant());
     vInitListColumnHeaders(MainDlgProfileShowStatus().resultColumns);
