@@ -50,6 +50,7 @@ const MainDlgProfile& MainDlgProfileProduction()
         /*bSerialAtLeast12=*/true,
         /*bAskDefaultVendorID=*/true,
         /*bFWFileFromDevice=*/true,
+        /*bWaitingResetReload=*/false,
         ProductionMainResultPlaces(),
         /*nTitledResultColumns=*/15,
         /*resultColumnMap=*/{},

@@ -43,6 +43,12 @@ struct MainDlgProfile {
     bool bSerialAtLeast12;
     bool bAskDefaultVendorID;
     bool bFWFileFromDevice;
+    // The reload resets each bridge and waits for its drive under the reset
+    // lock, probing the drive numbers up to the disk count Start read, and
+    // each USB4 image is signed with the run's thread count and the port's
+    // slot right before it is written; otherwise the reset is sent without a
+    // wait and rescans find the drives by the signature Start built in.
+    bool bWaitingResetReload;
     // The results table: its columns in insert order, and how many of the
     // first ones get a heading from the GUI texts.
     std::span<const ListColumnPlace> resultColumns;

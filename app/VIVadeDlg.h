@@ -331,6 +331,10 @@ public:
     MainThreadParam m_MainThreadParam;
     ChildThreadParam m_ChildThreadParam[MAX_DEV_SLOTS];
     PCIE_USB_Config m_PCIE_USB_Config;
+    // The system's disk count less one, read by Start when the run reloads
+    // (0 otherwise): the highest drive number a waiting reset probes, less
+    // one.
+    std::atomic<int32_t> m_iDiskCountBaseline{0};
     uint8_t m_bCDROMMode = 0;
 
     // the window's values (UpdateData)
@@ -580,6 +584,9 @@ private:
     void vChildStepSHA256Key(CPortWork& work);
     void vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs);
     void vChildStepReload(CPortWork& work, const CPortRunInputs& inputs);
+    // The reload of a program whose profile waits at the reset
+    // (VIVadeDlgWaitingReset.cpp).
+    void vChildStepWaitingReset(CPortWork& work);
     void vChildStepConfigCheck(CPortWork& work, const CPortRunInputs& inputs);
     // The rescan of a re-link (the caller holds the scan lock).
     void vRescanForRelink(const CScanSettings& settings);

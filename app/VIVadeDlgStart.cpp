@@ -246,6 +246,8 @@ EStartEnd CStart::eRun()
         return EStartEnd::eRefused;
     }
     vPrepareReload();
+    if (m_dlg.dlgProfile().bWaitingResetReload)
+        m_dlg.m_iDiskCountBaseline = m_devs.m_bDoReload == 1 ? pUtility.GetDiskRegisterCount() - 1 : 0;
     m_dlg.vDisableRunControls();
 
     MainThreadParam& param = m_dlg.m_MainThreadParam;

@@ -45,6 +45,7 @@ const MainDlgProfile& MainDlgProfileShowStatus()
         /*bSerialAtLeast12=*/false,
         /*bAskDefaultVendorID=*/false,
         /*bFWFileFromDevice=*/false,
+        /*bWaitingResetReload=*/true,
         kResultColumns,
         /*nTitledResultColumns=*/9,
         kResultColumnMap,

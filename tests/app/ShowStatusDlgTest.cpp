@@ -31,6 +31,24 @@ struct ShowStatusFixture : DlgFixture {
     ~ShowStatusFixture() { pIni.vSetProfile(IniProfileProduction()); }
 };
 
+// One drive in slot 0 as a scan would have left it, and the boxes shown.
+void fillOneDrive(CVIVadeDlg& dlg)
+{
+    DevInfo& d = dlg.m_DevList.Devs[0];
+    d.m_ucPortIndex = 0;
+    d.m_strFWVersion = "240517800201";
+    d.m_strUSBSpeed = "SUPER";
+    dlg.m_DevList.DevNums = 1;
+}
+
+std::vector<std::string> boxesOf(const DlgFixture& f)
+{
+    std::vector<std::string> boxes;
+    for (const auto& record : f.messages.records())
+        boxes.push_back(record.text);
+    return boxes;
+}
+
 TEST(ShowStatusDlg, StartsWithItsTitleAndTwelveColumnsWithoutPowerSchemeOrLimitationTable)
 {
     ShowStatusFixture f(2);
@@ -211,16 +229,10 @@ TEST(ShowStatusDlg, StartRefusesAReloadItCannotRelink)
             r.SN_EditType = 1;
         });
         ASSERT_TRUE(f.dlg->OnInitDialog());
-        DevInfo& d = f.dlg->m_DevList.Devs[0];
-        d.m_ucPortIndex = 0;
-        d.m_strFWVersion = "240517800201";
-        d.m_strUSBSpeed = "SUPER";
-        f.dlg->m_DevList.DevNums = 1;
+        fillOneDrive(*f.dlg);
         f.dlg->sendCommand(IDC_BUTTON_START);
         EXPECT_EQ(f.dlg->m_pMainThread, nullptr) << mode;
-        std::vector<std::string> boxes;
-        for (const auto& record : f.messages.records())
-            boxes.push_back(record.text);
+        const std::vector<std::string> boxes = boxesOf(f);
         const bool refused = std::find(boxes.begin(), boxes.end(),
                                        "Cannot reload with USB4 setting:\r\n0:PD+PCIe or\r\n3:auto") != boxes.end();
         EXPECT_EQ(refused, mode == 3) << mode;
@@ -246,16 +258,9 @@ std::vector<std::string> startShortSerialWithFactoryVendorId(DlgFixture& f)
         r.SN_EditType = 1;
     });
     f.dlg->OnInitDialog();
-    DevInfo& d = f.dlg->m_DevList.Devs[0];
-    d.m_ucPortIndex = 0;
-    d.m_strFWVersion = "240517800201";
-    d.m_strUSBSpeed = "SUPER";
-    f.dlg->m_DevList.DevNums = 1;
+    fillOneDrive(*f.dlg);
     f.dlg->sendCommand(IDC_BUTTON_START);
-    std::vector<std::string> boxes;
-    for (const auto& record : f.messages.records())
-        boxes.push_back(record.text);
-    return boxes;
+    return boxesOf(f);
 }
 
 // A short serial number and the factory vendor id: the production tool

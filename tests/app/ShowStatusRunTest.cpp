@@ -74,9 +74,18 @@ TEST(ShowStatusRun, StartOnTwoDrivesRunsToTheEnd)
         EXPECT_EQ(list.GetItemText(row, 11), "PASS") << row;  // the update's, hidden
         EXPECT_EQ(list.GetItemText(row, 10), "") << row;
     }
-    // The drives' bridges run the file's firmware.
-    for (int slot = 0; slot < kDrives; ++slot)
-        EXPECT_EQ(dlg.m_DevList.Devs[slot].m_strFWVersion, "240517800201") << slot;
+    // The reload probed up to the system's disks: the system disk and the
+    // two drives, less one.
+    EXPECT_EQ(dlg.m_iDiskCountBaseline.load(), kDrives);
+    // Each step of each drive passed, and its bridge runs the file's
+    // firmware.
+    for (int slot = 0; slot < kDrives; ++slot) {
+        const DevInfo& d = dlg.m_DevList.Devs[slot];
+        const int results[] = {d.m_bUpdateFWResult, d.m_bReloadFWResult, d.m_bPartitionResult, d.m_bFormatResult,
+                               d.m_bPreloadResult};
+        EXPECT_EQ(std::vector<int>(std::begin(results), std::end(results)), std::vector<int>(5, 1)) << slot;
+        EXPECT_EQ(d.m_strFWVersion, "240517800201") << slot;
+    }
 
     // The settings the run stored: the variant's file.
     const std::string settings = readText(f.iniPath());
