@@ -51,6 +51,7 @@ const MainDlgProfile& MainDlgProfileProduction()
         /*bAskDefaultVendorID=*/true,
         /*bFWFileFromDevice=*/true,
         /*bWaitingResetReload=*/false,
+        /*nFWNameTail=*/0,
         ProductionMainResultPlaces(),
         /*nTitledResultColumns=*/15,
         /*resultColumnMap=*/{},

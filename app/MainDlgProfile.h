@@ -49,6 +49,9 @@ struct MainDlgProfile {
     // slot right before it is written; otherwise the reset is sent without a
     // wait and rescans find the drives by the signature Start built in.
     bool bWaitingResetReload;
+    // Start judges only the firmware path's last this many characters as
+    // its file name (0: the whole path's file name).
+    size_t nFWNameTail;
     // The results table: its columns in insert order, and how many of the
     // first ones get a heading from the GUI texts.
     std::span<const ListColumnPlace> resultColumns;

@@ -212,7 +212,7 @@ EStartEnd CStart::eRun()
         return EStartEnd::eRefused;
     }
     vPickPorts();
-    const bool bFWFileOk = !bUpdateFW || bCheckFWFile(strFWPath);
+    const bool bFWFileOk = !bUpdateFW || bCheckFWFile(strFWPath, m_dlg.dlgProfile().nFWNameTail);
 
     if (m_ucThreadCount == 0 || m_bChipMismatch || !bFWFileOk) {
         if (m_bChipMismatch) {
