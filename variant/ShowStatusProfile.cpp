@@ -46,6 +46,7 @@ const MainDlgProfile& MainDlgProfileShowStatus()
         /*bAskDefaultVendorID=*/false,
         /*bFWFileFromDevice=*/false,
         /*bWaitingResetReload=*/true,
+        /*nFWNameTail=*/27,
         kResultColumns,
         /*nTitledResultColumns=*/9,
         kResultColumnMap,
