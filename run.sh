@@ -26,26 +26,32 @@ export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 echo "== Without a bench: the programs refuse, as no host backend exists yet"
 "$build/app/KRV857xVIVade" && echo "unexpected success" || echo "(exit code $?)"
 echo
-echo "== On the demo bench"
-KRV_BENCH="$bench" "$build/variant/KRV857xShowStatus"
-echo
-# The production tool's command-line jobs: no window, the reports go to the
+# The command-line jobs of both programs: no window, the reports go to the
 # current folder, the result is the exit code; the debug trace goes to a log.
+# run_jobs TOOL FOLDER JOB... then the reports named in REPORTS.
+run_jobs() {
+    local tool=$1 folder=$2
+    shift 2
+    mkdir -p "$folder"
+    echo "== Command-line jobs of $(basename "$tool") on the demo bench (reports in $folder)"
+    for job in "$@"; do
+        rc=0
+        (cd "$folder" && KRV_BENCH="$bench" "$tool" "$job" 2>"$folder/trace-${job#/}.log") || rc=$?
+        echo "-- $(basename "$tool") $job: exit code $rc"
+    done
+    for report in $REPORTS; do
+        echo "-- $report"
+        if [ -f "$folder/$report" ]; then tr -d '\r' <"$folder/$report"; else echo "(not written)"; fi
+    done
+    echo
+}
 reports=$PWD/build/demo-reports
 tool=$PWD/$build/app/KRV857xVIVade
 rm -rf "$reports"
-mkdir -p "$reports"
-echo "== Command-line jobs of KRV857xVIVade on the demo bench (reports in $reports)"
-for job in /V /O /PCIE; do
-    rc=0
-    (cd "$reports" && KRV_BENCH="$bench" "$tool" "$job" 2>"$reports/trace-${job#/}.log") || rc=$?
-    echo "-- KRV857xVIVade $job: exit code $rc"
-done
-for report in KRV8574Version.txt KRV857xDeviceInfo.txt KRV8574PcieInfo.txt; do
-    echo "-- $report"
-    if [ -f "$reports/$report" ]; then tr -d '\r' <"$reports/$report"; else echo "(not written)"; fi
-done
-echo
+REPORTS="KRV8574Version.txt KRV857xDeviceInfo.txt KRV8574PcieInfo.txt" run_jobs "$tool" "$reports" /V /O /PCIE
+# The variant build: the same window under its own profile, four options,
+# each ending at the first scan.
+REPORTS="KRV857xDeviceInfo.txt" run_jobs "$PWD/$build/variant/KRV857xShowStatus" "$reports/showstatus" /O /O4
 
 # The production run, "/S", on the same bench. The tool reads its settings
 # and the firmware file from its own folder, so the run gets a folder of its
@@ -99,4 +105,6 @@ echo "What works today: the emulated bench (bridges, USB tree, disks, volumes, f
 echo "command path, discovery, the settings file, the main window, the production run (Start in the"
 echo "window and /S) and the command-line jobs /?, /V, /O, /O4, /C:, /CC, /SPD, /PC, /RST and /PCIE,"
 echo "with the bridges on a PCIe tunnel found through the kernel I/O driver and their mailbox."
+echo "KRV857xShowStatus, the variant build, runs the same window under its own profile: its"
+echo "settings file (version 1007), title, results table and the jobs /C:, /O, /O4 and /PC."
 [ "$run_rc" -eq 0 ] && [ "$fsck_rc" -eq 0 ]

@@ -164,11 +164,17 @@ std::string strGetFWVersionFromBin(const std::string& strFWFileName)
     }
 }
 
-bool bCheckFWFile(const std::string& strFWFileName)
+bool bCheckFWFile(const std::string& strFWFileName, size_t nNameTail)
 {
     static const char* const kWho = "bCheckFWFile";
     try {
-        if (strFWFileName.find(FWFILE_NAME_PREFIX) == std::string::npos) {
+        if (nNameTail > 0 && strFWFileName.size() < nNameTail) {
+            vDEBUG_ERR_printf("%s:%d: len check fail : strFWFileName : %s", kWho, __LINE__, strFWFileName.c_str());
+            return false;
+        }
+        const std::string_view strSearched =
+            nNameTail > 0 ? std::string_view(strFWFileName).substr(strFWFileName.size() - nNameTail) : strFWFileName;
+        if (strSearched.find(FWFILE_NAME_PREFIX) == std::string::npos) {
             vDEBUG_ERR_printf("%s:%d: file name check fail : strFWFileName : %s", kWho, __LINE__,
                               strFWFileName.c_str());
             return false;

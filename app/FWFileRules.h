@@ -58,8 +58,10 @@ bool bCmp8574ChipAndFWVersion(uint8_t ucChipMajorRev, uint8_t ucFWSignature);
 // The version the file holds as twelve lower-case hex digits; empty when the
 // file is missing, unreadable or too short.
 std::string strGetFWVersionFromBin(const std::string& strFWFileName);
-// True when the file's name carries the version its content holds.
-bool bCheckFWFile(const std::string& strFWFileName);
+// True when the file's name carries the version its content holds. With
+// nNameTail, only the path's last nNameTail characters are searched for the
+// name, and a shorter path fails.
+bool bCheckFWFile(const std::string& strFWFileName, size_t nNameTail = 0);
 
 // ---- PD type --------------------------------------------------------------
 // What the PD-type rule reads of one device found.

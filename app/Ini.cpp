@@ -409,7 +409,7 @@ void Ini::vSetDefaultSettings()
     r.USB4_ModelName.set("857x");
     r.USB4_ComponentID.set("CCDDEEFF321");
     r.USB4_VendorID.set("3E9A");
-    r.USB4_ProductID.set("8573");
+    r.USB4_ProductID.set(profile().pszDefaultUSB4ProductID);
     r.USB4_TestID.set("00000666");
     r.USB4_BcdProductFWRevision.set("1234");
     r.USB4_ProductHWRevision.set("5A");

@@ -220,7 +220,7 @@ static_assert(nCountedLines(kProductionLayout) == 86);
 static_assert(nCountedLines(kVariantLayout) == 101);
 
 const IniProfile kProduction{"KRV857xVIVade", 1009, 86, true, kProductionLayout};
-const IniProfile kVariant{"KRV857xShowStatus", 1007, 101, false, kVariantLayout};
+const IniProfile kVariant{"KRV857xShowStatus", 1007, 101, false, kVariantLayout, "8574"};
 
 }  // namespace
 

@@ -70,6 +70,7 @@ struct IniProfile {
     int nMaxCountedLines;              // a file with more fails the load
     bool bForceKeylessFields;          // set the fields the file has no key for after a load
     std::span<const IniLayoutLine> layout;   // the file in store order
+    const char* pszDefaultUSB4ProductID = "8573";  // the factory default of USB4_ProductID
 
     // The layout line of a key or section or comment text, or null when the
     // text is not one of this profile's lines.

@@ -5,6 +5,7 @@
 
 #include "app/GUIText.h"
 #include "app/Ini.h"
+#include "app/MainDlgProfile.h"
 #include "app/ResultColumns.h"
 #include "device/DebugLog.h"
 #include "device/KRV752xNVME.h"
@@ -30,7 +31,7 @@ int nRunProgram(const ProgramInfo& info, int argc, char** argv)
     // program folder, which the device objects' exit step needs; the PCIe
     // access object and the owner-drawn menu's shared state are not part of
     // this build.
-    vInitListColumnHeaders();
+    vInitListColumnHeaders((info.pDlgProfile ? *info.pDlgProfile : MainDlgProfileProduction()).resultColumns);
     pIni.vSetProfile(*info.pIniProfile);
     pUtility.vInitialize();
     g_UsbDev.vInitialize();

@@ -4,6 +4,7 @@
 // and take the objects down again in reverse order.
 
 class IniProfile;
+struct MainDlgProfile;
 struct ProgramInfo;
 
 // A program's main window: runs it with the program's arguments and returns
@@ -15,6 +16,7 @@ struct ProgramInfo {
     const char* pszVersion;         // its version text
     const IniProfile* pIniProfile;  // its settings file's version, keys and rules
     MainWindowFn pfnMainWindow = nullptr;  // null: the program has no main window yet
+    const MainDlgProfile* pDlgProfile = nullptr;  // its main window's; null: the production tool's
 };
 
 int nRunProgram(const ProgramInfo& info, int argc, char** argv);

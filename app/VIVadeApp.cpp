@@ -30,7 +30,9 @@ bool CVIVadeApp::InitInstance(const ProgramInfo& info, int argc, char** argv)
     // A command-line job never shows its window and must run without a
     // display; so must anything on a machine that has none.
     const bool bNoDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && (bNoDisplay || CVIVadeDlg::bIsCommandLineJob(strCmdLine)))
+    const MainDlgProfile& profile = info.pDlgProfile ? *info.pDlgProfile : MainDlgProfileProduction();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        (bNoDisplay || CVIVadeDlg::bIsCommandLineJob(strCmdLine, profile)))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     // The framework sees only the program's name: the tool's options are the
@@ -47,6 +49,7 @@ bool CVIVadeApp::InitInstance(const ProgramInfo& info, int argc, char** argv)
         CVIVadeDlg dlg;
         g_pMainDlg = &dlg;
         dlg.vSetProgramName(info.pszName);
+        dlg.vSetDlgProfile(profile);
         dlg.vSetPresenters(&messages, &pickers);
         dlg.m_strCmdLine = strCmdLine;
         m_nExitCode = dlg.DoModal();

@@ -37,6 +37,7 @@
 #include <QPoint>
 
 #include "app/LimitationTable.h"
+#include "app/MainDlgProfile.h"
 #include "app/VIVadeDlgDeviceChange.h"
 #include "app/VIVadeDlgIds.h"
 #include "app/VIVadeDlgThreads.h"
@@ -143,6 +144,10 @@ public:
 
     // ---- set up by the application before the window starts ----
     void vSetProgramName(const std::string& strName) { m_strProgramName = strName; }
+    // What this program's window does differently (the production tool's
+    // unless set); before OnInitDialog.
+    void vSetDlgProfile(const MainDlgProfile& profile) { m_pProfile = &profile; }
+    const MainDlgProfile& dlgProfile() const { return *m_pProfile; }
     // Not owned; either may be null (tests).
     void vSetPresenters(krv::ui::MessageBoxPresenter* pMessages, krv::ui::FilePickers* pPickers);
     void vSetEndProcess(EndProcessFn fn);
@@ -195,6 +200,10 @@ public:
     // True for a command line that runs a command-line job (not empty, no
     // debug option).
     static bool bIsCommandLineJob(const std::string& strCmdLine);
+    // The same under a program's profile: where a line that is no option
+    // leaves the window in GUI mode, only an option (or "/C:" with nothing
+    // after it, which ends the program) makes a command-line job.
+    static bool bIsCommandLineJob(const std::string& strCmdLine, const MainDlgProfile& profile);
 
     // ---- the settings in the window ----
     void vSetDeviceDescriptorGUIByINIFile();
@@ -254,6 +263,8 @@ public:
     static std::string vSprintf127(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
     void vInitResultTableColumns();
     void vSetMainResultItemTable();
+    // ucColumn is the production tool's column (RESULT_COL_*); the profile
+    // says where it lands in this program's table.
     void vUpdateMainResultItemTable(uint8_t ucRow, uint8_t ucColumn, const std::string& strText, uint8_t ucMode);
     void vClearMainResultSubItemTable();
     void vClearMainResultSubItemStatusTable();
@@ -284,6 +295,10 @@ public:
     // supervisor. VIVadeDlgPortWorker.cpp: the port workers. VIVadeDlgRelink.cpp:
     // finding reset bridges again. VIVadeDlgRemove.cpp: the safe removal.
     void OnBnClickedButtonStart();
+    // Whether the run may reload with the drives the last scan found and
+    // nPcieTargets PCIe targets; a refusal tells the operator why
+    // (ReloadAvailability.cpp).
+    bool bIsReloadAvailable(int nPcieTargets);
     // Starts the supervisor on m_MainThreadParam (GUI thread, from Start).
     void vStartMainThread();
     int MainThreadFun(MainThreadParam* pParam, const krv::StopSource& stop);
@@ -351,6 +366,10 @@ public:
     MainThreadParam m_MainThreadParam;
     ChildThreadParam m_ChildThreadParam[MAX_DEV_SLOTS];
     PCIE_USB_Config m_PCIE_USB_Config;
+    // The system's disk count less one, read by Start when the run reloads
+    // (0 otherwise): the highest drive number a waiting reset probes, less
+    // one.
+    std::atomic<int32_t> m_iDiskCountBaseline{0};
     uint8_t m_bCDROMMode = 0;
 
     // the window's values (UpdateData)
@@ -470,6 +489,7 @@ private:
 
     krv::ui::MessageBoxPresenter* m_pMessages = nullptr;
     krv::ui::FilePickers* m_pPickers = nullptr;
+    const MainDlgProfile* m_pProfile = &MainDlgProfileProduction();
     EndProcessFn m_fnEndProcess;
     LoginPromptFn m_fnLoginPrompt;
     CTextWindow m_TextWindow{*this};
@@ -519,9 +539,14 @@ public:
     struct CCmdLineOption {
         int32_t iCmdIndex = CMD_JOB_NONE;  // CMD_JOB_NONE: the line is no option
         std::string strFWVersion;          // "/C:" only
+        bool bEmptyVersion = false;        // "/C:" with no version after it
     };
-    // The whole line must be exactly one option, in its case.
+    // The whole line must be exactly one option, in its case (the
+    // production tool's options, or the given ones).
     static CCmdLineOption stParseCmdLine(const std::string& strCmdLine);
+    static CCmdLineOption stParseCmdLine(const std::string& strCmdLine, std::span<const CmdLineOptionEntry> options);
+    // The job of the command index m_iCmdIndex holds (CMD_JOB_NONE: none).
+    int32_t iCmdJob() const;
     static const char* pszCmdJobOption(int32_t iCmdIndex);
     static std::string strUsageText();
     // The upstream speed index of "/SPD" (UPSTREAM_SPEED_UNKNOWN when none).
@@ -626,6 +651,9 @@ private:
     bool bChildPcieReset(CPortWork& work);
     uint8_t ucPcieIndex(uint8_t ucSlot) const;
     void vChildStepReload(CPortWork& work, const CPortRunInputs& inputs);
+    // The reload of a program whose profile waits at the reset
+    // (VIVadeDlgWaitingReset.cpp).
+    void vChildStepWaitingReset(CPortWork& work);
     void vChildStepConfigCheck(CPortWork& work, const CPortRunInputs& inputs);
     // The rescan of a re-link (the caller holds the scan lock).
     void vRescanForRelink(const CScanSettings& settings);

@@ -36,22 +36,6 @@ namespace {
 constexpr uint64_t kCcSettleMs = 800;
 constexpr uint64_t kJobSettleMs = kCcSettleMs;
 
-struct CmdOption {
-    const char* pszOption;
-    size_t nLength;  // the whole line's length
-    int32_t iCmdIndex;
-};
-
-// In the order they are tested.
-constexpr CmdOption kOptions[] = {
-    {"/?", 2, CVIVadeDlg::CMD_JOB_USAGE},        {"/C:", 15, CVIVadeDlg::CMD_JOB_CHECK_FW},
-    {"/S", 2, CVIVadeDlg::CMD_JOB_START},        {"/PC", 3, CVIVadeDlg::CMD_JOB_POWER_CONFIG},
-    {"/O4", 3, CVIVadeDlg::CMD_JOB_U4_DATA},     {"/SPD", 4, CVIVadeDlg::CMD_JOB_SPEED},
-    {"/V", 2, CVIVadeDlg::CMD_JOB_VERSION},      {"/O", 2, CVIVadeDlg::CMD_JOB_DEVICE_INFO},
-    {"/PCIE", 5, CVIVadeDlg::CMD_JOB_PCIE_INFO}, {"/RST", 4, CVIVadeDlg::CMD_JOB_CPU_RESET},
-    {"/CC", 3, CVIVadeDlg::CMD_JOB_CC},
-};
-
 bool bEqualsIgnoringCase(const std::string& a, const std::string& b)
 {
     return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
@@ -70,11 +54,17 @@ constexpr int32_t kUpstreamSpeed[4][7] = {
 
 CVIVadeDlg::CCmdLineOption CVIVadeDlg::stParseCmdLine(const std::string& strCmdLine)
 {
+    return stParseCmdLine(strCmdLine, MainDlgProfileProduction().options);
+}
+
+CVIVadeDlg::CCmdLineOption CVIVadeDlg::stParseCmdLine(const std::string& strCmdLine,
+                                                      std::span<const CmdLineOptionEntry> options)
+{
     CCmdLineOption option;
-    for (const CmdOption& entry : kOptions) {
+    for (const CmdLineOptionEntry& entry : options) {
         if (strCmdLine.size() != entry.nLength || strCmdLine.find(entry.pszOption) == std::string::npos)
             continue;
-        if (entry.iCmdIndex == CMD_JOB_CHECK_FW) {
+        if (entry.iJob == CMD_JOB_CHECK_FW) {
             // "/C:" must lead: text before it would push the version past
             // the line's length and compare a cut version. What follows is
             // compared as it is (less any further "/C:" and blanks at the
@@ -85,8 +75,10 @@ CVIVadeDlg::CCmdLineOption CVIVadeDlg::stParseCmdLine(const std::string& strCmdL
             for (size_t nAt; (nAt = strVersion.find("/C:")) != std::string::npos;)
                 strVersion.erase(nAt, 3);
             strVersion = strTrim(strVersion);
-            if (strVersion.empty())
+            if (strVersion.empty()) {
+                option.bEmptyVersion = true;
                 return option;
+            }
             option.strFWVersion = strVersion;
         }
         option.iCmdIndex = entry.iCmdIndex;
@@ -97,10 +89,14 @@ CVIVadeDlg::CCmdLineOption CVIVadeDlg::stParseCmdLine(const std::string& strCmdL
 
 const char* CVIVadeDlg::pszCmdJobOption(int32_t iCmdIndex)
 {
-    for (const CmdOption& entry : kOptions)
-        if (entry.iCmdIndex == iCmdIndex)
-            return entry.pszOption;
-    return "";
+    const CmdLineOptionEntry* pEntry = MainDlgProfileProduction().pFindCmdIndex(iCmdIndex);
+    return pEntry ? pEntry->pszOption : "";
+}
+
+int32_t CVIVadeDlg::iCmdJob() const
+{
+    const CmdLineOptionEntry* pEntry = m_pProfile->pFindCmdIndex(m_iCmdIndex.load());
+    return pEntry ? pEntry->iJob : CMD_JOB_NONE;
 }
 
 std::string CVIVadeDlg::strUsageText()
@@ -142,11 +138,17 @@ void CVIVadeDlg::vCmdLinePreHandler(const std::string& strCmdLine)
     if (strCmdLine.empty())
         return;
     vDEBUG_SetLevel(4);
+    vDEBUG_MSG_printf("%s:%d: cmd line[%s]", kWho, __LINE__, strCmdLine.c_str());
+    const CCmdLineOption option = stParseCmdLine(strCmdLine, m_pProfile->options);
+    if (option.iCmdIndex == CMD_JOB_NONE && !option.bEmptyVersion && !m_pProfile->bUnknownOptionExits) {
+        // A program that takes a line it does not know as no line at all.
+        vDEBUG_MSG_printf("%s:%d: cmd line[%s] is no option; GUI mode", kWho, __LINE__, strCmdLine.c_str());
+        return;
+    }
+    // From here the line ends in a job or an exit code, which only a
+    // command-line run passes on.
     m_iRunMode = 0;
     pUtility.m_bCommandLineMode = true;
-    vDEBUG_MSG_printf("%s:%d: cmd line[%s]", kWho, __LINE__, strCmdLine.c_str());
-
-    const CCmdLineOption option = stParseCmdLine(strCmdLine);
     if (option.iCmdIndex == CMD_JOB_NONE) {
         vDEBUG_ERR_printf("%s:%d: cmd line[%s] is no option", kWho, __LINE__, strCmdLine.c_str());
         std::fprintf(stderr, "%s: '%s' is no option; '/?' lists them\n", m_strProgramName.c_str(),
@@ -155,16 +157,21 @@ void CVIVadeDlg::vCmdLinePreHandler(const std::string& strCmdLine)
         return;
     }
     m_iCmdIndex = option.iCmdIndex;
-    if (option.iCmdIndex == CMD_JOB_USAGE) {
+    const int32_t iJob = iCmdJob();
+    if (iJob == CMD_JOB_USAGE) {
         vShowUsage();
         vCmdLineClose(CMDLINE_EXIT_OK, nullptr);
         return;
     }
-    if (option.iCmdIndex == CMD_JOB_CHECK_FW) {
+    if (iJob == CMD_JOB_CHECK_FW) {
         m_strCmdFWVersion = option.strFWVersion;
         vDEBUG_MSG_printf("%s:%d: Checked Firmware: %s", kWho, __LINE__, m_strCmdFWVersion.c_str());
     }
     hide();
+    // The first scan ends the run, with a job or with the no-device code:
+    // there is nothing to retry or give up on.
+    if (m_pProfile->bNoDeviceExitsAtOnce)
+        return;
 
     // No retries: the give-up comes from the time-out. A negative count is
     // taken as no retries, so that some timer always ends the wait.
@@ -182,9 +189,9 @@ void CVIVadeDlg::vCmdLinePreHandler(const std::string& strCmdLine)
 void CVIVadeDlg::vCmdLineHandler()
 {
     static const char* const kWho = "CVIVadeDlg::vCmdLineHandler";
-    const int32_t iCmdIndex = m_iCmdIndex.load();
+    const int32_t iCmdIndex = iCmdJob();
     const krv::StopSource* pStop = CWorkerThread::pCurrentStop();
-    vDEBUG_MSG_printf("%s:%d: cmd idx:%i", kWho, __LINE__, iCmdIndex);
+    vDEBUG_MSG_printf("%s:%d: cmd idx:%i", kWho, __LINE__, m_iCmdIndex.load());
 
     // The jobs that read the first device need one.
     const bool bNeedsDevice = iCmdIndex == CMD_JOB_CHECK_FW || iCmdIndex == CMD_JOB_VERSION ||

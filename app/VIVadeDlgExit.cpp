@@ -44,8 +44,10 @@ void CVIVadeDlg::OnBnClickedOk()
         return;
     try {
         vDEBUG_MSG_printf("%s:%d: OnClose", "CVIVadeDlg::OnBnClickedOk", __LINE__);
-        vSetWinPwrMode(std::string(m_strSavedPowerScheme));
-        krv::Platform::current().clock().sleepMs(kAfterPowerSchemeMs);
+        if (m_pProfile->bPowerScheme) {
+            vSetWinPwrMode(std::string(m_strSavedPowerScheme));
+            krv::Platform::current().clock().sleepMs(kAfterPowerSchemeMs);
+        }
         vDeleteFWFileMadeByTool();
     } catch (...) {
         vDEBUG_ERR_printf("%s:%d: OnClose: dwErrorCode %d", "CVIVadeDlg::OnBnClickedOk", __LINE__, nLastError());

@@ -9,6 +9,7 @@
 #include "app/GUIText.h"
 #include "app/Ini.h"
 #include "app/PortWork.h"
+#include "app/U4ConfigTable.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
 #include "device/KrvnUSBDev.h"
@@ -115,7 +116,10 @@ int CVIVadeDlg::ChildThreadFun(ChildThreadParam* pParam, const krv::StopSource& 
             std::memcpy(work.m_ucU3Image, devList.Devs[work.m_ucSlot].m_ucU3Config, sizeof(work.m_ucU3Image));
             work.m_bImageWritten = true;
         }
-        vChildStepReload(work, inputs);
+        if (m_pProfile->bWaitingResetReload)
+            vChildStepWaitingReset(work);
+        else
+            vChildStepReload(work, inputs);
         vChildStepConfigCheck(work, inputs);
         vChildStepFormat(work);
         vChildStepWrRdTest(work);
@@ -213,6 +217,8 @@ void CVIVadeDlg::vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs)
     vDEBUG_MSG_printf("%s:%d: res:%d, start update usb config: target:%d, dev nums:%d", kWho, __LINE__,
                       work.m_ucResult, ucSlot, devList.DevNums.load());
     const uint8_t ucImages[2] = {inputs.ucImage0, inputs.ucImage1};
+    if (m_pProfile->bWaitingResetReload && work.m_ucResult == 1)
+        vSetRelinkSignatureAndChkSum(dev.m_ucU4Config, work.m_Param.m_ucThreadCount, ucSlot);
 
     // Configuration: U3 then U4 of each image asked for.
     if (work.m_ucResult == 1) {

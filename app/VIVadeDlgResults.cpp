@@ -3,7 +3,6 @@
 // PASS and red for FAIL. Every cell goes through vUpdateMainResultItemTable,
 // which picks its colours; the scan and the port workers call it from their
 // threads, and the cell's colours and text change together on the GUI thread.
-#include <algorithm>
 #include <cctype>
 
 #include "app/GUIText.h"
@@ -100,8 +99,11 @@ void CVIVadeDlg::vInitResultTableColumns()
                                            CListCtrlEx::kExFullRowSelect | CListCtrlEx::kExFlatScrollBars);
         if (m_ListMainResult->GetColumnCount() > 0)
             return;  // the columns are made once
-        for (const ListColumnHeader& column : MainResultColumns)
+        // A column asked for beyond the last one lands at the end.
+        for (int i = 0; i < MainResultColumnCount; ++i) {
+            const ListColumnHeader& column = MainResultColumns[i];
             m_ListMainResult->InsertColumn(column.ucIndex, column.strTitle, CListCtrlEx::kFormatCenter, column.ucWidth);
+        }
     });
 }
 
@@ -114,9 +116,12 @@ void CVIVadeDlg::vSetMainResultItemTable()
     });
 }
 
-void CVIVadeDlg::vUpdateMainResultItemTable(uint8_t ucRow, uint8_t ucColumn, const std::string& strText,
+void CVIVadeDlg::vUpdateMainResultItemTable(uint8_t ucRow, uint8_t ucLogicalColumn, const std::string& strText,
                                             uint8_t ucMode)
 {
+    const uint8_t ucColumn = m_pProfile->ucResultColumn(ucLogicalColumn);
+    if (ucColumn == RESULT_COLUMN_NONE)
+        return;
     const CellColors colors = stCellColors(ucMode, strText);
     const std::string strCell = strText.substr(0, 127);
     vOnGui([&] {

@@ -242,6 +242,11 @@ void CVIVadeDlg::vAfterScan(const krv::StopSource& stop, const CScanSettings& se
     const int32_t iDevNums = m_DevList.DevNums;
     const bool bCommandLine = m_iRunMode.load() == 0;
 
+    if (bCommandLine && nFound == 0 && m_pProfile->bNoDeviceExitsAtOnce) {
+        if (m_iCmdIndex.load() > 0 && !m_bCmdJobStarted.exchange(true))
+            vCmdLineClose(CMDLINE_EXIT_NO_DEVICE, &stop);
+        return;
+    }
     if (bCommandLine && nFound == 0) {
         const int32_t iRetryMax = settings.iCmdLineNoDevRetryMax;
         if (iRetryMax > 0) {
@@ -283,7 +288,7 @@ void CVIVadeDlg::vAfterScan(const krv::StopSource& stop, const CScanSettings& se
 
     // An automatic start, in the window only: a command-line run starts
     // nothing of its own, and no run starts over one already under way.
-    if (!bCommandLine && settings.ucAutoMp == 1 && settings.ucAutoMpDevNum == iDevNums && iDevNums > 0 &&
+    if (!bCommandLine && m_pProfile->bAutoStart && settings.ucAutoMp == 1 && settings.ucAutoMpDevNum == iDevNums && iDevNums > 0 &&
         m_bRunning.load() == 0 && m_bLoginDlgOpen.load() == 0) {
         vDEBUG_MSG_printf("%s:%d: auto start, devices:%d", kWho, __LINE__, iDevNums);
         sendCommand(IDC_BUTTON_START, &stop);

@@ -159,6 +159,11 @@ EStartEnd CStart::eRun()
         m_bShown = true;
         return EStartEnd::eRefused;
     }
+    if (m_dlg.dlgProfile().bReloadAvailabilityCheck && !m_dlg.bIsReloadAvailable(kPcieTargetCount)) {
+        m_bShown = true;
+        m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
+        return EStartEnd::eRefused;
+    }
     if (m_dlg.m_bLimitationTableLoaded.load() == 1) {
         const int32_t iLimitation = m_dlg.m_LimitationTable.iCheckLimitation(m_devs, m_nTargets);
         if (iLimitation != LIMITATION_PASS) {
@@ -178,7 +183,7 @@ EStartEnd CStart::eRun()
     }
 
     std::string& strFWPath = m_dlg.m_strComboBoxDeviceFirmwareFWBrowse;
-    if (m_ini.config_format == 3 && m_nTargets == 1) {
+    if (m_dlg.dlgProfile().bFWFileFromDevice && m_ini.config_format == 3 && m_nTargets == 1) {
         // The firmware file of the one device, made from its own image; its
         // result is not needed, the checks below judge the file.
         if (m_devs.DevNums == 1)
@@ -201,7 +206,7 @@ EStartEnd CStart::eRun()
         return EStartEnd::eRefused;
     }
     vPickPorts();
-    const bool bFWFileOk = !bUpdateFW || bCheckFWFile(strFWPath);
+    const bool bFWFileOk = !bUpdateFW || bCheckFWFile(strFWPath, m_dlg.dlgProfile().nFWNameTail);
 
     if (m_ucThreadCount == 0 || m_bChipMismatch || !bFWFileOk) {
         if (m_bChipMismatch) {
@@ -233,6 +238,8 @@ EStartEnd CStart::eRun()
     if (m_devs.m_bDoExtUpdateFW == 1 && !m_dlg.bPrepareExternalFirmware())
         return EStartEnd::eRefused;
     vPrepareReload();
+    if (m_dlg.dlgProfile().bWaitingResetReload)
+        m_dlg.m_iDiskCountBaseline = m_devs.m_bDoReload == 1 ? pUtility.GetDiskRegisterCount() - 1 : 0;
     m_dlg.vDisableRunControls();
 
     MainThreadParam& param = m_dlg.m_MainThreadParam;
@@ -269,7 +276,7 @@ bool CStart::bCheckSerialBox()
     }
     if (ucType == 3 || ucType == 4)
         return true;
-    if (strSerial.size() < SN_MIN_LENGTH) {
+    if (m_dlg.dlgProfile().bSerialAtLeast12 && strSerial.size() < SN_MIN_LENGTH) {
         vShow("SN should have at least 12 digits");
         return false;
     }
@@ -365,7 +372,7 @@ U4ConfigTexts CStart::stWindowU4Texts() const
 // otherwise.
 bool CStart::bAskDefaultVendorID()
 {
-    if (!m_bGui || m_ini.auto_mp != 0)
+    if (!m_bGui || m_ini.auto_mp != 0 || !m_dlg.dlgProfile().bAskDefaultVendorID)
         return true;
     if (m_dlg.m_strEditDeviceConfigurationVendorID != DEFAULT_VENDOR_ID &&
         m_dlg.m_strEditU4VendorID != DEFAULT_VENDOR_ID)

@@ -48,6 +48,16 @@ bool CVIVadeDlg::bIsCommandLineJob(const std::string& strCmdLine)
     return !strCmdLine.empty() && strCmdLine.find(kDebugOption) == std::string::npos;
 }
 
+bool CVIVadeDlg::bIsCommandLineJob(const std::string& strCmdLine, const MainDlgProfile& profile)
+{
+    if (!bIsCommandLineJob(strCmdLine))
+        return false;
+    if (profile.bUnknownOptionExits)
+        return true;
+    const CCmdLineOption option = stParseCmdLine(strCmdLine, profile.options);
+    return option.iCmdIndex != CMD_JOB_NONE || option.bEmptyVersion;
+}
+
 bool CVIVadeDlg::bTakeDebugOption(std::string& strCmdLine, int& nLevel)
 {
     const size_t nAt = strCmdLine.find(kDebugOption);
@@ -131,7 +141,7 @@ bool CVIVadeDlg::OnInitDialog()
 
         if (!m_strCmdLine.empty())
             vDEBUG_MSG_printf("%s:%d: AfxGetApp: m_lpCmdLine = %s ", kWho, __LINE__, m_strCmdLine.c_str());
-        if (bIsCommandLineJob(m_strCmdLine))
+        if (bIsCommandLineJob(m_strCmdLine, *m_pProfile))
             vEnterCommandLineMode();
 
         showControl(IDC_PICTURE_FAIL, false);
@@ -143,7 +153,7 @@ bool CVIVadeDlg::OnInitDialog()
         m_fontTitle.setBold(true);
         m_StaticTitle->setFont(m_fontTitle);
         m_StaticTitle->SetTextColor(krv::ui::rgb(255, 0, 0));
-        m_StaticTitle->setText(VIVADE_TITLE_TEXT);
+        m_StaticTitle->setText(m_pProfile->pszTitle);
         m_font15 = QFont("Arial");
         m_font15.setPixelSize(15);
         m_font15.setBold(true);
@@ -161,7 +171,7 @@ bool CVIVadeDlg::OnInitDialog()
 
         if (!bClaimSingleInstance())
             return true;
-        vDEBUG_MSG_printf("%s:%d: [%s]", kWho, __LINE__, VIVADE_TITLE_TEXT);
+        vDEBUG_MSG_printf("%s:%d: [%s]", kWho, __LINE__, m_pProfile->pszTitle);
 
         vInitialPrivateData();
         vInitButtonStyles();
@@ -198,8 +208,10 @@ bool CVIVadeDlg::OnInitDialog()
             }
         }
 
-        vGetWinPwrMode(m_strSavedPowerScheme);
-        vSetWinPwrMode(POWER_SCHEME_HIGH_PERFORMANCE);
+        if (m_pProfile->bPowerScheme) {
+            vGetWinPwrMode(m_strSavedPowerScheme);
+            vSetWinPwrMode(POWER_SCHEME_HIGH_PERFORMANCE);
+        }
 
         if (pIni.m_pINI.PCIE_Scan == 0) {
             g_PcieCtrl.UnInitPcie();
@@ -208,9 +220,11 @@ bool CVIVadeDlg::OnInitDialog()
             g_PcieCtrl.InitPcie();
         }
 
-        m_strLimitationTablePath = krv::joinPath(pUtility.m_szProgramFolder, LIMITATION_TABLE_FILE);
-        m_bLimitationTableLoaded = m_LimitationTable.vLoadFeatureINI(m_strLimitationTablePath);
-        m_LimitationTable.m_bLimitationTableLoaded = m_bLimitationTableLoaded.load();
+        if (m_pProfile->bLimitationTable) {
+            m_strLimitationTablePath = krv::joinPath(pUtility.m_szProgramFolder, LIMITATION_TABLE_FILE);
+            m_bLimitationTableLoaded = m_LimitationTable.vLoadFeatureINI(m_strLimitationTablePath);
+            m_LimitationTable.m_bLimitationTableLoaded = m_bLimitationTableLoaded.load();
+        }
 
         g_UsbDev.m_ucImage0Enable = pIni.m_pINI.image0;
         g_UsbDev.m_ucCDROMMode = pIni.m_pINI.cd_rom_mode;

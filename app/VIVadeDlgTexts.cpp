@@ -1,5 +1,7 @@
 // The window's captions, combo items and the results table's headings, all
 // from the GUI text table, and the buttons' tooltips.
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QComboBox>
 
@@ -11,7 +13,9 @@
 void CVIVadeDlg::vInitGUITexts()
 {
     const CGUIText& t = g_GUIText;
-    setWindowTitle(VIVADE_TITLE_TEXT);
+    // The window's own title and version line are the program's.
+    setWindowTitle(m_pProfile->pszTitle);
+    setControlText(IDC_STATIC_VERSION, m_pProfile->pszTitle);
 
     // Captions and labels.
     setControlText(IDC_BUTTON_LOADINI, t.m_strBtnLoadINI);
@@ -65,8 +69,9 @@ void CVIVadeDlg::vInitGUITexts()
         &t.m_strColFWVersion, &t.m_strColCC,       &t.m_strColU4Mode, &t.m_strColCapacity,  &t.m_strColUpdate,
         &t.m_strColReLink,   &t.m_strColPartition, &t.m_strColRWTest, &t.m_strColPreload,   &t.m_strColPD,
     };
+    const int nTitled = std::min<int>(m_pProfile->nTitledResultColumns, static_cast<int>(std::size(kHeadings)));
     for (int i = 0; i < MAIN_RESULT_COLUMN_COUNT; ++i)
-        MainResultColumns[i].strTitle = i < static_cast<int>(std::size(kHeadings)) ? *kHeadings[i] : std::string();
+        MainResultColumns[i].strTitle = i < nTitled ? *kHeadings[i] : std::string();
 }
 
 void CVIVadeDlg::vInitButtonStyles()

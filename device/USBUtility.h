@@ -104,6 +104,10 @@ public:
     // ---- conversions ----------------------------------------------------
     // Reads hex digits (either case) up to the first other character.
     uint32_t vCharToHex(const std::string& strText);
+    // How many disks the system's disk driver serves (the system disk among
+    // them), as its first byte: the low 8 bits; 0 when it cannot be read
+    // (USBUtilityDiskCount.cpp).
+    uint8_t GetDiskRegisterCount();
     std::string vGUIDToCString(const krv::Guid& guid);
     bool vCStringToGUID(const std::string& strText, krv::Guid& guid);
     // UTF-16 to the system's 8-bit text (UTF-8).

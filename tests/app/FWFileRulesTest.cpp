@@ -121,6 +121,18 @@ TEST_F(FWFileRules, FileNameMustCarryTheVersionTheFileHolds)
     EXPECT_FALSE(bCheckFWFile(dir.file("KV_USB4_230915_01_02_03_missing.bin")));
 }
 
+// The variant judges only the path's last 27 characters, the length of a
+// firmware file's name: a shorter path fails before anything is read.
+TEST_F(FWFileRules, WithANameTailOnlyThePathsEndIsJudged)
+{
+    const std::string image = makeImage(FWFILE_SIZE, version, 0x5A);
+    EXPECT_TRUE(bCheckFWFile(write("fw/KV_USB4_230915_01_02_03.bin", image), 27));
+    EXPECT_TRUE(bCheckFWFile(write("KV_USB4_old/KV_USB4_230915_01_02_03.bin", image), 27));
+    EXPECT_FALSE(bCheckFWFile(write("KV_USB4_230915_01_02_03/fw.bin", image), 27));
+    EXPECT_FALSE(bCheckFWFile("KV_USB4_230915_01_02_03.bi", 27));
+    EXPECT_FALSE(bCheckFWFile("", 27));
+}
+
 TEST_F(FWFileRules, NameOfAVersion)
 {
     const uint8_t bytes[6] = {0x23, 0x09, 0x15, 0xab, 0x02, 0x0c};

@@ -32,15 +32,7 @@ constexpr int kDrives = 4;
 constexpr int kStepColumns[] = {RESULT_COL_UPDATE, RESULT_COL_RELINK, RESULT_COL_PARTITION, RESULT_COL_RW_TEST,
                                 RESULT_COL_PRELOAD};
 
-bench::BenchSettings fourDrives()
-{
-    bench::BenchSettings settings;
-    settings.timeScale = 50;
-    settings.ports.resize(kDrives);
-    for (bench::PortSettings& port : settings.ports)
-        port.diskSize = 1ull << 30;
-    return settings;
-}
+bench::BenchSettings fourDrives() { return runBenchSettings(kDrives); }
 
 std::string readText(const std::string& path)
 {

@@ -30,6 +30,18 @@
 
 namespace krv::test {
 
+// A bench of `drives` drives of 1 GiB at 50 times real time: small enough
+// for whole runs.
+inline bench::BenchSettings runBenchSettings(int drives)
+{
+    bench::BenchSettings settings;
+    settings.timeScale = 50;
+    settings.ports.resize(drives);
+    for (bench::PortSettings& port : settings.ports)
+        port.diskSize = 1ull << 30;
+    return settings;
+}
+
 class TestDlg : public CVIVadeDlg {
 public:
     void TriggerScanThread() override

@@ -34,15 +34,19 @@ int countOf(const std::string& text, const std::string& needle)
     return n;
 }
 
-CmdLineRun::CmdLineRun()
-    : prog_(root_.file("prog")), cwd_(root_.file("cwd")), bench_(root_.file("bench"))
+CmdLineRun::CmdLineRun(Program program)
+    : program_(program),
+      name_(program == Program::ShowStatus ? "KRV857xShowStatus" : "KRV857xVIVade"),
+      prog_(root_.file("prog")),
+      cwd_(root_.file("cwd")),
+      bench_(root_.file("bench"))
 {
     fs::create_directory(prog_);
     fs::create_directory(cwd_);
     // A hard link keeps /proc/self/exe in the test's program folder without
     // copying tens of megabytes; a copy where the build is on another disk.
-    const fs::path built = builtProgram("app/KRV857xVIVade");
-    const fs::path linked = fs::path(prog_) / "KRV857xVIVade";
+    const fs::path built = builtProgram((program == Program::ShowStatus ? "variant/" : "app/") + name_);
+    const fs::path linked = fs::path(prog_) / name_;
     std::error_code ec;
     fs::create_hard_link(built, linked, ec);
     if (ec)
@@ -71,7 +75,7 @@ void CmdLineRun::writeSettings(const std::function<void(IniRecord&)>& change)
 {
     CConfigFieldLength lengths;
     Ini ini;
-    ini.vSetProfile(IniProfileProduction());
+    ini.vSetProfile(program_ == Program::ShowStatus ? IniProfileVariant() : IniProfileProduction());
     ini.vSetFieldLengthTarget(&lengths);
     ini.vSetDefaultSettings();
     if (change)
@@ -91,12 +95,12 @@ RunOptions CmdLineRun::options() const
 
 ToolRun CmdLineRun::run(const std::vector<std::string>& args)
 {
-    return runProgram(prog_ + "/KRV857xVIVade", args, options());
+    return runProgram(prog_ + "/" + name_, args, options());
 }
 
 std::unique_ptr<RunningProgram> CmdLineRun::start(const std::vector<std::string>& args)
 {
-    return std::make_unique<RunningProgram>(prog_ + "/KRV857xVIVade", args, options());
+    return std::make_unique<RunningProgram>(prog_ + "/" + name_, args, options());
 }
 
 std::string CmdLineRun::currentFile(const std::string& name) const { return readFile(cwd_ + "/" + name); }

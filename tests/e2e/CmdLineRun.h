@@ -1,9 +1,9 @@
 #pragma once
-// Runs the production tool in command-line mode the way a production script
+// Runs one of the two programs in command-line mode the way a production script
 // does, on an emulated bench in a temporary folder:
 //
 //   root/prog   the program folder: a hard link (or copy) of the built
-//               KRV857xVIVade and the settings file the test writes there
+//               program and the settings file the test writes there
 //   root/cwd    the current folder, where the reports and ProgramMSG.txt go
 //   root/bench  the bench, made and changed with krvbench
 //
@@ -33,7 +33,10 @@ public:
     static constexpr int kRunTimeoutSeconds = 90;
 #endif
 
-    CmdLineRun();
+    // Which of the two programs runs, with its settings file.
+    enum class Program { VIVade, ShowStatus };
+
+    explicit CmdLineRun(Program program = Program::VIVade);
 
     const std::string& programFolder() const { return prog_; }
     const std::string& currentFolder() const { return cwd_; }
@@ -60,6 +63,8 @@ private:
     RunOptions options() const;
 
     TestPlatform platform_;
+    Program program_;
+    std::string name_;
     TempDir root_;
     std::string prog_;
     std::string cwd_;

@@ -34,7 +34,7 @@ int runFault(const Args& args, std::ostream& out, std::ostream& err)
         fields[key->second] = *value;
     }
     if (positional.size() < 3 || positional.size() > 4)
-        return usageError(err, "fault: expected DIR PORT KIND [COUNT] (KIND: fail, check, timeout, corrupt, drop, no-return, stuck, clear)");
+        return usageError(err, "fault: expected DIR PORT KIND [COUNT] (KIND: fail, check, timeout, corrupt, corrupt-store, drop, no-return, stuck, clear)");
     const std::string& folder = positional[0];
     bench::BenchCommand command;
     command.verb = "fault";

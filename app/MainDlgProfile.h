@@ -1,0 +1,71 @@
+#pragma once
+// What the main window does differently in each of the two programs built
+// from this tree: its title, its command-line options and jobs, what its
+// command line does when no drive is there, which of the production tool's
+// start-up steps it takes, and its results table. The window reads its
+// profile at the few places the programs part; `main` picks one.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "app/ResultColumns.h"
+
+// One command-line option: the text the line must hold, the length the
+// whole line must have, the command index it sets (what the window logs and
+// keeps) and the job that index runs.
+struct CmdLineOptionEntry {
+    const char* pszOption;
+    size_t nLength;
+    int32_t iCmdIndex;
+    int32_t iJob;
+};
+
+constexpr uint8_t RESULT_COLUMN_NONE = 0xFF;
+
+struct MainDlgProfile {
+    const char* pszTitle;                          // the title static's text
+    std::span<const CmdLineOptionEntry> options;   // in the order they are tested
+    // A line that is no option: true ends the program with the bad-option
+    // code; false leaves the window in GUI mode as if no line was given.
+    bool bUnknownOptionExits;
+    // The first scan of a command-line run that finds no drive ends the
+    // program with the no-device code at once (no retry, no give-up wait).
+    bool bNoDeviceExitsAtOnce;
+    bool bAutoStart;          // a scan that finds auto_mp_DevNum drives starts a run
+    bool bPowerScheme;        // start-up switches the power scheme, exit restores it
+    bool bLimitationTable;    // start-up reads the limitation table
+    // Start asks whether the reload can find the drives again before a run.
+    bool bReloadAvailabilityCheck;
+    // Start's checks that only the production tool makes: a serial number
+    // of at least twelve characters; the question before a run with the
+    // factory vendor id; the firmware file made from the one drive's own
+    // firmware.
+    bool bSerialAtLeast12;
+    bool bAskDefaultVendorID;
+    bool bFWFileFromDevice;
+    // The reload resets each bridge and waits for its drive under the reset
+    // lock, probing the drive numbers up to the disk count Start read, and
+    // each USB4 image is signed with the run's thread count and the port's
+    // slot right before it is written; otherwise the reset is sent without a
+    // wait and rescans find the drives by the signature Start built in.
+    bool bWaitingResetReload;
+    // Start judges only the firmware path's last this many characters as
+    // its file name (0: the whole path's file name).
+    size_t nFWNameTail;
+    // The results table: its columns in insert order, and how many of the
+    // first ones get a heading from the GUI texts.
+    std::span<const ListColumnPlace> resultColumns;
+    int nTitledResultColumns;
+    // Where a cell the shared code names by the production tool's column
+    // (RESULT_COL_*) lands in this program's table: the column, or
+    // RESULT_COLUMN_NONE for a cell this program does not write. Empty: the
+    // same column.
+    std::span<const uint8_t> resultColumnMap;
+
+    // The option entry of a command index, or null.
+    const CmdLineOptionEntry* pFindCmdIndex(int32_t iCmdIndex) const;
+    // This program's column of the production tool's column.
+    uint8_t ucResultColumn(uint8_t ucColumn) const;
+};
+
+const MainDlgProfile& MainDlgProfileProduction();

@@ -1,0 +1,104 @@
+// A production run in KRV857xShowStatus's window, as its operator sees it:
+// a scan of a bench of two drives, Start with the update, reload (on a USB4
+// mode the reload can relink on), format and preload, to the end. Its table
+// shows no step column: the overall result is the counters, the progress
+// and the pass picture; the settings file the run stores is the variant's.
+// A picture of the finished window is saved (build folder, screenshots/).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <QImage>
+
+#include "controls/ListCtrlEx.h"
+#include "device/KrvnUSBDev.h"
+#include "tests/app/VIVadeDlgTestSupport.h"
+#include "tests/support/ProductionRunSetup.h"
+#include "variant/ShowStatusProfile.h"
+
+namespace krv::test {
+namespace {
+
+constexpr int kDrives = 2;
+
+// The device object lives as long as the window's run may use it.
+struct DeviceObject {
+    DeviceObject() { g_UsbDev.vInitialize(); }
+    ~DeviceObject() { g_UsbDev.vShutdown(); }
+};
+
+std::string readText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(ShowStatusRun, StartOnTwoDrivesRunsToTheEnd)
+{
+    DlgFixture f(runBenchSettings(kDrives), BenchTime::Real);
+    DeviceObject device;
+    pIni.vSetProfile(IniProfileVariant());
+    vInitListColumnHeaders(MainDlgProfileShowStatus().resultColumns);
+    f.dlg->vSetDlgProfile(MainDlgProfileShowStatus());
+    writeRunFiles(f.programDir.path());
+    f.writeSettings([&](IniRecord& r) {
+        setRunSettings(r, f.programDir.path());
+        r.USB4_U4Mode = 1;
+    });
+    f.dlg->bRealScans = true;
+    CVIVadeDlg& dlg = *f.dlg;
+
+    dlg.OnInitDialog();
+    dlg.show();
+    ASSERT_TRUE(runEventsUntil([&] {
+        return dlg.m_DevList.DevNums == kDrives && !dlg.bScanActive() && dlg.isControlEnabled(IDC_BUTTON_START);
+    }));
+    dlg.sendCommand(IDC_BUTTON_START);
+    std::vector<std::string> boxes;
+    for (const auto& record : f.messages.records())
+        boxes.push_back(record.text);
+    ASSERT_NE(dlg.m_pMainThread, nullptr) << ::testing::PrintToString(boxes);
+    ASSERT_TRUE(runEventsUntil([&] { return dlg.m_bRunning == 0 && !dlg.m_pMainThread->bIsRunning(); },
+                               std::chrono::seconds(120)));
+
+    EXPECT_EQ(dlg.controlText(IDC_EDIT_PASS_COUNT), std::to_string(kDrives));
+    EXPECT_EQ(dlg.controlText(IDC_EDIT_FAIL_COUNT), "0");
+    EXPECT_EQ(dlg.controlText(IDC_EDIT_PROGRESS), "100 %");
+    EXPECT_TRUE(dlg.isControlShown(IDC_PICTURE_PASS));
+    CListCtrlEx& list = *dlg.m_ListMainResult;
+    ASSERT_EQ(list.GetColumnCount(), 12);
+    for (int row = 0; row < kDrives; ++row) {
+        EXPECT_EQ(list.GetItemText(row, 11), "PASS") << row;  // the update's, hidden
+        EXPECT_EQ(list.GetItemText(row, 10), "") << row;
+    }
+    // The reload probed up to the system's disks: the system disk and the
+    // two drives, less one.
+    EXPECT_EQ(dlg.m_iDiskCountBaseline.load(), kDrives);
+    // Each step of each drive passed, and its bridge runs the file's
+    // firmware.
+    for (int slot = 0; slot < kDrives; ++slot) {
+        const DevInfo& d = dlg.m_DevList.Devs[slot];
+        const int results[] = {d.m_bUpdateFWResult, d.m_bReloadFWResult, d.m_bPartitionResult, d.m_bFormatResult,
+                               d.m_bPreloadResult};
+        EXPECT_EQ(std::vector<int>(std::begin(results), std::end(results)), std::vector<int>(5, 1)) << slot;
+        EXPECT_EQ(d.m_strFWVersion, "240517800201") << slot;
+    }
+
+    // The settings the run stored: the variant's file.
+    const std::string settings = readText(f.iniPath());
+    EXPECT_EQ(settings.rfind("[ini_version]\r\nversion=1007\r\n", 0), 0u) << settings.substr(0, 60);
+    EXPECT_NE(settings.find("\r\n[PCIE_USB_Config]\r\n"), std::string::npos);
+
+    const std::string folder = std::string(KRV_BUILD_DIR) + "/screenshots";
+    std::filesystem::create_directories(folder);
+    const QImage image = dlg.grab().toImage();
+    ASSERT_FALSE(image.isNull());
+    EXPECT_TRUE(image.save(QString::fromStdString(folder + "/showstatus-run.png")));
+    pIni.vSetProfile(IniProfileProduction());
+}
+
+}  // namespace
+}  // namespace krv::test
