@@ -159,7 +159,7 @@ EStartEnd CStart::eRun()
         m_bShown = true;
         return EStartEnd::eRefused;
     }
-    if (m_dlg.dlgProfile().bReloadAvailabilityCheck && !m_dlg.bIsReloadAvailable(kPcieTargetCount)) {
+    if (m_dlg.dlgProfile().bReloadAvailabilityCheck && !m_dlg.bIsReloadAvailable(g_PcieCtrl.ucTargetCount())) {
         m_bShown = true;
         m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
         return EStartEnd::eRefused;

@@ -26,7 +26,9 @@ BenchDevices::MailboxAnswer BenchDevices::executeMailbox(int port, ScsiCommand& 
     entry.direction = command.direction;
     entry.dataLength = command.dataLength;
     const bool bringsDataIn = command.direction == DataDirection::In && command.dataLength > 0;
-    std::optional<Fault> fault = p->bridge->state().faults.hit(command.cdb, command.cdbLength, bringsDataIn);
+    const bool sendsDataOut = command.direction == DataDirection::Out && command.dataLength > 0;
+    std::optional<Fault> fault =
+        p->bridge->state().faults.hit(command.cdb, command.cdbLength, bringsDataIn, sendsDataOut);
     auto failed = [&](const char* note, MailboxAnswer answer) {
         entry.result = LogEntry::Result::TransportFailed;
         entry.lastError = transport::kIoDeviceError;
@@ -47,8 +49,20 @@ BenchDevices::MailboxAnswer BenchDevices::executeMailbox(int port, ScsiCommand& 
     Bridge::Reaction reaction = Bridge::Reaction::None;
     if (fault && fault->kind == FaultKind::Check)
         endWithCheckCondition(command, fault->sense);
-    else
+    else {
+        // As on USB: the EEPROM programs one byte wrong and the write is
+        // answered good; the host's buffer stays as sent.
+        const bool corruptStore = fault && fault->kind == FaultKind::CorruptStore;
+        const uint32_t storeAt = corruptStore ? fault->byteIndex % command.dataLength : 0;
+        if (corruptStore)
+            command.data[storeAt] ^= 0xFF;
         reaction = p->bridge->answerMailbox(command, now, note);
+        if (corruptStore) {
+            command.data[storeAt] ^= 0xFF;
+            note += (note.empty() ? "" : "; ") + std::string("fault: stored byte ") + std::to_string(storeAt) +
+                    " inverted";
+        }
+    }
     if (fault && fault->kind == FaultKind::Corrupt && command.scsiStatus == scsi::kGood && command.transferred > 0) {
         uint32_t at = fault->byteIndex % command.transferred;
         command.data[at] ^= 0xFF;
