@@ -663,6 +663,7 @@ private:
     // One re-link cycle of a port: rescan, search, match, under the scan
     // lock. The slot its device came back in, or -1.
     int nRelinkCycle(CPortWork& work, PortRelinkInfo& entry);
+    bool bFindRelinkedSlotAgain(CPortWork& work, const PortRelinkInfo& entry);
     // The end of a run (VIVadeDlgRun.cpp): 1 every port passed, 2 one failed.
     uint8_t ucEndOfRun(MainThreadParam* pParam, bool bSavedItems, const krv::StopSource& stop);
     void vAdvanceSerialNumber(uint8_t ucThreadCount);

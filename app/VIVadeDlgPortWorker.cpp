@@ -367,6 +367,19 @@ void CVIVadeDlg::vChildStepReload(CPortWork& work, const CPortRunInputs& inputs)
                                    [](const ChildThreadParam& p) { return p.m_ucStatus >= THREAD_STATUS_AT_RELOAD; });
     if (bGoOn)
         workClock().sleepMs(kReloadBarrierPollMs, &work.m_Stop);
+    // Every port is past its re-link: no rescan moves the devices any more.
+    // The later steps go to the slot the port's device holds now.
+    if (bGoOn && bReset && work.m_ucResult == 1) {
+        if (bFindRelinkedSlotAgain(work, entry)) {
+            DevInfo& dev = devList.Devs[work.m_ucSlot];
+            dev.m_bUpdateFWResult = param.m_Results.m_bUpdateFWResult.load();
+            dev.m_bReloadFWResult = param.m_Results.m_bReloadFWResult.load();
+        } else {
+            work.m_ucResult = 0;
+            work.vSetResult(devList, &DevResults::m_bReloadFWResult, 0);
+            vSetStepCell(work, RESULT_COL_RELINK, 0);
+        }
+    }
     if (bReset)
         work.vAddShare();
     if (!bGoOn)

@@ -119,3 +119,24 @@ int CVIVadeDlg::nRelinkCycle(CPortWork& work, PortRelinkInfo& entry)
     pUtility.g_bScanWaiting = 0;
     return nSlot;
 }
+
+bool CVIVadeDlg::bFindRelinkedSlotAgain(CPortWork& work, const PortRelinkInfo& entry)
+{
+    static const char* const kFind = "CVIVadeDlg::bFindRelinkedSlotAgain";
+    // Ports that found their device early saw it in a table that later
+    // rescans (for ports still waiting) filled anew, maybe in another order
+    // and with a device of no port of the run in between: the slot found
+    // then may hold another drive now.
+    int nSlot = -1;
+    krv::StopAwareLock<> scanLock(pUtility.m_ScanCriticalSection, &work.m_Stop);
+    if (!scanLock || !bFoundRelinkSignature(entry.m_ucRelinkSig[0], entry.m_ucRelinkSig[1], work, nSlot)) {
+        vDEBUG_ERR_printf("%s:%d: [%d] the re-linked device is no longer in the table", kFind, __LINE__,
+                          work.m_Param.m_ucPort);
+        return false;
+    }
+    if (nSlot != work.m_ucSlot)
+        vDEBUG_MSG_printf("%s:%d: [%d] the re-linked device moved from slot %d to %d", kFind, __LINE__,
+                          work.m_Param.m_ucPort, work.m_ucSlot, nSlot);
+    work.m_ucSlot = static_cast<uint8_t>(nSlot);
+    return true;
+}

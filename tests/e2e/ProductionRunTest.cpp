@@ -124,6 +124,21 @@ TEST_F(ProductionRunTest, EveryDriveIsProgrammedFoundAgainFormattedAndPreloaded)
     EXPECT_NE(krv::test::readFile(run.settingsPath()).find("serial_number=AAAABBBB0004"), std::string::npos);
 }
 
+// Port 1's bridge comes back from its reset only after the first re-link
+// rescan, where ports 2 and 3 found theirs in the first two slots; the
+// rescan that finds port 1 puts every device back in its own slot. Each port
+// formats and preloads its own drive, not the one its slot held at its match.
+TEST_F(ProductionRunTest, APortFoundAgainEarlyFollowsItsDriveWhenALateOneComesBack)
+{
+    run.createBench({"--ports", "3", "--disk-size", "1G", "--relink-ms", "1=40000"});
+    prepareRun(run);
+    ToolRun r = run.run({"/S"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.substr(r.err.size() > 20000 ? r.err.size() - 20000 : 0);
+    for (int port = 1; port <= 3; ++port)
+        EXPECT_NE(fsckOfPort(run, port).find("rc=0"), std::string::npos) << port;
+    EXPECT_EQ(countOf(run.krvbench("show").out, "FAT32 \"KRVRUN\""), 3);
+}
+
 // Benches of every size, up to sixteen drives of every KRV857x model on USB 3
 // links and USB 3 tunnels of USB4, on the root hub and two chained hubs, some
 // coming back under other drive numbers: every drive passes with its own
