@@ -21,6 +21,7 @@
 #include "app/VIVadeDlg.h"
 #include "controls/ListCtrlEx.h"
 #include "device/DebugLog.h"
+#include "device/Krv857xPcieCtrl.h"
 #include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/CaptureDebugOutput.h"
@@ -386,6 +387,40 @@ TEST(ScanThread, AutomaticStartOnlyInTheWindowAndNeverOverARun)
         EXPECT_EQ(starts, c.starts) << c.name;
         f.dlg->m_bRunning = 0;
     }
+}
+
+// The PCIe half of the rescan decision: PnPUtil lists two functions of each
+// bridge on a PCIe tunnel; while the last scan found another number of
+// targets, the timer asks for a scan again, and once they agree it ends.
+TEST(ScanThread, RescanWhilePnPUtilListsOtherPcieBridgesThanTheScanFound)
+{
+    ScanFixture f(3, true, kScale, [](bench::BenchSettings& s) {
+        s.ports[0].link = "USB4";
+        s.ports[2].link = "TBT3";
+    });
+    pIni.m_pINI.PCIE_Scan = 1;
+    g_PcieCtrl.InitPcie();
+    EXPECT_EQ(f.dlg->nGet8574PcieCntByPnpUtil(), 2);
+
+    f.dlg->bRealScans = false;
+    f.dlg->m_bRescanArmed = 1;
+    f.dlg->setTimer(TIMER_RESCAN, 500);
+    f.dlg->OnTimer(TIMER_RESCAN);  // no scan yet: no targets
+    EXPECT_EQ(f.dlg->nRequests, 1);
+    EXPECT_EQ(f.dlg->m_bRescanArmed.load(), 1);
+
+    f.dlg->bRealScans = true;
+    f.dlg->TriggerScanThread();
+    ASSERT_TRUE(f.scanOver());
+    EXPECT_EQ(g_PcieCtrl.ucTargetCount(), 2);
+    EXPECT_EQ(f.dlg->m_DevList.DevNums.load(), 1);
+    f.dlg->bRealScans = false;
+    f.dlg->m_ucArrivalCount = 0;
+    f.dlg->OnTimer(TIMER_RESCAN);
+    EXPECT_EQ(f.dlg->nRequests, 2);  // only the scan asked for above
+    EXPECT_EQ(f.dlg->timerPeriod(TIMER_RESCAN), -1);
+    EXPECT_EQ(f.dlg->m_bRescanArmed.load(), 0);
+    g_PcieCtrl.UnInitPcie();
 }
 
 TEST(ScanThread, NoUsbWalkForPcieOnlyNorDuringASafeRemoval)
