@@ -2,6 +2,7 @@
 // images and field lengths, the string-descriptor cache, the scan-start
 // reset of the device table, and the open rule of the per-target operations.
 #include "device/KrvnUSBDev.h"
+#include "device/TextUtil.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,17 +26,6 @@ constexpr uint32_t REG_DWORD = 4;
 constexpr uint32_t REG_MULTI_SZ = 7;
 constexpr uint32_t SPDRP_BUSNUMBER = 21;
 constexpr uint32_t SPDRP_ADDRESS = 28;
-
-int nHexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 bool bAllZero(const uint8_t* pBytes, size_t nSize)
 {

@@ -1,4 +1,5 @@
 #include "device/PDFirmwareFile.h"
+#include "device/TextUtil.h"
 
 #include <cstdio>
 #include <cstring>
@@ -27,17 +28,6 @@ constexpr uint16_t SHORT_ROW_LIMIT = 0x24;
 // Larger than any firmware file the readers take (65535 rows of 271
 // characters); a larger file is refused before it is read.
 constexpr uint64_t PD_FILE_SIZE_MAX = 32ull << 20;
-
-int nHexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // Reads hex byte pairs from a line, left to right.
 class HexFields {

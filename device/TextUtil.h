@@ -24,3 +24,15 @@ inline std::string strUpper(std::string_view strText)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return strOut;
 }
+
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+inline int nHexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}

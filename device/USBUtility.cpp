@@ -1,4 +1,5 @@
 #include "device/USBUtility.h"
+#include "device/TextUtil.h"
 
 #include <algorithm>
 #include <cctype>
@@ -51,22 +52,11 @@ uint32_t uIconOf(uint8_t ucType)
     }
 }
 
-int nHexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 char cDigitChar(unsigned nValue) { return static_cast<char>(nValue < 10 ? '0' + nValue : 'A' + nValue - 10); }
 
 bool bIsDigitOfBase(char c, bool bHex)
 {
-    return bHex ? nHexValue(c) >= 0 : (c >= '0' && c <= '9');
+    return bHex ? nHexDigit(c) >= 0 : (c >= '0' && c <= '9');
 }
 
 // Reads exactly nDigits hex digits of strText at nPos into nValue.
@@ -74,7 +64,7 @@ bool bParseHex(const std::string& strText, size_t nPos, size_t nDigits, uint64_t
 {
     nValue = 0;
     for (size_t i = 0; i < nDigits; ++i) {
-        int nDigit = nHexValue(strText[nPos + i]);
+        int nDigit = nHexDigit(strText[nPos + i]);
         if (nDigit < 0)
             return false;
         nValue = (nValue << 4) | static_cast<uint64_t>(nDigit);
@@ -226,7 +216,7 @@ uint32_t CUSBUtility::vCharToHex(const std::string& strText)
 {
     uint32_t nValue = 0;
     for (char c : strText) {
-        int nDigit = nHexValue(c);
+        int nDigit = nHexDigit(c);
         if (nDigit < 0)
             break;
         nValue = (nValue << 4) | static_cast<uint32_t>(nDigit);
@@ -337,7 +327,7 @@ std::string CUSBUtility::vAddLimitSN(const std::string& strSerialNumber, uint8_t
         std::string strResult = strUpper;
         unsigned nCarry = ucCount;
         for (size_t i = strResult.size(); i-- > nRunStart;) {
-            unsigned nValue = static_cast<unsigned>(nHexValue(strResult[i])) + nCarry;
+            unsigned nValue = static_cast<unsigned>(nHexDigit(strResult[i])) + nCarry;
             strResult[i] = cDigitChar(nValue % nBase);
             nCarry = nValue / nBase;
         }
