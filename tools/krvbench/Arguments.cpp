@@ -36,6 +36,24 @@ std::optional<std::string> Arguments::value()
     return args_[next_++];
 }
 
+std::optional<int> takeWordsAndWait(const Args& args, const std::string& verb, std::vector<std::string>& positional,
+                                    bool& wait, std::ostream& err)
+{
+    Arguments words(args);
+    wait = true;
+    while (!words.done()) {
+        if (!words.isOption()) {
+            positional.push_back(words.take());
+            continue;
+        }
+        std::string name = words.take();
+        if (name != "--no-wait")
+            return usageError(err, verb + ": unknown option '" + name + "'");
+        wait = false;
+    }
+    return std::nullopt;
+}
+
 bool parsePortNumber(const std::string& text, int& port)
 {
     int n = 0;

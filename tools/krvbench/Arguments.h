@@ -2,7 +2,9 @@
 // Walks a command's words: options as "--name value" or "--name=value",
 // everything else positional.
 #include <optional>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "tools/krvbench/Commands.h"
 
@@ -31,5 +33,11 @@ private:
 // False when P is not a port number.
 bool splitPortValue(const std::string& text, int& port, std::string& value);
 bool parsePortNumber(const std::string& text, int& port);
+
+// The words of a command whose one option is "--no-wait": the positional
+// words and whether to wait. Any other option is a usage error, written to
+// err under the command's verb; its exit code is returned then.
+std::optional<int> takeWordsAndWait(const Args& args, const std::string& verb, std::vector<std::string>& positional,
+                                    bool& wait, std::ostream& err);
 
 }  // namespace krv::tool

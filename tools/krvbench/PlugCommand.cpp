@@ -12,19 +12,10 @@ namespace krv::tool {
 int runPlug(const Args& args, bool plug, std::ostream& out, std::ostream& err)
 {
     const std::string verb = plug ? "plug" : "unplug";
-    Arguments words(args);
     std::vector<std::string> positional;
     bool wait = true;
-    while (!words.done()) {
-        if (!words.isOption()) {
-            positional.push_back(words.take());
-            continue;
-        }
-        std::string name = words.take();
-        if (name != "--no-wait")
-            return usageError(err, verb + ": unknown option '" + name + "'");
-        wait = false;
-    }
+    if (std::optional<int> usage = takeWordsAndWait(args, verb, positional, wait, err))
+        return *usage;
     if (positional.size() != 2)
         return usageError(err, verb + ": expected DIR PORT");
     const std::string& folder = positional[0];

@@ -1,3 +1,4 @@
+#include <optional>
 #include <ostream>
 
 #include "platform/bench/Bench.h"
@@ -11,19 +12,10 @@ namespace krv::tool {
 // restored, so the bridge, its PD controller and its MCU all start afresh.
 int runPowerCycle(const Args& args, std::ostream& out, std::ostream& err)
 {
-    Arguments words(args);
     std::vector<std::string> positional;
     bool wait = true;
-    while (!words.done()) {
-        if (!words.isOption()) {
-            positional.push_back(words.take());
-            continue;
-        }
-        std::string name = words.take();
-        if (name != "--no-wait")
-            return usageError(err, "power-cycle: unknown option '" + name + "'");
-        wait = false;
-    }
+    if (std::optional<int> usage = takeWordsAndWait(args, "power-cycle", positional, wait, err))
+        return *usage;
     if (positional.size() != 2)
         return usageError(err, "power-cycle: expected DIR PORT");
     const std::string& folder = positional[0];
