@@ -55,6 +55,10 @@ const MainDlgProfile& MainDlgProfileProduction()
         ProductionMainResultPlaces(),
         /*nTitledResultColumns=*/15,
         /*resultColumnMap=*/{},
+        /*bOptionDialogs=*/false,
+        /*bU4MoreConfigLinkOnly=*/false,
+        PCIEUSBConfigLPIfIdleItems(),
+        /*bOptionBlockImages=*/true,
     };
     return kProduction;
 }

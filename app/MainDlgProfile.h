@@ -61,6 +61,15 @@ struct MainDlgProfile {
     // RESULT_COLUMN_NONE for a cell this program does not write. Empty: the
     // same column.
     std::span<const uint8_t> resultColumnMap;
+    // The option dialogs: whether "More Config" and "U4 More Config" open
+    // them (otherwise they do nothing); whether the USB4 one has only its
+    // link boxes and CL list; the "LP if Idle" items (index = stored
+    // value); whether the option block mirrors the image choice and CRC32
+    // besides the thirteen option bytes.
+    bool bOptionDialogs;
+    bool bU4MoreConfigLinkOnly;
+    std::span<const char* const> lpIfIdleItems;
+    bool bOptionBlockImages;
 
     // The option entry of a command index, or null.
     const CmdLineOptionEntry* pFindCmdIndex(int32_t iCmdIndex) const;

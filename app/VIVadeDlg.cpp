@@ -194,8 +194,15 @@ void CVIVadeDlg::onCommand(int id)
     case IDC_BUTTON_LOADINI: OnBnClickedButtonLoadini(); return;
     case IDC_BUTTON_UNLOCK_VIVADE: OnBnClickedButtonUnlockVivade(); return;
     case IDC_BUTTON_SAFELY_REMOVE: OnBnClickedButtonSafelyRemove(); return;
+    // The production tool opens no dialog here.
     case IDC_BUTTON_MORE_CONFIG:
-    case IDC_BUTTON_U4_MORE_CONFIG: return;  // the production tool opens no dialog here
+        if (m_pProfile->bOptionDialogs)
+            OnBnClickedMoreConfig();
+        return;
+    case IDC_BUTTON_U4_MORE_CONFIG:
+        if (m_pProfile->bOptionDialogs)
+            OnBnClickedButtonUsb4MoreConfig();
+        return;
     case IDM_ABOUTBOX: OnAboutBox(); return;
     default: krv::ui::Dialog::onCommand(id); return;
     }

@@ -36,8 +36,11 @@
 #include <QFont>
 #include <QPoint>
 
+#include "app/DeviceCfgDlg.h"
 #include "app/LimitationTable.h"
 #include "app/MainDlgProfile.h"
+#include "app/PCIEUSBConfigDlg.h"
+#include "app/USB4MoreConfigDlg.h"
 #include "app/VIVadeDlgDeviceChange.h"
 #include "app/VIVadeDlgIds.h"
 #include "app/VIVadeDlgThreads.h"
@@ -102,27 +105,6 @@ enum : uint8_t {
     RESULT_COL_RW_TEST = 12,
     RESULT_COL_PRELOAD = 13,
     RESULT_COL_PD = 14,
-};
-
-// The PCIe/USB option block the option dialog edits and the settings keep
-// (sixteen bytes, in the settings' mirror order).
-struct PCIE_USB_Config {
-    uint8_t m_ucUSBRemovable = 0;
-    uint8_t m_ucEup = 0;
-    uint8_t m_ucTwoLEDs = 0;
-    uint8_t m_ucWin8WTG = 0;
-    uint8_t m_ucU1U2 = 0;
-    uint8_t m_ucLowPowerMode = 0;
-    uint8_t m_uc2TB = 0;
-    uint8_t m_ucSlowEnumeration = 0;
-    uint8_t m_ucLPIfIdle = 0;
-    uint8_t m_ucLPIfU3 = 0;
-    uint8_t m_ucASPM = 0;
-    uint8_t m_ucPCIESPEED = 0;
-    uint8_t m_ucPCIELane = 0;
-    uint8_t m_ucImage0 = 0;
-    uint8_t m_ucImage1 = 0;
-    uint8_t m_ucCRC = 0;
 };
 
 class CVIVadeDlg : public krv::ui::Dialog {
@@ -248,6 +230,10 @@ public:
     void OnBnClickedButtonPcTest();
     // The configuration check dialog (Check_Config button), modal.
     void OnBnClickedDEBUG();
+    // "More Config" and "U4 More Config" where the profile opens the option
+    // dialogs: the settings in, the dialog modal, back only on OK.
+    void OnBnClickedMoreConfig();
+    void OnBnClickedButtonUsb4MoreConfig();
 
     // ---- results table (any thread) ----
     struct CellColors {
@@ -365,7 +351,12 @@ public:
     uint8_t m_ucSavedItems[8] = {};
     MainThreadParam m_MainThreadParam;
     ChildThreadParam m_ChildThreadParam[MAX_DEV_SLOTS];
-    PCIE_USB_Config m_PCIE_USB_Config;
+    // The option dialogs (VIVadeDlgOptions.cpp), kept with their values
+    // between opens. The PCIe/USB dialog's option block is the working copy
+    // of its settings.
+    PCIEUSBConfigDlg m_PCIEUSBConfigDlg{m_DevList, this};
+    USB4_MoreConfig m_USB4MoreConfigDlg{this};
+    CDeviceCfgDlg m_DeviceCfgDlg{*this, this};
     // The system's disk count less one, read by Start when the run reloads
     // (0 otherwise): the highest drive number a waiting reset probes, less
     // one.

@@ -83,8 +83,10 @@ CVIVadeDlg::CPortRunInputs CVIVadeDlg::stPortRunInputs()
         inputs.strManufacturer = m_strEditDeviceConfigurationManufacturerString;
         inputs.strProduct = m_strEditDeviceConfigurationProductString;
         inputs.strUSBStatus = m_strComboBoxUSBStatus;
-        inputs.ucImage0 = m_PCIE_USB_Config.m_ucImage0;
-        inputs.ucImage1 = m_PCIE_USB_Config.m_ucImage1;
+        // Where the option block has no image choice, the settings hold it.
+        const bool bBlock = m_pProfile->bOptionBlockImages;
+        inputs.ucImage0 = bBlock ? m_PCIEUSBConfigDlg.m_ucImage0 : ini.image0;
+        inputs.ucImage1 = bBlock ? m_PCIEUSBConfigDlg.m_ucImage1 : ini.image1;
         inputs.ucConfigFormat = ini.config_format;
         inputs.iReloadWaiting = ini.Reload_Waiting;
         inputs.iRelinkCount = m_iRelinkCount;

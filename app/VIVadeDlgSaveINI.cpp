@@ -133,23 +133,7 @@ void CVIVadeDlg::OnBnClickedButtonSaveIni()
         r.USB4_TBT3ModelRevision.set(m_strEditTBT3ModelRevision);
         r.uiRemove_after_finish = std::atoi(m_strEditDeviceFunctionRemoveSeconds.c_str());
 
-        const PCIE_USB_Config& c = m_PCIE_USB_Config;
-        r.USBRemovable_enable = c.m_ucUSBRemovable;
-        r.eup_enable = c.m_ucEup;
-        r.two_leds_enable = c.m_ucTwoLEDs;
-        r.WTG_enable = c.m_ucWin8WTG;
-        r.U1U2_enable = c.m_ucU1U2;
-        r.low_power_mode_enable = c.m_ucLowPowerMode;
-        r._2TB_enable = c.m_uc2TB;
-        r.slow_enumeration_enable = c.m_ucSlowEnumeration;
-        r.LPIfIdle = c.m_ucLPIfIdle;
-        r.LPIfU3 = c.m_ucLPIfU3;
-        r.PCIEASPM = c.m_ucASPM;
-        r.PCIESpeed = c.m_ucPCIESPEED;
-        r.PCIELane = c.m_ucPCIELane;
-        r.image0 = c.m_ucImage0;
-        r.image1 = c.m_ucImage1;
-        r.crc32 = c.m_ucCRC;
+        vCopyOptionBlockToSettings(m_PCIEUSBConfigDlg, r, m_pProfile->bOptionBlockImages);
 
         pIni.m_pINI = r;
         // A store that fails tells the operator itself and leaves the file

@@ -179,24 +179,7 @@ void CVIVadeDlg::vSetPreloadPathGUIByINIFile()
 
 void CVIVadeDlg::vCopyGlobalFlagsToDlg()
 {
-    const IniRecord& ini = pIni.m_pINI;
-    PCIE_USB_Config& c = m_PCIE_USB_Config;
-    c.m_ucUSBRemovable = ini.USBRemovable_enable;
-    c.m_ucEup = ini.eup_enable;
-    c.m_ucTwoLEDs = ini.two_leds_enable;
-    c.m_ucWin8WTG = ini.WTG_enable;
-    c.m_ucU1U2 = ini.U1U2_enable;
-    c.m_ucLowPowerMode = ini.low_power_mode_enable;
-    c.m_uc2TB = ini._2TB_enable;
-    c.m_ucSlowEnumeration = ini.slow_enumeration_enable;
-    c.m_ucLPIfIdle = ini.LPIfIdle;
-    c.m_ucLPIfU3 = ini.LPIfU3;
-    c.m_ucASPM = ini.PCIEASPM;
-    c.m_ucPCIESPEED = ini.PCIESpeed;
-    c.m_ucPCIELane = ini.PCIELane;
-    c.m_ucImage0 = ini.image0;
-    c.m_ucImage1 = ini.image1;
-    c.m_ucCRC = ini.crc32;
+    vCopySettingsToOptionBlock(pIni.m_pINI, m_PCIEUSBConfigDlg, m_pProfile->bOptionBlockImages);
 }
 
 void CVIVadeDlg::vSetTargetChipByINIFile()

@@ -29,6 +29,9 @@ constexpr ListColumnPlace kResultColumns[] = {
 // PD cell is not written.
 constexpr uint8_t kResultColumnMap[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 14, 15, RESULT_COLUMN_NONE};
 
+// No "Reserved": the stored 0 means "L3 + D3 cold" here.
+constexpr const char* kLPIfIdleItems[] = {"L3 + D3 cold", "L2/L3 Ready + D3 hot", "L1 + D3 hot"};
+
 }  // namespace
 
 const MainDlgProfile& MainDlgProfileShowStatus()
@@ -50,6 +53,10 @@ const MainDlgProfile& MainDlgProfileShowStatus()
         kResultColumns,
         /*nTitledResultColumns=*/9,
         kResultColumnMap,
+        /*bOptionDialogs=*/true,
+        /*bU4MoreConfigLinkOnly=*/true,
+        kLPIfIdleItems,
+        /*bOptionBlockImages=*/false,
     };
     return kShowStatus;
 }
