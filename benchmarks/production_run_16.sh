@@ -24,7 +24,20 @@ export QT_QPA_PLATFORM=offscreen
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# One timed run at scale $1; prints "seconds peak_kib".
+# The serialised span of a run, in bench ms: the first partition table any
+# drive took (a WRITE(16) of sector 0 that is no file data) to the last
+# preload file any drive took. Prints "first last".
+serialised_span() {
+    local bench=$1 p
+    for p in $(seq 1 16); do
+        "$krvbench" log "$bench" "$p" | awk '
+            / 8A 00 00 00 00 00 00 00 00 00 00 00 00 01 00 00 out / && !/file data/ && !m { m = $1 }
+            /file data/ && / 8A / { l = $1 }
+            END { print m + 0, l + 0 }'
+    done | awk 'NR == 1 || $1 < f { f = $1 } $2 > l { l = $2 } END { print f, l }'
+}
+
+# One timed run at scale $1; prints "seconds peak_kib serialised_seconds".
 one_run() {
     local scale=$1 bench=$work/bench run=$work/run
     rm -rf "$bench"
@@ -43,7 +56,11 @@ one_run() {
         "$run/KRV857xVIVade" /S 2>"$work/trace.log") || rc=$?
     t1=$(date +%s.%N)
     [ "$rc" -eq 0 ] || { echo "/S failed with exit code $rc (trace: $work/trace.log)" >&2; cp "$work/trace.log" /tmp/production_run_16.trace; exit 1; }
-    echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') $(cat "$work/rss")"
+    local first last
+    read -r first last < <(serialised_span "$bench")
+    [ "$first" -gt 0 ] && [ "$last" -gt "$first" ] || { echo "no serialised span in the drives' logs" >&2; exit 1; }
+    echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') $(cat "$work/rss")" \
+        "$(awk -v f="$first" -v l="$last" -v s="$scale" 'BEGIN { print (l - f) / s / 1000 }')"
 }
 
 stats() {  # min median of the numbers on stdin
@@ -52,13 +69,15 @@ stats() {  # min median of the numbers on stdin
 
 s1=20
 s2=100
-declare -a w1 w2 rss
+declare -a w1 w2 rss c1 c2
 for r in $(seq 1 "$rounds"); do
-    read -r t m < <(one_run $s1); w1+=("$t"); rss+=("$m")
-    read -r t m < <(one_run $s2); w2+=("$t"); rss+=("$m")
+    read -r t m c < <(one_run $s1); w1+=("$t"); rss+=("$m"); c1+=("$c")
+    read -r t m c < <(one_run $s2); w2+=("$t"); rss+=("$m"); c2+=("$c")
 done
 read -r w1min w1med < <(printf '%s\n' "${w1[@]}" | stats)
 read -r w2min w2med < <(printf '%s\n' "${w2[@]}" | stats)
+read -r c1min c1med < <(printf '%s\n' "${c1[@]}" | stats)
+read -r c2min c2med < <(printf '%s\n' "${c2[@]}" | stats)
 peak=$(printf '%s\n' "${rss[@]}" | sort -g | tail -1)
 # W/s1 from the medians: wall1 - wall2 = W (1/s1 - 1/s2).
 waits=$(awk -v a="$w1med" -v b="$w2med" -v s1=$s1 -v s2=$s2 'BEGIN { print (a - b) / (1 - s1 / s2) }')
@@ -66,5 +85,19 @@ printf 'production run, 16 drives, %d rounds per scale\n' "$rounds"
 printf '  wall at scale %3d: min %.2f s, median %.2f s\n' $s1 "$w1min" "$w1med"
 printf '  wall at scale %3d: min %.2f s, median %.2f s\n' $s2 "$w2min" "$w2med"
 printf '  the run'"'"'s own waits at scale %d: %.2f s (%.0f s of bench time)\n' $s1 "$waits" "$(awk -v w="$waits" -v s=$s1 'BEGIN { print w * s }')"
-printf '  ratio wall / waits at scale %d: %.3f\n' $s1 "$(awk -v a="$w1med" -v w="$waits" 'BEGIN { print a / w }')"
+# The serialised span's work S, from its medians: span(s) = S + its waits / s.
+serial=$(awk -v a="$c1med" -v b="$c2med" -v s1=$s1 -v s2=$s2 'BEGIN { print (s1 * a - s2 * b) / (s1 - s2) }')
+printf '  serialised sections (partitions, formats, preloads) at scale %3d: min %.2f s, median %.2f s\n' $s1 "$c1min" "$c1med"
+printf '  serialised sections (partitions, formats, preloads) at scale %3d: min %.2f s, median %.2f s\n' $s2 "$c2min" "$c2med"
+printf '  work inside the serialised sections (the same at any scale): %.2f s\n' "$serial"
+printf '  work outside them at scale %d: %.2f s\n' $s1 "$(awk -v a="$w1med" -v w="$waits" -v s="$serial" 'BEGIN { print a - w - s }')"
+# The same split from the minimums (the rounds least slowed by other load).
+waitsmin=$(awk -v a="$w1min" -v b="$w2min" -v s1=$s1 -v s2=$s2 'BEGIN { print (a - b) / (1 - s1 / s2) }')
+serialmin=$(awk -v a="$c1min" -v b="$c2min" -v s1=$s1 -v s2=$s2 'BEGIN { print (s1 * a - s2 * b) / (s1 - s2) }')
+printf '  ratio wall / waits at scale %d: %.3f (the denominator: the waits alone; from the minimums %.3f)\n' $s1 \
+    "$(awk -v a="$w1med" -v w="$waits" 'BEGIN { print a / w }')" \
+    "$(awk -v a="$w1min" -v w="$waitsmin" 'BEGIN { print a / w }')"
+printf '  ratio wall / (waits + serialised work) at scale %d: %.3f (the denominator: the waits and the serialised sections; from the minimums %.3f)\n' $s1 \
+    "$(awk -v a="$w1med" -v w="$waits" -v s="$serial" 'BEGIN { print a / (w + s) }')" \
+    "$(awk -v a="$w1min" -v w="$waitsmin" -v s="$serialmin" 'BEGIN { print a / (w + s) }')"
 printf '  peak resident memory of the tool: %.1f MiB\n' "$(awk -v p="$peak" 'BEGIN { print p / 1024 }')"

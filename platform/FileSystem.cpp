@@ -15,6 +15,7 @@
 
 #include "platform/LastError.h"
 #include "platform/Paths.h"
+#include "platform/Platform.h"
 
 namespace krv {
 
@@ -66,17 +67,25 @@ void syncFolderOf(const std::string& path)
     }
 }
 
+// The platform's file media, when a backend has them.
+FileMedia* fileMedia()
+{
+    Platform* platform = Platform::currentOrNull();
+    return platform ? platform->fileMedia() : nullptr;
+}
+
 }  // namespace
 
 File::~File() { close(); }
 
-File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)), device_(std::exchange(other.device_, 0)) {}
 
 File& File::operator=(File&& other) noexcept
 {
     if (this != &other) {
         close();
         fd_ = std::exchange(other.fd_, -1);
+        device_ = std::exchange(other.device_, 0);
     }
     return *this;
 }
@@ -115,6 +124,8 @@ bool File::open(const std::string& path, Mode mode)
     if (flags >= 0)
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     fd_ = fd;
+    if (FileMedia* media = fileMedia())
+        device_ = media->deviceOf(path);
     return true;
 }
 
@@ -135,6 +146,13 @@ bool File::read(void* buffer, size_t size, size_t& done)
             break;
         done += static_cast<size_t>(n);
     }
+    if (device_ && done > 0) {
+        FileMedia* media = fileMedia();
+        if (media && !media->transfer(device_, false, reinterpret_cast<uint8_t*>(p), done)) {
+            done = 0;
+            return false;
+        }
+    }
     return true;
 }
 
@@ -143,7 +161,15 @@ bool File::write(const void* buffer, size_t size, size_t& done)
     done = 0;
     if (fd_ < 0)
         return fail(EBADF);
-    return writeAll(fd_, buffer, size, done);
+    FileMedia* media = device_ ? fileMedia() : nullptr;
+    if (!media || size == 0)
+        return writeAll(fd_, buffer, size, done);
+    // The device may store other bytes than it was given: it gets a copy.
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    std::vector<uint8_t> stored(bytes, bytes + size);
+    if (!media->transfer(device_, true, stored.data(), stored.size()))
+        return false;
+    return writeAll(fd_, stored.data(), stored.size(), done);
 }
 
 bool File::seek(uint64_t offset)
@@ -187,6 +213,7 @@ bool File::close()
     if (fd_ < 0)
         return true;
     int fd = std::exchange(fd_, -1);
+    device_ = 0;
     if (::close(fd) != 0)
         return fail(errno);
     return true;

@@ -49,6 +49,7 @@ public:
 
 private:
     int fd_ = -1;
+    int device_ = 0;  // the emulated device holding the file; 0: none
 };
 
 // Full path of the running program's executable; empty on failure.

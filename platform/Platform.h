@@ -12,6 +12,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/DeviceEvents.h"
 #include "platform/DeviceSetup.h"
+#include "platform/FileMedia.h"
 #include "platform/KernelIo.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Processes.h"
@@ -40,6 +41,8 @@ struct PlatformServices {
     std::unique_ptr<ConsolePrograms> consolePrograms;
     // Left empty: the host's answer, no kernel I/O driver and no firmware table.
     std::unique_ptr<KernelIo> kernelIo;
+    // Left empty: files are the host's, with nothing between them and it.
+    std::unique_ptr<FileMedia> fileMedia;
 };
 
 class Platform {
@@ -64,6 +67,7 @@ public:
     ConsolePrograms& consolePrograms() { return *services_.consolePrograms; }
     SystemInfo& systemInfo() { return *services_.systemInfo; }
     KernelIo& kernelIo() { return *services_.kernelIo; }
+    FileMedia* fileMedia() { return services_.fileMedia.get(); }
 
     // Message boxes: the unattended presenter unless the window layer has
     // installed its own (not owned; the installer removes it before it dies).

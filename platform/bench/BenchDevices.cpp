@@ -1014,6 +1014,23 @@ std::vector<uint8_t> transferCdb(bool write, uint64_t offset, size_t length, uin
 
 bool BenchDevices::diskTransfer(const DiskTarget& target, uint64_t offset, void* buffer, size_t length, bool write)
 {
+    return transfer(target, offset, buffer, length, write, false);
+}
+
+bool BenchDevices::fileTransfer(int port, bool write, uint8_t* data, size_t length)
+{
+    DiskTarget target{port, 0};
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (Port* p = port >= 1 && port <= kMaxPorts ? portLocked(port) : nullptr)
+            target.generation = p->generation;
+    }
+    return transfer(target, 0, data, length, write, true);
+}
+
+bool BenchDevices::transfer(const DiskTarget& target, uint64_t offset, void* buffer, size_t length, bool write,
+                            bool fileData)
+{
     Delivery delivery(*this);
     if (const uint64_t latencyMs = commandLatencyMs(target.device)) {
         if (latencyMs >= kDiskTimeoutMs) {
@@ -1044,9 +1061,12 @@ bool BenchDevices::diskTransfer(const DiskTarget& target, uint64_t offset, void*
         entry.cdb = cdb;
         entry.direction = write ? DataDirection::Out : DataDirection::In;
         entry.dataLength = static_cast<uint32_t>(std::min<size_t>(length, UINT32_MAX));
+        // What the log says of the entry, marked when it carries file data.
+        auto noted = [&](std::string why) { return fileData ? why + (why.empty() ? "" : ", ") + "file data" : why; };
+        entry.note = noted("");
         auto refuse = [&](uint32_t error, const char* why) {
             if (p) {
-                failTransport(entry, error, why);
+                failTransport(entry, error, noted(why));
                 recordLocked(*p, std::move(entry));
             }
             setLastError(error);
@@ -1054,13 +1074,14 @@ bool BenchDevices::diskTransfer(const DiskTarget& target, uint64_t offset, void*
         };
         if (!there || !image)
             return refuse(transport::kDeviceNotConnected, "the device is not on the bus");
-        if (offset > image->size() || length > image->size() - offset)
+        if (!fileData && (offset > image->size() || length > image->size() - offset))
             return refuse(kSectorNotFound, "past the end of the disk");
         if (write && target.device == kSystemDisk)
             return refuse(winerr::kAccessDenied, "the system disk is not written");
         if (p) {
-            fault = p->bridge->state().faults.hit(cdb.data(), cdb.size(), !write && length > 0, write && length > 0,
-                                                  std::make_pair(offset, uint64_t{length}));
+            fault = p->bridge->state().faults.hit(
+                cdb.data(), cdb.size(), !write && length > 0, write && length > 0,
+                fileData ? std::nullopt : std::make_optional(std::make_pair(offset, uint64_t{length})), fileData);
             if (fault && (fault->kind == FaultKind::Fail || fault->kind == FaultKind::Check))
                 return refuse(transport::kIoDeviceError, "fault: the transfer fails");
             if (fault && fault->kind == FaultKind::Drop) {
@@ -1070,13 +1091,14 @@ bool BenchDevices::diskTransfer(const DiskTarget& target, uint64_t offset, void*
                 return false;
             }
             if (fault && fault->kind == FaultKind::Timeout) {
-                failTransport(entry, transport::kSemaphoreTimeout, "fault: timeout");
+                failTransport(entry, transport::kSemaphoreTimeout, noted("fault: timeout"));
                 recordLocked(*p, std::move(entry));
             } else {
                 entry.result = LogEntry::Result::Good;
                 entry.transferred = entry.dataLength;
-                if (fault && fault->kind == FaultKind::Corrupt)
-                    entry.note = "fault: corrupt byte " + std::to_string(fault->byteIndex % length);
+                if (fault && (fault->kind == FaultKind::Corrupt || fault->kind == FaultKind::CorruptStore))
+                    entry.note = noted("fault: " + std::string(faultKindName(fault->kind)) + " byte " +
+                                       std::to_string(fault->byteIndex % length));
                 recordLocked(*p, std::move(entry));
             }
         }
@@ -1087,12 +1109,15 @@ bool BenchDevices::diskTransfer(const DiskTarget& target, uint64_t offset, void*
         return false;
     }
     // The sectors move outside the lock, so the ports' transfers overlap.
-    bool moved = write ? image->write(offset, buffer, length) : image->read(offset, buffer, length);
+    // File data is in the volume's folder: the caller moves it.
+    bool moved = fileData || (write ? image->write(offset, buffer, length) : image->read(offset, buffer, length));
     if (!moved) {
         setLastError(transport::kIoDeviceError);
         return false;
     }
-    if (fault && fault->kind == FaultKind::Corrupt && !write && length > 0)
+    const bool corrupts = fault && length > 0 &&
+                          ((fault->kind == FaultKind::Corrupt && !write) || (fault->kind == FaultKind::CorruptStore && write));
+    if (corrupts)
         static_cast<uint8_t*>(buffer)[fault->byteIndex % length] ^= 0xFF;
     return true;
 }

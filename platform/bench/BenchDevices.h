@@ -140,6 +140,13 @@ public:
     // error: 1167 the device has left, 27 past the end, 5 a write to the
     // system disk, and what a fault says (1117 fail, 121 time-out, 1167 drop).
     bool diskTransfer(const DiskTarget& target, uint64_t offset, void* buffer, size_t length, bool write);
+    // File data the host's file system moves to or from a volume of the
+    // device on `port` (the file's bytes are kept in the volume's folder,
+    // not in the disk image): the same command, latency and faults as a
+    // sector transfer (those marked for file data), on the device as it is
+    // on the bus now. A corrupting fault changes `data`: a read's bytes as
+    // they come in, a write's as the drive stores them.
+    bool fileTransfer(int port, bool write, uint8_t* data, size_t length);
 
     // A vendor command through the PCIe mailbox of the bridge on `port` (a
     // bridge on a PCIe tunnel), with its faults and log as over USB: the
@@ -212,6 +219,8 @@ private:
     int firstDrive_ = 1;   // the PC's own disks take the numbers below
     void setUsbDiskPresentLocked(bool present, std::string& outcome);
     bool onBusLocked(const Port& p) const;
+    // diskTransfer and fileTransfer: file data moves no sectors of the image.
+    bool transfer(const DiskTarget& target, uint64_t offset, void* buffer, size_t length, bool write, bool fileData);
     Port* portLocked(int port);
     // The bench ms a command to `port` takes before the device answers it.
     uint64_t commandLatencyMs(int port);

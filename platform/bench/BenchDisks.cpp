@@ -412,6 +412,18 @@ std::string BenchDisks::filesFolder(const BenchVolume& volume, bool create)
     return folder;
 }
 
+int BenchDisks::deviceOfFilesPath(const std::string& path) const
+{
+    const std::string file = fs::path(path).lexically_normal().string();
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (const auto& [device, disk] : disks_) {
+        const std::string folder = fs::path(volumesPath(disk.folder)).lexically_normal().string() + "/";
+        if (file.compare(0, folder.size(), folder) == 0)
+            return device;
+    }
+    return 0;
+}
+
 bool BenchDisks::handleGoneLocked(const Handle& h) const
 {
     auto it = volumes_.find(h.key);

@@ -89,6 +89,8 @@ public:
     // The folder holding the files of the volume as it is formatted now;
     // empty when it has no file system. `create` makes it.
     std::string filesFolder(const BenchVolume& volume, bool create);
+    // The device whose volumes' folders hold `path`; 0 when none does.
+    int deviceOfFilesPath(const std::string& path) const;
 
     // Handle bookkeeping of a volume (by key and arrival). False with the
     // last error set (32 sharing, 5 lock refused, 158 not locked, 1167 the

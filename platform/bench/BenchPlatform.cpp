@@ -7,6 +7,7 @@
 #include "platform/bench/BenchBlockDevices.h"
 #include "platform/bench/BenchDeviceEvents.h"
 #include "platform/bench/BenchDeviceSetup.h"
+#include "platform/bench/BenchFileMedia.h"
 #include "platform/bench/BenchTopology.h"
 #include "platform/bench/BenchUsbTree.h"
 #include "platform/bench/BenchVolumes.h"
@@ -36,6 +37,7 @@ bool openDeviceServices(bench::Bench& bench, PlatformServices& s, std::string& e
     s.usbTree = std::make_unique<bench::BenchUsbTree>(devices, topology);
     s.deviceSetup = std::make_unique<bench::BenchDeviceSetup>(devices, topology);
     s.blockDevices = std::make_unique<bench::BenchBlockDevices>(devices);
+    s.fileMedia = std::make_unique<bench::BenchFileMedia>(devices);
     auto events = std::make_unique<DeviceEventQueue>();
     DeviceEventQueue* queue = events.get();
     s.deviceEvents = std::move(events);

@@ -22,8 +22,7 @@
 #include "app/ResultLog.h"
 #include "controls/ListCtrlEx.h"
 #include "device/KrvnUSBDev.h"
-#include "tests/app/VIVadeDlgTestSupport.h"
-#include "tests/support/ProductionRunSetup.h"
+#include "tests/app/VIVadeDlgRunSupport.h"
 
 namespace krv::test {
 namespace {
@@ -31,8 +30,6 @@ namespace {
 constexpr int kDrives = 4;
 constexpr int kStepColumns[] = {RESULT_COL_UPDATE, RESULT_COL_RELINK, RESULT_COL_PARTITION, RESULT_COL_RW_TEST,
                                 RESULT_COL_PRELOAD};
-
-bench::BenchSettings fourDrives() { return runBenchSettings(kDrives); }
 
 std::string readText(const std::string& path)
 {
@@ -50,64 +47,9 @@ std::vector<std::string> split(const std::string& text, const std::string& by)
     return parts;
 }
 
-// The window on the bench with every step of a run switched on, the
-// window's own scans, and the files the run reads in the program folder.
-class RunFixture : public DlgFixture {
-public:
-    RunFixture() : DlgFixture(fourDrives(), BenchTime::Real)
-    {
-        g_UsbDev.vInitialize();
-        const std::string prog = programDir.path();
-        writeRunFiles(prog);
-        std::ofstream(programDir.file("wrtest.bin"), std::ios::binary) << std::string(1 << 20, '\x5A');
-        writeSettings([&](IniRecord& r) {
-            setRunSettings(r, prog);
-            r.wr_test_enable = 1;
-            r.wr_test_binary_name.set("wrtest.bin");
-            r.wr_test_count = 2;
-        });
-        dlg->bRealScans = true;
-    }
-
-    ~RunFixture() { g_UsbDev.vShutdown(); }
-
-    bool scanOver() { return !dlg->bScanActive(); }
-
-    // Start-up with the window shown, its scan, Start, and the event loop
-    // until the supervisor has ended.
-    void runToTheEnd()
-    {
-        dlg->OnInitDialog();
-        dlg->show();
-        ASSERT_TRUE(runEventsUntil([&] {
-            return dlg->m_DevList.DevNums == kDrives && scanOver() && dlg->isControlEnabled(IDC_BUTTON_START);
-        }));
-        // Start-up switches the write/read test off whatever the file says,
-        // and its box cannot be checked: the window is shown as for a record
-        // that carries it.
-        pIni.m_pINI.wr_test_enable = 1;
-        dlg->vSetDeviceFunctionGUIByINIFile();
-        ASSERT_EQ(dlg->m_DevList.m_bDoWrRdTest, 1);
-        dlg->sendCommand(IDC_BUTTON_START);
-        ASSERT_NE(dlg->m_pMainThread, nullptr) << ::testing::PrintToString(boxes());
-        ASSERT_TRUE(runEventsUntil([&] { return dlg->m_bRunning == 0 && !dlg->m_pMainThread->bIsRunning(); },
-                                   std::chrono::seconds(120)));
-    }
-
-    std::string cell(int row, int column) { return dlg->m_ListMainResult->GetItemText(row, column); }
-
-    std::vector<std::string> boxes() const
-    {
-        std::vector<std::string> texts;
-        for (const auto& record : messages.records())
-            texts.push_back(record.text);
-        return texts;
-    }
-};
-
 TEST(VIVadeDlgRun, StartOnFourDrivesRunsToTheEndAndTheWindowShowsEveryPass)
 {
-    RunFixture f;
+    RunFixture f(kDrives);
     f.runToTheEnd();
     EXPECT_TRUE(f.boxes().empty()) << ::testing::PrintToString(f.boxes());
 
@@ -154,7 +96,7 @@ TEST(VIVadeDlgRun, StartOnFourDrivesRunsToTheEndAndTheWindowShowsEveryPass)
 // and leaves every step cell as the run left it.
 TEST(VIVadeDlgRun, ARescanAfterTheRunLeavesItsResults)
 {
-    RunFixture f;
+    RunFixture f(kDrives);
     f.runToTheEnd();
     ASSERT_EQ(f.cell(3, RESULT_COL_PRELOAD), "PASS");
 

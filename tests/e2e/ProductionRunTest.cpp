@@ -18,6 +18,7 @@
 
 #include "app/VIVadeDlg.h"
 #include "tests/e2e/CmdLineRun.h"
+#include "tests/support/CommandLogChecks.h"
 #include "tests/support/ProductionRunSetup.h"
 
 namespace {
@@ -222,11 +223,12 @@ INSTANTIATE_TEST_SUITE_P(OneToSeventeen, EveryBenchSize, ::testing::ValuesIn(kBe
 //   rescans first; the check compares what the re-link read. What the
 //   device can do to the re-link is come back late (time-out) or never.
 // - the write/read test: a line script never runs it (start-up switches it
-//   off; only the window switches it on).
-// - the preload: it copies files onto the mounted volume, which reaches no
-//   command of the drive's.
-// How far the port got: its update, its reset and re-link, its disk steps.
-enum class Reached { Update, Reload, Disk };
+//   off); its rows are the window's (tests/app, VIVadeDlgRunFaultTest).
+// - corrupt and corrupt-store at the preload: the copy reads nothing back
+//   from the drive, so a wrong byte there is for no step to see.
+// How far the port got: its update, its reset and re-link, its partition
+// and format, its preload (the volume stands, the copy failed).
+enum class Reached { Update, Reload, Disk, Preload };
 
 struct FaultCase {
     const char* name;
@@ -272,6 +274,11 @@ const FaultCase kFaultCases[] = {
     {"FormatWriteCheckCondition", Reached::Disk, {"check", "100000", "--cdb", "8A", "--offset", "0x200000"}},
     {"FormatWriteTimesOut", Reached::Disk, {"timeout", "100000", "--cdb", "8A", "--offset", "0x200000"}},
     {"FormatWriteDrops", Reached::Disk, {"drop", "1", "--cdb", "8A", "--offset", "0x200000"}},
+    // The preload: the copy's file writes onto the volume.
+    {"PreloadWriteFailsThreeTimes", Reached::Preload, {"fail", "3", "--cdb", "8A", "--files"}},
+    {"PreloadWriteCheckCondition", Reached::Preload, {"check", "1", "--cdb", "8A", "--files"}},
+    {"PreloadWriteTimesOut", Reached::Preload, {"timeout", "1", "--cdb", "8A", "--files"}},
+    {"PreloadSecondFileDrops", Reached::Preload, {"drop", "1", "--cdb", "8A", "--files", "--after", "1"}},
 };
 
 class FaultOnOnePort : public ::testing::TestWithParam<FaultCase> {};
@@ -305,11 +312,20 @@ TEST_P(FaultOnOnePort, FailsOnlyThatPortAndItsDriveGetsNoLaterStep)
     EXPECT_EQ(log.find("E8 50") != std::string::npos, c.reached != Reached::Update) << log;
     if (c.reached == Reached::Disk) {
         EXPECT_EQ(fsckOfPort(one, 2).find("rc=0"), std::string::npos);
-    } else {
+    } else if (c.reached != Reached::Preload) {
         EXPECT_EQ(log.find("disk  8A"), std::string::npos) << log;
         EXPECT_FALSE(bHoldsData(one.benchFolder() + "/ports/02/disk.img"));
     }
-    EXPECT_EQ(countOf(one.krvbench("show").out, "FAT32 \"KRVRUN\""), 2);
+    // The copy stops at its first failed file: nothing more goes onto the
+    // drive. (A step may go on after a fault itself, as the firmware write
+    // writes its next part; no later step writes.)
+    if (c.reached == Reached::Preload) {
+        EXPECT_NE(fsckOfPort(one, 2).find("rc=0"), std::string::npos);
+        EXPECT_FALSE(krv::test::bWriteTakenAfterFault(log)) << log;
+    }
+    // A volume stands after a failed preload, unless its drive has left.
+    const bool bVolumeShown = c.reached == Reached::Preload && c.fault[0] != "drop";
+    EXPECT_EQ(countOf(one.krvbench("show").out, "FAT32 \"KRVRUN\""), bVolumeShown ? 3 : 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStep, FaultOnOnePort, ::testing::ValuesIn(kFaultCases),

@@ -181,6 +181,10 @@ TEST_F(KrvbenchDisks, BadTreeAndDiskOptionsAreRefused)
     EXPECT_EQ(fault.exitCode, 0) << fault.err;
     Json shown = show();
     EXPECT_NE(shown["ports"][0]["faults"][0].string.find("at disk byte 1048576"), std::string::npos);
+    // The file data on the drive's volumes, apart from its sectors.
+    ToolRun files = run({"fault", folder, "1", "corrupt-store", "--cdb", "8A", "--files", "--byte", "7"});
+    EXPECT_EQ(files.exitCode, 0) << files.err;
+    EXPECT_NE(show()["ports"][0]["faults"][1].string.find("corrupt-store byte 7 on 8A of file data"), std::string::npos);
 }
 
 }  // namespace

@@ -23,6 +23,10 @@ int runFault(const Args& args, std::ostream& out, std::ostream& err)
             wait = false;
             continue;
         }
+        if (name == "--files") {
+            fields["files"] = "yes";
+            continue;
+        }
         static const std::map<std::string, std::string> keys = {
             {"--cdb", "cdb"}, {"--after", "after"}, {"--byte", "byte"}, {"--sense", "sense"}, {"--offset", "offset"}};
         auto key = keys.find(name);

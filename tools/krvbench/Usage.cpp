@@ -178,6 +178,9 @@ std::string usageText()
            "  --offset N              only the disk's sector reads and writes (commands 88 and\n"
            "                          8A) over byte N of the disk (decimal, or hex with 0x);\n"
            "                          with --cdb 8A only writes\n"
+           "  --files                 only the transfers of file data on the device's volumes\n"
+           "                          (8A the file writes, 88 the reads); the sector reads and\n"
+           "                          writes of the disk itself go by\n"
            "\n"
            "Exit status: 0 done; 1 the bench refused, or could not be read or written;\n"
            "2 bad command line; 3 queued for the bench's owner but not applied yet.\n";

@@ -102,6 +102,8 @@ std::map<std::string, std::string> faultFields(const Fault& fault)
         fields["sense"] = senseText(fault.sense);
     if (fault.offset)
         fields["offset"] = std::to_string(*fault.offset);
+    if (fault.files)
+        fields["files"] = "yes";
     return fields;
 }
 
@@ -151,6 +153,12 @@ bool faultFromFields(const std::map<std::string, std::string>& fields, Fault& fa
                 return false;
             }
             result.offset = offset;
+        } else if (key == "files") {
+            if (value != "yes" && value != "no") {
+                why = "fault 'files' value '" + value + "' is not yes or no";
+                return false;
+            }
+            result.files = value == "yes";
         } else if (key == "sense") {
             if (!parseSense(value, result.sense)) {
                 why = "fault sense '" + value + "' is not KK/AA/QQ in hex (such as 04/44/00)";
@@ -179,6 +187,8 @@ std::string describeFault(const Fault& fault)
     text += fault.cdbPrefix.empty() ? " on any command" : " on " + spacedHex(fault.cdbPrefix);
     if (fault.offset)
         text += " at disk byte " + std::to_string(*fault.offset);
+    if (fault.files)
+        text += " of file data";
     if (fault.after)
         text += " after " + std::to_string(fault.after);
     if (fault.immediate())
@@ -187,10 +197,12 @@ std::string describeFault(const Fault& fault)
 }
 
 std::optional<Fault> FaultList::hit(const uint8_t* cdb, size_t cdbLength, bool bringsDataIn, bool sendsDataOut,
-                                    std::optional<std::pair<uint64_t, uint64_t>> diskRange)
+                                    std::optional<std::pair<uint64_t, uint64_t>> diskRange, bool fileData)
 {
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
         Fault& f = *it;
+        if (f.files != fileData)
+            continue;
         if (f.cdbPrefix.size() > cdbLength || !std::equal(f.cdbPrefix.begin(), f.cdbPrefix.end(), cdb))
             continue;
         if (f.offset && (!diskRange || *f.offset < diskRange->first ||

@@ -10,6 +10,10 @@
 // power-up or reset keeps it there, and an erase stays busy. The disk's
 // sector reads and writes count as commands (READ(16) 88 and WRITE(16) 8A),
 // and a fault with an offset hits only a transfer over that byte of the disk.
+// The file data that the host's file system moves to and from the device's
+// volumes goes as such transfers too; a fault marked `files` hits only those
+// (and no other fault does), so a fault can wait past the sector writes of a
+// format for the first file written.
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -32,11 +36,12 @@ struct Fault {
     uint32_t byteIndex = 0;           // corrupt: the data byte (modulo what moved)
     SenseCode sense = kInternalFailure;  // check: the sense it answers with
     std::optional<uint64_t> offset;   // only disk transfers over this byte of the disk
+    bool files = false;               // only transfers of file data
 
     bool operator==(const Fault&) const = default;
 
     // A drop with no CDB and no "after" happens as it is set, not at a command.
-    bool immediate() const { return kind == FaultKind::Drop && cdbPrefix.empty() && after == 0 && !offset; }
+    bool immediate() const { return kind == FaultKind::Drop && cdbPrefix.empty() && after == 0 && !offset && !files; }
 };
 
 std::string_view faultKindName(FaultKind kind);
@@ -64,7 +69,8 @@ public:
     // no-return for a CPU reset. A disk
     // transfer gives the bytes of the disk it covers, [first, first + length).
     std::optional<Fault> hit(const uint8_t* cdb, size_t cdbLength, bool bringsDataIn, bool sendsDataOut,
-                             std::optional<std::pair<uint64_t, uint64_t>> diskRange = std::nullopt);
+                             std::optional<std::pair<uint64_t, uint64_t>> diskRange = std::nullopt,
+                             bool fileData = false);
 
     // Uses up one fault of `kind` that waits for a device event rather than
     // a command (a stuck controller); none when no such fault waits.

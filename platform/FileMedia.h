@@ -1,0 +1,28 @@
+#pragma once
+// The medium under a file. On the host a file's bytes reach its disk through
+// the kernel's own storage stack, so nothing is added here. A backend whose
+// volumes are emulated passes each read and write of a file on such a volume
+// through the device that holds it (its commands, latency and faults), as a
+// storage stack carries file data to a drive: a drive that fails, times out
+// or drops off the bus fails the file's I/O, and one that returns or stores
+// a wrong byte changes what the file holds.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace krv {
+
+class FileMedia {
+public:
+    virtual ~FileMedia() = default;
+    // The device holding the file at `path`; 0 when the file is on no
+    // emulated volume.
+    virtual int deviceOf(const std::string& path) = 0;
+    // The device's transfer of `size` bytes of file data: called before a
+    // write (the bytes to be stored, which it may change) and after a read
+    // (the bytes read, which it may change). False with the last error set
+    // when the device failed it.
+    virtual bool transfer(int device, bool write, uint8_t* data, size_t size) = 0;
+};
+
+}  // namespace krv

@@ -1,0 +1,21 @@
+#include "platform/bench/BenchFileMedia.h"
+
+#include "platform/bench/BenchDisks.h"
+#include "platform/bench/BenchLayout.h"
+
+namespace krv::bench {
+
+int BenchFileMedia::deviceOf(const std::string& path)
+{
+    // Only the ports' drives go through a bridge; the system disk and the
+    // USB disk have no faults to give.
+    const int device = devices_->disks().deviceOfFilesPath(path);
+    return device >= 1 && device <= kMaxPorts ? device : 0;
+}
+
+bool BenchFileMedia::transfer(int device, bool write, uint8_t* data, size_t size)
+{
+    return devices_->fileTransfer(device, write, data, size);
+}
+
+}  // namespace krv::bench

@@ -1,0 +1,23 @@
+#pragma once
+// The storage stack under the files of the bench's volumes: a file on a
+// port's volume is read and written through that port's device (its
+// commands, latency and faults); every other file is the host's alone.
+#include <memory>
+
+#include "platform/FileMedia.h"
+#include "platform/bench/BenchDevices.h"
+
+namespace krv::bench {
+
+class BenchFileMedia : public FileMedia {
+public:
+    explicit BenchFileMedia(std::shared_ptr<BenchDevices> devices) : devices_(std::move(devices)) {}
+
+    int deviceOf(const std::string& path) override;
+    bool transfer(int device, bool write, uint8_t* data, size_t size) override;
+
+private:
+    std::shared_ptr<BenchDevices> devices_;
+};
+
+}  // namespace krv::bench
