@@ -55,6 +55,7 @@ const MainDlgProfile& MainDlgProfileProduction()
         ProductionMainResultPlaces(),
         /*nTitledResultColumns=*/15,
         /*resultColumnMap=*/{},
+        /*toolDlgs=*/{},
     };
     return kProduction;
 }

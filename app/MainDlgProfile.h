@@ -9,6 +9,7 @@
 #include <span>
 
 #include "app/ResultColumns.h"
+#include "app/ToolDlgProfile.h"
 
 // One command-line option: the text the line must hold, the length the
 // whole line must have, the command index it sets (what the window logs and
@@ -61,6 +62,8 @@ struct MainDlgProfile {
     // RESULT_COLUMN_NONE for a cell this program does not write. Empty: the
     // same column.
     std::span<const uint8_t> resultColumnMap;
+    // The tool dialogs' differences.
+    ToolDlgProfile toolDlgs{};
 
     // The option entry of a command index, or null.
     const CmdLineOptionEntry* pFindCmdIndex(int32_t iCmdIndex) const;

@@ -302,6 +302,7 @@ void CPDUpdateDlg::OnInitDialog()
             Show_Message(i, PD_STATUS_EMPTY);
             continue;
         }
+        strVersion = strRowVersionText(strVersion, m_facts[i], m_ucPDEnable, m_ucMCUEnable);
         if (m_facts[i].ucVendor == PD_VENDOR_CCG3 && m_facts[i].ucCCG3Mode)
             strVersion += m_facts[i].ucCCG3Mode == 1 ? " \nBank 1" : " \nBank 2";
         m_pBitmap[i]->setPixmap(rowBitmap(true));
@@ -309,6 +310,15 @@ void CPDUpdateDlg::OnInitDialog()
         enableControl(IDC_BUTTON_PD_START, true);
         Show_Message(i, PD_STATUS_READY);
     }
+}
+
+std::string CPDUpdateDlg::strRowVersionText(const std::string& strPDVersion, const PDDeviceFacts& facts,
+                                            uint8_t ucPDEnable, uint8_t ucMCUEnable)
+{
+    // An MCU has no version of its own to read: it shows as "FFFF".
+    if (!ucMCUEnable || facts.ucMCUVendor != MCU_VENDOR_STM)
+        return strPDVersion;
+    return ucPDEnable ? strPDVersion + "/FFFF" : "FFFF";
 }
 
 void CPDUpdateDlg::OnBnClickedButtonFirmwareFwbrowse()

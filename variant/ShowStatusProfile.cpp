@@ -50,6 +50,7 @@ const MainDlgProfile& MainDlgProfileShowStatus()
         kResultColumns,
         /*nTitledResultColumns=*/9,
         kResultColumnMap,
+        ToolDlgProfile{/*bReadRegisterFrameShown=*/true, /*bU4InfoCountOnly=*/true, /*bDeviceCodeText=*/true},
     };
     return kShowStatus;
 }
