@@ -449,6 +449,10 @@ void CPDUpdateDlg::vStartRun(bool bVerifyOnly)
         }
     m_workers.clear();
     for (int i = 0; i < m_nRows; ++i) {
+        // A power cycle of an earlier run may have brought the drive back
+        // under another number.
+        if (const int nNow = m_strSerial[i].empty() ? -1 : nDriveOfSerial(m_strSerial[i]); nNow >= 0)
+            m_nDrive[i] = nNow;
         const PDDeviceFacts facts = m_facts[i];
         // A file for another controller: this row is not run.
         if (!fits(facts)) {

@@ -217,10 +217,14 @@ TEST(PDUpdateDlg, VerifyRefusesACcg3ImageForTheBankTheControllerRuns)
 
 // The MCU beside a PD controller: its row shows "FFFF" for it, an update
 // of the MCU alone flashes it and passes after the power cycle, and Verify
-// then finds the file in its flash (and another file not).
+// then finds the file in its flash (and another file not), on the drive
+// wherever it came back.
 TEST(PDUpdateDlg, TheMcuRowUpdatesTheMcuAloneAndVerifiesIt)
 {
-    DlgFixture f(oneDrive(bench::PdChip::Richtek, bench::McuChip::Stm), BenchTime::Real);
+    // The drive comes back from each power cycle under a new number.
+    bench::BenchSettings settings = oneDrive(bench::PdChip::Richtek, bench::McuChip::Stm);
+    settings.ports[0].renumber = true;
+    DlgFixture f(settings, BenchTime::Real);
     scanBench(g_UsbDev, f.dlg->m_DevList);
     ASSERT_EQ(f.dlg->m_DevList.DevNums.load(), 1);
     {
