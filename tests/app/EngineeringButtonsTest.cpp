@@ -1,11 +1,18 @@
-// The engineering buttons "Btn 1", "test" and "PD" on a bench. Start-up
-// hides them, so these tests press them the way a click would reach the
-// window: through its command path.
+// The engineering buttons "Btn 1", "test" and "PD" on a bench, and the pd
+// button's update dialog. Start-up hides the engineering buttons, so these
+// tests press them the way a click would reach the window: through its
+// command path.
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <vector>
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+
+#include "app/PDUpdateDlg.h"
 #include "device/Krv857xPcieCtrl.h"
 #include "tests/app/VIVadeDlgTestSupport.h"
 #include "tests/device/DiscoveryBenchSupport.h"
@@ -72,6 +79,41 @@ TEST(EngineeringButtons, PdTestFlashesTheFirmwareBoxFileIntoSlot0sIteControllerA
 
     EXPECT_EQ(messageTexts(f), (std::vector<std::string>{"ITE PD FW Update fail:-1", "ITE PD FW pass:0034.12.00"}));
     EXPECT_TRUE(f.bench.capture().contains("PD fw:pd-named-in-settings.bin"));
+}
+
+// The pd button: a window left from Start goes first, and whatever the
+// dialog ends with, its files and switches go back into the settings.
+TEST(EngineeringButtons, PdDialogReplacesStartsWindowAndCancelStillCopiesItsChoicesBack)
+{
+    DlgFixture f;
+    f.dlg->OnInitDialog();
+    pIni.m_pINI.pd_binary_name.set("old.bin");
+    ASSERT_TRUE(f.dlg->bCreatePDUpdateWindow());
+    const std::weak_ptr<CPDUpdateDlg> startWindow = f.dlg->m_pPDUpdateDlg;
+
+    const std::string file = f.programDir.file("pd.bin");
+    std::ofstream(file, std::ios::binary) << std::string(16384, '\x5A');
+    bool opened = false;
+    whenModalOpens<CPDUpdateDlg>([&](CPDUpdateDlg& dlg) {
+        opened = true;
+        EXPECT_EQ(dlg.m_strPDFilePath, "old.bin");
+        dlg.control<QCheckBox>(IDC_CHECK_MCU_FWUPG_ENABLE)->click();
+        dlg.control<QCheckBox>(IDC_CHECK_PD_FWUPG_ENABLE)->click();
+        f.pickers.queueAnswer(file);
+        dlg.control<QPushButton>(IDC_BUTTON_FIRMWARE_FWBROWSE)->click();
+        dlg.control<QPushButton>(IDC_PD_CLOSE)->click();
+    });
+    f.dlg->sendCommand(IDC_BUTTON_PD);
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(startWindow.expired());
+    EXPECT_EQ(pIni.m_pINI.pd_binary_name.str(), file);
+    EXPECT_EQ(pIni.m_pINI.mcu_fw_enable, 1);
+    EXPECT_EQ(pIni.m_pINI.pd_fw_enable, 1);
+
+    // Nothing modal opens on the command line.
+    f.dlg->m_iRunMode = 0;
+    f.dlg->sendCommand(IDC_BUTTON_PD);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 }  // namespace
