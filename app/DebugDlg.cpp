@@ -14,6 +14,7 @@
 
 #include "device/DebugLog.h"
 #include "device/DevList.h"
+#include "device/Krv857xPcieCtrl.h"
 #include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/LastError.h"
@@ -167,9 +168,15 @@ bool CDebugDlg::OnInitDialog()
 void CDebugDlg::vHideRegisterControls()
 {
     for (int id : {IDC_DEBUG_READ_REGISTER, IDC_DEBUG_WRITE_REGISTER, IDC_DEBUG_REG_ADDR, IDC_DEBUG_REG_LEN,
-                   IDC_DEBUG_WRITE_ADDR, IDC_DEBUG_WRITE_VALUE, IDC_DEBUG_U4_INFO, IDC_DEBUG_WRITE_GROUP,
-                   IDC_DEBUG_READ_GROUP})
+                   IDC_DEBUG_WRITE_ADDR, IDC_DEBUG_WRITE_VALUE, IDC_DEBUG_U4_INFO, IDC_DEBUG_WRITE_GROUP})
         showControl(id, false);
+    showControl(IDC_DEBUG_READ_GROUP, m_Profile.bReadRegisterFrameShown);
+}
+
+void CDebugDlg::vSetProfile(const ToolDlgProfile& profile)
+{
+    m_Profile = profile;
+    m_DeviceInfoDlg.m_Profile = profile;
 }
 
 void CDebugDlg::onCommand(int id)
@@ -338,11 +345,40 @@ void CDebugDlg::OnBnClickedWriteRegister()
         vShowError("Access Device is Failed ! (" + std::to_string(iResult) + ")");
 }
 
+int CDebugDlg::nReadErrorRecoveryCount(const DevInfo& dev)
+{
+    uint32_t dwCount = 0;
+    if (dev.m_bPCIE) {
+        // A PCIe target's index among the targets follows the USB devices.
+        const int nTarget = m_iSelectedPort - m_DevList.DevNums.load();
+        const int iResult = nTarget >= 0 ? g_PcieCtrl.nGet8574PCIeErrorRecoveryCount(static_cast<uint8_t>(nTarget),
+                                                                                     &dwCount)
+                                         : -1;
+        if (iResult != 0)
+            vDEBUG_MSG_printf("%s:%d: pcie nGet8574PCIeErrorRecoveryCount Fail , iResult %d dwErrorCode %d", kWho,
+                              __LINE__, iResult, nLastError());
+        return static_cast<int>(dwCount);
+    }
+    int nCount = 0;
+    CDriveHandle hDev = g_UsbDev.hOpenTarget(static_cast<uint8_t>(m_iSelectedPort), true);
+    const int iResult = hDev.bIsValid() ? g_UsbDev.nGet8574U4InfoByte(hDev.get(), &nCount) : -1;
+    if (iResult != 0)
+        vDEBUG_MSG_printf("%s:%d: nGet8574PCIeErrorRecoveryCount Fail , iResult %d dwErrorCode %d", kWho, __LINE__,
+                          iResult, nLastError());
+    return nCount;
+}
+
 void CDebugDlg::OnBnClickedButtonU4Info()
 {
     if (m_iSelectedPort < 0 || m_iSelectedPort >= MAX_DEV_SLOTS)
         return;
     const DevInfo& dev = m_DevList.Devs[m_iSelectedPort];
+    char szText[256];
+    if (m_Profile.bU4InfoCountOnly) {
+        std::snprintf(szText, sizeof szText, "U4 info\r\n ErrRecovCnt: %d", nReadErrorRecoveryCount(dev));
+        pUtility.nShowMessage(szText, 0, 0);
+        return;
+    }
     std::string strComponent;
     for (int i : {89, 88, 87, 86, 85, 84}) {
         char szByte[3];
@@ -350,16 +386,8 @@ void CDebugDlg::OnBnClickedButtonU4Info()
         strComponent += szByte;
     }
     const std::string strUUID = "3E9A-" + strComponent.substr(1) + "-0";
-    int nCount = 0;
-    if (!dev.m_bPCIE) {
-        CDriveHandle hDev = g_UsbDev.hOpenTarget(static_cast<uint8_t>(m_iSelectedPort), true);
-        const int iResult = hDev.bIsValid() ? g_UsbDev.nGet8574U4InfoByte(hDev.get(), &nCount) : -1;
-        if (iResult != 0)
-            vDEBUG_MSG_printf("%s:%d: nGet8574PCIeErrorRecoveryCount Fail , iResult %d dwErrorCode %d", kWho, __LINE__,
-                              iResult, nLastError());
-    }
+    const int nCount = nReadErrorRecoveryCount(dev);
     const char* pszLegacy = (dev.m_ucU4Config[90] & 0x08) ? "Enable" : "Disable";
-    char szText[256];
     std::snprintf(szText, sizeof szText, "U4 info\r\n UUID: %s\r\n ErrRecovCnt: %d\r\nFallback Legacy:%s",
                   strUUID.c_str(), nCount, pszLegacy);
     pUtility.nShowMessage(szText, 0, 0);

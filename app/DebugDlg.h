@@ -10,6 +10,7 @@
 #include "ui/Dialog.h"
 
 class DevList;
+struct DevInfo;
 class QLabel;
 
 // Control ids of the dialog.
@@ -45,6 +46,8 @@ public:
     void OnBnClickedWriteRegister();
     void OnBnClickedButtonU4Info();
     void vHideRegisterControls();
+    // This program's differences, also for the device information dialog.
+    void vSetProfile(const ToolDlgProfile& profile);
     // Keeps hex digits, upper case, at most nMax; the caret to the end.
     void vFilterHexEdit(int id, int nMax);
 
@@ -59,11 +62,15 @@ public:
     int m_iSelectedImage = 0;
     std::string m_strDump;
     CDeviceInfoDlg m_DeviceInfoDlg;
+    ToolDlgProfile m_Profile;
 
 protected:
     void onCommand(int id) override;
 
 private:
+    // The bridge's error-recovery count, through its PCIe target or its
+    // drive; 0 when it could not be read (logged).
+    int nReadErrorRecoveryCount(const DevInfo& dev);
     void vReadConfig(uint8_t ucTableSelector);
     void vShowError(const std::string& strText);
     DevList& m_DevList;

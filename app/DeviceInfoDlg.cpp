@@ -9,12 +9,14 @@
 #include <QPushButton>
 #include <QTableWidget>
 
+#include "app/DeviceCodeText.h"
 #include "app/ResultColumns.h"
 #include "device/DebugLog.h"
 #include "device/DevList.h"
 #include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/LastError.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -23,6 +25,7 @@ constexpr int kOptionByte = 125;
 constexpr int kStandbyByte = 122;
 constexpr uint32_t REG_UASP_SUPPORT = 0xC890;
 constexpr uint32_t REG_UASP_ENABLE = 0x9000;
+constexpr uint32_t REG_CHIP_CODE = 0xC8FF;
 constexpr uint8_t kInquiryLength = 38;
 
 int nLastError() { return static_cast<int>(krv::lastError()); }
@@ -151,31 +154,48 @@ void CDeviceInfoDlg::vShowError(const std::string& strText) { pUtility.nShowMess
 void CDeviceInfoDlg::SetDeviceConfigStatic()
 {
     std::string strText;
-    CDriveHandle hDev = g_UsbDev.hOpenTarget(static_cast<uint8_t>(m_iSelectedPort), true);
-    if (!hDev.bIsValid()) {
-        vShowError("OpenDev Fail");
-        setControlText(IDC_DEVINFO_UASP, strText);
-        return;
-    }
-    uint8_t ucValue = 0;
-    int iResult = CKrvnUSBDev::SCSI8574_AccessRegister(hDev.get(), ACCESS_READ, REG_UASP_SUPPORT, &ucValue, 1);
-    if (iResult != 0) {
-        vShowError("Access Device is Failed ! (" + std::to_string(iResult) + ")");
-    } else {
-        iResult = CKrvnUSBDev::SCSI8574_AccessRegister(hDev.get(), ACCESS_READ, REG_UASP_SUPPORT, &ucValue, 1);
-        if (iResult == 0) {
+    try {
+        CDriveHandle hDev = g_UsbDev.hOpenTarget(static_cast<uint8_t>(m_iSelectedPort), true);
+        if (!hDev.bIsValid()) {
+            vShowError("OpenDev Fail");
+            setControlText(IDC_DEVINFO_UASP, strText);
+            return;
+        }
+        auto read = [&](uint32_t dwAddress, uint8_t& ucValue) {
+            return CKrvnUSBDev::SCSI8574_AccessRegister(hDev.get(), ACCESS_READ, dwAddress, &ucValue, 1);
+        };
+        // A register that was not read counts as 0.
+        uint8_t ucSupport = 0, ucChip = 0, ucEnable = 0;
+        int iResult = read(REG_UASP_SUPPORT, ucSupport);
+        if (iResult != 0) {
+            vShowError("Access Device is Failed ! (" + std::to_string(iResult) + ")");
+        } else if (m_Profile.bDeviceCodeText) {
+            iResult = read(REG_CHIP_CODE, ucChip);
+            if (iResult != 0)
+                vShowError("Access Register Failed ! (" + std::to_string(iResult) + ")");
+            else
+                strText += strDeviceCodeText(ucChip, dwSecondsSeed(krv::Platform::current().clock()));
+        }
+        // The device code's variant reads the support register again even
+        // after a failed first read.
+        if ((iResult == 0 || m_Profile.bDeviceCodeText) && read(REG_UASP_SUPPORT, ucSupport) == 0) {
+            bool bNoUASP = (ucSupport & 0x04) != 0;
+            if (m_Profile.bDeviceCodeText)
+                bNoUASP = bNoUASP || ((ucChip & 0x30) == 0 && (ucChip & 0x02) && (ucSupport & 0x02));
             strText += "\n\nSupport UASP : ";
-            strText += (ucValue & 0x04) ? "No \n" : "Yes \n";
-            iResult = CKrvnUSBDev::SCSI8574_AccessRegister(hDev.get(), ACCESS_READ, REG_UASP_ENABLE, &ucValue, 1);
+            strText += bNoUASP ? "No \n" : "Yes \n";
+            iResult = read(REG_UASP_ENABLE, ucEnable);
             if (iResult != 0) {
                 vShowError("Access Register Failed ! (" + std::to_string(iResult) + ")");
             } else {
                 strText += "\nEnable UASP : ";
-                strText += (ucValue & 0x80) ? "Yes \n" : "No \n";
+                strText += (ucEnable & 0x80) ? "Yes \n" : "No \n";
             }
         }
+        setControlText(IDC_DEVINFO_UASP, strText);
+    } catch (...) {
+        vDEBUG_MSG_printf("%s:%d: SetDeviceConfigStatic: dwErrorCode %d", kWho, __LINE__, nLastError());
     }
-    setControlText(IDC_DEVINFO_UASP, strText);
 }
 
 void CDeviceInfoDlg::vSet857xUSBMode()

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/ToolDlgProfile.h"
 #include "ui/Dialog.h"
 
 class DevList;
@@ -31,6 +32,8 @@ public:
     static std::string strFlagText(uint8_t ucOption, int nBit);
     static std::string strStandbyText(uint8_t ucStandby);
 
+    // How this program's dialog differs (the production tool's: none).
+    ToolDlgProfile m_Profile;
     int m_iSelectedPort = 0;
     int m_iSelectedImage = 0;
     uint8_t m_ucOption = 0;

@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/GUIText.h"
+#include "app/RegisterToolDlg.h"
 #include "device/DebugLog.h"
 #include "device/TextUtil.h"
 #include "platform/LastError.h"
@@ -14,10 +14,6 @@
 namespace {
 
 constexpr const char* LOGIN_UNLOCK_PASSWORD = "quorbel";
-constexpr int IDOK_LOGIN = 1;
-constexpr int IDCANCEL_LOGIN = 2;
-
-QString qs(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 
@@ -47,10 +43,7 @@ bool CLoginDlg::OnInitDialog()
 {
     m_LoginDialogPassword.clear();
     setControlText(IDC_EDIT_LOGIN_PASSWORD, m_LoginDialogPassword);
-    setWindowTitle(qs(g_GUIText.m_strLoginTitle));
-    setControlText(IDC_STATIC_LOGIN_PASSWORD, g_GUIText.m_strLoginPassword);
-    setControlText(IDOK_LOGIN, g_GUIText.m_strLoginOk);
-    setControlText(IDCANCEL_LOGIN, g_GUIText.m_strLoginCancel);
+    CRegisterToolDlg::vSetLoginDlgTexts(*this);
     return true;
 }
 

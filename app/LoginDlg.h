@@ -10,6 +10,8 @@
 // The password edit of the login dialog.
 constexpr int IDC_EDIT_LOGIN_PASSWORD = 1050;
 constexpr int IDC_STATIC_LOGIN_PASSWORD = 1051;
+constexpr int IDOK_LOGIN = 1;
+constexpr int IDCANCEL_LOGIN = 2;
 // The edit takes at most this many characters.
 constexpr int LOGIN_PASSWORD_MAX = 7;
 

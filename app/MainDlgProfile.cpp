@@ -59,6 +59,7 @@ const MainDlgProfile& MainDlgProfileProduction()
         /*bU4MoreConfigLinkOnly=*/false,
         PCIEUSBConfigLPIfIdleItems(),
         /*bOptionBlockImages=*/true,
+        /*toolDlgs=*/{},
     };
     return kProduction;
 }

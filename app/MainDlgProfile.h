@@ -9,6 +9,7 @@
 #include <span>
 
 #include "app/ResultColumns.h"
+#include "app/ToolDlgProfile.h"
 
 // One command-line option: the text the line must hold, the length the
 // whole line must have, the command index it sets (what the window logs and
@@ -70,6 +71,8 @@ struct MainDlgProfile {
     bool bU4MoreConfigLinkOnly;
     std::span<const char* const> lpIfIdleItems;
     bool bOptionBlockImages;
+    // The tool dialogs' differences.
+    ToolDlgProfile toolDlgs{};
 
     // The option entry of a command index, or null.
     const CmdLineOptionEntry* pFindCmdIndex(int32_t iCmdIndex) const;

@@ -302,6 +302,7 @@ void CPDUpdateDlg::OnInitDialog()
             Show_Message(i, PD_STATUS_EMPTY);
             continue;
         }
+        strVersion = strRowVersionText(strVersion, m_facts[i], m_ucPDEnable, m_ucMCUEnable);
         if (m_facts[i].ucVendor == PD_VENDOR_CCG3 && m_facts[i].ucCCG3Mode)
             strVersion += m_facts[i].ucCCG3Mode == 1 ? " \nBank 1" : " \nBank 2";
         m_pBitmap[i]->setPixmap(rowBitmap(true));
@@ -309,6 +310,15 @@ void CPDUpdateDlg::OnInitDialog()
         enableControl(IDC_BUTTON_PD_START, true);
         Show_Message(i, PD_STATUS_READY);
     }
+}
+
+std::string CPDUpdateDlg::strRowVersionText(const std::string& strPDVersion, const PDDeviceFacts& facts,
+                                            uint8_t ucPDEnable, uint8_t ucMCUEnable)
+{
+    // An MCU has no version of its own to read: it shows as "FFFF".
+    if (!ucMCUEnable || facts.ucMCUVendor != MCU_VENDOR_STM)
+        return strPDVersion;
+    return ucPDEnable ? strPDVersion + "/FFFF" : "FFFF";
 }
 
 void CPDUpdateDlg::OnBnClickedButtonFirmwareFwbrowse()
@@ -439,6 +449,10 @@ void CPDUpdateDlg::vStartRun(bool bVerifyOnly)
         }
     m_workers.clear();
     for (int i = 0; i < m_nRows; ++i) {
+        // A power cycle of an earlier run may have brought the drive back
+        // under another number.
+        if (const int nNow = m_strSerial[i].empty() ? -1 : nDriveOfSerial(m_strSerial[i]); nNow >= 0)
+            m_nDrive[i] = nNow;
         const PDDeviceFacts facts = m_facts[i];
         // A file for another controller: this row is not run.
         if (!fits(facts)) {

@@ -62,6 +62,12 @@ public:
     // Workers still running.
     int nRunningWorkers() const { return m_nRunning.load(); }
 
+    // A row's version text: the PD controller's, with "/FFFF" for an MCU
+    // beside it when the MCU is updated too, or "FFFF" alone when only the
+    // MCU is.
+    static std::string strRowVersionText(const std::string& strPDVersion, const PDDeviceFacts& facts,
+                                         uint8_t ucPDEnable, uint8_t ucMCUEnable);
+
     // What tests look at.
     std::string strStatusText(int nRow) const;
     krv::ui::ColorRef statusColor(int nRow) const;

@@ -326,12 +326,14 @@ int nPDFWUpdateWorker(CPowerDelivery& pd, const PDUpdateImages& images, PDDevice
         view.vSetProgress(8);
         std::vector<uint8_t> readBack;
         if (images.ucMCUEnable) {
+            // The MCU's flash is read and written only through its
+            // bootloader, also by a verify-only run.
+            n = ops.nConfigMTPArea(nDrive, MCU_VENDOR_STM);
+            if (n != 0) {
+                view.vShowMessage(strPrintf("MCU[%d] Enter Bootload mode Failed=[%d]!!", nDev, n), MSG_TYPE_ERROR);
+                return n;
+            }
             if (!bVerifyOnly) {
-                n = ops.nConfigMTPArea(nDrive, MCU_VENDOR_STM);
-                if (n != 0) {
-                    view.vShowMessage(strPrintf("MCU[%d] Enter Bootload mode Failed=[%d]!!", nDev, n), MSG_TYPE_ERROR);
-                    return n;
-                }
                 view.vShowStatus(PD_STATUS_UPDATING);
                 if ((n = ops.nPDFWUpdate(nDrive, images, MCU_VENDOR_STM)) != 0)
                     return n;
@@ -380,8 +382,9 @@ int nPDFWUpdateWorker(CPowerDelivery& pd, const PDUpdateImages& images, PDDevice
                 }
             }
         }
-        // A verify-only run changed nothing, so it needs no power cycle.
-        if (bVerifyOnly)
+        // A verify-only run changed nothing, so it needs no power cycle,
+        // unless the MCU's bootloader runs and must be left.
+        if (bVerifyOnly && !images.ucMCUEnable)
             return PD_RESULT_PASS;
         view.vShowMessage(strPrintf("Please power cycling Your [%d ]device!!!", nDev), MSG_TYPE_WARNING);
         view.vSetProgress(85);
@@ -393,13 +396,15 @@ int nPDFWUpdateWorker(CPowerDelivery& pd, const PDUpdateImages& images, PDDevice
             return PD_RESULT_TIME_OUT;
         }
         nDrive = nBack;
-        if (!images.ucPDEnable)
-            return PD_RESULT_PASS;
+        // The power cycle closed the PD bus: it is opened again for the
+        // version check and for the row's next run.
         PDDeviceFacts now;
         if (ops.nInitializedPDI2CBus(nDrive, now) != 0) {
             view.vShowMessage(strPrintf("PD[%d] I2C Initialized I2C Bus Failed", nDev), MSG_TYPE_ERROR);
             return PD_RESULT_VERSION;
         }
+        if (!images.ucPDEnable || bVerifyOnly)
+            return PD_RESULT_PASS;
         std::string strVersion;
         if (ops.nGetPDFWVersion(nDrive, now, strVersion) != 0) {
             view.vShowMessage(strPrintf("PD[%d] Get FW Version Failed in compare loop, ", nDev), MSG_TYPE_ERROR);

@@ -51,6 +51,7 @@
 #include "ui/Dialog.h"
 
 class CListCtrlEx;
+class CPDUpdateDlg;
 struct CPortWork;
 class CTextProgressCtrl;
 class CColorStaticST;
@@ -228,6 +229,15 @@ public:
     void OnBnClickedButton4();
     void OnBnClickedButtonRst();
     void OnBnClickedButtonPcTest();
+    // The engineering buttons of app/VIVadeDlgEngineering.cpp: re-enumerate
+    // the device tree, the bridges' PCIe function count, the ITE PD update
+    // of slot 0.
+    void OnBnClickedButton1();
+    void OnBnClickedButtonTest();
+    void OnBnClickedButtonPdTest();
+    // The SHA-256 key dialog (button 1116, hidden from start-up on), modal;
+    // OK takes its "Send initial key" box into the run's key item.
+    void OnBnClickedButtonSha256();
     // The configuration check dialog (Check_Config button), modal.
     void OnBnClickedDEBUG();
     // "More Config" and "U4 More Config" where the profile opens the option
@@ -586,6 +596,13 @@ public:
     bool bPrepareExternalFirmware();
     // The "pd" button: the PD/MCU update dialog, modal.
     void OnBnClickedButtonPd();
+    // Start's PD/MCU update window: made anew, modeless and without a
+    // parent, from the settings' files and switches; shown beside the run
+    // in the window only. False when it could not be made.
+    bool bCreatePDUpdateWindow();
+    // The PD/MCU update dialog while it has a window (shared: its type is
+    // complete only where it is made).
+    std::shared_ptr<CPDUpdateDlg> m_pPDUpdateDlg;
     // The main window's PD object, shared by the scan thread and Start:
     // Start judges the files against what the last scan detected.
     std::unique_ptr<CPowerDelivery> m_pPowerDelivery = std::make_unique<CPowerDelivery>();

@@ -106,6 +106,13 @@ void CVIVadeDlg::OnBnClickedButtonDevicwfirmwarePreloadPath()
     }
 }
 
+void CVIVadeDlg::OnBnClickedButton1()
+{
+    vDebuggerLine("btn 1\n");
+    if (ScanForHardwareChanges())
+        vDEBUG_MSG_printf("%s:%d: ScanForHardwareChanges success", "CVIVadeDlg::OnBnClickedButton1", __LINE__);
+}
+
 void CVIVadeDlg::OnBnClickedButton2()
 {
     vDebuggerLine("btn 2\n");
@@ -144,6 +151,7 @@ void CVIVadeDlg::OnBnClickedDEBUG()
     if (m_iRunMode.load() == 0)
         return;
     CDebugDlg debug(m_DevList, this);
+    debug.vSetProfile(dlgProfile().toolDlgs);
     debug.OnInitDialog();
     guiCalls().execModal(debug);
 }

@@ -9,6 +9,7 @@
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
 #include "device/USBUtility.h"
+#include "platform/LastError.h"
 
 void CVIVadeDlg::vScanPDVersions(const CScanSettings& settings, int iDevNums)
 {
@@ -39,6 +40,10 @@ void CVIVadeDlg::vScanPDVersions(const CScanSettings& settings, int iDevNums)
 bool CVIVadeDlg::bPrepareExternalFirmware()
 {
     static const char* const kWho = "CVIVadeDlg::OnBnClickedButtonStart";
+    if (!bCreatePDUpdateWindow()) {
+        vDEBUG_ERR_printf("%s:%d: vCheck PD FW path failed[%s].", kWho, __LINE__, pIni.m_pINI.pd_binary_name.c_str());
+        return false;
+    }
     const IniRecord& ini = pIni.m_pINI;
     std::lock_guard<std::mutex> lock(m_PowerDeliveryMutex);
     CPowerDelivery& pd = *m_pPowerDelivery;
@@ -79,16 +84,53 @@ bool CVIVadeDlg::bPrepareExternalFirmware()
     return true;
 }
 
+bool CVIVadeDlg::bCreatePDUpdateWindow()
+{
+    const IniRecord& ini = pIni.m_pINI;
+    try {
+        // A window left from an earlier Start or the pd button goes first.
+        m_pPDUpdateDlg.reset();
+        m_pPDUpdateDlg = std::make_shared<CPDUpdateDlg>(m_DevList, m_pPickers, nullptr);
+        CPDUpdateDlg& dlg = *m_pPDUpdateDlg;
+        dlg.m_strMCUFilePath = ini.mcu_binary_name.str();
+        dlg.m_strPDFilePath = ini.pd_binary_name.str();
+        dlg.m_ucPDEnable = static_cast<uint8_t>(ini.pd_fw_enable);
+        dlg.m_ucMCUEnable = static_cast<uint8_t>(ini.mcu_fw_enable);
+        dlg.OnInitDialog();
+        // Modeless: the run goes on beside it. A command-line run has no
+        // window to show it next to.
+        if (m_iRunMode.load() != 0)
+            dlg.show();
+        return true;
+    } catch (...) {
+        m_pPDUpdateDlg.reset();
+        return false;
+    }
+}
+
 void CVIVadeDlg::OnBnClickedButtonPd()
 {
+    static const char* const kWho = "CVIVadeDlg::OnBnClickedButtonPd";
+    // Nothing modal ever opens in command-line mode.
+    if (m_iRunMode.load() == 0)
+        return;
     IniRecord& ini = pIni.m_pINI;
-    CPDUpdateDlg dlg(m_DevList, m_pPickers, this);
-    dlg.m_ucPDEnable = static_cast<uint8_t>(ini.pd_fw_enable);
-    dlg.m_ucMCUEnable = static_cast<uint8_t>(ini.mcu_fw_enable);
-    dlg.m_strPDFilePath = ini.pd_binary_name.str();
-    dlg.m_strMCUFilePath = ini.mcu_binary_name.str();
-    dlg.OnInitDialog();
-    dlg.exec();
-    ini.pd_binary_name.set(dlg.m_strPDFilePath);
-    ini.mcu_binary_name.set(dlg.m_strMCUFilePath);
+    try {
+        m_pPDUpdateDlg.reset();
+        m_pPDUpdateDlg = std::make_shared<CPDUpdateDlg>(m_DevList, m_pPickers, this);
+        CPDUpdateDlg& dlg = *m_pPDUpdateDlg;
+        dlg.m_ucPDEnable = static_cast<uint8_t>(ini.pd_fw_enable);
+        dlg.m_ucMCUEnable = static_cast<uint8_t>(ini.mcu_fw_enable);
+        dlg.m_strPDFilePath = ini.pd_binary_name.str();
+        dlg.m_strMCUFilePath = ini.mcu_binary_name.str();
+        dlg.OnInitDialog();
+        guiCalls().execModal(dlg);
+        // Whatever the dialog ended with.
+        ini.pd_binary_name.set(dlg.m_strPDFilePath);
+        ini.mcu_binary_name.set(dlg.m_strMCUFilePath);
+        ini.pd_fw_enable = dlg.m_ucPDEnable;
+        ini.mcu_fw_enable = dlg.m_ucMCUEnable;
+    } catch (...) {
+        vDEBUG_ERR_printf("%s:%d: catch(...):  dwErrorCode %d", kWho, __LINE__, static_cast<int>(krv::lastError()));
+    }
 }

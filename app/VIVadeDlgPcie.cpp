@@ -11,6 +11,7 @@
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
 #include "device/Krv857xPcieCtrl.h"
+#include "platform/DeviceSetup.h"
 #include "platform/LastError.h"
 #include "platform/Platform.h"
 
@@ -112,7 +113,15 @@ int CVIVadeDlg::nGet8574PcieCntByPnpUtil()
 
 bool CVIVadeDlg::ScanForHardwareChanges()
 {
-    if (!krv::Platform::current().deviceSetup().reenumerate()) {
+    krv::DeviceSetup& setup = krv::Platform::current().deviceSetup();
+    // The re-enumeration starts from the root node, which must be found first.
+    const std::vector<krv::DeviceNode> nodes = setup.devices();
+    if (nodes.empty() || !nodes.front().parentInstanceId.empty()) {
+        vDEBUG_MSG_printf("%s:%d: CM_Locate_DevNode failed: %x", "CVIVadeDlg::ScanForHardwareChanges", __LINE__,
+                          static_cast<unsigned>(krv::lastError()));
+        return false;
+    }
+    if (!setup.reenumerate()) {
         vDEBUG_MSG_printf("%s:%d: CM_Reenumerate_DevNode failed: %x", "CVIVadeDlg::ScanForHardwareChanges", __LINE__,
                           static_cast<unsigned>(krv::lastError()));
         return false;

@@ -155,11 +155,15 @@ void CVIVadeDlg::vConnectSettingsHandlers()
     setCommandHandler(IDC_BUTTON_SAVEINI, [this] { OnBnClickedButtonSaveIni(); });
     setCommandHandler(IDC_BUTTON_FW_BROWSE, [this] { OnBnClickedButtonDevicwfirmwareFwbrowse(); });
     setCommandHandler(IDC_BUTTON_PRELOAD_BROWSE, [this] { OnBnClickedButtonDevicwfirmwarePreloadPath(); });
+    setCommandHandler(IDC_BUTTON_BTN1, [this] { OnBnClickedButton1(); });
     setCommandHandler(IDC_BUTTON_BTN2, [this] { OnBnClickedButton2(); });
     setCommandHandler(IDC_BUTTON_BTN3, [this] { OnBnClickedButton3(); });
     setCommandHandler(IDC_BUTTON_BTN4, [this] { OnBnClickedButton4(); });
     setCommandHandler(IDC_BUTTON_RST, [this] { OnBnClickedButtonRst(); });
     setCommandHandler(IDC_BUTTON_PC, [this] { OnBnClickedButtonPcTest(); });
+    setCommandHandler(IDC_BUTTON_TEST, [this] { OnBnClickedButtonTest(); });
+    setCommandHandler(IDC_BUTTON_PD_TEST, [this] { OnBnClickedButtonPdTest(); });
+    setCommandHandler(IDC_BUTTON_SHA256, [this] { OnBnClickedButtonSha256(); });
     setCommandHandler(IDC_BUTTON_DEBUG, [this] { OnBnClickedDEBUG(); });
 }
 

@@ -2,6 +2,7 @@
 // Time and randomness as the system sees them. Stands in for Sleep,
 // GetTickCount, the performance counter, the local time of day and rand().
 #include <cstdint>
+#include <ctime>
 
 namespace krv {
 
@@ -32,6 +33,8 @@ public:
     virtual bool sleepMs(uint64_t ms, const StopSource* stop = nullptr) = 0;
     // Wall-clock local time; never scaled.
     virtual LocalTime localTime() = 0;
+    // Wall-clock seconds since 1970-01-01 00:00 UTC (time()); never scaled.
+    virtual int64_t epochSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
     // Pseudo-random source (rand() stand-in); seedable for repeatable tests.
     virtual uint32_t random() = 0;
     virtual void seed(uint32_t value) = 0;

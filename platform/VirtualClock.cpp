@@ -1,5 +1,7 @@
 #include "platform/VirtualClock.h"
 
+#include <chrono>
+
 #include "platform/RealClock.h"
 #include "platform/StopSource.h"
 
@@ -71,6 +73,18 @@ uint64_t VirtualClock::totalSleptMs() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return sleptMs_;
+}
+
+int64_t VirtualClock::epochSeconds()
+{
+    using namespace std::chrono;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!pinned_)
+        return Clock::epochSeconds();
+    const LocalTime& t = *pinned_;
+    const sys_days date =
+        year_month_day{year{t.year}, month{static_cast<unsigned>(t.month)}, day{static_cast<unsigned>(t.day)}};
+    return static_cast<int64_t>(date.time_since_epoch().count()) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
 }
 
 uint32_t VirtualClock::random()

@@ -20,6 +20,8 @@ public:
     uint64_t tickFrequency() override { return 1'000'000ULL; }
     bool sleepMs(uint64_t ms, const StopSource* stop = nullptr) override;
     LocalTime localTime() override;
+    // A pinned local time counts as UTC here.
+    int64_t epochSeconds() override;
     uint32_t random() override;
     void seed(uint32_t value) override;
 

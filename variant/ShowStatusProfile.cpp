@@ -57,6 +57,7 @@ const MainDlgProfile& MainDlgProfileShowStatus()
         /*bU4MoreConfigLinkOnly=*/true,
         kLPIfIdleItems,
         /*bOptionBlockImages=*/false,
+        ToolDlgProfile{/*bReadRegisterFrameShown=*/true, /*bU4InfoCountOnly=*/true, /*bDeviceCodeText=*/true},
     };
     return kShowStatus;
 }

@@ -132,5 +132,135 @@ TEST(PDUpdateDlg, StartFlashesEveryRowToItsEndAndThePictureShowsIt)
     ASSERT_TRUE(picture.save(QString::fromStdString(folder + "/pd-update-dialog.png")));
 }
 
+bench::BenchSettings oneDrive(bench::PdChip chip, bench::McuChip mcu = bench::McuChip::None)
+{
+    bench::BenchSettings settings;
+    settings.timeScale = 50;
+    settings.ports.resize(1);
+    settings.ports[0].pd = chip;
+    settings.ports[0].mcu = mcu;
+    settings.ports[0].relinkMs = 3000;
+    return settings;
+}
+
+std::vector<std::string> messageTexts(const DlgFixture& f)
+{
+    std::vector<std::string> texts;
+    for (const auto& record : f.messages.records())
+        texts.push_back(record.text);
+    return texts;
+}
+
+// Runs the dialog's workers to their end; the operator power-cycles the
+// drive on port 1 when asked.
+void runWorkers(DlgFixture& f, CPDUpdateDlg& pd)
+{
+    auto prompts = [&] {
+        size_t n = 0;
+        for (const auto& record : f.messages.records())
+            n += record.text == "Please power cycling Your [0 ]device!!!";
+        return n;
+    };
+    size_t answered = prompts();
+    ASSERT_TRUE(runEventsUntil(
+        [&] {
+            if (prompts() > answered) {
+                ++answered;
+                bench::BenchCommand command;
+                command.verb = "power-cycle";
+                command.port = 1;
+                std::string why;
+                EXPECT_TRUE(f.bench.bench().apply(command, why)) << why;
+            }
+            return pd.nRunningWorkers() == 0;
+        },
+        std::chrono::seconds(120)));
+    runEventsUntil([] { return false; }, std::chrono::milliseconds(200));
+}
+
+// A CCG3 controller runs bank 1 as it leaves the factory: Verify takes only
+// an image for the other bank (its first data row 0x200); one for bank 1 is
+// refused before any worker starts.
+TEST(PDUpdateDlg, VerifyRefusesACcg3ImageForTheBankTheControllerRuns)
+{
+    DlgFixture f(oneDrive(bench::PdChip::Ccg3), BenchTime::Real);
+    scanBench(g_UsbDev, f.dlg->m_DevList);
+    ASSERT_EQ(f.dlg->m_DevList.DevNums.load(), 1);
+    CPDUpdateDlg pd(f.dlg->m_DevList, &f.pickers);
+    pd.m_ucPDEnable = 1;
+    pd.OnInitDialog();
+    EXPECT_EQ(pd.strStatusText(0), "Ready");
+    EXPECT_EQ(pd.strRowVersion(0).substr(pd.strRowVersion(0).size() - 8), " \nBank 1");
+
+    auto choose = [&](uint16_t firstRow) {
+        const std::string file = f.programDir.file("ccg3-" + std::to_string(firstRow) + ".cyacd");
+        std::ofstream(file, std::ios::binary) << cyacdImage("1D0311AD0000", firstRow, 4).text;
+        f.pickers.queueAnswer(file);
+        pd.OnBnClickedButtonFirmwareFwbrowse();
+        ASSERT_EQ(pd.m_strPDFilePath, file);
+    };
+    choose(0x30);
+    pd.OnBnClickedButtonPdFwVerify();
+    EXPECT_EQ(pd.nRunningWorkers(), 0);
+    EXPECT_EQ(messageTexts(f), std::vector<std::string>{"PD File is not suitable PD Chip IMAGE!!!\nPlease try to Set "
+                                                        "correct PD Chip or load correct PD File"});
+    EXPECT_EQ(pd.strStatusText(0), "Ready");
+
+    choose(0x200);
+    pd.OnBnClickedButtonPdFwVerify();
+    EXPECT_EQ(pd.nRunningWorkers(), 1);
+    runWorkers(f, pd);
+    // Bank 2 is blank: the read-back differs from the image.
+    EXPECT_EQ(pd.strStatusText(0), "FAIL");
+    EXPECT_EQ(messageTexts(f).size(), 1u);
+}
+
+// The MCU beside a PD controller: its row shows "FFFF" for it, an update
+// of the MCU alone flashes it and passes after the power cycle, and Verify
+// then finds the file in its flash (and another file not), on the drive
+// wherever it came back.
+TEST(PDUpdateDlg, TheMcuRowUpdatesTheMcuAloneAndVerifiesIt)
+{
+    // The drive comes back from each power cycle under a new number.
+    bench::BenchSettings settings = oneDrive(bench::PdChip::Richtek, bench::McuChip::Stm);
+    settings.ports[0].renumber = true;
+    DlgFixture f(settings, BenchTime::Real);
+    scanBench(g_UsbDev, f.dlg->m_DevList);
+    ASSERT_EQ(f.dlg->m_DevList.DevNums.load(), 1);
+    {
+        CPDUpdateDlg both(f.dlg->m_DevList, &f.pickers);
+        both.m_ucPDEnable = 1;
+        both.m_ucMCUEnable = 1;
+        both.OnInitDialog();
+        EXPECT_EQ(both.strRowVersion(0), "0001/FFFF");
+    }
+    std::vector<uint8_t> image(100);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>(i * 3 + 1);
+    const std::string file = f.programDir.file("mcu.hex");
+    std::ofstream(file, std::ios::binary) << mcuHexFile(image);
+
+    CPDUpdateDlg pd(f.dlg->m_DevList, &f.pickers);
+    pd.m_ucMCUEnable = 1;
+    pd.m_strMCUFilePath = file;
+    pd.OnInitDialog();
+    EXPECT_EQ(pd.strRowVersion(0), "FFFF");
+    EXPECT_EQ(pd.strStatusText(0), "Ready");
+    pd.OnBnClickedButtonPdStart();
+    runWorkers(f, pd);
+    EXPECT_EQ(pd.strStatusText(0), "PASS");
+    EXPECT_EQ(pd.nProgress(0), 100);
+
+    pd.OnBnClickedButtonPdFwVerify();
+    runWorkers(f, pd);
+    EXPECT_EQ(pd.strStatusText(0), "PASS");
+
+    image[50] ^= 0xFF;
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << mcuHexFile(image);
+    pd.OnBnClickedButtonPdFwVerify();
+    runWorkers(f, pd);
+    EXPECT_EQ(pd.strStatusText(0), "FAIL");
+}
+
 }  // namespace
 }  // namespace krv::test

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/ConfigTable.h"
+#include "app/PDUpdateDlg.h"
 #include "device/KrvnUSBDev.h"
 #include "tests/app/VIVadeDlgTestSupport.h"
 
@@ -558,6 +559,43 @@ TEST(VIVadeDlgStart, CommandLineJobRunsStart)
         } else {
             EXPECT_TRUE(f.endCodes.empty());
         }
+    }
+}
+
+// With the external PD/MCU update on, Start makes the PD/MCU update window
+// anew at every press: modeless and without a parent beside the window, and
+// never shown to a command-line run, which nothing may block.
+TEST(VIVadeDlgStart, ExternalUpdateMakesTheUpdateWindowModelessAndNeverShowsItOnTheCommandLine)
+{
+    for (const bool commandLine : {false, true}) {
+        StartFixture f;
+        f.startUp([](IniRecord& r) {
+            const std::string pd = std::filesystem::path(r.fw_binary_name.str()).parent_path() / "pd.bin";
+            std::ofstream(pd, std::ios::binary) << std::string(16384, '\x5A');
+            r.pd_fw_enable = 1;
+            r.pd_binary_name.set(pd);
+        });
+        f.fillDevices(1);
+        f.dlg->m_DevList.m_bDoExtUpdateFW = 1;
+        if (commandLine)
+            f.commandLine();
+        f.pressStart();
+        ASSERT_TRUE(f.dlg->m_pPDUpdateDlg) << commandLine;
+        const CPDUpdateDlg& window = *f.dlg->m_pPDUpdateDlg;
+        EXPECT_EQ(window.m_strPDFilePath, pIni.m_pINI.pd_binary_name.str());
+        EXPECT_EQ(window.m_ucPDEnable, 1);
+        EXPECT_FALSE(window.isModal());
+        EXPECT_EQ(window.parentWidget(), nullptr);
+        EXPECT_EQ(window.isVisible(), !commandLine);
+        if (commandLine) {
+            ASSERT_TRUE(f.runUntilEnded());
+            continue;
+        }
+        // The next press replaces it.
+        const std::weak_ptr<CPDUpdateDlg> first = f.dlg->m_pPDUpdateDlg;
+        f.pressStart();
+        EXPECT_TRUE(first.expired());
+        EXPECT_TRUE(f.dlg->m_pPDUpdateDlg && f.dlg->m_pPDUpdateDlg->isVisible());
     }
 }
 

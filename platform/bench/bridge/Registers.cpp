@@ -58,6 +58,7 @@ uint8_t model857x(const RegisterContext& c, const LinkFacts& f, uint32_t a)
 {
     switch (a) {
     case reg::kStreamMode: return f.uas ? 0x80 : 0x00;
+    case reg::kUaspSupport: return f.uas ? 0x00 : 0x04;
     case reg::kUsbSpeed: return f.usbSpeed;
     case reg::kSuperSpeedPlus857x: return plusBits(f);
     case reg::kCcOrientation857x: return 0x40;  // orientation code 1

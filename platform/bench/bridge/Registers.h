@@ -23,6 +23,7 @@ constexpr uint32_t kSuperSpeedPlus857x = 0x92F8;
 constexpr uint32_t kSuperSpeedPlus752B = 0x92B8;
 constexpr uint32_t kSuperSpeedPlusLegacy = 0x90E5;
 constexpr uint32_t kChipRevision = 0xC8FF;
+constexpr uint32_t kUaspSupport = 0xC890;       // bit 2: no UAS on this link
 constexpr uint32_t kBondOption = 0xC895;
 constexpr uint32_t kSha256Feature = 0xC8D1;
 constexpr uint32_t kRelinkSignature = 0xCA02;   // 2 bytes
