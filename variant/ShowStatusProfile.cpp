@@ -1,5 +1,6 @@
 #include "variant/ShowStatusProfile.h"
 
+#include "app/FWPDTypeByVersion.h"
 #include "app/VIVadeDlg.h"
 
 namespace {
@@ -50,6 +51,9 @@ const MainDlgProfile& MainDlgProfileShowStatus()
         kResultColumns,
         /*nTitledResultColumns=*/9,
         kResultColumnMap,
+        /*bAdvanceComponentID=*/true,
+        /*bLinkNameIntoSpeedText=*/true,
+        bIsFWmatchPDtypeByVersion,
     };
     return kShowStatus;
 }
