@@ -7,9 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "app/ResultColumns.h"
 #include "app/ToolDlgProfile.h"
+
+struct DevList;
 
 // One command-line option: the text the line must hold, the length the
 // whole line must have, the command index it sets (what the window logs and
@@ -73,6 +76,16 @@ struct MainDlgProfile {
     bool bOptionBlockImages;
     // The tool dialogs' differences.
     ToolDlgProfile toolDlgs{};
+    // After a run that advanced the serial number, the window's USB4
+    // component id moves on by the run's ports too (edit types 1 and 2).
+    bool bAdvanceComponentID = false;
+    // The rows' refresh keeps a USB4 link's name ("Gen3x2") in the record's
+    // speed text too, where later readers (the report, the status check,
+    // the run bar's colour) take it; otherwise only its cell shows it.
+    bool bLinkNameIntoSpeedText = false;
+    // Start's PD-type rule of the firmware file against the devices found
+    // (slots 0 .. count - 1); null: the production tool's.
+    bool (*pfnFWmatchPDtype)(const std::string& strFWFileName, const DevList& devList, int nDeviceCount) = nullptr;
 
     // The option entry of a command index, or null.
     const CmdLineOptionEntry* pFindCmdIndex(int32_t iCmdIndex) const;

@@ -627,6 +627,8 @@ private:
     void vApplyCDROMModeToDevice();
     void vScanUnderLock(const CScanSettings& settings);
     void vScanPcie(const CScanSettings& settings);
+    // "%X" of a PCIe id setting; 0 when it holds no hexadecimal number.
+    static uint16_t wPcieIdSetting(const std::string& strText);
     void vAfterScan(const krv::StopSource& stop, const CScanSettings& settings, CScanFollowUp& followUp);
     void vEndScan(uint64_t nTicket, const CScanSettings& settings, const CScanFollowUp& followUp);
     void vUnregisterScan(bool& bRegistered);
@@ -648,11 +650,20 @@ private:
         uint8_t ucConfigFormat = 0;
         int32_t iReloadWaiting = 0;
         int32_t iRelinkCount = 0;
+        // What the waiting PCIe reset looks for, and how long the drive
+        // behind a bridge back from its reset gets to be ready.
+        uint16_t wPcieVendorID = 0;
+        uint16_t wPcieDeviceID = 0;
+        int32_t iSSDRelinkTime = 0;
     };
     CPortRunInputs stPortRunInputs();
     void vChildStepUSBCheck(CPortWork& work, const CPortRunInputs& inputs);
     void vChildStepSHA256Key(CPortWork& work);
     void vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs);
+    // The waiting reset's relink signature into a USB4 image about to be
+    // written; the update step's result, line, cell and share.
+    void vSignU4BeforeWrite(const CPortWork& work, uint8_t (&ucU4Config)[DEV_CONFIG_SIZE]);
+    void vEndUpdateStep(CPortWork& work);
     // The update and the reset of a port whose bridge is a PCIe target
     // (VIVadeDlgPortPcie.cpp); its index among the targets.
     void vChildStepUpdatePcie(CPortWork& work, const CPortRunInputs& inputs);
@@ -661,7 +672,11 @@ private:
     void vChildStepReload(CPortWork& work, const CPortRunInputs& inputs);
     // The reload of a program whose profile waits at the reset
     // (VIVadeDlgWaitingReset.cpp).
-    void vChildStepWaitingReset(CPortWork& work);
+    void vChildStepWaitingReset(CPortWork& work, const CPortRunInputs& inputs);
+    // Its PCIe reset with the read-back of the target (VIVadeDlgPcieRelink.cpp),
+    // and the table's rows refreshed after a port's bridge is back.
+    uint8_t ucChildPcieWaitingReset(CPortWork& work, const CPortRunInputs& inputs);
+    void vRefreshRowsAfterRelink(CPortWork& work);
     void vChildStepConfigCheck(CPortWork& work, const CPortRunInputs& inputs);
     // The rescan of a re-link (the caller holds the scan lock).
     void vRescanForRelink(const CScanSettings& settings);

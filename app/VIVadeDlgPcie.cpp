@@ -19,8 +19,9 @@ namespace {
 
 constexpr char PCIE_SUBSYSTEM_TEXT[] = "SUBSYS_85732C4B";
 
-// "%X" of a settings text; 0 when it holds no hexadecimal number.
-uint16_t wHexSetting(const std::string& strText)
+}  // namespace
+
+uint16_t CVIVadeDlg::wPcieIdSetting(const std::string& strText)
 {
     unsigned int value = 0;
     if (std::sscanf(strText.c_str(), "%X", &value) != 1)
@@ -28,13 +29,11 @@ uint16_t wHexSetting(const std::string& strText)
     return static_cast<uint16_t>(value);
 }
 
-}  // namespace
-
 void CVIVadeDlg::vScanPcie(const CScanSettings& settings)
 {
     static const char* const kWho = "CVIVadeDlg::ScanThreadFun";
-    const uint16_t wVendorID = wHexSetting(settings.strPcieVendorID);
-    const uint16_t wDeviceID = wHexSetting(settings.strPcieDeviceID);
+    const uint16_t wVendorID = wPcieIdSetting(settings.strPcieVendorID);
+    const uint16_t wDeviceID = wPcieIdSetting(settings.strPcieDeviceID);
     ScanForHardwareChanges();
     vDEBUG_MSG_printf("%s:%d: scan pcie pid:%s, vid:%s\n", kWho, __LINE__, settings.strPcieVendorID.c_str(),
                       settings.strPcieDeviceID.c_str());

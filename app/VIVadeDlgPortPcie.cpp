@@ -54,23 +54,30 @@ void CVIVadeDlg::vChildStepUpdatePcie(CPortWork& work, const CPortRunInputs& inp
     const uint8_t ucIdx = ucPcieIndex(ucSlot);
     vDEBUG_MSG_printf("%s:%d: start update pcie config: pci idx:%d, target:%d, dev nums:%d", kWho, __LINE__, ucIdx,
                       ucSlot, devList.DevNums.load());
-    ScanForHardwareChanges();
-    pcieClock().sleepMs(kPcieSettleMs, &work.m_Stop);
+    // The waiting reset finds its bridge by the signature alone: the bus is
+    // not asked to re-enumerate before the images go out.
+    const bool bSettle = !m_pProfile->bWaitingResetReload;
+    if (bSettle) {
+        ScanForHardwareChanges();
+        pcieClock().sleepMs(kPcieSettleMs, &work.m_Stop);
+    }
     const uint8_t ucImages[2] = {inputs.ucImage0, inputs.ucImage1};
 
     if (work.m_ucResult == 1) {
-        // Both tables of an image (U3, then U4) in one direction.
-        auto bBothTables = [&](uint8_t bWrite, uint8_t ucImage) {
-            return g_PcieCtrl.pcie_AccessConfigEEPROM2(ucIdx, bWrite, dev.m_ucU3Config, DEV_CONFIG_SIZE, ucImage,
-                                                       CONFIG_TYPE_U3) == 0 &&
-                   g_PcieCtrl.pcie_AccessConfigEEPROM2(ucIdx, bWrite, dev.m_ucU4Config, DEV_CONFIG_SIZE, ucImage,
-                                                       CONFIG_TYPE_U4) == 0;
+        auto bTable = [&](uint8_t bWrite, uint8_t ucImage, uint8_t ucType) {
+            uint8_t* pucTable = ucType == CONFIG_TYPE_U3 ? dev.m_ucU3Config : dev.m_ucU4Config;
+            return g_PcieCtrl.pcie_AccessConfigEEPROM2(ucIdx, bWrite, pucTable, DEV_CONFIG_SIZE, ucImage, ucType) == 0;
         };
         for (uint8_t ucImage = 0; ucImage < 2 && work.m_ucResult == 1; ++ucImage) {
             if (!ucImages[ucImage])
                 continue;
             // Format 0 keeps what the bridge holds: read first, then written back.
-            if ((inputs.ucConfigFormat == 0 && !bBothTables(0, ucImage)) || !bBothTables(1, ucImage))
+            if (inputs.ucConfigFormat == 0 && !(bTable(0, ucImage, CONFIG_TYPE_U3) && bTable(0, ucImage, CONFIG_TYPE_U4)))
+                work.m_ucResult = 0;
+            if (work.m_ucResult == 1 && !bTable(1, ucImage, CONFIG_TYPE_U3))
+                work.m_ucResult = 0;
+            vSignU4BeforeWrite(work, dev.m_ucU4Config);
+            if (work.m_ucResult == 1 && !bTable(1, ucImage, CONFIG_TYPE_U4))
                 work.m_ucResult = 0;
         }
         work.vSetResult(devList, &DevResults::m_bConfigWriteResult, work.m_ucResult);
@@ -78,8 +85,10 @@ void CVIVadeDlg::vChildStepUpdatePcie(CPortWork& work, const CPortRunInputs& inp
 
     if (work.m_ucResult == 1) {
         vDEBUG_MSG_printf("%s:%d: wfw 0", kWho, __LINE__);
-        ScanForHardwareChanges();
-        pcieClock().sleepMs(kPcieFirmwareSettleMs, &work.m_Stop);
+        if (bSettle) {
+            ScanForHardwareChanges();
+            pcieClock().sleepMs(kPcieFirmwareSettleMs, &work.m_Stop);
+        }
         std::vector<uint8_t> image;
         if (!bReadFirmwareFile(pUtility.g_strFWFileName, image)) {
             vDEBUG_ERR_printf("%s:%d: [%d] File not exist: strFWFileName : %s", kWho, __LINE__, ucSlot,
@@ -137,10 +146,7 @@ void CVIVadeDlg::vChildStepUpdatePcie(CPortWork& work, const CPortRunInputs& inp
         work.m_ucResult = ucOK;
     }
 
-    work.vSetResult(devList, &DevResults::m_bUpdateFWResult, work.m_ucResult);
-    vDEBUG_MSG_printf("%s:%d: [%d]:wfw:%d", kWho, __LINE__, ucSlot, work.m_ucResult);
-    vSetStepCell(work, RESULT_COL_UPDATE, work.m_ucResult);
-    work.vAddShare();
+    vEndUpdateStep(work);
 }
 
 bool CVIVadeDlg::bChildPcieReset(CPortWork& work)

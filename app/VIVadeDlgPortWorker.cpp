@@ -90,6 +90,9 @@ CVIVadeDlg::CPortRunInputs CVIVadeDlg::stPortRunInputs()
         inputs.ucConfigFormat = ini.config_format;
         inputs.iReloadWaiting = ini.Reload_Waiting;
         inputs.iRelinkCount = m_iRelinkCount;
+        inputs.wPcieVendorID = wPcieIdSetting(ini.PCIE_VendorID.c_str());
+        inputs.wPcieDeviceID = wPcieIdSetting(ini.PCIE_DeviceID.c_str());
+        inputs.iSSDRelinkTime = ini.PCIE_SSDRelinkTime;
     });
     return inputs;
 }
@@ -119,7 +122,7 @@ int CVIVadeDlg::ChildThreadFun(ChildThreadParam* pParam, const krv::StopSource& 
             work.m_bImageWritten = true;
         }
         if (m_pProfile->bWaitingResetReload)
-            vChildStepWaitingReset(work);
+            vChildStepWaitingReset(work, inputs);
         else
             vChildStepReload(work, inputs);
         vChildStepConfigCheck(work, inputs);
@@ -219,8 +222,6 @@ void CVIVadeDlg::vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs)
     vDEBUG_MSG_printf("%s:%d: res:%d, start update usb config: target:%d, dev nums:%d", kWho, __LINE__,
                       work.m_ucResult, ucSlot, devList.DevNums.load());
     const uint8_t ucImages[2] = {inputs.ucImage0, inputs.ucImage1};
-    if (m_pProfile->bWaitingResetReload && work.m_ucResult == 1)
-        vSetRelinkSignatureAndChkSum(dev.m_ucU4Config, work.m_Param.m_ucThreadCount, ucSlot);
 
     // Configuration: U3 then U4 of each image asked for.
     if (work.m_ucResult == 1) {
@@ -232,9 +233,12 @@ void CVIVadeDlg::vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs)
                     g_UsbDev.b8574WrRdConfiguration(ucSlot, 0, dev.m_ucU4Config, ucImage, CONFIG_TYPE_U4) != 1)
                     work.m_ucResult = 0;
             }
-            if (work.m_ucResult == 1 &&
-                (g_UsbDev.b8574WrRdConfiguration(ucSlot, 1, dev.m_ucU3Config, ucImage, CONFIG_TYPE_U3) != 1 ||
-                 g_UsbDev.b8574WrRdConfiguration(ucSlot, 1, dev.m_ucU4Config, ucImage, CONFIG_TYPE_U4) != 1))
+            if (work.m_ucResult == 1 && g_UsbDev.b8574WrRdConfiguration(ucSlot, 1, dev.m_ucU3Config, ucImage,
+                                                                        CONFIG_TYPE_U3) != 1)
+                work.m_ucResult = 0;
+            vSignU4BeforeWrite(work, dev.m_ucU4Config);
+            if (work.m_ucResult == 1 && g_UsbDev.b8574WrRdConfiguration(ucSlot, 1, dev.m_ucU4Config, ucImage,
+                                                                        CONFIG_TYPE_U4) != 1)
                 work.m_ucResult = 0;
         }
         work.vSetResult(devList, &DevResults::m_bConfigWriteResult, work.m_ucResult);
@@ -294,8 +298,24 @@ void CVIVadeDlg::vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs)
         work.m_ucResult = ucOK;
     }
 
-    work.vSetResult(devList, &DevResults::m_bUpdateFWResult, work.m_ucResult);
-    vDEBUG_MSG_printf("%s:%d: [%d]:wfw:%d", kWho, __LINE__, ucSlot, work.m_ucResult);
+    vEndUpdateStep(work);
+}
+
+void CVIVadeDlg::vSignU4BeforeWrite(const CPortWork& work, uint8_t (&ucU4Config)[DEV_CONFIG_SIZE])
+{
+    // The image the reset then looks for: the run's thread count and the
+    // port's slot, signed right before the image goes out.
+    if (m_pProfile->bWaitingResetReload && work.m_ucResult == 1)
+        vSetRelinkSignatureAndChkSum(ucU4Config, work.m_Param.m_ucThreadCount, work.m_ucSlot);
+}
+
+void CVIVadeDlg::vEndUpdateStep(CPortWork& work)
+{
+    work.vSetResult(m_DevList, &DevResults::m_bUpdateFWResult, work.m_ucResult);
+    if (m_pProfile->bWaitingResetReload)
+        vDEBUG_MSG_printf("%s:%d: wfw:%d", kWho, __LINE__, work.m_ucResult);
+    else
+        vDEBUG_MSG_printf("%s:%d: [%d]:wfw:%d", kWho, __LINE__, work.m_ucSlot, work.m_ucResult);
     vSetStepCell(work, RESULT_COL_UPDATE, work.m_ucResult);
     work.vAddShare();
 }

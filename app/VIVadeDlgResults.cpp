@@ -162,7 +162,7 @@ void CVIVadeDlg::vUpdateMainResultSubItemTable(uint8_t ucClear)
         vResetProgress();
     }
     for (uint8_t slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
-        const DevInfo& dev = m_DevList.Devs[slot];
+        DevInfo& dev = m_DevList.Devs[slot];
         if (dev.m_ucPortIndex == DEV_PORT_INDEX_EMPTY)
             continue;
         const uint8_t ucMode = ucRowColorMode(dev.m_strUSBSpeed, dev.m_ucU4Mode);
@@ -185,6 +185,8 @@ void CVIVadeDlg::vUpdateMainResultSubItemTable(uint8_t ucClear)
             vDEBUG_MSG_printf("%s:%d: u4 mode:%d, str:%s", kWho, __LINE__, dev.m_ucU4Mode, strLinkType.c_str());
             if (dev.m_ucU4Mode != 0) {
                 const std::string strSpeed = strGetPcieLinkName(dev.m_ucLinkSpeed);
+                if (m_pProfile->bLinkNameIntoSpeedText)
+                    dev.m_strUSBSpeed = strSpeed;
                 vUpdateMainResultItemTable(slot, RESULT_COL_STATUS, strSpeed, ucMode);
                 vDEBUG_MSG_printf("%s:%d: u4 spd : %d, s:%s", kWho, __LINE__, dev.m_ucLinkSpeed, strSpeed.c_str());
             }

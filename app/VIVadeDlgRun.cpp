@@ -273,6 +273,13 @@ void CVIVadeDlg::vAdvanceSerialNumber(uint8_t ucThreadCount)
         setControlText(IDC_EDIT_SERIAL_NUMBER, strSerial);
         m_strEditDeviceConfigurationSerialNumber = strSerial;
         ini.serial_number.set(strSerial);
+        if (m_pProfile->bAdvanceComponentID &&
+            (ini.USB4_ComponentID_EditType == 1 || ini.USB4_ComponentID_EditType == 2)) {
+            std::string strID = pUtility.vAddLimitSN(controlText(IDC_EDIT_U4_COMPONENT_ID), ucThreadCount,
+                                                     ini.USB4_ComponentID_EditType == 1 ? 1 : 0, &bWrapped);
+            setControlText(IDC_EDIT_U4_COMPONENT_ID, strID);
+            ini.USB4_ComponentID.set(strID.substr(0, 255));
+        }
         const std::string strPath = krv::joinPath(pUtility.m_szProgramFolder, VIVADE_INI_FILE);
         if (!pIni.vStoreINIFile(strPath))
             vDEBUG_ERR_printf("%s:%d: vStoreINIFile FAIL , strSaveINIFilePath[%s] %d", kWho, __LINE__,

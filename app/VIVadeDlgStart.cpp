@@ -192,7 +192,9 @@ EStartEnd CStart::eRun()
             vDEBUG_ERR_printf("%s:%d: no PCIe access: no firmware file made of the PCIe target", kWho, __LINE__);
     }
     const bool bUpdateFW = m_devs.m_bUpdateFW == 1;
-    if (bUpdateFW && !bIsFWmatchPDtype(strFWPath, m_devs, m_nTargets)) {
+    const auto pfnPDRule = m_dlg.dlgProfile().pfnFWmatchPDtype;
+    if (bUpdateFW && !(pfnPDRule ? pfnPDRule(strFWPath, m_devs, m_nTargets)
+                                 : bIsFWmatchPDtype(strFWPath, m_devs, m_nTargets))) {
         m_bShown = true;
         m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
         return EStartEnd::eRefused;
@@ -239,7 +241,10 @@ EStartEnd CStart::eRun()
         return EStartEnd::eRefused;
     vPrepareReload();
     if (m_dlg.dlgProfile().bWaitingResetReload)
-        m_dlg.m_iDiskCountBaseline = m_devs.m_bDoReload == 1 ? pUtility.GetDiskRegisterCount() - 1 : 0;
+        m_dlg.m_iDiskCountBaseline =
+            m_devs.m_bDoReload == 1
+                ? pUtility.GetDiskRegisterCount(RegistryRoot::LocalMachine, DISK_ENUM_KEY_PATH, DISK_ENUM_COUNT_NAME) - 1
+                : 0;
     m_dlg.vDisableRunControls();
 
     MainThreadParam& param = m_dlg.m_MainThreadParam;
@@ -569,6 +574,10 @@ bool CStart::bSerialsDistinct()
 // found again, so only they may reload.
 void CStart::vPrepareReload()
 {
+    // The waiting reset looks for the signature each worker writes itself,
+    // whatever the format; it keeps no relink table.
+    if (m_dlg.dlgProfile().bWaitingResetReload)
+        return;
     if (m_ini.config_format != 3 && m_ini.config_format != 4) {
         m_ini.fw_reload = 0;
         m_devs.m_bDoReload = 0;

@@ -3,9 +3,11 @@
 // drive answers again with the relink signature its update wrote (the run's
 // thread count and the port's slot), probing the drive numbers up to the
 // disk count Start read; the device layer then moves the port's record to
-// the drive's new numbers. No rescan of the whole table runs, so no port
-// loses its record to another while the others still work on theirs. Then
-// the run's reload barrier, as in the other reload.
+// the drive's new numbers. A PCIe target is reset through its mailbox and
+// looked for on the bus by the same signature (VIVadeDlgPcieRelink.cpp).
+// No rescan of the whole table runs, so no port loses its record to another
+// while the others still work on theirs. Then the run's reload barrier, as
+// in the other reload.
 #include "app/PortWork.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
@@ -15,12 +17,13 @@
 namespace {
 
 constexpr uint32_t kReloadBarrierPollMs = 500;
+constexpr uint64_t kRelinkSettleMs = 500;
 constexpr uint8_t kCpuResetCode = 0x50;
 constexpr uint8_t kChipKind857x = 2;
 
 }  // namespace
 
-void CVIVadeDlg::vChildStepWaitingReset(CPortWork& work)
+void CVIVadeDlg::vChildStepWaitingReset(CPortWork& work, const CPortRunInputs& inputs)
 {
     DevList& devList = m_DevList;
     if (!devList.m_bDoReload) {
@@ -30,16 +33,21 @@ void CVIVadeDlg::vChildStepWaitingReset(CPortWork& work)
     ChildThreadParam& param = work.m_Param;
     const bool bReset = work.m_ucResult == 1;
     if (bReset) {
-        const uint8_t ucProbeLimit = static_cast<uint8_t>(m_iDiskCountBaseline.load() & 0xFF);
-        // No PCIe reset in this build: a PCIe port does not come back.
-        work.m_ucResult = devList.Devs[work.m_ucSlot].m_bPCIE
-                              ? 0
-                              : g_UsbDev.v8574CPURST(work.m_ucSlot, param.m_ucThreadCount, ucProbeLimit,
-                                                     kCpuResetCode, kChipKind857x);
-        vDEBUG_MSG_printf("%s:%d: [%d] reload:%d, probe limit:%d", "CVIVadeDlg::ChildThreadFun", __LINE__,
-                          param.m_ucPort, work.m_ucResult, ucProbeLimit);
+        if (devList.Devs[work.m_ucSlot].m_bPCIE) {
+            work.m_ucResult = ucChildPcieWaitingReset(work, inputs);
+        } else {
+            const uint8_t ucProbeLimit = static_cast<uint8_t>(m_iDiskCountBaseline.load() & 0xFF);
+            work.m_ucResult = g_UsbDev.v8574CPURST(work.m_ucSlot, param.m_ucThreadCount, ucProbeLimit, kCpuResetCode,
+                                                   kChipKind857x);
+            vDEBUG_MSG_printf("%s:%d: [%d] reload:%d, probe limit:%d", "CVIVadeDlg::ChildThreadFun", __LINE__,
+                              param.m_ucPort, work.m_ucResult, ucProbeLimit);
+            if (krv::Platform::current().clock().sleepMs(kRelinkSettleMs, &work.m_Stop))
+                vRefreshRowsAfterRelink(work);
+        }
         work.vSetResult(devList, &DevResults::m_bReloadFWResult, work.m_ucResult);
         vSetStepCell(work, RESULT_COL_RELINK, work.m_ucResult);
+    } else {
+        vUpdateMainResultItemTable(work.m_ucRow, RESULT_COL_RELINK, "", CELL_MODE_PLAIN);
     }
     param.m_ucStatus = THREAD_STATUS_AT_RELOAD;
     const bool bGoOn = bWaitForPorts(work, kReloadBarrierPollMs, [](const ChildThreadParam& p) {

@@ -11,11 +11,18 @@
 //   Krv857xPcieCtrl.cpp         driver set-up, MCFG, configuration access
 //   Krv857xPcieScan.cpp         the target scan and the target's state
 //   Krv857xPcieMailbox.cpp      the mailbox transfers and the commands on them
+//   Krv857xPcieRelink.cpp       byte-wise image access and the reset that
+//                               waits for its target to come back
 //
 // Targets are addressed by their index in the last scan's list; an index
 // at or past the target count is refused (-10). The scan talks to the
 // function it is adding by its address, before it is counted.
 #include <cstdint>
+#include <mutex>
+
+namespace krv {
+class StopSource;
+}
 
 namespace krv::pcie {
 // Results of the target operations.
@@ -107,6 +114,22 @@ public:
                             uint32_t dwLength);
     int pcie_CPURST(uint8_t ucTargetNumber, uint8_t ucFuncCode);
 
+    // The image accessors with the byte-wise transfers (the engineering
+    // buttons'); no log line of their own.
+    int pcie_AccessConfigEEPROM(uint8_t ucTargetNumber, uint8_t bWriteRead, uint8_t* pucBuffer, uint32_t dwBufLen,
+                                uint8_t ucImage, uint8_t ucConfigType);
+    int pcie_AccessFirmwareEEPROM(uint8_t ucTargetNumber, uint8_t bWriteRead, uint8_t* pucBuffer, uint32_t dwBufLen,
+                                  uint8_t ucImage);
+    // Resets the target's CPU, then rescans every 1.5 s until a target whose
+    // USB4 image (image 0, else image 1, as the flags say) carries the relink
+    // byte at 124 and the target number at 125 is back: 0, and the target
+    // number now addresses that target with what the rescan read of it;
+    // -9 after a little more than 60 s or on a stop request. The rescan
+    // fills a list of its own: the other targets keep their numbers while
+    // other ports still work on them.
+    int CPURST(uint8_t ucTargetNumber, uint8_t ucRelink, uint8_t ucFuncCode, uint16_t wVendorID, uint16_t wDeviceID,
+               uint8_t bReadImage0, uint8_t bReadImage1, const krv::StopSource* pStop = nullptr);
+
     // The MCFG allocations read by the last InitPcie.
     int nMcfgCount() const { return m_nMcfgCount; }
     const PcieMcfgAllocation& mcfgAllocation(int i) const { return m_Mcfg[i & 15]; }
@@ -116,6 +139,8 @@ private:
     // The transfers and commands on a configuration address: the public
     // ones check the target index and come here; the scan comes here with
     // the function it is adding.
+    // One command on the mailbox at `at`, whole: a second thread's command
+    // for the same bridge waits until it is done.
     int nTransfer(const PcieTargetAddress& at, const char* pszMethod, Direction dir, bool bDword, const uint8_t* pucCdb,
                   uint8_t* pucData, uint32_t dwLength);
     int nTargetTransfer(uint8_t ucTargetNumber, const char* pszMethod, Direction dir, bool bDword,
@@ -126,6 +151,10 @@ private:
     bool bTargetAccepted(uint8_t ucTargetNumber) const;
     bool bSwitchUpstreamPort(uint8_t ucBus, uint8_t ucDevice, uint8_t ucFunction);
     void vReadTargetInfo(const PcieTargetAddress& at, PcieTargetInfo& info);
+    // The scan into the caller's list (PCIE_MAX_TARGETS entries); the count.
+    int nScanTargetsInto(uint16_t wVendorID, uint16_t wDeviceID, PcieTargetAddress* pAddress, PcieTargetInfo* pInfo);
+    int nByteImageTransfer(uint8_t ucTargetNumber, uint8_t bWriteRead, const uint8_t* pucCdb, uint8_t* pucBuffer,
+                           uint32_t dwBufLen);
 
     void vReadMcfg();
     // The ECAM address of a configuration access; false: no window.
@@ -139,6 +168,8 @@ private:
     PcieTargetInfo m_TargetInfo[PCIE_MAX_TARGETS] = {};
     PcieMcfgAllocation m_Mcfg[PCIE_MAX_MCFG] = {};
     int m_nMcfgCount = 0;
+    // One bridge's upstream port per bus: its mailbox's lock.
+    std::mutex m_MailboxLock[256];
 };
 
 extern CKrv857xPcieCtrl g_PcieCtrl;

@@ -45,6 +45,7 @@ int CKrv857xPcieCtrl::nTransfer(const PcieTargetAddress& at, const char* pszMeth
                                 const uint8_t* pucCdb, uint8_t* pucData, uint32_t dwLength)
 {
     const uint8_t b = at.ucBus, d = at.ucDevice, f = at.ucFunction;
+    std::lock_guard<std::mutex> mailbox(m_MailboxLock[b]);
     for (uint16_t i = 0; i < 8; ++i)
         vConfigWriteByte(b, d, f, uint16_t(MAILBOX_CDB + i), pucCdb[i]);
     if (dwLength == 0)

@@ -55,11 +55,19 @@ bool CKrv857xPcieCtrl::bSwitchUpstreamPort(uint8_t ucBus, uint8_t ucDevice, uint
 int CKrv857xPcieCtrl::nScanPcieTargets(uint16_t wVendorID, uint16_t wDeviceID)
 {
     m_ucTargetCount = 0;
+    m_ucTargetCount = uint8_t(nScanTargetsInto(wVendorID, wDeviceID, m_TargetAddress, m_TargetInfo));
+    return m_ucTargetCount;
+}
+
+int CKrv857xPcieCtrl::nScanTargetsInto(uint16_t wVendorID, uint16_t wDeviceID, PcieTargetAddress* pAddress,
+                                       PcieTargetInfo* pInfo)
+{
+    int nCount = 0;
     for (int bus = 0; bus < 256; ++bus) {
         for (int dev = 0; dev < 32; ++dev) {
             for (int fn = 0; fn < 8; ++fn) {
-                if (m_ucTargetCount >= PCIE_MAX_TARGETS)
-                    return m_ucTargetCount;
+                if (nCount >= PCIE_MAX_TARGETS)
+                    return nCount;
                 const uint8_t b = uint8_t(bus), d = uint8_t(dev), f = uint8_t(fn);
                 const uint16_t vid = wConfigReadWord(b, d, f, 0);
                 const uint16_t did = wConfigReadWord(b, d, f, 2);
@@ -74,20 +82,20 @@ int CKrv857xPcieCtrl::nScanPcieTargets(uint16_t wVendorID, uint16_t wDeviceID)
                 }
                 const uint16_t wChip = wConfigReadWord(b, d, f, PCIE_CHIP_ID_OFFSET);
                 if (bSwitchUpstreamPort(b, d, f) && wChip >= 0x8571 && wChip <= 0x8575) {
-                    PcieTargetAddress& at = m_TargetAddress[m_ucTargetCount];
+                    PcieTargetAddress& at = pAddress[nCount];
                     at = {b, d, f};
                     PcieTargetInfo info;
                     if (nRegisterRead(at, 0x7F0, info.m_ucFWVersion, 6) == 0) {
                         vReadTargetInfo(at, info);
-                        m_TargetInfo[m_ucTargetCount] = info;
-                        ++m_ucTargetCount;
+                        pInfo[nCount] = info;
+                        ++nCount;
                     }
                 }
                 break;  // one function per device
             }
         }
     }
-    return m_ucTargetCount;
+    return nCount;
 }
 
 void CKrv857xPcieCtrl::vReadTargetInfo(const PcieTargetAddress& at, PcieTargetInfo& info)

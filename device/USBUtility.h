@@ -20,6 +20,16 @@
 // Window-system version codes of ucGetOSVersionCode.
 constexpr uint8_t OS_VERSION_UNKNOWN = 255;
 
+// The registry's root keys, by the system's handle values.
+enum class RegistryRoot : uint32_t {
+    ClassesRoot = 0x80000000,
+    CurrentUser = 0x80000001,
+    LocalMachine = 0x80000002,
+};
+// Where the disk driver keeps the number of disks it has enumerated.
+constexpr const char* DISK_ENUM_KEY_PATH = "System\\CurrentControlSet\\Services\\Disk\\Enum";
+constexpr const char* DISK_ENUM_COUNT_NAME = "Count";
+
 // cGetFreeDriveLetter's answer when every letter from E to Z is taken.
 constexpr char NO_FREE_DRIVE_LETTER = 127;
 
@@ -104,10 +114,14 @@ public:
     // ---- conversions ----------------------------------------------------
     // Reads hex digits (either case) up to the first other character.
     uint32_t vCharToHex(const std::string& strText);
-    // How many disks the system's disk driver serves (the system disk among
-    // them), as its first byte: the low 8 bits; 0 when it cannot be read
-    // (USBUtilityDiskCount.cpp).
-    uint8_t GetDiskRegisterCount();
+    // The processor architecture code (0 x86, 6 Itanium, 9 x64, ...), the
+    // system's version logged; 0xFFFF when it cannot be told.
+    uint16_t wGetProcessorType();
+    // The first byte of a registry value (a DWORD's low 8 bits); 0 when the
+    // key cannot be opened or the value not read. The registry view is
+    // chosen by the processor architecture; on one the registry has no view
+    // for, nothing is read (USBUtilityDiskCount.cpp).
+    uint8_t GetDiskRegisterCount(RegistryRoot root, const std::string& strKeyPath, const std::string& strKeyName);
     std::string vGUIDToCString(const krv::Guid& guid);
     bool vCStringToGUID(const std::string& strText, krv::Guid& guid);
     // UTF-16 to the system's 8-bit text (UTF-8).

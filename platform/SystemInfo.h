@@ -6,10 +6,21 @@
 // The power scheme is the machine's state, not the program's: a scheme set
 // by one run stays active after it ends, as on the real machine. Scheme
 // identifiers are compared ignoring case.
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace krv {
+
+// The processor and system version the machine reports, in the system's
+// own codes: architecture 0 x86, 5 ARM, 6 Itanium, 9 x64, 12 ARM64, 0xFFFF
+// unknown; product type 1 workstation.
+struct ProcessorInfo {
+    uint16_t architecture = 0xFFFF;
+    uint32_t majorVersion = 0;
+    uint32_t minorVersion = 0;
+    uint8_t productType = 1;
+};
 
 struct PowerScheme {
     std::string guid;   // "381b4222-f694-41f0-9685-ff5bb260df2e", lower case
@@ -32,6 +43,10 @@ public:
     // another holder has it. The claim lasts until this object goes, also
     // when the process ends without cleaning up.
     virtual bool claimProgramInstance(const std::string& name) = 0;
+
+    // The machine the program runs on (ProcessorInfo.cpp): its kernel's
+    // machine name and release.
+    virtual ProcessorInfo processorInfo();
 };
 
 // A machine that reports no power schemes and cannot switch them, and shares

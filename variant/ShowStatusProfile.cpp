@@ -1,5 +1,6 @@
 #include "variant/ShowStatusProfile.h"
 
+#include "app/FWPDTypeByVersion.h"
 #include "app/VIVadeDlg.h"
 
 namespace {
@@ -58,6 +59,9 @@ const MainDlgProfile& MainDlgProfileShowStatus()
         kLPIfIdleItems,
         /*bOptionBlockImages=*/false,
         ToolDlgProfile{/*bReadRegisterFrameShown=*/true, /*bU4InfoCountOnly=*/true, /*bDeviceCodeText=*/true},
+        /*bAdvanceComponentID=*/true,
+        /*bLinkNameIntoSpeedText=*/true,
+        bIsFWmatchPDtypeByVersion,
     };
     return kShowStatus;
 }

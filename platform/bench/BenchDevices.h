@@ -155,6 +155,9 @@ public:
     // BenchDevicesMailbox.cpp.
     enum class MailboxAnswer { Done, Error, Silent };
     MailboxAnswer executeMailbox(int port, ScsiCommand& command);
+    // True while the bridge of `port` still programs its EEPROM after a
+    // write: its mailbox has not finished the command yet.
+    bool mailboxBusy(int port);
     // Which appearance on the bus the PCIe function of `port` is; 0 while it
     // is not on the bus (or is no PCIe function).
     uint64_t pcieGeneration(int port);

@@ -92,4 +92,11 @@ uint64_t BenchDevices::pcieGeneration(int port)
     return onBusLocked(*p) && !p->bridge->onUsb() ? p->generation : 0;
 }
 
+bool BenchDevices::mailboxBusy(int port)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    Port* p = portLocked(port);
+    return p && !closed_ && clock_.monotonicMs() < p->bridge->busyUntilMs();
+}
+
 }  // namespace krv::bench

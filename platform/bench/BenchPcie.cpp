@@ -186,6 +186,11 @@ uint8_t BenchPcieFabric::configRead(uint8_t bus, uint8_t device, uint8_t functio
     Function* f = presentLocked(bus, device, function);
     if (!f || offset >= kConfigSize)
         return 0xFF;
+    // A write the EEPROM still programs is answered once it is done.
+    if (offset == kDoorbell && f->box.programming && !devices_->mailboxBusy(f->port)) {
+        f->box.programming = false;
+        f->space[kDoorbell] = kDone;
+    }
     return f->space[offset];
 }
 
@@ -274,6 +279,10 @@ void BenchPcieFabric::doorbellLocked(Function& f)
     doorbell = answer == BenchDevices::MailboxAnswer::Done      ? kDone
                : answer == BenchDevices::MailboxAnswer::Error ? kFailed
                                                                : kRing;
+    if (answer == BenchDevices::MailboxAnswer::Done && devices_->mailboxBusy(f.port)) {
+        box.programming = true;
+        doorbell = kRing;
+    }
 }
 
 bool BenchPcieFabric::ecamOffset(uint64_t address, size_t length, uint64_t& offset) const

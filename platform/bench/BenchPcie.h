@@ -69,6 +69,7 @@ private:
         bool in = false;
         size_t total = 0;
         bool failed = false;
+        bool programming = false;    // the command is stored, the EEPROM still programs it
     };
     struct Function {
         int port = 0;                // 0: always there

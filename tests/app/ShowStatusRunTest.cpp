@@ -14,6 +14,7 @@
 #include <QImage>
 
 #include "controls/ListCtrlEx.h"
+#include "device/Krv857xPcieCtrl.h"
 #include "device/KrvnUSBDev.h"
 #include "tests/app/VIVadeDlgTestSupport.h"
 #include "tests/support/ProductionRunSetup.h"
@@ -29,6 +30,14 @@ struct DeviceObject {
     DeviceObject() { g_UsbDev.vInitialize(); }
     ~DeviceObject() { g_UsbDev.vShutdown(); }
 };
+
+std::vector<std::string> boxesOf(const DlgFixture& f)
+{
+    std::vector<std::string> boxes;
+    for (const auto& record : f.messages.records())
+        boxes.push_back(record.text);
+    return boxes;
+}
 
 std::string readText(const std::string& path)
 {
@@ -97,6 +106,86 @@ TEST(ShowStatusRun, StartOnTwoDrivesRunsToTheEnd)
     const QImage image = dlg.grab().toImage();
     ASSERT_FALSE(image.isNull());
     EXPECT_TRUE(image.save(QString::fromStdString(folder + "/showstatus-run.png")));
+    pIni.vSetProfile(IniProfileProduction());
+}
+
+// Two USB4 drives reached through PCIe only: each port's bridge takes its
+// images and firmware through the mailbox, is reset and found again on the
+// bus by the signature its worker wrote (the run's two ports, its slot),
+// and its record is read back from the bridge that came back.
+TEST(ShowStatusRun, APcieRunResetsEachBridgeAndFindsItAgainBySignature)
+{
+    bench::BenchSettings settings = runBenchSettings(kDrives);
+    // Each rescan walks the whole configuration space, which on this fast
+    // bench clock takes most of the minute the wait allows: the bridges are
+    // back before the first one.
+    for (bench::PortSettings& port : settings.ports) {
+        port.link = "USB4";
+        port.relinkMs = 500;
+    }
+    DlgFixture f(settings, BenchTime::Real);
+    DeviceObject device;
+    pIni.vSetProfile(IniProfileVariant());
+    vInitListColumnHeaders(MainDlgProfileShowStatus().resultColumns);
+    f.dlg->vSetDlgProfile(MainDlgProfileShowStatus());
+    writeRunFiles(f.programDir.path());
+    f.writeSettings([&](IniRecord& r) {
+        setRunSettings(r, f.programDir.path());
+        r.format_enable = 0;
+        r.preload_enable = 0;
+        r.PCIE_Scan = 2;
+        r.USB4_U4Mode = 0;
+        r.PCIE_SSDRelinkTime = 0;
+        // Each bridge keeps the images it holds, read before they are
+        // written back, the USB4 one signed by the worker; the component id
+        // typed in the window stays the operator's.
+        r.config_format = 0;
+        r.USB4_ComponentID.set("0000000001A");
+    });
+    f.dlg->bRealScans = true;
+    CVIVadeDlg& dlg = *f.dlg;
+
+    dlg.OnInitDialog();
+    dlg.show();
+    ASSERT_TRUE(runEventsUntil([&] {
+        return g_PcieCtrl.ucTargetCount() == kDrives && !dlg.bScanActive() && dlg.isControlEnabled(IDC_BUTTON_START);
+    }));
+    ASSERT_EQ(dlg.m_DevList.DevNums, 0);
+    // The file always loads the component id's edit type as 5; the
+    // operator picks 1 (hexadecimal digits) in the window.
+    pIni.m_pINI.USB4_ComponentID_EditType = 1;
+    dlg.sendCommand(IDC_BUTTON_START);
+    ASSERT_NE(dlg.m_pMainThread, nullptr) << ::testing::PrintToString(boxesOf(f));
+    ASSERT_TRUE(runEventsUntil([&] { return dlg.m_bRunning == 0 && !dlg.m_pMainThread->bIsRunning(); },
+                               std::chrono::seconds(120)));
+
+    EXPECT_EQ(dlg.controlText(IDC_EDIT_PASS_COUNT), std::to_string(kDrives));
+    EXPECT_EQ(dlg.controlText(IDC_EDIT_FAIL_COUNT), "0");
+    EXPECT_TRUE(dlg.isControlShown(IDC_PICTURE_PASS));
+    for (int slot = 0; slot < kDrives; ++slot) {
+        SCOPED_TRACE(slot);
+        const DevInfo& d = dlg.m_DevList.Devs[slot];
+        EXPECT_EQ(d.m_bPCIE, 1);
+        EXPECT_EQ(d.m_bUpdateFWResult, 1);
+        EXPECT_EQ(d.m_bReloadFWResult, 1);
+        // Read back from the bridge after its reset: the file's firmware
+        // runs, and the record holds the images the bridge stores.
+        EXPECT_EQ(d.m_strFWVersion, "240517800201");
+        const bench::PortState state = f.bench.devices().state(slot + 1);
+        const std::vector<uint8_t>& u4 = state.stored.config[0][1];
+        EXPECT_EQ(u4[124], kDrives);
+        EXPECT_EQ(u4[125], slot);
+        EXPECT_EQ(std::vector<uint8_t>(d.m_ucU4Config, d.m_ucU4Config + 128), u4);
+        EXPECT_EQ(d.m_strSerialNumber, "KRVBENCH00000000000" + std::to_string(1 + slot));
+        EXPECT_EQ(d.m_strVID, "2C4B");
+    }
+    // The component id moved on by the run's two ports, in hex.
+    EXPECT_EQ(dlg.controlText(IDC_EDIT_U4_COMPONENT_ID), "0000000001C");
+    EXPECT_EQ(pIni.m_pINI.USB4_ComponentID, "0000000001C");
+
+    const std::string folder = std::string(KRV_BUILD_DIR) + "/screenshots";
+    std::filesystem::create_directories(folder);
+    EXPECT_TRUE(dlg.grab().toImage().save(QString::fromStdString(folder + "/showstatus-pcie-run.png")));
     pIni.vSetProfile(IniProfileProduction());
 }
 

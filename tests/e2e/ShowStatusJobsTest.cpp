@@ -51,8 +51,9 @@ TEST_F(ShowStatusJobsTest, EachJobEndsWithItsCodeAndReport)
         EXPECT_FALSE(r.timedOut) << c.args[0];
         EXPECT_EQ(r.exitCode, shell(c.code)) << c.args[0] << "\n" << r.err;
     }
+    // The rows' refresh left the first drive's USB4 link name as its speed.
     EXPECT_EQ(run.currentFile("KRV857xDeviceInfo.txt"),
-              "Port[0]\r\nStatus[]\r\nVID[2C4B]\r\nPID[8574]\r\nSN[SERIAL0001]\r\nFW[23091501abcd]\r\nCC[1]\r\n"
+              "Port[0]\r\nStatus[Gen2x2]\r\nVID[2C4B]\r\nPID[8574]\r\nSN[SERIAL0001]\r\nFW[23091501abcd]\r\nCC[1]\r\n"
               "U4[U3 TNL]\r\n\r\n"
               "Port[1]\r\nStatus[PLUSx1]\r\nVID[2C4B]\r\nPID[8574]\r\nSN[SERIAL0002]\r\nFW[240102030405]\r\nCC[2]\r\n"
               "U4[Legacy]\r\n\r\n");
@@ -76,6 +77,56 @@ TEST_F(ShowStatusJobsTest, PowerConfigurationStopsAtTheFirstFailure)
     EXPECT_EQ(r.exitCode, 255) << r.err;
     EXPECT_EQ(countOf(run.krvbench("log", {"1"}).out, "C3 30 0C"), 1);
     EXPECT_EQ(countOf(run.krvbench("log", {"2"}).out, "C3 30 0C"), 0);
+}
+
+// Bridges tunnelled through PCIe: the jobs read them through their
+// mailboxes and write nothing to them. With PCIe only, the first target is
+// slot 0 and "/PC" has no USB drive to send to, which is no success; mixed, the USB drive comes
+// first and is the only one "/PC" sends to.
+TEST(ShowStatusJobsPcieTest, JobsOnTunnelledBridges)
+{
+    CmdLineRun run{CmdLineRun::Program::ShowStatus};
+    run.createBench({"--ports", "3", "--link", "2=USB4", "--link", "3=TBT3", "--firmware", "1=240102030405",
+                     "--firmware", "2=23091501ABCD", "--serial", "2=PCIESERIAL2", "--serial", "3=PCIESERIAL3"});
+    krv::test::writeFile(run.currentFolder() + "/" + CVIVadeDlg::CMDLINE_POWER_CONFIG_FILE, "PWR,01,02,A0\r\n");
+    const struct {
+        int32_t pcieScan;
+        std::vector<std::string> args;
+        int32_t code;
+    } cases[] = {
+        {2, {"/C:23091501ABCD"}, CVIVadeDlg::CMDLINE_EXIT_OK},
+        {2, {"/C:240102030405"}, CVIVadeDlg::CMDLINE_EXIT_FW_DIFFERS},
+        {2, {"/O"}, CVIVadeDlg::CMDLINE_EXIT_OK},
+        {2, {"/O4"}, CVIVadeDlg::CMDLINE_EXIT_OK},
+        {2, {"/PC"}, CVIVadeDlg::CMDLINE_EXIT_NO_DEVICE},  // nothing configured is no success
+        {1, {"/C:240102030405"}, CVIVadeDlg::CMDLINE_EXIT_OK},
+        {1, {"/PC"}, -1},  // a KRV857x bridge refuses the command
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " PCIE_Scan=" + std::to_string(c.pcieScan));
+        run.writeSettings([&](IniRecord& ini) { ini.PCIE_Scan = c.pcieScan; });
+        ToolRun r = run.run(c.args);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, shell(c.code)) << r.err;
+        if (c.args[0] == "/O") {
+            EXPECT_EQ(run.currentFile("KRV857xDeviceInfo.txt").rfind("Port[0]\r\nStatus[Gen3x2]\r\nVID[2C4B]\r\n"
+                                                                     "PID[8574]\r\nSN[PCIESERIAL2]\r\n"
+                                                                     "FW[23091501abcd]\r\n",
+                                                                     0),
+                      0u)
+                << run.currentFile("KRV857xDeviceInfo.txt");
+            EXPECT_NE(run.currentFile("KRV857xDeviceInfo.txt").find("SN[PCIESERIAL3]"), std::string::npos);
+        }
+    }
+    // Only the mixed "/PC" reached a drive, the USB one; the bridges behind
+    // PCIe were read, never written.
+    EXPECT_EQ(countOf(run.krvbench("log", {"1"}).out, "C3 30 0C"), 1);
+    for (const char* port : {"2", "3"}) {
+        const std::string log = run.krvbench("log", {port}).out;
+        EXPECT_GE(countOf(log, "mailbox"), 1) << port;
+        for (const char* write : {"C3 30", "E1 5", "E3 5", "E8 50"})
+            EXPECT_EQ(countOf(log, write), 0) << port << " " << write;
+    }
 }
 
 // No drive: every job ends at the first scan with the no-device code, even

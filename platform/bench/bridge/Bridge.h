@@ -38,6 +38,8 @@ public:
     // How long the EEPROM stays busy programming after a firmware write;
     // commands other than INQUIRY meanwhile find the bridge not ready.
     static constexpr uint64_t kFirmwareProgramMs = 300;
+    // Until when the EEPROM is busy programming (bench milliseconds).
+    uint64_t busyUntilMs() const { return busyUntilMs_; }
 
     enum class Reaction { None, CpuReset, Disconnect };
 
