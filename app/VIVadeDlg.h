@@ -183,6 +183,7 @@ public:
     // ---- captions, combo items, button styles ----
     void vInitGUITexts();
     void vInitButtonStyles();
+    void vSetLockButtonLook(bool bUnlocked);
     void vClearComboList();
 
     // ---- power scheme ----
