@@ -1,11 +1,13 @@
 // The owner-drawn button: its colour arithmetic, check-box behaviour, icon
 // choice, tooltip, and what a paint puts where (rendered to an image under
 // a palette with one distinct colour per system colour).
+#include <QDir>
 #include <QEnterEvent>
 #include <QPainter>
 
 #include "controls/ButtonST.h"
 #include "controls/ButtonSTIcons.h"
+#include "controls/SysColors.h"
 #include "tests/controls/ControlsTestSupport.h"
 
 namespace krv::test {
@@ -408,6 +410,53 @@ TEST_F(ButtonPalette, LongCaptionWrapsAndStaysCentred)
     EXPECT_GT(ink.height(), QFontMetrics(button.font()).height());  // more than one line
     EXPECT_NEAR(ink.center().x(), 40, 4);
     EXPECT_NEAR(ink.center().y(), 30, 4);
+}
+
+// A strip of buttons in their states, saved for people to look at: flat
+// idle, hovered and pressed, disabled with the darker icon, a check box
+// unchecked and checked, 3D idle and 3D focused.
+TEST(ButtonST, SavesAPictureOfTheStates)
+{
+    const QSize cell(130, 34);
+    QImage strip(cell.width() * 8, cell.height(), QImage::Format_RGB32);
+    strip.fill(ui::toQColor(controls::sysColor(controls::SysColor::BtnFace)));
+    QPainter painter(&strip);
+    auto place = [&](int n, PaintedButton& button, bool bSelected = false, bool bFocus = false,
+                     bool bDisabled = false) {
+        button.resize(cell);
+        painter.drawImage(n * cell.width(), 0, button.paint(bSelected, bFocus, bDisabled));
+    };
+    PaintedButton start("Start");
+    start.SetIcon(169, CButtonST::SecondIconDarker);
+    place(0, start);
+    PaintedButton hovered("Load INI");
+    hovered.SetIcon(162, CButtonST::SecondIconDarker);
+    hovered.hover();
+    place(1, hovered);
+    place(2, hovered, true);
+    PaintedButton disabled("Save INI");
+    disabled.SetIcon(163, CButtonST::SecondIconDarker);
+    place(3, disabled, false, false, true);
+    PaintedButton box("Update FW", CButtonST::BS_AUTOCHECKBOX);
+    box.SetIcon(175, 176);
+    place(4, box);
+    box.SetCheck(1);
+    place(5, box);
+    PaintedButton raised("Read Config");
+    raised.SetIcon(189);
+    raised.SetFlat(false);
+    place(6, raised);
+    place(7, raised, false, true);
+    painter.end();
+
+    const QString folder = QStringLiteral(KRV_BUILD_DIR "/screenshots");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(strip.save(folder + "/controls-buttons.png"));
+    // The check box's two looks differ only by their icons.
+    const QImage unchecked = strip.copy(QRect(QPoint(4 * cell.width(), 0), cell));
+    const QImage checked = strip.copy(QRect(QPoint(5 * cell.width(), 0), cell));
+    EXPECT_NE(unchecked.copy(3, 5, 24, 24), checked.copy(3, 5, 24, 24));
+    EXPECT_EQ(unchecked.copy(30, 0, 100, 34), checked.copy(30, 0, 100, 34));
 }
 
 }  // namespace
