@@ -525,10 +525,15 @@ void CButtonST::changeEvent(QEvent* event)
         if (!isActiveWindow())
             ClearHover();
         break;
-    case QEvent::ApplicationPaletteChange:
-        // The window system's colours changed.
-        OnSysColorChange();
-        break;
     default: break;
     }
+}
+
+bool CButtonST::event(QEvent* event)
+{
+    // The window system's colours changed (sent to every widget, not passed
+    // on to changeEvent).
+    if (event->type() == QEvent::ApplicationPaletteChange)
+        OnSysColorChange();
+    return QPushButton::event(event);
 }

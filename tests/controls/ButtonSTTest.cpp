@@ -276,7 +276,9 @@ TEST_F(ButtonPalette, ASystemColourChangeUndoesEveryOffset)
     QPalette palette = QApplication::palette();
     palette.setColor(QPalette::Button, Qt::darkCyan);
     QApplication::setPalette(palette);
-    QApplication::processEvents();
+    // What a running application sends every widget after that.
+    QEvent change(QEvent::ApplicationPaletteChange);
+    QApplication::sendEvent(&button, &change);
     for (int slot = 0; slot < CButtonST::ButtonColorMaxColors; ++slot)
         EXPECT_EQ(button.GetColor(slot), slot % 2 ? kText : ui::toColorRef(QColor(Qt::darkCyan))) << slot;
 }
