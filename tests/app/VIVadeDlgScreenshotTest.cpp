@@ -6,7 +6,6 @@
 
 #include <filesystem>
 
-#include <QApplication>
 #include <QImage>
 
 #include "controls/ListCtrlEx.h"
@@ -44,12 +43,7 @@ TEST(VIVadeDlgScreenshot, SavesTheMainWindowWithFourDrives)
             f.dlg->vUpdateMainResultItemTable(static_cast<uint8_t>(row), static_cast<uint8_t>(col), "PASS",
                                               CELL_MODE_PLAIN);
     f.dlg->vUpdateMainResultItemTable(1, RESULT_COL_UPDATE, "FAIL", CELL_MODE_PLAIN);
-    f.dlg->show();
-    runEventsUntil([&] { return f.dlg->isVisible(); });
-    // The buttons grew by their icons after the first layout: let the
-    // layouts catch up before the picture is taken.
-    for (int round = 0; round < 3; ++round)
-        QApplication::processEvents();
+    showSettled(*f.dlg);
 
     const std::string folder = std::string(KRV_BUILD_DIR) + "/screenshots";
     std::filesystem::create_directories(folder);
