@@ -6,6 +6,7 @@
 #include <QEnterEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 
 #include "controls/ButtonSTIcons.h"
 #include "controls/SysColors.h"
@@ -197,7 +198,25 @@ int CButtonST::SetTooltipBalloonStyle()
 
 void CButtonST::ApplyTooltip()
 {
-    setToolTip(m_bToolTipActive ? m_strToolTip : QString());
+    if (!m_bToolTipActive) {
+        setToolTip(QString());
+        return;
+    }
+    // The tip wraps its text at 400 pixels, between words.
+    constexpr int kMaxTipWidth = 400;
+    const QFontMetrics metrics(QToolTip::font());
+    QString wrapped;
+    QString line;
+    for (const QString& word : m_strToolTip.split(' ')) {
+        const QString longer = line.isEmpty() ? word : line + ' ' + word;
+        if (!line.isEmpty() && metrics.horizontalAdvance(longer) > kMaxTipWidth) {
+            wrapped += line + '\n';
+            line = word;
+        } else {
+            line = longer;
+        }
+    }
+    setToolTip(wrapped + line);
 }
 
 int CButtonST::OffsetColor(unsigned char byColorIndex, short shOffset, bool bRepaint)

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QEnterEvent>
 #include <QPainter>
+#include <QToolTip>
 
 #include "controls/ButtonST.h"
 #include "controls/ButtonSTIcons.h"
@@ -191,6 +192,14 @@ TEST(ButtonST, AClickTurnsTheCheckBeforeTheDialogsHandlerRuns)
     CButtonST push("Start");
     push.click();
     EXPECT_EQ(push.GetCheck(), 0);
+
+    // The second click of a double click counts as a click too.
+    CButtonST fast("Preload Files", nullptr, CButtonST::BS_AUTOCHECKBOX);
+    fast.resize(100, 30);
+    test::click(&fast, {10, 10});
+    test::sendMouse(&fast, QEvent::MouseButtonDblClick, {10, 10});
+    test::sendMouse(&fast, QEvent::MouseButtonRelease, {10, 10});
+    EXPECT_EQ(fast.GetCheck(), 0);
 }
 
 TEST(ButtonST, SecondIconShowsWhenUncheckedOrWhenDisabledAndIdle)
@@ -266,6 +275,17 @@ TEST(ButtonST, TooltipFollowsTextAndActivation)
     EXPECT_EQ(button.TooltipStyle(), 0u);
     EXPECT_EQ(button.SetTooltipBalloonStyle(), CButtonST::ButtonResultOk);
     EXPECT_EQ(button.TooltipStyle(), CButtonST::TTS_BALLOON);
+
+    // A long tip wraps between words at 400 pixels.
+    QString text;
+    for (int i = 0; i < 60; ++i)
+        text += QString("word%1 ").arg(i);
+    button.SetTooltipText(text.trimmed());
+    const QStringList lines = button.toolTip().split('\n');
+    EXPECT_GT(lines.size(), 1);
+    EXPECT_EQ(lines.join(' '), text.trimmed());
+    for (const QString& line : lines)
+        EXPECT_LE(QFontMetrics(QToolTip::font()).horizontalAdvance(line), 400) << line.toStdString();
 }
 
 TEST_F(ButtonPalette, ASystemColourChangeUndoesEveryOffset)
