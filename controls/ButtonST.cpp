@@ -205,13 +205,14 @@ void CButtonST::ApplyTooltip()
     // The tip wraps its text at 400 pixels, between words.
     constexpr int kMaxTipWidth = 400;
     const QFontMetrics metrics(QToolTip::font());
+    const QStringList words = m_strToolTip.split(' ');
     QString wrapped;
-    QString line;
-    for (const QString& word : m_strToolTip.split(' ')) {
-        const QString longer = line.isEmpty() ? word : line + ' ' + word;
-        if (!line.isEmpty() && metrics.horizontalAdvance(longer) > kMaxTipWidth) {
+    QString line = words.front();
+    for (qsizetype i = 1; i < words.size(); ++i) {
+        const QString longer = line + ' ' + words[i];
+        if (!line.trimmed().isEmpty() && metrics.horizontalAdvance(longer) > kMaxTipWidth) {
             wrapped += line + '\n';
-            line = word;
+            line = words[i];
         } else {
             line = longer;
         }

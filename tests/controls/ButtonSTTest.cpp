@@ -265,8 +265,8 @@ TEST(ButtonST, EveryIconTheWindowsNameExistsAndTheCheckPairDiffers)
 TEST(ButtonST, TooltipFollowsTextAndActivation)
 {
     CButtonST button;
-    button.SetTooltipText(QString("Start"));
-    EXPECT_EQ(button.toolTip(), "Start");
+    button.SetTooltipText(QString(" Power Delivery Key"));
+    EXPECT_EQ(button.toolTip(), " Power Delivery Key");
     button.SetTooltipText(QString("Safely Remove"), false);
     EXPECT_TRUE(button.toolTip().isEmpty());
     EXPECT_EQ(button.TooltipText(), "Safely Remove");
