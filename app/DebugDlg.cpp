@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "controls/ButtonST.h"
+#include "controls/ButtonSTLooks.h"
 #include "device/DebugLog.h"
 #include "device/DevList.h"
 #include "device/Krv857xPcieCtrl.h"
@@ -83,7 +85,7 @@ CDebugDlg::CDebugDlg(DevList& devList, QWidget* parent)
     const char* const kTips[] = {"Read Config Table", "Read U4 Config Table", "Device Info", "U4 Info"};
     int nTip = 0;
     for (auto [id, caption] : kButtons) {
-        auto* button = new QPushButton(caption, config);
+        auto* button = new CButtonST(caption, config);
         button->setToolTip(kTips[nTip++]);
         button->setAutoDefault(false);
         addControl(id, button);
@@ -118,8 +120,8 @@ CDebugDlg::CDebugDlg(DevList& devList, QWidget* parent)
         const int id = e.id;
         connect(edit, &QLineEdit::textChanged, this, [this, id, nMax] { vFilterHexEdit(id, nMax); });
     }
-    auto* readButton = new QPushButton("Read Register", readGroup);
-    auto* writeButton = new QPushButton("Write Register", writeGroup);
+    auto* readButton = new CButtonST("Read Register", readGroup);
+    auto* writeButton = new CButtonST("Write Register", writeGroup);
     readButton->setToolTip("Read Register");
     writeButton->setToolTip("Write Register");
     addControl(IDC_DEBUG_READ_REGISTER, readButton);
@@ -142,6 +144,14 @@ CDebugDlg::CDebugDlg(DevList& devList, QWidget* parent)
 
 bool CDebugDlg::OnInitDialog()
 {
+    vSetButtonLooks(*this,
+                    {{IDC_DEBUG_READ_REGISTER, 187, 0, "Read Register"},
+                     {IDC_DEBUG_WRITE_REGISTER, 188, 0, "Write Register"},
+                     {IDC_DEBUG_READ_CONFIG, 189, 0, "Read Config Table"},
+                     {IDC_DEBUG_READ_U4_CONFIG, 189, 0, "Read U4 Config Table"},
+                     {IDC_DEBUG_DEVICE_INFO, 190, 0, "Device Info"},
+                     {IDC_DEBUG_U4_INFO, 190, 0, "U4 Info"}},
+                    kLook3D);
     auto* port = control<QComboBox>(IDC_DEBUG_PORT);
     auto* image = control<QComboBox>(IDC_DEBUG_IMAGE);
     port->clear();

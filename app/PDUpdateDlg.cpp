@@ -14,6 +14,8 @@
 #include <QVBoxLayout>
 
 #include "app/VIVadeDlgThreads.h"
+#include "controls/ButtonST.h"
+#include "controls/ButtonSTLooks.h"
 #include "controls/ColorStaticST.h"
 #include "controls/TextProgressCtrl.h"
 #include "device/DebugLog.h"
@@ -132,7 +134,7 @@ void CPDUpdateDlg::vBuildLayout()
         auto* box = new QGroupBox(title, this);
         auto* grid = new QGridLayout(box);
         auto* check = new QCheckBox("Enable", box);
-        auto* browse = new QPushButton("...", box);
+        auto* browse = new CButtonST("...", box);
         combo = new QComboBox(box);
         combo->setEditable(true);
         combo->setMinimumWidth(360);
@@ -179,7 +181,7 @@ void CPDUpdateDlg::vBuildLayout()
     }
     layout->addWidget(status);
     auto* buttons = new QHBoxLayout();
-    auto* start = new QPushButton("PD FW Update", this);
+    auto* start = new CButtonST("PD FW Update", this);
     auto* verify = new QPushButton("PD FW Verify", this);
     auto* close = new QPushButton("Close", this);
     // The template gives Start no visible style: only its enabled state counts.
@@ -250,6 +252,11 @@ void CPDUpdateDlg::OnInitDialog()
     static const char* const kWho = "CPDUpdateDlg::OnInitDialog";
     vDEBUG_MSG_printf("%s:%d: OnInitDialog....", kWho, __LINE__);
     m_facts = {};
+    vSetButtonLooks(*this,
+                    {{IDC_BUTTON_FIRMWARE_FWBROWSE, 167, CButtonST::SecondIconDarker, "PD Browse FW"},
+                     {IDC_BUTTON_MCU_FIRMWARE_FWBROWSE, 167, CButtonST::SecondIconDarker, "MCU Browse FW"},
+                     {IDC_BUTTON_PD_START, 169, CButtonST::SecondIconDarker, "PD FW Update"}},
+                    kLookTransparent);
     enableControl(IDC_BUTTON_PD_START, false);
     for (int i = 0; i < PD_DIALOG_ROWS; ++i) {
         m_pBitmap[i]->setPixmap(rowBitmap(false));

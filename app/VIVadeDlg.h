@@ -166,6 +166,7 @@ public:
     // ---- captions, combo items, button styles ----
     void vInitGUITexts();
     void vInitButtonStyles();
+    void vSetLockButtonLook(bool bUnlocked);
     void vClearComboList();
 
     // ---- power scheme ----

@@ -21,6 +21,7 @@
 
 #include "app/GUIText.h"
 #include "app/VIVadeDlg.h"
+#include "controls/ButtonST.h"
 #include "controls/ColorStaticST.h"
 #include "controls/ListCtrlEx.h"
 #include "controls/TextProgressCtrl.h"
@@ -60,12 +61,12 @@ void CVIVadeDlg::vCreateControls()
         return c;
     };
     auto check = [&](int id, const std::string& caption) {
-        auto* c = new QCheckBox(qs(caption), this);
+        auto* c = new CButtonST(qs(caption), this, CButtonST::BS_AUTOCHECKBOX);
         add(id, c);
         return c;
     };
     auto button = [&](int id, const std::string& caption) {
-        auto* b = new QPushButton(qs(caption), this);
+        auto* b = new CButtonST(qs(caption), this);
         // Enter never presses a button by itself: the key map decides.
         b->setAutoDefault(false);
         b->setDefault(false);

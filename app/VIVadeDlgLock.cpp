@@ -16,6 +16,7 @@
 #include "app/GUIText.h"
 #include "app/Ini.h"
 #include "app/VIVadeDlg.h"
+#include "controls/ButtonST.h"
 #include "device/DebugLog.h"
 #include "device/USBUtility.h"
 #include "platform/LastError.h"
@@ -223,13 +224,22 @@ void CVIVadeDlg::OnBnClickedButtonUnlockVivade()
         }
         const bool bUnlocked = m_bChangeMode == 1;
         setControlText(IDC_BUTTON_UNLOCK_VIVADE, bUnlocked ? g_GUIText.m_strBtnLock : g_GUIText.m_strBtnUnlock);
-        vOnGui([&] {
-            if (QWidget* lock = control(IDC_BUTTON_UNLOCK_VIVADE))
-                lock->setToolTip(bUnlocked ? "Lock" : "Unlock");
-        });
+        vSetLockButtonLook(bUnlocked);
         vSetGUIByLockState();
     } catch (...) {
         vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonUnlockVivade: m_bChangeMode : %d , dwErrorCode : %d ",
                           "CVIVadeDlg", __LINE__, m_bChangeMode.load(), static_cast<int>(krv::lastError()));
     }
+}
+
+void CVIVadeDlg::vSetLockButtonLook(bool bUnlocked)
+{
+    // The button shows what pressing it does: lock an unlocked window,
+    // unlock a locked one.
+    vOnGui([&] {
+        if (auto* lock = control<CButtonST>(IDC_BUTTON_UNLOCK_VIVADE)) {
+            lock->SetIcon(bUnlocked ? 164 : 165);
+            lock->SetTooltipText(QString(bUnlocked ? "Lock" : "Unlock"));
+        }
+    });
 }

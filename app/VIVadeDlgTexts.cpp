@@ -8,6 +8,8 @@
 #include "app/GUIText.h"
 #include "app/ResultColumns.h"
 #include "app/VIVadeDlg.h"
+#include "controls/ButtonST.h"
+#include "controls/ButtonSTLooks.h"
 #include "controls/ColorStaticST.h"
 
 void CVIVadeDlg::vInitGUITexts()
@@ -36,6 +38,7 @@ void CVIVadeDlg::vInitGUITexts()
     setControlText(IDC_GROUP_TBT3, t.m_strU4TBT3);
     // The lock button names what pressing it does.
     setControlText(IDC_BUTTON_UNLOCK_VIVADE, m_bChangeMode == 1 ? t.m_strBtnLock : t.m_strBtnUnlock);
+    vSetLockButtonLook(m_bChangeMode == 1);
 
     // Combo items, in the order their settings index them.
     vSetComboItems(IDC_COMBO_SN_EDIT_TYPE, {&t.m_strSNEditUserDefine, &t.m_strSNEditIncreaseHex,
@@ -76,31 +79,32 @@ void CVIVadeDlg::vInitGUITexts()
 
 void CVIVadeDlg::vInitButtonStyles()
 {
-    // The buttons carry their tooltips; the face icons of the original
-    // window are not part of this build, so the buttons show their captions.
-    static const std::pair<int, const char*> kTooltips[] = {
-        {IDOK, "Close"},
-        {IDC_BUTTON_MIN, "Min"},
-        {IDC_BUTTON_FW_BROWSE, "Browse FW"},
-        {IDC_BUTTON_PRELOAD_BROWSE, "Browse Preload File"},
-        {IDC_BUTTON_UNLOCK_VIVADE, "Unlock"},
-        {IDC_BUTTON_LOADINI, "Load INI"},
-        {IDC_BUTTON_SAVEINI, "Save INI"},
-        {IDC_BUTTON_DEBUG, "Check_Config"},
-        {IDC_BUTTON_SHA256, "Modify SHA256 initial Key"},
-        {IDC_BUTTON_PD, " Power Delivery Key"},
-        {IDC_BUTTON_MORE_CONFIG, "MoreConfig"},
-        {IDC_BUTTON_U4_MORE_CONFIG, "USB4 MoreConfig"},
-        {IDC_BUTTON_START, "Start"},
-        {IDC_BUTTON_SAFELY_REMOVE, "Safely Remove"},
-        {IDC_BUTTON_CLEARCOUNT, "Clear Count"},
-    };
     vOnGui([this] {
-        for (const auto& [id, tooltip] : kTooltips)
-            if (QWidget* widget = control(id))
-                widget->setToolTip(tooltip);
-        if (QWidget* lock = control(IDC_BUTTON_UNLOCK_VIVADE))
-            lock->setToolTip(m_bChangeMode == 1 ? "Lock" : "Unlock");
+        constexpr int kDarker = CButtonST::SecondIconDarker;
+        vSetButtonLooks(*this,
+                        {{IDOK, 182, 0, "Close"},
+                         {IDC_BUTTON_MIN, 183, 0, "Min"},
+                         {IDC_BUTTON_FW_BROWSE, 167, kDarker, "Browse FW"},
+                         {IDC_BUTTON_PRELOAD_BROWSE, 167, kDarker, "Browse Preload File"},
+                         {IDC_BUTTON_UNLOCK_VIVADE, 164, kDarker, "Unlock"},
+                         {IDC_BUTTON_LOADINI, 162, kDarker, "Load INI"},
+                         {IDC_BUTTON_SAVEINI, 163, kDarker, "Save INI"},
+                         {IDC_BUTTON_DEBUG, 166, kDarker, "Check_Config"},
+                         {IDC_BUTTON_SHA256, 196, kDarker, "Modify SHA256 initial Key"},
+                         {IDC_BUTTON_PD, 204, kDarker, " Power Delivery Key"},
+                         {IDC_BUTTON_MORE_CONFIG, 174, 0, "MoreConfig"},
+                         {IDC_BUTTON_U4_MORE_CONFIG, 174, 0, "USB4 MoreConfig"},
+                         {IDC_BUTTON_CLEARCOUNT, 171, 0, "Clear Count"}},
+                        kLookTransparent);
+        vSetButtonLooks(*this, {{IDC_BUTTON_START, 169, 0, "Start"}, {IDC_BUTTON_SAFELY_REMOVE, 173, 0, "Safely Remove"}},
+                        kLookTransparent | kLookBalloon);
+        for (int id : {IDC_BUTTON_START, IDC_BUTTON_SAFELY_REMOVE, IDC_BUTTON_CLEARCOUNT})
+            if (auto* button = control<CButtonST>(id))
+                button->OffsetColor(CButtonST::ButtonColorHoverBack, 30);
+        // Every check box shows its state by its icon: 175 checked, 176 not.
+        for (auto* box : findChildren<CButtonST*>())
+            if (box->IsCheckBox())
+                pSetButtonLook(box, {0, 175, 176, nullptr}, kLookTransparent);
     });
 }
 

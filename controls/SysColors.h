@@ -13,6 +13,15 @@ enum class SysColor {
     Highlight,   // selection and progress fill
     Window,      // background of edit and list windows
     WindowText,  // text in those windows
+    // The 3D edges of buttons and frames, outermost light to outermost dark.
+    BtnHighlight,
+    Light3D,
+    BtnShadow,
+    DkShadow3D,
+    GrayText,       // disabled text
+    HighlightText,  // text on the selection
+    Menu,           // face and text of menus
+    MenuText,
 };
 
 ui::ColorRef sysColor(SysColor which);

@@ -109,8 +109,7 @@ TEST(ShowStatusDlg, StartsWithItsTitleAndTwelveColumnsWithoutPowerSchemeOrLimita
     }
     dlg.vUpdateMainResultSubItemTable(1);
     EXPECT_EQ(list.GetItemText(0, 8), "1 GB");
-    dlg.show();
-    runEventsUntil([&] { return dlg.isVisible(); });
+    showSettled(dlg);
     const std::string folder = std::string(KRV_BUILD_DIR) + "/screenshots";
     std::filesystem::create_directories(folder);
     const QImage image = dlg.grab().toImage();

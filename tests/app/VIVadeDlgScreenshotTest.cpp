@@ -43,8 +43,7 @@ TEST(VIVadeDlgScreenshot, SavesTheMainWindowWithFourDrives)
             f.dlg->vUpdateMainResultItemTable(static_cast<uint8_t>(row), static_cast<uint8_t>(col), "PASS",
                                               CELL_MODE_PLAIN);
     f.dlg->vUpdateMainResultItemTable(1, RESULT_COL_UPDATE, "FAIL", CELL_MODE_PLAIN);
-    f.dlg->show();
-    runEventsUntil([&] { return f.dlg->isVisible(); });
+    showSettled(*f.dlg);
 
     const std::string folder = std::string(KRV_BUILD_DIR) + "/screenshots";
     std::filesystem::create_directories(folder);

@@ -6,13 +6,13 @@
 #include <filesystem>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "app/LoginDlg.h"
+#include "controls/ButtonST.h"
 #include "tests/app/IniTestSupport.h"
 #include "tests/app/VIVadeDlgTestSupport.h"
 
@@ -136,10 +136,10 @@ TEST(VIVadeDlgSettingsEdit, EditsOfEachKindAreSavedAsTheGoldenFile)
     typeInto(tbt3, "8x086");
     EXPECT_EQ(tbt3->text().toStdString(), "8086");
     // check box with its run switch, and the box that uncovers Seconds
-    f.dlg->control<QCheckBox>(IDC_CHECK_CONFIG_CHECK)->click();
+    f.dlg->control<CButtonST>(IDC_CHECK_CONFIG_CHECK)->click();
     EXPECT_EQ(pIni.m_pINI.check_config, 1);
     EXPECT_EQ(f.dlg->m_DevList.m_bDoConfigCheck, 1);
-    f.dlg->control<QCheckBox>(IDC_CHECK_AUTO_SAFE_REMOVE)->click();
+    f.dlg->control<CButtonST>(IDC_CHECK_AUTO_SAFE_REMOVE)->click();
     ASSERT_TRUE(f.dlg->isControlEnabled(IDC_EDIT_SECONDS));
     // number: digits only, at most four
     auto* seconds = f.dlg->control<QLineEdit>(IDC_EDIT_SECONDS);
@@ -148,7 +148,7 @@ TEST(VIVadeDlgSettingsEdit, EditsOfEachKindAreSavedAsTheGoldenFile)
     EXPECT_EQ(seconds->text().toStdString(), "9005");
     EXPECT_EQ(pIni.m_pINI.uiRemove_after_finish, 9005);
     // combos: Format Type empties the label; the device count keeps index + 1
-    f.dlg->control<QCheckBox>(IDC_CHECK_PARTITION_FORMAT)->click();
+    f.dlg->control<CButtonST>(IDC_CHECK_PARTITION_FORMAT)->click();
     chooseInCombo(f.dlg->control<QComboBox>(IDC_COMBO_FORMAT_TYPE), 1);
     EXPECT_EQ(pIni.m_pINI.format_drive_type, 1);
     EXPECT_EQ(f.dlg->controlText(IDC_EDIT_DRIVE_LABEL), "");
@@ -160,16 +160,16 @@ TEST(VIVadeDlgSettingsEdit, EditsOfEachKindAreSavedAsTheGoldenFile)
     EXPECT_EQ(pIni.m_pINI.auto_mp_DevNum, 3);
     // The steps the window never switches on stay off.
     for (int id : {IDC_CHECK_WR_TEST, IDC_CHECK_SPEED_TEST, IDC_CHECK_USB_STATUS}) {
-        f.dlg->control<QCheckBox>(id)->click();
-        EXPECT_FALSE(f.dlg->control<QCheckBox>(id)->isChecked()) << id;
+        f.dlg->control<CButtonST>(id)->click();
+        EXPECT_FALSE(f.dlg->control<CButtonST>(id)->isChecked()) << id;
     }
     // Unchecking Update F/W clears the reload at once.
-    f.dlg->control<QCheckBox>(IDC_CHECK_RELOAD_FW)->click();
+    f.dlg->control<CButtonST>(IDC_CHECK_RELOAD_FW)->click();
     EXPECT_EQ(pIni.m_pINI.fw_reload, 1);
-    f.dlg->control<QCheckBox>(IDC_CHECK_UPDATE_FW)->click();
+    f.dlg->control<CButtonST>(IDC_CHECK_UPDATE_FW)->click();
     EXPECT_EQ(pIni.m_pINI.fw_reload, 0);
     EXPECT_FALSE(f.dlg->isControlEnabled(IDC_CHECK_RELOAD_FW));
-    f.dlg->control<QCheckBox>(IDC_CHECK_UPDATE_FW)->click();
+    f.dlg->control<CButtonST>(IDC_CHECK_UPDATE_FW)->click();
 
     const std::string saved = f.programDir.file("saved.ini");
     f.pickers.queueAnswer(saved);

@@ -35,6 +35,16 @@ inline bool runEventsUntil(const std::function<bool()>& done,
     return reached || done();
 }
 
+// Shows the window with every nested layout settled: a layout inside a
+// scroll area, say, takes its widgets' new sizes only on its own posted
+// request, after the window is already shown.
+inline void showSettled(QWidget& window)
+{
+    window.show();
+    for (int round = 0; round < 3; ++round)
+        QApplication::processEvents();
+}
+
 // Calls `act` with the modal window of type T once one is open (from inside
 // that window's own event loop). Returns at once; `act` runs later.
 template <class T>
