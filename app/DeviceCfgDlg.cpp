@@ -1,12 +1,12 @@
 #include "app/DeviceCfgDlg.h"
 
-#include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QPushButton>
 
 #include "app/Ini.h"
 #include "app/VIVadeDlg.h"
+#include "controls/ButtonST.h"
+#include "controls/ButtonSTLooks.h"
 #include "device/DebugLog.h"
 #include "platform/LastError.h"
 
@@ -21,8 +21,8 @@ int nLastError() { return static_cast<int>(krv::lastError()); }
 QAbstractButton* pNewButton(const char* pszCaption, bool bCheckBox, QWidget* parent)
 {
     if (bCheckBox)
-        return new QCheckBox(pszCaption, parent);
-    auto* button = new QPushButton(pszCaption, parent);
+        return new CButtonST(pszCaption, parent, CButtonST::BS_AUTOCHECKBOX);
+    auto* button = new CButtonST(pszCaption, parent);
     button->setAutoDefault(false);
     return button;
 }
@@ -112,12 +112,13 @@ bool CDeviceCfgDlg::OnInitDialog()
     font.setPixelSize(16);
     font.setBold(true);
     for (const BoxEntry& e : kBoxes) {
+        pSetButtonLook(control(e.id), {e.id, 175, 176, e.pszTooltip}, kLookTransparent);
         control(e.id)->setFont(font);
-        if (e.pszTooltip)
-            control(e.id)->setToolTip(e.pszTooltip);
     }
-    control(IDOK_DEVCFG)->setToolTip("OK");
-    control(IDCANCEL_DEVCFG)->setToolTip("Cancel");
+    vSetButtonLooks(*this,
+                    {{IDOK_DEVCFG, 186, CButtonST::SecondIconGrey, "OK"},
+                     {IDCANCEL_DEVCFG, 185, CButtonST::SecondIconGrey, "Cancel"}},
+                    kLookFlat);
     for (int id : std::initializer_list<int>{IDOK_DEVCFG, IDCANCEL_DEVCFG, IDC_DEVCFG_GROUP_FLAGS, IDC_DEVCFG_GROUP_DUAL_IMAGE})
         control(id)->setFont(font);
 

@@ -336,27 +336,27 @@ TEST(OptionDlg, DeviceConfigShowsTwoBoxesAndSlowEnumerationEmptiesTheSerialNumbe
     saveScreenshot(dlg, "option_device_config.png");
 
     // Clicks write the flags, shown box or not.
-    dlg.control<QCheckBox>(IDC_DEVCFG_CUSTOMIZED_STRING)->click();
+    dlg.control<QAbstractButton>(IDC_DEVCFG_CUSTOMIZED_STRING)->click();
     EXPECT_EQ(dlg.ucCustomizedString, 0);
-    dlg.control<QCheckBox>(IDC_DEVCFG_QD32)->click();
+    dlg.control<QAbstractButton>(IDC_DEVCFG_QD32)->click();
     EXPECT_EQ(dlg.m_bQD32, 1);
 
     // Checking slow enumeration: member, edit and setting empty at once, the
     // edit disabled; unchecking enables it and brings nothing back.
-    dlg.control<QCheckBox>(IDC_DEVCFG_SLOW_ENUMERATION)->click();
+    dlg.control<QAbstractButton>(IDC_DEVCFG_SLOW_ENUMERATION)->click();
     EXPECT_EQ(dlg.m_bSlowEnumeration, 1);
     EXPECT_EQ(main.m_strEditDeviceConfigurationSerialNumber, "");
     EXPECT_EQ(main.controlText(IDC_EDIT_SERIAL_NUMBER), "");
     EXPECT_FALSE(main.isControlEnabled(IDC_EDIT_SERIAL_NUMBER));
     EXPECT_EQ(pIni.m_pINI.serial_number, IniText{});
-    dlg.control<QCheckBox>(IDC_DEVCFG_SLOW_ENUMERATION)->click();
+    dlg.control<QAbstractButton>(IDC_DEVCFG_SLOW_ENUMERATION)->click();
     EXPECT_EQ(dlg.m_bSlowEnumeration, 0);
     EXPECT_TRUE(main.isControlEnabled(IDC_EDIT_SERIAL_NUMBER));
     EXPECT_EQ(main.controlText(IDC_EDIT_SERIAL_NUMBER), "");
     EXPECT_TRUE(pIni.m_pINI.serial_number.empty());
 
     // Without "Update F/W" every box is disabled.
-    main.control<QCheckBox>(IDC_CHECK_UPDATE_FW)->setChecked(false);
+    main.setCheck(IDC_CHECK_UPDATE_FW, krv::ui::check::kUnchecked);
     dlg.OnInitDialog();
     EXPECT_FALSE(dlg.isControlEnabled(IDC_DEVCFG_SLOW_ENUMERATION));
     EXPECT_FALSE(dlg.isControlEnabled(IDC_DEVCFG_CUSTOMIZED_STRING));
