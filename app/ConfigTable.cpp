@@ -53,6 +53,11 @@ EConfigLayout eConfigLayoutOf(uint8_t ucConfigFormat)
     }
 }
 
+const char* pszStartTracePrefix(const ConfigTableSource& source)
+{
+    return source.bStartTrace ? START_TRACE_PREFIX : "";
+}
+
 uint8_t ucStandbyCode(uint8_t ucStandbyTimer)
 {
     return (ucStandbyTimer >= 1 && ucStandbyTimer <= 11) ? static_cast<uint8_t>(0xF0 + ucStandbyTimer) : 0xFF;
@@ -115,8 +120,14 @@ std::string strConfigSerialNumber(const IniRecord& ini, const ConfigTableSource&
     if (ini.SN_EditType == 1 || ini.SN_EditType == 2)
         strSerial = strAdvance(strWindow, source.ucSerialCount, bHex, bOverflow);
     else
-        vDEBUG_ERR_printf("%s:%d: ucThreadCount[%d] , pIni.m_pINI.ucConfig_format[%d] , ucSN_EditType[%d]",
-                          "BuildConfigTable", __LINE__, source.ucSerialCount, ini.config_format, ini.SN_EditType);
+        vDEBUG_ERR_printf("%s:%d: %sucThreadCount[%d] , pIni.m_pINI.ucConfig_format[%d] , ucSN_EditType[%d]",
+                          "BuildConfigTable", __LINE__, pszStartTracePrefix(source), source.ucSerialCount,
+                          ini.config_format, ini.SN_EditType);
+    if (source.bStartTrace)
+        vDEBUG_MSG_printf(
+            "%s:%d: OnBnClickedButtonStart: ucThreadCount[%d] , pIni.m_pINI.ucConfig_format[%d] , "
+            "ucSerial_number_increase[%d]",
+            "BuildConfigTable", __LINE__, source.ucSerialCount, ini.config_format, ini.serial_number_increase);
 
     if (ini.SN_remain_value_enable == 1) {
         // The kept prefix stays as typed; only the rest counts up.
@@ -137,7 +148,8 @@ ConfigTableResult BuildConfigTable(const IniRecord& ini, const ConfigTableSource
         return result;
     std::memset(ucImage, 0xFF, sizeof(ConfigImage));
     if (result.eLayout == EConfigLayout::eInvalid) {
-        vDEBUG_ERR_printf("%s:%d: InValid Config Table[%d]", "BuildConfigTable", __LINE__, ini.config_format);
+        vDEBUG_ERR_printf("%s:%d: %sInValid Config Table[%d]", "BuildConfigTable", __LINE__,
+                          pszStartTracePrefix(source), ini.config_format);
         return result;
     }
     const bool bLayoutA = result.eLayout == EConfigLayout::eLayoutA;
@@ -165,6 +177,9 @@ ConfigTableResult BuildConfigTable(const IniRecord& ini, const ConfigTableSource
     result.bTextCut = !bFit;
 
     const uint8_t ucStandby = ucStandbyCode(ini.standby_timer);
+    if (source.bStartTrace)
+        vDEBUG_MSG_printf(bLayoutA ? "%s:%d: ucStandbyTimer: [0x%x]" : "%s:%d: ucStandbyTimer_Type4: [0x%x]",
+                          "BuildConfigTable", __LINE__, ucStandby);
     if (bLayoutA) {
         ucImage[CONFIG_STANDBY_OFFSET] = ucStandby;
         ucImage[CONFIG_LINK_OFFSET] = 0xFF;

@@ -81,7 +81,15 @@ struct ConfigTableSource {
     std::string strEnteredSerialNumber;
     // The serial number of the port's disk (SN_EditType 4).
     std::string strHDDSN;
+    // The variant's Start: its trace names the handler in these lines and
+    // also shows the standby byte and the serial increment.
+    bool bStartTrace = false;
 };
+
+// What the variant's Start puts before its lines' texts.
+constexpr const char* START_TRACE_PREFIX = "OnBnClickedButtonStart: ";
+// START_TRACE_PREFIX under bStartTrace, else "".
+const char* pszStartTracePrefix(const ConfigTableSource& source);
 
 struct ConfigTableResult {
     EConfigLayout eLayout = EConfigLayout::eNone;

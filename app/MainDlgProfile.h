@@ -26,6 +26,17 @@ struct CmdLineOptionEntry {
 
 constexpr uint8_t RESULT_COLUMN_NONE = 0xFF;
 
+// The window's timer ids besides the scan's progress (2), which both
+// programs share. 0: the program has no such timer.
+struct MainDlgTimerIds {
+    int iRescan;          // the rescan decision after a scan or device notices
+    int iCmdLineGiveUp;   // a command-line run that found no drive gives up
+    int iCmdLineRetry;    // a command-line run that found no drive scans again
+    // Armed by the command-line parser for CmdLineTimeOut seconds; its
+    // firing does nothing (the run ends with its first scan).
+    int iCmdLineIdle;
+};
+
 struct MainDlgProfile {
     const char* pszTitle;                          // the title static's text
     std::span<const CmdLineOptionEntry> options;   // in the order they are tested
@@ -86,6 +97,15 @@ struct MainDlgProfile {
     // Start's PD-type rule of the firmware file against the devices found
     // (slots 0 .. count - 1); null: the production tool's.
     bool (*pfnFWmatchPDtype)(const std::string& strFWFileName, const DevList& devList, int nDeviceCount) = nullptr;
+    MainDlgTimerIds timers{3, 4, 5, 0};
+    // The trace's texts where the programs word it differently: Start's
+    // lines carry "OnBnClickedButtonStart: " and its own thread-count and
+    // standby-byte lines; the run supervisor writes no progress-bar line and
+    // no "= FALSE" lines for a failed port; the scan's start line has no
+    // arrival count; the PCIe fill's first line reads "find pcie 8574
+    // host:%d", and the fill leaves its records' lane values and PD type as
+    // they are (nothing in the variant reads them).
+    bool bShowStatusTrace = false;
 
     // The option entry of a command index, or null.
     const CmdLineOptionEntry* pFindCmdIndex(int32_t iCmdIndex) const;

@@ -611,6 +611,7 @@ public:
     // The window's timers 2 (scan progress), 3 (rescan decision), 4
     // (command-line give-up) and 5 (command-line retry).
     void OnTimer(int nIDEvent);
+    void vKillTimerIfAny(int nIDEvent);  // 0: the program has no such timer
     void onTimer(int id) override;
     // A scan has been accepted and has not finished its follow-up yet.
     bool bScanActive() const;

@@ -169,9 +169,16 @@ void CVIVadeDlg::vCmdLinePreHandler(const std::string& strCmdLine)
     }
     hide();
     // The first scan ends the run, with a job or with the no-device code:
-    // there is nothing to retry or give up on.
-    if (m_pProfile->bNoDeviceExitsAtOnce)
+    // there is nothing to retry or give up on. The time-out timer is armed
+    // all the same, and its firing does nothing.
+    if (m_pProfile->bNoDeviceExitsAtOnce) {
+        const int iIdle = m_pProfile->timers.iCmdLineIdle;
+        const int64_t llTimeOut = std::max<int64_t>(0, pIni.m_pINI.CmdLineTimeOut);
+        vDEBUG_MSG_printf("%s:%d: plug in timer: %d s", kWho, __LINE__, pIni.m_pINI.CmdLineTimeOut);
+        if (iIdle != 0)
+            setTimer(iIdle, static_cast<uint32_t>(std::min<int64_t>(llTimeOut * 1000, UINT32_MAX)));
         return;
+    }
 
     // No retries: the give-up comes from the time-out. A negative count is
     // taken as no retries, so that some timer always ends the wait.
@@ -180,7 +187,7 @@ void CVIVadeDlg::vCmdLinePreHandler(const std::string& strCmdLine)
         const int64_t llTimeOut = std::max<int64_t>(0, pIni.m_pINI.CmdLineTimeOut);
         vDEBUG_MSG_printf("%s:%d: [%d] plug in timer: %d s", kWho, __LINE__, option.iCmdIndex,
                           pIni.m_pINI.CmdLineTimeOut);
-        setTimer(TIMER_CMDLINE_GIVE_UP, static_cast<uint32_t>(std::min<int64_t>(llTimeOut * 1000, UINT32_MAX)));
+        setTimer(m_pProfile->timers.iCmdLineGiveUp, static_cast<uint32_t>(std::min<int64_t>(llTimeOut * 1000, UINT32_MAX)));
     } else {
         vDEBUG_MSG_printf("%s:%d: [%d] retry max: %d", kWho, __LINE__, option.iCmdIndex, iRetryMax);
     }

@@ -100,7 +100,7 @@ LRESULT CVIVadeDlg::OnUSBDeviceChange(uint32_t wParam, const DEV_BROADCAST_DEVIC
         m_ucDevChangeCount = 0;
         m_bRescanArmed = 1;
         vDEBUG_MSG_printf("%s:%d: rescan timer enabled:%d", kWho, __LINE__, m_bRescanArmed.load());
-        setTimer(TIMER_RESCAN, RESCAN_DEBOUNCE_MS);
+        setTimer(m_pProfile->timers.iRescan, RESCAN_DEBOUNCE_MS);
     }
 
     const bool bInterface = pHdr && pHdr->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE;

@@ -129,7 +129,7 @@ constexpr int IDC_GROUP_TBT3 = 1343;
 constexpr int IDC_GROUP_FW_BROWSER = 1344;
 constexpr int IDC_GROUP_PRELOAD_BROWSER = 1345;
 
-// ---- timers of the main window -------------------------------------------------------------
+// ---- timers of the production tool's window (the profile names each program's) -------------------------------------------------------------
 constexpr int TIMER_SCAN_PROGRESS = 2;   // 80 ms while the USB walk runs
 constexpr int TIMER_RESCAN = 3;          // the rescan decision
 constexpr int TIMER_CMDLINE_GIVE_UP = 4;

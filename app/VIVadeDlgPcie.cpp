@@ -50,7 +50,10 @@ void CVIVadeDlg::vUpdatePcieInfoToDevList()
     for (int slot = m_DevList.DevNums.load(); slot < MAX_DEV_SLOTS; ++slot)
         if (m_DevList.Devs[slot].m_bPCIE == 1)
             m_DevList.Devs[slot].vResetForScan();
-    if (nTargets > 0)
+    const bool bShowStatus = m_pProfile->bShowStatusTrace;
+    if (bShowStatus)
+        vDEBUG_MSG_printf("%s:%d: find pcie 8574 host:%d", kWho, __LINE__, nTargets);
+    else if (nTargets > 0)
         vDEBUG_MSG_printf("%s:%d: find pcie 8574:%d", kWho, __LINE__, nTargets);
     for (int t = 0; t < nTargets; ++t) {
         const int nSlot = nPcieDevSlot(m_DevList, t);
@@ -71,7 +74,9 @@ void CVIVadeDlg::vUpdatePcieInfoToDevList()
         dev.m_ucChipMajorRev = info.m_ucChipRevision;
         dev.m_ucU4Mode = info.m_ucU4Mode;
         dev.m_ucLinkSpeed = info.m_ucLinkSpeed;
-        for (int lane = 0; lane < 4; ++lane) {
+        // The variant's records carry no lane values or PD type; nothing
+        // of it reads them.
+        for (int lane = 0; lane < 4 && !bShowStatus; ++lane) {
             dev.m_ucLaneCS[lane] = info.m_ucLaneStatus[lane];
             dev.m_dwLaneDS[lane] = info.m_dwLaneValue[lane];
         }
@@ -82,7 +87,8 @@ void CVIVadeDlg::vUpdatePcieInfoToDevList()
                       info.m_ucFWVersion[5]);
         dev.m_strFWVersion = szVersion;
         std::copy(std::begin(info.m_ucU4Config), std::end(info.m_ucU4Config), dev.m_ucU4Config);
-        dev.m_ucPDType = info.m_ucPDType;
+        if (!bShowStatus)
+            dev.m_ucPDType = info.m_ucPDType;
     }
 }
 

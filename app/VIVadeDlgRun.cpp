@@ -104,8 +104,9 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
                 return 1;  // the window is closing; its exit path stops the workers
             vOnGui([this] {
                 const int nPos = m_ProgressRun->GetPos();
-                vDEBUG_MSG_printf("%s:%d: progress show progress get pos:%d", "CVIVadeDlg::MainThreadFun", __LINE__,
-                                  nPos);
+                if (!m_pProfile->bShowStatusTrace)
+                    vDEBUG_MSG_printf("%s:%d: progress show progress get pos:%d", "CVIVadeDlg::MainThreadFun",
+                                      __LINE__, nPos);
                 m_ProgressRun->SetPos(nPos >= 100 ? 0 : nPos + 1);
             });
             float fSum = 0.0f;
@@ -193,9 +194,9 @@ uint8_t CVIVadeDlg::ucEndOfRun(MainThreadParam* pParam, bool bSavedItems, const 
         if (bFail) {
             ++devList.m_iFailCount;
             ucRunResult = 2;
-            if (bUpdateFail)
+            if (bUpdateFail && !m_pProfile->bShowStatusTrace)
                 vDEBUG_MSG_printf("%s:%d: [%d] m_bUpdateFWResult = FALSE", kWho, __LINE__, slot);
-            if (bReloadFail)
+            if (bReloadFail && !m_pProfile->bShowStatusTrace)
                 vDEBUG_MSG_printf("%s:%d: [%d] m_bReloadFWResult = FALSE", kWho, __LINE__, slot);
         } else {
             ++devList.m_iPassCount;

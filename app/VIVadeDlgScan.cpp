@@ -222,8 +222,11 @@ void CVIVadeDlg::vScanUnderLock(const CScanSettings& settings)
     g_UsbDev.m_ucCDROMMode = settings.ucCDROMMode;
     if (settings.iPcieScan != kPcieScanPcieOnly) {
         setTimer(TIMER_SCAN_PROGRESS, kScanProgressMs);
-        vDEBUG_MSG_printf("%s:%d:  Start Scan USB Port , dwErrorCode= %d, ar=%d", kWho, __LINE__, nLastError(),
-                          m_ucArrivalCount.load());
+        if (m_pProfile->bShowStatusTrace)
+            vDEBUG_MSG_printf("%s:%d:  Start Scan USB Port , dwErrorCode= %d", kWho, __LINE__, nLastError());
+        else
+            vDEBUG_MSG_printf("%s:%d:  Start Scan USB Port , dwErrorCode= %d, ar=%d", kWho, __LINE__, nLastError(),
+                              m_ucArrivalCount.load());
         vScanUSBPort(settings);
         killTimer(TIMER_SCAN_PROGRESS);
         vSetScanProgress(100);
@@ -264,8 +267,8 @@ void CVIVadeDlg::vAfterScan(const krv::StopSource& stop, const CScanSettings& se
 
     if (nFound > 0 && m_iCmdIndex.load() > 0 && !m_bCmdJobStarted.exchange(true)) {
         // The job runs once; no retry or give-up may follow it.
-        killTimer(TIMER_CMDLINE_GIVE_UP);
-        killTimer(TIMER_CMDLINE_RETRY);
+        vKillTimerIfAny(m_pProfile->timers.iCmdLineGiveUp);
+        vKillTimerIfAny(m_pProfile->timers.iCmdLineRetry);
         {
             std::lock_guard<std::mutex> lock(m_ScanStateMutex);
             m_bGiveUpPending = false;
@@ -319,12 +322,13 @@ void CVIVadeDlg::vEndScan(uint64_t nTicket, const CScanSettings& settings, const
     if (m_bCmdJobStarted.load())
         return;
     // Armed only now, so that they find this scan over when they fire.
+    const MainDlgTimerIds& timers = m_pProfile->timers;
     if (followUp.bArmRescan)
-        setTimer(TIMER_RESCAN, kRescanAfterScanMs);
-    if (followUp.bArmRetry)
-        setTimer(TIMER_CMDLINE_RETRY, static_cast<uint32_t>(std::max<int32_t>(settings.iCmdLineNoDevDelayms, 0)));
-    if (bGiveUp)
-        setTimer(TIMER_CMDLINE_GIVE_UP, kGiveUpAfterRetriesMs);
+        setTimer(timers.iRescan, kRescanAfterScanMs);
+    if (followUp.bArmRetry && timers.iCmdLineRetry != 0)
+        setTimer(timers.iCmdLineRetry, static_cast<uint32_t>(std::max<int32_t>(settings.iCmdLineNoDevDelayms, 0)));
+    if (bGiveUp && timers.iCmdLineGiveUp != 0)
+        setTimer(timers.iCmdLineGiveUp, kGiveUpAfterRetriesMs);
 }
 
 int CVIVadeDlg::vScanUSBPort(const CScanSettings& settings)
@@ -363,11 +367,21 @@ void CVIVadeDlg::vSetScanProgress(int nPos)
 
 void CVIVadeDlg::onTimer(int id) { OnTimer(id); }
 
+void CVIVadeDlg::vKillTimerIfAny(int nIDEvent)
+{
+    if (nIDEvent != 0)
+        killTimer(nIDEvent);
+}
+
 void CVIVadeDlg::OnTimer(int nIDEvent)
 {
     static const char* const kWho = "CVIVadeDlg::OnTimer";
-    switch (nIDEvent) {
-    case TIMER_SCAN_PROGRESS: {
+    // The ids other than the progress are the program's own; an id it
+    // does not name (the variant's command-line time-out) does nothing.
+    const MainDlgTimerIds& timers = m_pProfile->timers;
+    if (nIDEvent == 0)
+        return;
+    if (nIDEvent == TIMER_SCAN_PROGRESS) {
         uint8_t ucProgress = pUtility.ucGetProgress();
         if (ucProgress >= 100) {
             pUtility.vSetProgress(0);
@@ -376,10 +390,10 @@ void CVIVadeDlg::OnTimer(int nIDEvent)
         m_ProgressScan->SetPos(ucProgress);
         return;
     }
-    case TIMER_RESCAN: {
+    if (nIDEvent == timers.iRescan) {
         if (bScanActive() || pUtility.g_bScanWaiting == 1 || m_bRunning == 1) {
             m_bRescanArmed = 1;
-            setTimer(TIMER_RESCAN, kRescanBusyMs);
+            setTimer(timers.iRescan, kRescanBusyMs);
             return;
         }
         const uint8_t ucArrivals = m_ucArrivalCount.load();
@@ -393,12 +407,12 @@ void CVIVadeDlg::OnTimer(int nIDEvent)
             return;  // the timer stays armed and decides again
         }
         m_bRescanArmed = 0;
-        killTimer(TIMER_RESCAN);
+        killTimer(timers.iRescan);
         return;
     }
-    case TIMER_CMDLINE_RETRY: {
+    if (nIDEvent == timers.iCmdLineRetry) {
         // Each scan that finds nothing arms the retry again.
-        killTimer(TIMER_CMDLINE_RETRY);
+        killTimer(timers.iCmdLineRetry);
         if (m_bCmdJobStarted.load())
             return;
         if (m_iRescanCount.load() <= pIni.m_pINI.CmdLineNoDevRetryMax) {
@@ -407,8 +421,8 @@ void CVIVadeDlg::OnTimer(int nIDEvent)
         }
         return;
     }
-    case TIMER_CMDLINE_GIVE_UP: {
-        killTimer(TIMER_CMDLINE_GIVE_UP);
+    if (nIDEvent == timers.iCmdLineGiveUp) {
+        killTimer(timers.iCmdLineGiveUp);
         if (m_bCmdJobStarted.load())
             return;
         {
@@ -421,9 +435,6 @@ void CVIVadeDlg::OnTimer(int nIDEvent)
         }
         if (nDevicesFound() == 0)
             vCmdLineGiveUp();
-        return;
-    }
-    default:
         return;
     }
 }

@@ -99,6 +99,7 @@ public:
     int32_t iExitCode() const { return m_iExitCode != 0 ? m_iExitCode : CVIVadeDlg::CMDLINE_EXIT_REFUSED; }
 
 private:
+    const char* pszTracePrefix() const { return m_dlg.dlgProfile().bShowStatusTrace ? START_TRACE_PREFIX : ""; }
     void vShow(const std::string& strText);
     void vSetRunBarColor();
     bool bCheckSerialBox();
@@ -201,8 +202,8 @@ EStartEnd CStart::eRun()
     }
     vCheckWrTestFile();
     if (!bPreCheck(ucItemCount)) {
-        vDEBUG_ERR_printf("%s:%d: Pre-Check Fail , ucTestItemCount[%d] , m_bUpdateFW[%d]=[%s] , ", kWho, __LINE__,
-                          ucItemCount, m_devs.m_bUpdateFW, strFWPath.c_str());
+        vDEBUG_ERR_printf("%s:%d: %sPre-Check Fail , ucTestItemCount[%d] , m_bUpdateFW[%d]=[%s] , ", kWho, __LINE__,
+                          pszTracePrefix(), ucItemCount, m_devs.m_bUpdateFW, strFWPath.c_str());
         if (!m_bShown)
             vShow(PRE_CHECK_FAILED_TEXT);
         return EStartEnd::eRefused;
@@ -509,7 +510,8 @@ bool CStart::bBuildImages()
         DevInfo& port = m_devs.Devs[slot];
         if (port.m_ucPortIndex == DEV_PORT_INDEX_EMPTY || port.m_strFWVersion.empty())
             continue;
-        const ConfigTableSource source{static_cast<uint8_t>(slot), m_dlg.m_strEnteredSerialNumber, port.m_strHDDSN};
+        const ConfigTableSource source{static_cast<uint8_t>(slot), m_dlg.m_strEnteredSerialNumber, port.m_strHDDSN,
+                                       m_dlg.dlgProfile().bShowStatusTrace};
         ConfigTableResult result;
         switch (eLayout) {
         case EConfigLayout::eLayoutA:
@@ -607,7 +609,8 @@ void CVIVadeDlg::OnBnClickedButtonStart()
     try {
         eEnd = start.eRun();
     } catch (...) {
-        vDEBUG_ERR_printf("%s:%d: dwErrorCode %d", kWho, __LINE__, nLastError());
+        vDEBUG_ERR_printf("%s:%d: %sdwErrorCode %d", kWho, __LINE__,
+                          m_pProfile->bShowStatusTrace ? START_TRACE_PREFIX : "", nLastError());
     }
     if (eEnd == EStartEnd::eRefused && m_iRunMode.load() == 0)
         vCmdLineClose(start.iExitCode(), nullptr);

@@ -62,6 +62,10 @@ const MainDlgProfile& MainDlgProfileShowStatus()
         /*bAdvanceComponentID=*/true,
         /*bLinkNameIntoSpeedText=*/true,
         bIsFWmatchPDtypeByVersion,
+        // The rescan decision is timer 4; the parser's time-out timer 3 is
+        // left to fire for nothing; there are no retry or give-up timers.
+        MainDlgTimerIds{4, 0, 0, 3},
+        /*bShowStatusTrace=*/true,
     };
     return kShowStatus;
 }

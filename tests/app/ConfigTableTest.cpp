@@ -218,6 +218,40 @@ TEST_F(ConfigTable, FormatsThatBuildNothing)
     }
 }
 
+// The variant's Start words its lines with the handler's name and shows the
+// standby byte of each layout; the production tool's shows neither.
+TEST_F(ConfigTable, StartTraceOfTheVariant)
+{
+    const struct {
+        IniRecord ini;
+        bool trace;
+        const char* line;  // present exactly when trace
+    } cases[] = {
+        {layoutASettings(), true, ": ucStandbyTimer: [0xf5]"},
+        {layoutBSettings(), true, ": ucStandbyTimer_Type4: [0xfb]"},
+        {layoutBSettings(), true, "OnBnClickedButtonStart: ucThreadCount[3] , pIni.m_pINI.ucConfig_format[3] , "
+                                  "ucSerial_number_increase["},
+        {layoutASettings(), false, "ucStandbyTimer"},
+        {layoutBSettings(), false, "OnBnClickedButtonStart: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        platform.capture().clear();
+        ConfigTableSource source;
+        source.ucSerialCount = 3;
+        source.bStartTrace = c.trace;
+        BuildConfigTable(c.ini, source, image);
+        EXPECT_EQ(platform.capture().contains(c.line), c.trace);
+    }
+    IniRecord ini = layoutASettings();
+    ini.config_format = 2;
+    ConfigTableSource source;
+    source.bStartTrace = true;
+    platform.capture().clear();
+    BuildConfigTable(ini, source, image);
+    EXPECT_TRUE(platform.capture().contains(": OnBnClickedButtonStart: InValid Config Table[2]"));
+}
+
 TEST_F(ConfigTable, SerialNumberSources)
 {
     struct Case {

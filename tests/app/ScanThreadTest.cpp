@@ -1,6 +1,6 @@
 // The scan thread and the window's timers: one scan at a time, the rescan
-// decision, the command-line give-up that never cuts a scan short, and the
-// automatic start. The scan runs on its own thread against a bench on real
+// decision, the command-line give-up that never cuts a scan short, the
+// automatic start, and the timer ids of each program. The scan runs on its own thread against a bench on real
 // time at the bench's scale; where the order matters, the test holds the
 // scan lock so that the scan waits where the test wants it.
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <map>
 #include <set>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,7 @@
 #include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/CaptureDebugOutput.h"
+#include "platform/DeviceClasses.h"
 #include "platform/VirtualClock.h"
 #include "platform/bench/BenchPlatform.h"
 #include "tests/support/RunTool.h"
@@ -32,6 +34,7 @@
 #include "tests/ui/UiTestSupport.h"
 #include "ui/FilePickers.h"
 #include "ui/Timers.h"
+#include "variant/ShowStatusProfile.h"
 
 namespace krv::test {
 namespace {
@@ -496,6 +499,115 @@ TEST(ScanThread, TheScanShowsEachDrivesPdVersionWhenTheExternalUpdateIsOn)
             EXPECT_EQ(shown, (std::set<std::string>{"0001/NULL", "0001000000000001/FFFF"}));
         else
             EXPECT_EQ(shown, (std::set<std::string>{""}));
+    }
+}
+
+// The window's timers 2 to 5, id -> real-time period, of those armed.
+std::map<int, int> armedTimers(const CVIVadeDlg& dlg)
+{
+    std::map<int, int> armed;
+    for (int id = 2; id <= 5; ++id)
+        if (dlg.timerPeriod(id) >= 0)
+            armed[id] = dlg.timerPeriod(id);
+    return armed;
+}
+
+// Which timers each program arms: after a scan, after a device's notices,
+// for a command-line run, and what firing them does. The production tool
+// decides on a rescan with timer 3 and gives up a command-line run with 4;
+// KRV857xShowStatus decides with 4, and its parser's timer 3 fires for
+// nothing.
+TEST(ScanThread, TimersOfEachProgram)
+{
+    enum class Event { Scan, Notices, CmdLine, FireIdle, FireRescanBusy, FireRescanArrivals };
+    const struct {
+        const char* name;
+        bool variant;
+        Event event;
+        std::map<int, int> armed;
+        int scans;  // scan requests the event made
+    } cases[] = {
+        {"production: after a scan", false, Event::Scan, {{3, scaled(500)}}, 1},
+        {"variant: after a scan", true, Event::Scan, {{4, scaled(500)}}, 1},
+        {"production: a drive's notices", false, Event::Notices, {{3, scaled(RESCAN_DEBOUNCE_MS)}}, 1},
+        {"variant: a drive's notices", true, Event::Notices, {{4, scaled(RESCAN_DEBOUNCE_MS)}}, 1},
+        {"production: a command line gives up after its time-out", false, Event::CmdLine, {{4, scaled(7000)}}, 0},
+        {"variant: a command line arms timer 3", true, Event::CmdLine, {{3, scaled(7000)}}, 0},
+        {"variant: timer 3 fires for nothing", true, Event::FireIdle, {{3, scaled(7000)}}, 0},
+        {"production: busy, the rescan asks again", false, Event::FireRescanBusy, {{3, scaled(800)}}, 0},
+        {"variant: busy, the rescan asks again", true, Event::FireRescanBusy, {{4, scaled(800)}}, 0},
+        {"production: odd notices rescan", false, Event::FireRescanArrivals, {{3, scaled(500)}}, 1},
+        {"variant: odd notices rescan", true, Event::FireRescanArrivals, {{4, scaled(500)}}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScanFixture f(1);
+        if (c.variant)
+            f.dlg->vSetDlgProfile(MainDlgProfileShowStatus());
+        const int rescanId = c.variant ? 4 : 3;
+        pIni.m_pINI.CmdLineTimeOut = 7;
+        pIni.m_pINI.CmdLineNoDevRetryMax = 0;
+        f.dlg->bRealScans = c.event == Event::Scan;
+        switch (c.event) {
+        case Event::Scan:
+            f.dlg->TriggerScanThread();
+            ASSERT_TRUE(f.scanOver());
+            ASSERT_TRUE(runEventsUntil([&] { return f.dlg->timerPeriod(rescanId) >= 0; }));
+            break;
+        case Event::Notices:
+            for (const Guid& cls : {interfaceclass::kUsbDevice, interfaceclass::kDisk}) {
+                DEV_BROADCAST_DEVICEINTERFACE hdr;
+                hdr.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+                hdr.dbcc_classguid = cls;
+                hdr.dbcc_name = "\\\\?\\test";
+                f.dlg->OnUSBDeviceChange(DBT_DEVICEARRIVAL, &hdr);
+            }
+            break;
+        case Event::CmdLine:
+        case Event::FireIdle:
+            f.dlg->vCmdLinePreHandler("/O");
+            if (c.event == Event::FireIdle) {
+                f.dlg->m_ucArrivalCount = 1;  // a rescan decision here would scan
+                f.dlg->OnTimer(3);
+            }
+            break;
+        case Event::FireRescanBusy:
+        case Event::FireRescanArrivals:
+            f.dlg->setTimer(rescanId, 500);
+            f.dlg->m_bRunning = c.event == Event::FireRescanBusy ? 1 : 0;
+            f.dlg->m_ucArrivalCount = 1;
+            f.dlg->OnTimer(rescanId);
+            f.dlg->m_bRunning = 0;
+            break;
+        }
+        EXPECT_EQ(armedTimers(*f.dlg), c.armed);
+        EXPECT_EQ(f.dlg->nRequests, c.scans);
+        EXPECT_TRUE(f.endCodes.empty());
+    }
+}
+
+// The PCIe targets' fill in each program: its trace line, and the PD type
+// that only the production tool copies into the records.
+TEST(ScanThread, PcieFillOfEachProgram)
+{
+    for (const bool variant : {false, true}) {
+        SCOPED_TRACE(variant ? "variant" : "production");
+        ScanFixture f(1, true, kScale, [](bench::BenchSettings& s) { s.ports[0].link = "USB4"; });
+        if (variant)
+            f.dlg->vSetDlgProfile(MainDlgProfileShowStatus());
+        pIni.m_pINI.PCIE_Scan = 1;
+        g_PcieCtrl.InitPcie();
+        f.dlg->TriggerScanThread();
+        ASSERT_TRUE(f.scanOver());
+        ASSERT_EQ(g_PcieCtrl.ucTargetCount(), 1);
+        const uint8_t ucPDType = g_PcieCtrl.targetInfo(0).m_ucPDType;
+        ASSERT_NE(ucPDType, 0);
+        const DevInfo& dev = f.dlg->m_DevList.Devs[f.dlg->m_DevList.DevNums.load()];
+        EXPECT_EQ(dev.m_bPCIE, 1);
+        EXPECT_EQ(dev.m_ucPDType, variant ? 0 : ucPDType);
+        EXPECT_EQ(f.linesWith("find pcie 8574 host:1"), variant ? 1 : 0);
+        EXPECT_EQ(f.linesWith("find pcie 8574:1"), variant ? 0 : 1);
+        g_PcieCtrl.UnInitPcie();
     }
 }
 
