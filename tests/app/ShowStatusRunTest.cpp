@@ -147,8 +147,10 @@ TEST(ShowStatusRun, APcieRunResetsEachBridgeAndFindsItAgainBySignature)
 
     dlg.OnInitDialog();
     dlg.show();
+    // The target list is the scan thread's while a scan is under way: read
+    // it only once none is.
     ASSERT_TRUE(runEventsUntil([&] {
-        return g_PcieCtrl.ucTargetCount() == kDrives && !dlg.bScanActive() && dlg.isControlEnabled(IDC_BUTTON_START);
+        return !dlg.bScanActive() && g_PcieCtrl.ucTargetCount() == kDrives && dlg.isControlEnabled(IDC_BUTTON_START);
     }));
     ASSERT_EQ(dlg.m_DevList.DevNums, 0);
     // The file always loads the component id's edit type as 5; the
