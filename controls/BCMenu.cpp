@@ -135,11 +135,7 @@ bool BCMenu::ModifyOwnerDrawnItem(unsigned nPosOrId, unsigned nFlags, unsigned n
     if (!m_hMenu)
         return false;
     int nPos = -1;
-    const BCMenu* holder = this;
-    if (nFlags & MF_BYPOSITION)
-        nPos = int(nPosOrId);
-    else
-        holder = FindMenuHolding(nPosOrId, nPos);
+    const BCMenu* holder = FindItem(nPosOrId, nFlags, nPos);
     if (!holder || nPos < 0 || nPos >= holder->GetMenuItemCount())
         return false;
     BCMenuData& data = *const_cast<BCMenu*>(holder)->m_MenuList[size_t(nPos)];
@@ -179,14 +175,19 @@ const BCMenu* BCMenu::FindMenuHolding(unsigned nID, int& nPos) const
     return nullptr;
 }
 
+const BCMenu* BCMenu::FindItem(unsigned nPosOrId, unsigned nFlags, int& nPos) const
+{
+    if (nFlags & MF_BYPOSITION) {
+        nPos = int(nPosOrId);
+        return this;
+    }
+    return FindMenuHolding(nPosOrId, nPos);
+}
+
 bool BCMenu::GetMenuText(unsigned nPosOrId, QString& text, unsigned nFlags) const
 {
     int nPos = -1;
-    const BCMenu* holder = this;
-    if (nFlags & MF_BYPOSITION)
-        nPos = int(nPosOrId);
-    else
-        holder = FindMenuHolding(nPosOrId, nPos);
+    const BCMenu* holder = FindItem(nPosOrId, nFlags, nPos);
     const BCMenuData* data = holder ? holder->GetItemData(nPos) : nullptr;
     if (!data)
         return false;

@@ -114,6 +114,9 @@ private:
     bool AppendItem(std::unique_ptr<BCMenuData> data, int nIconNormal);
     void SyncItems();
     const BCMenu* FindMenuHolding(unsigned nID, int& nPos) const;
+    // The menu holding an item given by position (MF_BYPOSITION: this one)
+    // or by command id, and the item's position in it.
+    const BCMenu* FindItem(unsigned nPosOrId, unsigned nFlags, int& nPos) const;
     void DrawItemClassic(QPainter& painter, const QRect& rcItem, const BCMenuData& data, unsigned itemState) const;
     void DrawItemXP(QPainter& painter, const QRect& rcItem, const BCMenuData& data, unsigned itemState) const;
     QImage ItemImage(const BCMenuData& data) const;
