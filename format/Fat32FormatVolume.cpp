@@ -240,13 +240,16 @@ bool CFat32Format::bWriteMetadata(krv::BlockDevice& volume, const std::string& s
 
     const uint64_t ullTotalBytes = uint64_t{m_dwSectorsToClear} * bps;
     const size_t nBurst = WRITE_BURST_BYTES / bps * bps;
-    std::vector<uint8_t> buffer(nBurst);
+    // No bigger than the span to clear: a fresh buffer is zeros already, and
+    // every page of it is touched once per format.
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(nBurst, ullTotalBytes)));
     krv::Clock& clock = krv::Platform::current().clock();
     const uint64_t ullStart = clock.ticks();
     uint64_t ullWritten = 0;
     while (ullWritten < ullTotalBytes) {
         const size_t nThis = static_cast<size_t>(std::min<uint64_t>(nBurst, ullTotalBytes - ullWritten));
-        std::fill(buffer.begin(), buffer.begin() + nThis, 0);
+        if (ullWritten > 0)
+            std::fill(buffer.begin(), buffer.begin() + nThis, 0);
         for (const Piece& piece : pieces) {
             const uint64_t ullAt = piece.ullSector * bps;
             if (ullAt >= ullWritten && ullAt < ullWritten + nThis)

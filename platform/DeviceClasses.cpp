@@ -31,12 +31,26 @@ bool readHex(std::string_view text, size_t at, size_t digits, uint64_t& value)
 
 std::string guidText(const Guid& g, bool lowerCase)
 {
-    char text[40];
-    std::snprintf(text, sizeof text,
-                  lowerCase ? "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}"
-                            : "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  g.Data1, g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5],
-                  g.Data4[6], g.Data4[7]);
+    // Written out by hand: scans compare class texts of every device node.
+    const char* digits = lowerCase ? "0123456789abcdef" : "0123456789ABCDEF";
+    std::string text(38, '-');
+    size_t at = 0;
+    text[at++] = '{';
+    auto put = [&](uint64_t value, int count) {
+        for (int i = count - 1; i >= 0; --i)
+            text[at++] = digits[(value >> (4 * i)) & 0xF];
+    };
+    put(g.Data1, 8);
+    ++at;
+    put(g.Data2, 4);
+    ++at;
+    put(g.Data3, 4);
+    ++at;
+    put(uint64_t{g.Data4[0]} << 8 | g.Data4[1], 4);
+    ++at;
+    for (int i = 2; i < 8; ++i)
+        put(g.Data4[i], 2);
+    text[at] = '}';
     return text;
 }
 

@@ -266,20 +266,39 @@ std::vector<DeviceNode> BenchDeviceSetup::devices()
     return std::move(builder.nodes);
 }
 
+std::unique_ptr<StorageHandle> BenchDeviceSetup::openOnDevice(const DeviceView& v, const std::string& devicePath)
+{
+    if (!v.connected)
+        return nullptr;
+    for (const DeviceInterface& i : interfacesOf(topology_, v))
+        if (sameName(i.devicePath, devicePath)) {
+            int kind = i.interfaceClass == interfaceclass::kDisk    ? InterfaceHandle::kDisk
+                     : i.interfaceClass == interfaceclass::kCdRom ? InterfaceHandle::kCdRom
+                                                                  : InterfaceHandle::kOther;
+            return std::make_unique<InterfaceHandle>(devices_, v.device, v.generation, kind);
+        }
+    return nullptr;
+}
+
 std::unique_ptr<StorageHandle> BenchDeviceSetup::openInterface(const std::string& devicePath)
 {
-    std::vector<DeviceView> views = devices_->views();
-    for (const DeviceView& v : views) {
-        if (!v.connected)
-            continue;
-        for (const DeviceInterface& i : interfacesOf(topology_, v))
-            if (sameName(i.devicePath, devicePath)) {
-                int kind = i.interfaceClass == interfaceclass::kDisk    ? InterfaceHandle::kDisk
-                         : i.interfaceClass == interfaceclass::kCdRom ? InterfaceHandle::kCdRom
-                                                                      : InterfaceHandle::kOther;
-                return std::make_unique<InterfaceHandle>(devices_, v.device, v.generation, kind);
-            }
+    int known = 0;
+    {
+        std::lock_guard<std::mutex> guard(foundMutex_);
+        if (auto it = foundOn_.find(devicePath); it != foundOn_.end())
+            known = it->second;
     }
+    if (known != 0)
+        if (std::optional<DeviceView> v = devices_->view(known))
+            if (auto handle = openOnDevice(*v, devicePath))
+                return handle;
+    // The first device in the listing that offers the path.
+    for (const DeviceView& v : devices_->views())
+        if (auto handle = openOnDevice(v, devicePath)) {
+            std::lock_guard<std::mutex> guard(foundMutex_);
+            foundOn_[devicePath] = v.device;
+            return handle;
+        }
     // Hubs and host controllers open too; they are no storage.
     for (const DeviceNode& n : devices())
         for (const DeviceInterface& i : n.interfaces)

@@ -5,7 +5,10 @@
 // functions of bridges on a PCIe tunnel, the system disk under its SATA
 // controller), as it is at the moment of the call; and the interfaces'
 // device paths opened for the storage queries.
+#include <map>
 #include <memory>
+#include <mutex>
+#include <string>
 
 #include "platform/DeviceSetup.h"
 #include "platform/bench/BenchDevices.h"
@@ -21,8 +24,15 @@ public:
     std::unique_ptr<StorageHandle> openInterface(const std::string& devicePath) override;
 
 private:
+    std::unique_ptr<StorageHandle> openOnDevice(const DeviceView& v, const std::string& devicePath);
+
     std::shared_ptr<BenchDevices> devices_;
     Topology topology_;
+    // The device each interface path was last found on. A scan opens every interface of every device many times
+    // over; the device is asked first, the whole listing only when it no
+    // longer offers the path.
+    std::mutex foundMutex_;
+    std::map<std::string, int> foundOn_;
 };
 
 }  // namespace krv::bench

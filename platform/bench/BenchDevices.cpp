@@ -805,7 +805,7 @@ uint8_t BenchDevices::registerValue(int port, uint32_t address)
     return p ? p->bridge->registerValue(address) : 0;
 }
 
-DeviceView BenchDevices::viewLocked(int device)
+DeviceView BenchDevices::viewLocked(int device, const std::vector<DeviceView>* earlier)
 {
     DeviceView v;
     v.device = device;
@@ -846,7 +846,7 @@ DeviceView BenchDevices::viewLocked(int device)
         v.attachment = Attachment::Usb;
         v.usb = bridgeUsbIdentity(bridge);
         v.inquiry = bridge.inquiryTexts();
-        v.serialTaken = serialTakenLocked(*p, v.usb);
+        v.serialTaken = serialTakenLocked(*p, v.usb, earlier);
         v.unitSerial = bridge.unitSerialNumber();
         v.storageDriver = bridge.settings().storageDriver;
         v.storageSerial = bridge.settings().storageSerial;
@@ -859,7 +859,8 @@ DeviceView BenchDevices::viewLocked(int device)
     return v;
 }
 
-bool BenchDevices::serialTakenLocked(const Port& p, const UsbIdentity& usb) const
+bool BenchDevices::serialTakenLocked(const Port& p, const UsbIdentity& usb,
+                                     const std::vector<DeviceView>* earlier) const
 {
     // Factory-fresh bridges share one serial number. The host keeps it for
     // the device on the lowest port and names the others by their place.
@@ -870,7 +871,8 @@ bool BenchDevices::serialTakenLocked(const Port& p, const UsbIdentity& usb) cons
             return false;
         if (!onBusLocked(other) || !other.bridge->onUsb())
             continue;
-        const UsbIdentity o = bridgeUsbIdentity(*other.bridge);
+        const size_t at = static_cast<size_t>(&other - ports_.data()) + 1;
+        const UsbIdentity o = earlier && at < earlier->size() ? (*earlier)[at].usb : bridgeUsbIdentity(*other.bridge);
         if (o.serial == usb.serial && o.descriptor.idVendor == usb.descriptor.idVendor &&
             o.descriptor.idProduct == usb.descriptor.idProduct)
             return true;
@@ -931,7 +933,7 @@ std::vector<DeviceView> BenchDevices::views()
     std::vector<DeviceView> list;
     list.push_back(viewLocked(kSystemDisk));
     for (size_t i = 0; i < ports_.size(); ++i)
-        list.push_back(viewLocked(static_cast<int>(i + 1)));
+        list.push_back(viewLocked(static_cast<int>(i + 1), &list));
     if (usbDisk_.exists)
         list.push_back(viewLocked(kUsbDisk));
     if (closed_)

@@ -212,13 +212,15 @@ private:
     };
 
     void deliverChanges();
-    DeviceView viewLocked(int device);
+    // `earlier`: the views of the system disk and the ports below `device`,
+    // taken under the same lock, whose USB identities serve again.
+    DeviceView viewLocked(int device, const std::vector<DeviceView>* earlier = nullptr);
     void arrivedLocked(int device, uint64_t atMs);
     void leftLocked(const DeviceView& before, uint64_t atMs);
     int lowestFreeDriveLocked(int except) const;
     // The port whose disk the name PhysicalDrive`number` leads to; 0: none.
     int portOfDriveLocked(int number) const;
-    bool serialTakenLocked(const Port& p, const UsbIdentity& usb) const;
+    bool serialTakenLocked(const Port& p, const UsbIdentity& usb, const std::vector<DeviceView>* earlier) const;
     int firstDrive_ = 1;   // the PC's own disks take the numbers below
     void setUsbDiskPresentLocked(bool present, std::string& outcome);
     bool onBusLocked(const Port& p) const;

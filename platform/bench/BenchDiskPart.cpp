@@ -282,7 +282,7 @@ struct Run {
         if (!image)
             return fail(kExitScriptFailed, "The disk you specified is not valid.");
         std::string error;
-        const std::vector<uint8_t> zeros(kMiB, 0);
+        static const std::vector<uint8_t> zeros(kMiB, 0);
         const uint64_t size = image->size();
         bool ok = true;
         if (disk->cleaned)

@@ -122,13 +122,11 @@ void BenchPcieFabric::add(uint8_t bus, uint8_t device, uint8_t function, int por
 
 void BenchPcieFabric::setEcamBase(uint64_t base)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
     ecamBase_ = base;
 }
 
 uint64_t BenchPcieFabric::ecamBase() const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
     return ecamBase_;
 }
 
@@ -182,6 +180,9 @@ BenchPcieFabric::Function* BenchPcieFabric::presentLocked(uint8_t bus, uint8_t d
 
 uint8_t BenchPcieFabric::configRead(uint8_t bus, uint8_t device, uint8_t function, uint16_t offset)
 {
+    // A scan reads every empty slot of every bus: those need no lock.
+    if (!functions_.count(key(bus, device, function)))
+        return 0xFF;
     std::lock_guard<std::mutex> guard(mutex_);
     Function* f = presentLocked(bus, device, function);
     if (!f || offset >= kConfigSize)
@@ -488,6 +489,7 @@ bool BenchKernelIo::startService(const std::string& name)
         return false;
     }
     it->second.running = true;
+    ++running_;
     return true;
 }
 
@@ -504,6 +506,7 @@ bool BenchKernelIo::stopService(const std::string& name)
         return false;
     }
     it->second.running = false;
+    --running_;
     return true;
 }
 
@@ -512,20 +515,21 @@ bool BenchKernelIo::deleteService(const std::string& name)
     std::lock_guard<std::mutex> guard(mutex_);
     // Marked for deletion, a running service goes once it stops; the bench
     // stops it at once.
-    if (!services_.erase(name)) {
+    auto it = services_.find(name);
+    if (it == services_.end()) {
         setLastError(winerr::kServiceDoesNotExist);
         return false;
     }
+    if (it->second.running)
+        --running_;
+    services_.erase(it);
     return true;
 }
 
 bool BenchKernelIo::driverRunning() const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    for (const auto& [name, service] : services_)
-        if (service.running && isKrvIoDriver(service.driverPath))
-            return true;
-    return false;
+    // Only the KrvIo driver ever starts (startService refuses any other file).
+    return running_.load() > 0;
 }
 
 size_t BenchKernelIo::serviceCount() const

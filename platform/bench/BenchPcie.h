@@ -92,7 +92,9 @@ private:
 
     std::shared_ptr<BenchDevices> devices_;
     mutable std::mutex mutex_;
-    uint64_t ecamBase_ = kDefaultEcamBase;
+    std::atomic<uint64_t> ecamBase_{kDefaultEcamBase};
+    // Which functions exist is fixed when the fabric is made; their state
+    // is kept under mutex_.
     std::map<uint32_t, Function> functions_;
     std::map<int, uint8_t> upstreamBus_;
 };
@@ -130,6 +132,8 @@ private:
     std::shared_ptr<BenchPcieFabric> fabric_;
     mutable std::mutex mutex_;
     std::map<std::string, Service> services_;
+    // Services running now, kept beside the map: every driver call asks.
+    std::atomic<int> running_{0};
     std::atomic<uint64_t> controlCalls_{0};
 };
 
