@@ -261,9 +261,15 @@ BenchDeviceSetup::BenchDeviceSetup(std::shared_ptr<BenchDevices> devices, Topolo
 
 std::vector<DeviceNode> BenchDeviceSetup::devices()
 {
-    TreeBuilder builder{topology_, devices_->views(), {}, 1};
-    builder.build();
-    return std::move(builder.nodes);
+    std::vector<DeviceView> views = devices_->views();
+    std::lock_guard<std::mutex> guard(treeMutex_);
+    if (views != treeViews_ || treeViews_.empty()) {
+        TreeBuilder builder{topology_, views, {}, 1};
+        builder.build();
+        tree_ = std::move(builder.nodes);
+        treeViews_ = std::move(views);
+    }
+    return tree_;
 }
 
 std::unique_ptr<StorageHandle> BenchDeviceSetup::openOnDevice(const DeviceView& v, const std::string& devicePath)

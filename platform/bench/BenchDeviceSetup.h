@@ -33,6 +33,12 @@ private:
     // longer offers the path.
     std::mutex foundMutex_;
     std::map<std::string, int> foundOn_;
+    // The tree last built and the device views it was built from: the tree
+    // follows from them alone, and a scan asks for it again and again
+    // while nothing changes.
+    std::mutex treeMutex_;
+    std::vector<DeviceView> treeViews_;
+    std::vector<DeviceNode> tree_;
 };
 
 }  // namespace krv::bench

@@ -805,7 +805,7 @@ uint8_t BenchDevices::registerValue(int port, uint32_t address)
     return p ? p->bridge->registerValue(address) : 0;
 }
 
-DeviceView BenchDevices::viewLocked(int device, const std::vector<DeviceView>* earlier)
+DeviceView BenchDevices::viewLocked(int device)
 {
     DeviceView v;
     v.device = device;
@@ -844,9 +844,9 @@ DeviceView BenchDevices::viewLocked(int device, const std::vector<DeviceView>* e
     ChipIdentity id = identityOf(bridge.chip(), bridge.link());
     if (bridge.onUsb()) {
         v.attachment = Attachment::Usb;
-        v.usb = bridgeUsbIdentity(bridge);
+        v.usb = usbIdentityLocked(*p);
         v.inquiry = bridge.inquiryTexts();
-        v.serialTaken = serialTakenLocked(*p, v.usb, earlier);
+        v.serialTaken = serialTakenLocked(*p, v.usb);
         v.unitSerial = bridge.unitSerialNumber();
         v.storageDriver = bridge.settings().storageDriver;
         v.storageSerial = bridge.settings().storageSerial;
@@ -859,8 +859,20 @@ DeviceView BenchDevices::viewLocked(int device, const std::vector<DeviceView>* e
     return v;
 }
 
-bool BenchDevices::serialTakenLocked(const Port& p, const UsbIdentity& usb,
-                                     const std::vector<DeviceView>* earlier) const
+const UsbIdentity& BenchDevices::usbIdentityLocked(const Port& p) const
+{
+    const Bridge& bridge = *p.bridge;
+    const Bytes& config = bridge.runningUsb3Config();
+    if (!p.usbKnown || p.usbFromConfig != config || p.usbFromDiskSerial != bridge.state().disk.serial) {
+        p.usb = bridgeUsbIdentity(bridge);
+        p.usbFromConfig = config;
+        p.usbFromDiskSerial = bridge.state().disk.serial;
+        p.usbKnown = true;
+    }
+    return p.usb;
+}
+
+bool BenchDevices::serialTakenLocked(const Port& p, const UsbIdentity& usb) const
 {
     // Factory-fresh bridges share one serial number. The host keeps it for
     // the device on the lowest port and names the others by their place.
@@ -871,8 +883,7 @@ bool BenchDevices::serialTakenLocked(const Port& p, const UsbIdentity& usb,
             return false;
         if (!onBusLocked(other) || !other.bridge->onUsb())
             continue;
-        const size_t at = static_cast<size_t>(&other - ports_.data()) + 1;
-        const UsbIdentity o = earlier && at < earlier->size() ? (*earlier)[at].usb : bridgeUsbIdentity(*other.bridge);
+        const UsbIdentity& o = usbIdentityLocked(other);
         if (o.serial == usb.serial && o.descriptor.idVendor == usb.descriptor.idVendor &&
             o.descriptor.idProduct == usb.descriptor.idProduct)
             return true;
@@ -933,7 +944,7 @@ std::vector<DeviceView> BenchDevices::views()
     std::vector<DeviceView> list;
     list.push_back(viewLocked(kSystemDisk));
     for (size_t i = 0; i < ports_.size(); ++i)
-        list.push_back(viewLocked(static_cast<int>(i + 1), &list));
+        list.push_back(viewLocked(static_cast<int>(i + 1)));
     if (usbDisk_.exists)
         list.push_back(viewLocked(kUsbDisk));
     if (closed_)

@@ -74,6 +74,7 @@ struct DeviceView {
     std::string chip;              // ports: the bridge chip
     uint16_t pcieDeviceId = 0;     // Pcie attachment
     uint8_t revision = 0;
+    bool operator==(const DeviceView&) const = default;
 };
 
 // A device arrived (its view as it arrived) or left (its view just before).
@@ -189,6 +190,12 @@ private:
         // The drive number it left with, whose name the host still leads to
         // it (renumber = stale-name); -1: none.
         int staleDrive = -1;
+        // The USB identity last worked out, with the running image and disk
+        // serial it follows from (the bridge's settings never change).
+        mutable UsbIdentity usb;
+        mutable Bytes usbFromConfig;
+        mutable std::string usbFromDiskSerial;
+        mutable bool usbKnown = false;
     };
 
     // The USB disk without a bridge.
@@ -212,15 +219,16 @@ private:
     };
 
     void deliverChanges();
-    // `earlier`: the views of the system disk and the ports below `device`,
-    // taken under the same lock, whose USB identities serve again.
-    DeviceView viewLocked(int device, const std::vector<DeviceView>* earlier = nullptr);
+    DeviceView viewLocked(int device);
+    // The bridge's identity on USB, worked out again only when its running
+    // image or its disk has changed: every scan asks for it many times.
+    const UsbIdentity& usbIdentityLocked(const Port& p) const;
     void arrivedLocked(int device, uint64_t atMs);
     void leftLocked(const DeviceView& before, uint64_t atMs);
     int lowestFreeDriveLocked(int except) const;
     // The port whose disk the name PhysicalDrive`number` leads to; 0: none.
     int portOfDriveLocked(int number) const;
-    bool serialTakenLocked(const Port& p, const UsbIdentity& usb, const std::vector<DeviceView>* earlier) const;
+    bool serialTakenLocked(const Port& p, const UsbIdentity& usb) const;
     int firstDrive_ = 1;   // the PC's own disks take the numbers below
     void setUsbDiskPresentLocked(bool present, std::string& outcome);
     bool onBusLocked(const Port& p) const;

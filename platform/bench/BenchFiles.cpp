@@ -48,16 +48,6 @@ std::string folderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Makes the rename itself durable.
-void syncFolder(const std::string& folder)
-{
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 }  // namespace
 
 bool readTextFile(const std::string& path, std::string& content, std::string& error)
@@ -138,7 +128,7 @@ bool writeFileAtomically(const std::string& path, std::string_view content, std:
         error = describe("cannot write", path, errno);
         return false;
     }
-    bool ok = writeAll(fd, content) && ::fsync(fd) == 0;
+    bool ok = writeAll(fd, content);
     int err = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -153,7 +143,6 @@ bool writeFileAtomically(const std::string& path, std::string_view content, std:
         error = describe("cannot write", path, err);
         return false;
     }
-    syncFolder(folderOf(path));
     return true;
 }
 

@@ -27,6 +27,7 @@ struct UsbIdentity {
     UsbDeviceSpeed speed = UsbDeviceSpeed::High;
     bool superSpeedPlus = false;
     UsbStrings strings = UsbStrings::Normal;
+    bool operator==(const UsbIdentity&) const = default;
 };
 
 // A bridge on a USB link (not a PCIe tunnel).

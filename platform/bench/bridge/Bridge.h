@@ -31,6 +31,7 @@ struct InquiryTexts {
     std::string vendor;     // 8 characters at most
     std::string product;    // 16 at most
     std::string revision;   // 4
+    bool operator==(const InquiryTexts&) const = default;
 };
 
 class Bridge {

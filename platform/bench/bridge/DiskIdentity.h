@@ -15,6 +15,7 @@ struct DiskIdentity {
     std::string firmware;   // 8 characters at most
     uint64_t sizeBytes = 0;
     uint32_t sectorSize = 512;   // its logical block: 512 or 4096 bytes
+    bool operator==(const DiskIdentity&) const = default;
 };
 
 // The drive behind bridge `port` as the bench makes it.
