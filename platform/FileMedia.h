@@ -23,6 +23,9 @@ public:
     // (the bytes read, which it may change). False with the last error set
     // when the device failed it.
     virtual bool transfer(int device, bool write, uint8_t* data, size_t size) = 0;
+    // The device's flush of the file data it has taken (a file's sync):
+    // false with the last error set when the device cannot do it.
+    virtual bool flush(int device) = 0;
 };
 
 }  // namespace krv

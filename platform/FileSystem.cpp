@@ -197,6 +197,9 @@ bool File::sync()
 {
     if (fd_ < 0)
         return fail(EBADF);
+    // A file on an emulated volume is flushed by the device that holds it.
+    if (FileMedia* media = device_ ? fileMedia() : nullptr)
+        return media->flush(device_);
     if (::fsync(fd_) != 0)
         return fail(errno);
     return true;

@@ -1,5 +1,6 @@
 #include "platform/bench/BenchFileMedia.h"
 
+#include "platform/LastError.h"
 #include "platform/bench/BenchDisks.h"
 #include "platform/bench/BenchLayout.h"
 
@@ -16,6 +17,14 @@ int BenchFileMedia::deviceOf(const std::string& path)
 bool BenchFileMedia::transfer(int device, bool write, uint8_t* data, size_t size)
 {
     return devices_->fileTransfer(device, write, data, size);
+}
+
+bool BenchFileMedia::flush(int device)
+{
+    if (devices_->onBus(device))
+        return true;
+    setLastError(winerr::kDeviceNotConnected);
+    return false;
 }
 
 }  // namespace krv::bench

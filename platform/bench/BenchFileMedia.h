@@ -15,6 +15,10 @@ public:
 
     int deviceOf(const std::string& path) override;
     bool transfer(int device, bool write, uint8_t* data, size_t size) override;
+    // A bench drive stores each write before it answers it: a flush has
+    // nothing left to do, unless the drive has gone from the bus. The
+    // volume's folder on the host is not flushed (it is the drive's medium).
+    bool flush(int device) override;
 
 private:
     std::shared_ptr<BenchDevices> devices_;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/FileSystem.h"
 #include "platform/LastError.h"
 #include "platform/bench/BenchLayout.h"
 #include "platform/bench/disk/DiskLayoutPlan.h"
@@ -365,6 +366,23 @@ TEST(BenchVolume, FilesAreKeptPerVolumeAndPerFormat)
     ASSERT_TRUE(v->write(0, boot.data(), 512, done));
     v.reset();
     EXPECT_TRUE(Platform::current().volumes().files('D').empty());
+}
+
+// A file's sync on a volume is the drive's flush: done while the drive is
+// there, refused once it has gone.
+TEST(BenchVolume, AFileOnAVolumeIsFlushedByItsDrive)
+{
+    auto bench = partitionedBench();
+    const std::string path = Platform::current().volumes().mountPath('D') + "/SYNC.BIN";
+    File file;
+    size_t done = 0;
+    ASSERT_TRUE(file.open(path, File::Mode::CreateTruncate));
+    ASSERT_TRUE(file.write("abc", 3, done));
+    EXPECT_TRUE(file.sync());
+    ASSERT_TRUE(bench->unplug(2));
+    setLastError(0);
+    EXPECT_FALSE(file.sync());
+    EXPECT_EQ(lastError(), winerr::kDeviceNotConnected);
 }
 
 }  // namespace
