@@ -38,7 +38,7 @@ std::string strHexPair(uint8_t ucHigh, uint8_t ucLow)
 
 void CVIVadeDlg::vRefreshRowsAfterRelink(CPortWork& work)
 {
-    krv::StopAwareLock<> lock(pUtility.m_ReloadFWCriticalSection, &work.m_Stop);
+    krv::StopAwareLock lock(pUtility.m_ReloadFWCriticalSection, &work.m_Stop);
     if (lock)
         vUpdateMainResultSubItemTable(0);
 }
@@ -53,7 +53,7 @@ uint8_t CVIVadeDlg::ucChildPcieWaitingReset(CPortWork& work, const CPortRunInput
     if (!clock.sleepMs(kRelinkSettleMs, &work.m_Stop))
         return 0;
     {
-        krv::StopAwareLock<> lock(pUtility.m_ReloadFWCriticalSection, &work.m_Stop);
+        krv::StopAwareLock lock(pUtility.m_ReloadFWCriticalSection, &work.m_Stop);
         if (!lock)
             return 0;
         DevInfo& dev = m_DevList.Devs[work.m_ucSlot];

@@ -26,6 +26,7 @@
 #include "platform/Paths.h"
 #include "platform/Platform.h"
 #include "platform/StopAwareLock.h"
+#include "platform/WaitableMutex.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ int nLastError() { return static_cast<int>(krv::lastError()); }
 // partition. Both happen under this lock, so two ports never take the same
 // free letter (the second partition would fail on it). diskpart runs one at
 // a time anyway (m_PartitionCriticalSection, taken inside the partition).
-std::mutex g_PartitionLetterMutex;
+krv::WaitableMutex g_PartitionLetterMutex;
 
 // The letter of the volume on the port's drive (waiting for it to show up),
 // also kept in the record; DEV_DRIVE_LETTER_NONE when there is none, or when

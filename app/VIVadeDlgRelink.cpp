@@ -101,7 +101,7 @@ int CVIVadeDlg::nRelinkCycle(CPortWork& work, PortRelinkInfo& entry)
     try {
         // The rescan, the search and the match under one hold of the scan
         // lock: no other port's rescan rewrites the table in between.
-        krv::StopAwareLock<> scanLock(pUtility.m_ScanCriticalSection, &work.m_Stop);
+        krv::StopAwareLock scanLock(pUtility.m_ScanCriticalSection, &work.m_Stop);
         if (scanLock) {
             vRescanForRelink(settings);
             if (entry.m_bRelinkFound == 0) {
@@ -128,7 +128,7 @@ bool CVIVadeDlg::bFindRelinkedSlotAgain(CPortWork& work, const PortRelinkInfo& e
     // and with a device of no port of the run in between: the slot found
     // then may hold another drive now.
     int nSlot = -1;
-    krv::StopAwareLock<> scanLock(pUtility.m_ScanCriticalSection, &work.m_Stop);
+    krv::StopAwareLock scanLock(pUtility.m_ScanCriticalSection, &work.m_Stop);
     if (!scanLock || !bFoundRelinkSignature(entry.m_ucRelinkSig[0], entry.m_ucRelinkSig[1], work, nSlot)) {
         vDEBUG_ERR_printf("%s:%d: [%d] the re-linked device is no longer in the table", kFind, __LINE__,
                           work.m_Param.m_ucPort);

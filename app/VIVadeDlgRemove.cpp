@@ -41,7 +41,7 @@ int CVIVadeDlg::USBRemoveThreadFun(const krv::StopSource& stop)
     int nResult = 1;
     try {
         {
-            krv::StopAwareLock<> scanLock(pUtility.m_ScanCriticalSection, &stop);
+            krv::StopAwareLock scanLock(pUtility.m_ScanCriticalSection, &stop);
             if (scanLock)
                 pUtility.m_bSafelyRemoving = 1;
         }

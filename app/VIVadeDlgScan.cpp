@@ -183,7 +183,7 @@ int CVIVadeDlg::ScanThreadFun(const krv::StopSource& stop, uint64_t nTicket, con
         if (clock.sleepMs(kScanStartDelayMs, &stop)) {
             vSetScanWaiting(bWaiting, true);
             if (bWaitForEarlierScans(stop, nTicket)) {
-                krv::StopAwareLock<> scanLock(pUtility.m_ScanCriticalSection, &stop);
+                krv::StopAwareLock scanLock(pUtility.m_ScanCriticalSection, &stop);
                 if (scanLock) {
                     vScanUnderLock(settings);
                     vUnregisterScan(bRegistered);

@@ -16,6 +16,7 @@
 
 #include "device/ControlTextWindow.h"
 #include "platform/Guid.h"
+#include "platform/WaitableMutex.h"
 
 // Window-system version codes of ucGetOSVersionCode.
 constexpr uint8_t OS_VERSION_UNKNOWN = 255;
@@ -143,12 +144,14 @@ public:
     std::atomic<uint8_t> g_bScanInterrupt{0};
     std::atomic<uint8_t> g_bScanWaiting{0};
     std::atomic<uint8_t> g_ucFoundCount{0};
-    // None of the five is ever held together with another of them.
-    std::mutex m_PartitionCriticalSection;
-    std::mutex m_ChildThreadFormatUtilityCriticalSection;
-    std::mutex m_ReloadFWCriticalSection;
-    std::mutex m_ChildThreadPreloadCriticalSection;
-    std::mutex m_ScanCriticalSection;
+    // None of the five is ever held together with another of them. Waitable,
+    // so that a thread waiting for one (see lockStopAware) wakes when it is
+    // released rather than polling for it.
+    krv::WaitableMutex m_PartitionCriticalSection;
+    krv::WaitableMutex m_ChildThreadFormatUtilityCriticalSection;
+    krv::WaitableMutex m_ReloadFWCriticalSection;
+    krv::WaitableMutex m_ChildThreadPreloadCriticalSection;
+    krv::WaitableMutex m_ScanCriticalSection;
     std::atomic<uint8_t> m_bSafelyRemoving{0};
     // Set by the main dialog when it runs a command-line job: from then on
     // no message is ever shown as a box.

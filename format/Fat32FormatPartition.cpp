@@ -232,7 +232,7 @@ bool CFat32Format::vCreatePartition(char cDriveLetter, uint8_t ucPhysicalAddress
                                     uint32_t dwBytesPerSector, uint32_t dwOffsetMB)
 {
     static const char* const kMethod = "CFat32Format::vCreatePartition";
-    std::lock_guard<std::mutex> guard(pUtility.m_PartitionCriticalSection);
+    std::lock_guard guard(pUtility.m_PartitionCriticalSection);
     COpenFlagCleared openFlag(m_UsbDev);
     bool bResult = false;
     try {

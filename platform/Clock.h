@@ -41,6 +41,10 @@ public:
     // How many times faster than real time the monotonic time runs (the
     // bench's time scale); GUI timers divide their periods by it.
     virtual double scale() const { return 1.0; }
+    // Whether monotonic time passes by itself, so that a thread may block in
+    // real time for a span of it; a test's virtual clock moves only when
+    // someone sleeps on it.
+    virtual bool runsByItself() const { return true; }
 };
 
 }  // namespace krv

@@ -24,6 +24,7 @@ public:
     int64_t epochSeconds() override;
     uint32_t random() override;
     void seed(uint32_t value) override;
+    bool runsByItself() const override { return false; }
 
     void advanceMs(uint64_t ms);
     // Pins the local time for tests; unpinned it follows the system.

@@ -172,7 +172,7 @@ TEST(ScanThread, OneScanAtATimeAndTheRescanTimerWaitsForIt)
     ScanFixture f(1);
     {
         // The scan waits for the lock the test holds.
-        std::lock_guard<std::mutex> hold(pUtility.m_ScanCriticalSection);
+        std::lock_guard hold(pUtility.m_ScanCriticalSection);
         f.dlg->TriggerScanThread();
         ASSERT_TRUE(runEventsUntil([] { return pUtility.g_bScanWaiting == 1; }));
         f.dlg->TriggerScanThread();
@@ -236,7 +236,7 @@ TEST(ScanThread, ARequestDuringAScanIsDroppedOnlyWhileTheScanWaitsOrWalks)
             };
             f.dlg->TriggerScanThread();
         } else {
-            std::lock_guard<std::mutex> hold(pUtility.m_ScanCriticalSection);
+            std::lock_guard hold(pUtility.m_ScanCriticalSection);
             f.dlg->TriggerScanThread();
             if (c.when == When::LockWait) {
                 ASSERT_TRUE(runEventsUntil([] { return pUtility.g_bScanWaiting == 1; })) << c.name;
@@ -282,7 +282,7 @@ TEST(ScanThread, LoadIniDuringAScanLeavesTheScanItsOwnSettings)
     f.dlg->onStart = [&starts] { ++starts; };
 
     {
-        std::lock_guard<std::mutex> hold(pUtility.m_ScanCriticalSection);
+        std::lock_guard hold(pUtility.m_ScanCriticalSection);
         f.dlg->TriggerScanThread();
         ASSERT_TRUE(runEventsUntil([] { return pUtility.g_bScanWaiting == 1; }));
         pickers.queueAnswer(other);
@@ -348,7 +348,7 @@ TEST(ScanThread, TheGiveUpWaitsForTheScanUnderWay)
         ScanFixture f(1, c.present);
         f.commandLine(CVIVadeDlg::CMD_JOB_VERSION);
         {
-            std::lock_guard<std::mutex> hold(pUtility.m_ScanCriticalSection);
+            std::lock_guard hold(pUtility.m_ScanCriticalSection);
             f.dlg->TriggerScanThread();
             f.dlg->OnTimer(TIMER_CMDLINE_GIVE_UP);
             EXPECT_TRUE(f.endCodes.empty()) << c.present;

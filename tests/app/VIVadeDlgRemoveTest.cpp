@@ -132,7 +132,7 @@ TEST(SafeRemoval, AScanUnderWayEndsBeforeTheRemovalBegins)
 {
     RemoveFixture f(1);
     f.scan();
-    std::unique_lock<std::mutex> scanLock(pUtility.m_ScanCriticalSection);
+    std::unique_lock scanLock(pUtility.m_ScanCriticalSection);
     f.press();
     const uint64_t start = f.bench.clock().monotonicMs();
     ASSERT_TRUE(runEventsUntil([&] { return f.bench.clock().monotonicMs() > start + 5000; }));

@@ -301,7 +301,7 @@ TEST(VIVadeDlgStart, StartsTheSupervisorWithEachPortsOwnImages)
     {
         CVIVadeDlg::CScanSettings settings;
         settings.strTargetChipCode = "0";
-        std::lock_guard<std::mutex> lock(pUtility.m_ScanCriticalSection);
+        std::lock_guard lock(pUtility.m_ScanCriticalSection);
         f.dlg->vScanUSBPort(settings);
     }
     DevList& list = f.dlg->m_DevList;
@@ -377,7 +377,7 @@ TEST(VIVadeDlgStart, TheFirmwareFileOfTheOneDriveIsMadeAndOnlyThatIsDeleted)
         {
             CVIVadeDlg::CScanSettings settings;
             settings.strTargetChipCode = "0";
-            std::lock_guard<std::mutex> lock(pUtility.m_ScanCriticalSection);
+            std::lock_guard lock(pUtility.m_ScanCriticalSection);
             f.dlg->vScanUSBPort(settings);
         }
         const std::string version = f.dlg->m_DevList.Devs[0].m_strFWVersion;

@@ -304,7 +304,7 @@ class LockHolder {
 public:
     LockHolder()
         : m_thread([this] {
-              std::lock_guard<std::mutex> hold(pUtility.m_ReloadFWCriticalSection);
+              std::lock_guard hold(pUtility.m_ReloadFWCriticalSection);
               std::unique_lock<std::mutex> lock(m_gate);
               m_bHeld = true;
               m_cv.notify_all();

@@ -54,6 +54,7 @@ public:
     LocalTime localTime() override { return c_.localTime(); }
     uint32_t random() override { return c_.random(); }
     void seed(uint32_t value) override { c_.seed(value); }
+    bool runsByItself() const override { return c_.runsByItself(); }
 
 private:
     VirtualClock& c_;

@@ -148,13 +148,14 @@ TEST_F(UtilityMessages, FreeDriveLetterFromE)
 
 TEST_F(UtilityMessages, TheFiveLocksAreIndependent)
 {
-    std::mutex* locks[] = {&utility.m_PartitionCriticalSection, &utility.m_ChildThreadFormatUtilityCriticalSection,
-                           &utility.m_ReloadFWCriticalSection, &utility.m_ChildThreadPreloadCriticalSection,
-                           &utility.m_ScanCriticalSection};
-    for (std::mutex* held : locks) {
-        std::lock_guard<std::mutex> guard(*held);
+    krv::WaitableMutex* locks[] = {&utility.m_PartitionCriticalSection,
+                                   &utility.m_ChildThreadFormatUtilityCriticalSection,
+                                   &utility.m_ReloadFWCriticalSection, &utility.m_ChildThreadPreloadCriticalSection,
+                                   &utility.m_ScanCriticalSection};
+    for (krv::WaitableMutex* held : locks) {
+        std::lock_guard guard(*held);
         std::thread other([&] {
-            for (std::mutex* m : locks) {
+            for (krv::WaitableMutex* m : locks) {
                 bool got = m->try_lock();
                 EXPECT_EQ(got, m != held);
                 if (got)
