@@ -1,5 +1,6 @@
 #include "app/DebugDlg.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "device/DebugLog.h"
 #include "device/DevList.h"
 #include "device/Krv857xPcieCtrl.h"
+#include "device/TextUtil.h"
 #include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/LastError.h"
@@ -287,12 +289,7 @@ void CDebugDlg::vFilterHexEdit(int id, int nMax)
     auto* edit = control<QLineEdit>(id);
     if (!edit)
         return;
-    std::string strText;
-    for (char c : edit->text().toUpper().toStdString())
-        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))
-            strText.push_back(c);
-    if (static_cast<int>(strText.size()) > nMax)
-        strText.resize(static_cast<size_t>(nMax));
+    const std::string strText = strHexDigitsOnly(edit->text().toStdString(), static_cast<size_t>(std::max(nMax, 0)));
     // Setting the same text again would notify once more; only a change is
     // put back, so the filter ends after one pass.
     if (edit->text().toStdString() != strText)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/FWFileRules.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
 #include "device/USBUtility.h"
@@ -15,7 +16,7 @@ constexpr size_t kSSKindOffset = 16;
 constexpr size_t kVersionKindIndex = 7;
 constexpr const char* kBlankSerial = "00000000000000000000";
 
-bool bExternalBit(char c) { return (static_cast<unsigned char>(c) & 0x02) != 0; }
+bool bExternalBit(char c) { return (static_cast<unsigned char>(c) & FWFILE_PD_TYPE_EXTERNAL) != 0; }
 
 }  // namespace
 

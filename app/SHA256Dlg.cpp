@@ -1,7 +1,6 @@
 #include "app/SHA256Dlg.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 #include <QCheckBox>
@@ -14,6 +13,7 @@
 
 #include "device/DebugLog.h"
 #include "device/SHA256.h"
+#include "device/TextUtil.h"
 #include "platform/LastError.h"
 
 namespace {
@@ -98,14 +98,7 @@ void SHA256_Dlg::vShowKeys()
 
 std::string SHA256_Dlg::strFilterKeyText(const std::string& strTyped)
 {
-    std::string strKept;
-    for (char c : strTyped) {
-        if (strKept.size() == kKeyDigits)
-            break;
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            strKept.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-    }
-    return strKept;
+    return strHexDigitsOnly(strTyped, kKeyDigits);
 }
 
 void SHA256_Dlg::vOnKeyEdited(int nKey)

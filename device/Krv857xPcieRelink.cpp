@@ -4,16 +4,15 @@
 #include <cstring>
 
 #include "device/DebugLog.h"
+#include "device/DevList.h"
 #include "device/Krv857xPcieCtrl.h"
+#include "device/KrvnUSBDev.h"
 #include "platform/Platform.h"
 
 namespace {
 
 constexpr uint64_t kRelinkPauseMs = 1500;
 constexpr uint64_t kRelinkLimitS = 60;
-constexpr uint8_t kConfigTypeU4 = 1;
-constexpr size_t kRelinkByte = 124;
-constexpr size_t kRelinkTarget = 125;
 
 }  // namespace
 
@@ -63,9 +62,9 @@ int CKrv857xPcieCtrl::CPURST(uint8_t ucTargetNumber, uint8_t ucRelink, uint8_t u
         const int nFound = nScanTargetsInto(wVendorID, wDeviceID, address, info);
         for (int t = 0; t < nFound; ++t) {
             uint8_t ucImage[PCIE_CONFIG_BIN_SIZE] = {};
-            if ((bReadImage0 || bReadImage1) && nConfigRead(address[t], ucImage, bReadImage0 ? 0 : 1, kConfigTypeU4) != 0)
+            if ((bReadImage0 || bReadImage1) && nConfigRead(address[t], ucImage, bReadImage0 ? 0 : 1, CONFIG_TYPE_U4) != 0)
                 break;
-            if (ucImage[kRelinkByte] != ucRelink || ucImage[kRelinkTarget] != ucTargetNumber)
+            if (ucImage[RELINK_SIG_OFFSET] != ucRelink || ucImage[RELINK_SIG_OFFSET + 1] != ucTargetNumber)
                 continue;
             const PcieTargetAddress& at = address[t];
             vDEBUG_MSG_printf("%s:%d: found device BDF:%x,%x,%x", kMethod, __LINE__, at.ucBus, at.ucDevice,

@@ -36,3 +36,17 @@ inline int nHexDigit(char c)
         return c - 'a' + 10;
     return -1;
 }
+
+// The hexadecimal digits of the text in upper case, every other character
+// dropped, at most `nMax` of them: what a hex-only edit box keeps.
+inline std::string strHexDigitsOnly(std::string_view strText, size_t nMax)
+{
+    std::string strKept;
+    for (char c : strText) {
+        if (strKept.size() == nMax)
+            break;
+        if (nHexDigit(c) >= 0)
+            strKept.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    }
+    return strKept;
+}

@@ -39,6 +39,16 @@ std::vector<std::string> boxesOf(const DlgFixture& f)
     return boxes;
 }
 
+// The window as KRV857xShowStatus makes it, with the files a run needs in
+// its program folder.
+void makeVariantRun(DlgFixture& f)
+{
+    pIni.vSetProfile(IniProfileVariant());
+    vInitListColumnHeaders(MainDlgProfileShowStatus().resultColumns);
+    f.dlg->vSetDlgProfile(MainDlgProfileShowStatus());
+    writeRunFiles(f.programDir.path());
+}
+
 std::string readText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -49,10 +59,7 @@ TEST(ShowStatusRun, StartOnTwoDrivesRunsToTheEnd)
 {
     DlgFixture f(runBenchSettings(kDrives), BenchTime::Real);
     DeviceObject device;
-    pIni.vSetProfile(IniProfileVariant());
-    vInitListColumnHeaders(MainDlgProfileShowStatus().resultColumns);
-    f.dlg->vSetDlgProfile(MainDlgProfileShowStatus());
-    writeRunFiles(f.programDir.path());
+    makeVariantRun(f);
     f.writeSettings([&](IniRecord& r) {
         setRunSettings(r, f.programDir.path());
         r.USB4_U4Mode = 1;
@@ -125,10 +132,7 @@ TEST(ShowStatusRun, APcieRunResetsEachBridgeAndFindsItAgainBySignature)
     }
     DlgFixture f(settings, BenchTime::Real);
     DeviceObject device;
-    pIni.vSetProfile(IniProfileVariant());
-    vInitListColumnHeaders(MainDlgProfileShowStatus().resultColumns);
-    f.dlg->vSetDlgProfile(MainDlgProfileShowStatus());
-    writeRunFiles(f.programDir.path());
+    makeVariantRun(f);
     f.writeSettings([&](IniRecord& r) {
         setRunSettings(r, f.programDir.path());
         r.format_enable = 0;
