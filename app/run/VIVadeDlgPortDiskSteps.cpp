@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/Ini.h"
-#include "app/PortWork.h"
+#include "app/run/PortWork.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
 #include "device/KrvnUSBDev.h"

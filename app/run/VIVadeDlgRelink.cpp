@@ -3,7 +3,7 @@
 // that reset them.
 #include <algorithm>
 
-#include "app/PortWork.h"
+#include "app/run/PortWork.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
 #include "device/Krv857xPcieCtrl.h"

@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "app/CmdLineReport.h"
-#include "app/PortWork.h"
+#include "app/run/PortWork.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
 #include "device/Krv857xPcieCtrl.h"

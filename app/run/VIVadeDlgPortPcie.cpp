@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/PortWork.h"
+#include "app/run/PortWork.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
 #include "device/Krv857xPcieCtrl.h"

@@ -8,7 +8,7 @@
 #include "app/ConfigTable.h"
 #include "app/GUIText.h"
 #include "app/Ini.h"
-#include "app/PortWork.h"
+#include "app/run/PortWork.h"
 #include "app/U4ConfigTable.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"

@@ -8,7 +8,7 @@
 // No rescan of the whole table runs, so no port loses its record to another
 // while the others still work on theirs. Then the run's reload barrier, as
 // in the other reload.
-#include "app/PortWork.h"
+#include "app/run/PortWork.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
 #include "device/KrvnUSBDev.h"
