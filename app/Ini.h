@@ -30,6 +30,8 @@
 // refused before it is read into memory.
 constexpr uint64_t INI_MAX_FILE_SIZE = 1024 * 1024;
 
+struct DevInfo;
+
 class Ini {
 public:
     Ini();
@@ -53,6 +55,9 @@ public:
     // The daily result log (one row for the device in the slot). Defined
     // with the result log, in ResultLog.cpp.
     bool vLogMPResult(uint8_t ucIndex);
+    // The row of target ucIndex from a record of its own (a run logs each
+    // port from the port's record, not from the table).
+    bool vLogMPResult(uint8_t ucIndex, const DevInfo& device);
 
     void vSetProfile(const IniProfile& profile) { m_pProfile = &profile; }
     const IniProfile& profile() const { return *m_pProfile; }

@@ -205,17 +205,22 @@ bool bAppendMPResult(const std::string& strFolder, const IniRecord& ini, const D
 
 bool Ini::vLogMPResult(uint8_t ucIndex)
 {
+    DevList* pDevList = g_UsbDev.m_pDevList.load();
+    if (!pDevList || ucIndex >= MAX_DEV_SLOTS) {
+        krv::setLastError(krv::winerr::kInvalidParameter);
+        vDEBUG_ERR_printf("%s:%d: vLogMPResult: [%d] , no device record , dwErrorCode %d", "Ini::vLogMPResult",
+                          __LINE__, ucIndex, static_cast<int>(krv::lastError()));
+        return false;
+    }
+    return vLogMPResult(ucIndex, pDevList->Devs[ucIndex]);
+}
+
+bool Ini::vLogMPResult(uint8_t ucIndex, const DevInfo& device)
+{
     try {
-        DevList* pDevList = g_UsbDev.m_pDevList.load();
-        if (!pDevList || ucIndex >= MAX_DEV_SLOTS) {
-            krv::setLastError(krv::winerr::kInvalidParameter);
-            vDEBUG_ERR_printf("%s:%d: vLogMPResult: [%d] , no device record , dwErrorCode %d", "Ini::vLogMPResult",
-                              __LINE__, ucIndex, static_cast<int>(krv::lastError()));
-            return false;
-        }
         // One reading of the clock: the row's date and the file's are the same day.
         const krv::LocalTime now = krv::Platform::current().clock().localTime();
-        return bAppendMPResult(pUtility.m_szProgramFolder, m_pINI, pDevList->Devs[ucIndex], ucIndex, now);
+        return bAppendMPResult(pUtility.m_szProgramFolder, m_pINI, device, ucIndex, now);
     } catch (...) {
         vDEBUG_ERR_printf("%s:%d: vLogMPResult: [%d] , dwErrorCode %d", "Ini::vLogMPResult", __LINE__, ucIndex,
                           static_cast<int>(krv::lastError()));

@@ -44,6 +44,7 @@
 #include "app/VIVadeDlgDeviceChange.h"
 #include "app/VIVadeDlgIds.h"
 #include "app/VIVadeDlgThreads.h"
+#include "app/run/PortRun.h"
 #include "device/ControlTextWindow.h"
 #include "device/DevList.h"
 #include "device/PowerDelivery.h"
@@ -268,7 +269,9 @@ public:
     // Columns 1-8 and 14 of every row: the drive's link and identity.
     void vClearMainResultIdentityTable();
     void vUpdateMainResultSubItemTable(uint8_t ucClear);
-    void vUpdateUsbModeColumns(uint8_t ucSlot);
+    // The link and identity cells of row ucSlot from what a device showed
+    // when it came back from its reset.
+    void vUpdateUsbModeColumns(uint8_t ucSlot, const PortRelinkInfo& entry);
     void vResetProgress();
     void vResetPortStatusTable();
 
@@ -292,6 +295,9 @@ public:
     // supervisor. VIVadeDlgPortWorker.cpp: the port workers. VIVadeDlgRelink.cpp:
     // finding reset bridges again. VIVadeDlgRemove.cpp: the safe removal.
     void OnBnClickedButtonStart();
+    // Takes the run token (GUI thread); false while a run, a walking scan or
+    // a safe removal is under way.
+    bool bTakeRunToken();
     // Whether the run may reload with the drives the last scan found and
     // nPcieTargets PCIe targets; a refusal tells the operator why
     // (ReloadAvailability.cpp).
@@ -315,6 +321,16 @@ public:
     bool bWaitForPorts(CPortWork& work, uint32_t dwPollMs, const std::function<bool(const ChildThreadParam&)>& bArrived);
     void OnBnClickedButtonSafelyRemove();
     int USBRemoveThreadFun(const krv::StopSource& stop);
+
+    // What every port of the run reads of the window and the settings (Start,
+    // GUI thread).
+    CPortRunInputs stPortRunInputs();
+
+    // Stores the serial numbers of a run of ucCount ports as used before the
+    // first is written (GUI thread, from Start): a stop, a crash or a kill
+    // may then skip serial numbers, never hand one out twice. False when the
+    // settings file could not be written.
+    bool bReserveSerialNumbers(uint8_t ucCount);
 
     // ---- device-change notices ----
     void vRegisterDeviceNotification();
@@ -362,6 +378,8 @@ public:
     uint8_t m_ucSavedItems[8] = {};
     MainThreadParam m_MainThreadParam;
     ChildThreadParam m_ChildThreadParam[MAX_DEV_SLOTS];
+    // Each port's own record of the run (app/run/PortRun.h), made by Start.
+    CPortRun m_PortRun[MAX_DEV_SLOTS];
     // The option dialogs (VIVadeDlgOptions.cpp), kept with their values
     // between opens. The PCIe/USB dialog's option block is the working copy
     // of its settings.
@@ -419,6 +437,10 @@ public:
 
     // device-change debounce and the states that silence it
     std::atomic<uint8_t> m_bInputDlgOpen{0};
+    // The run token: taken by Start (on the GUI thread, under the scan lock)
+    // and given back by the supervisor after the run's last step, the
+    // automatic safe removal included. While it is held no scan walks the
+    // bus but the run's own re-link rescans, and no other run starts.
     std::atomic<uint8_t> m_bRunning{0};
     std::atomic<uint8_t> m_ucDevChangeCount{0};
     std::atomic<uint8_t> m_bRescanArmed{0};
@@ -638,27 +660,6 @@ private:
     // False when the stop request came first.
     bool bWaitForEarlierScans(const krv::StopSource& stop, uint64_t nTicket);
     void vCmdLineClose(int32_t iExitCode, const krv::StopSource* pStop);
-    // What a port worker reads of the window and the settings, copied on the
-    // GUI thread when it starts.
-    struct CPortRunInputs {
-        std::string strVID;
-        std::string strPID;
-        std::string strSerialNumber;
-        std::string strManufacturer;
-        std::string strProduct;
-        std::string strUSBStatus;
-        uint8_t ucImage0 = 0;
-        uint8_t ucImage1 = 0;
-        uint8_t ucConfigFormat = 0;
-        int32_t iReloadWaiting = 0;
-        int32_t iRelinkCount = 0;
-        // What the waiting PCIe reset looks for, and how long the drive
-        // behind a bridge back from its reset gets to be ready.
-        uint16_t wPcieVendorID = 0;
-        uint16_t wPcieDeviceID = 0;
-        int32_t iSSDRelinkTime = 0;
-    };
-    CPortRunInputs stPortRunInputs();
     void vChildStepUSBCheck(CPortWork& work, const CPortRunInputs& inputs);
     void vChildStepSHA256Key(CPortWork& work);
     void vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs);
@@ -692,6 +693,11 @@ private:
     // The end of a run (VIVadeDlgRun.cpp): 1 every port passed, 2 one failed.
     uint8_t ucEndOfRun(MainThreadParam* pParam, bool bSavedItems, const krv::StopSource& stop);
     void vAdvanceSerialNumber(uint8_t ucThreadCount);
+    // The serial number and USB4 component ID the window's would become after
+    // ucCount ports (GUI thread); false when the run does not advance them.
+    bool bNextSerialNumbers(uint8_t ucCount, std::string& strSerial, std::string& strComponentID);
+    // Gives the run token back and lets the controls show what is allowed.
+    void vEndRunControls();
     // Asks every enabled port's worker that has not finished to stop, joins
     // it and logs it as stopped from pszWhere.
     void vStopRunningWorkers(MainThreadParam* pParam, const char* pszWhere);

@@ -199,11 +199,10 @@ void CVIVadeDlg::vUpdateMainResultSubItemTable(uint8_t ucClear)
     }
 }
 
-void CVIVadeDlg::vUpdateUsbModeColumns(uint8_t ucSlot)
+void CVIVadeDlg::vUpdateUsbModeColumns(uint8_t ucSlot, const PortRelinkInfo& entry)
 {
     if (ucSlot >= MAX_DEV_SLOTS)
         return;
-    const PortRelinkInfo& entry = m_PortRelinkInfo[ucSlot];
     const uint8_t ucMode = ucRowColorMode(entry.m_strUSBSpeed, entry.m_ucU4Mode);
     vUpdateMainResultItemTable(ucSlot, RESULT_COL_STATUS, entry.m_strUSBSpeed, ucMode);
     vUpdateMainResultItemTable(ucSlot, RESULT_COL_VID, entry.m_strVID, ucMode);

@@ -17,6 +17,10 @@
 // rewrites. The rescan timer keeps re-arming itself while a scan or a run is
 // busy and looks at the device changes again once the scan is over.
 //
+// A run owns the table: a scan that takes the scan lock while a run holds
+// its token (m_bRunning) does not walk and does no follow-up; the run's own
+// re-link rescans are the only walks until it ends.
+//
 // A scan reads the settings and the target chip as they were when it was
 // requested (CScanSettings, copied on the GUI thread): Load INI may change
 // both while it runs, and asks for a scan of its own with the new ones.
@@ -184,7 +188,14 @@ int CVIVadeDlg::ScanThreadFun(const krv::StopSource& stop, uint64_t nTicket, con
             vSetScanWaiting(bWaiting, true);
             if (bWaitForEarlierScans(stop, nTicket)) {
                 krv::StopAwareLock scanLock(pUtility.m_ScanCriticalSection, &stop);
-                if (scanLock) {
+                if (scanLock && m_bRunning.load() != 0) {
+                    // A run took the token while this scan waited: the
+                    // table is the run's now, and only its own re-link
+                    // rescans walk the bus until it ends.
+                    vDEBUG_MSG_printf("%s:%d: a run is under way: the scan leaves the table alone", kWho, __LINE__);
+                    vUnregisterScan(bRegistered);
+                    pUtility.g_bScanInterrupt = 0;
+                } else if (scanLock) {
                     vScanUnderLock(settings);
                     vUnregisterScan(bRegistered);
                     pUtility.g_bScanInterrupt = 0;

@@ -457,6 +457,12 @@ public:
     // (bDetectTargetUSBDevice), all under the reset lock. 1 when the drive
     // came back and the record was re-mapped, else 0. A drive that still
     // answers under its old appearance is never taken for the new one.
+    // True when drive nNumber of eKind is a drive of the USB device that sits
+    // on hub strHubName's port ulHubPort now (its disk or CD-ROM unit is a
+    // child of that device's node) and, when strSerial is given, that device
+    // reports that serial number.
+    static bool bDriveOnHubPort(const std::string& strHubName, uint32_t ulHubPort, krv::DriveKind eKind, int nNumber,
+                                const std::string& strSerial = std::string());
     uint8_t v8574CPURST(uint8_t ucTargetNumber, uint8_t ucValidTotalThread, uint8_t ucProbeLimit, uint8_t ucCode,
                         uint8_t ucChipKind);
     // Probes PhysicalDrive 1..ucProbeLimit + 1 (or the two CD-ROM numbers of

@@ -31,6 +31,7 @@
 #include "device/DebugLog.h"
 #include "device/KrvnUSBDev.h"
 #include "device/KrvnUSBDevRequest.h"
+#include "device/TextUtil.h"
 #include "device/USBUtility.h"
 #include "platform/BlockDevices.h"
 #include "platform/DeviceClasses.h"
@@ -86,40 +87,24 @@ bool bStillAnswers(HANDLE hDev)
     return request.bSend(hDev);
 }
 
-// True when drive nNumber of eKind is a drive of the USB device that sits on
-// the record's hub port now: its disk (or CD-ROM unit) is a child of that
-// device's node.
-bool bDriveOnRecordPort(const DevInfo& devInfo, krv::DriveKind eKind, int nNumber)
+// The serial number the device on the hub port reports, as the walk reads
+// it (trimmed, upper case); empty when it reports none.
+std::string strHubPortSerial(krv::UsbHub& hub, uint32_t ulPort)
 {
-    krv::Platform& platform = krv::Platform::current();
-    std::unique_ptr<krv::UsbHub> hub = platform.usbTree().openHub(devInfo.m_strHubName);
-    std::string strDriverKey;
-    if (!hub || !hub->driverKeyName(devInfo.m_ulPortIndex, strDriverKey) || strDriverKey.empty())
-        return false;
-    const std::vector<krv::DeviceNode> nodes = platform.deviceSetup().devices();
-    std::string strUsbInstance;
-    for (const krv::DeviceNode& node : nodes)
-        if (!node.driverKey.empty() && strcasecmp(node.driverKey.c_str(), strDriverKey.c_str()) == 0)
-            strUsbInstance = node.instanceId;
-    if (strUsbInstance.empty())
-        return false;
-    const bool bCdRom = eKind == krv::DriveKind::CdRom;
-    const krv::Guid& interfaceClass = bCdRom ? krv::interfaceclass::kCdRom : krv::interfaceclass::kDisk;
-    const uint32_t dwDeviceType = bCdRom ? krv::devicetype::kCdRom : krv::devicetype::kDisk;
-    for (const krv::DeviceNode& node : nodes) {
-        if (node.parentInstanceId != strUsbInstance)
-            continue;
-        for (const krv::DeviceInterface& iface : node.interfaces) {
-            if (iface.interfaceClass != interfaceClass)
-                continue;
-            std::unique_ptr<krv::StorageHandle> handle = platform.deviceSetup().openInterface(iface.devicePath);
-            krv::StorageDeviceNumber number;
-            if (handle && handle->deviceNumber(number) && number.deviceType == dwDeviceType &&
-                static_cast<int>(number.deviceNumber) == nNumber)
-                return true;
-        }
-    }
-    return false;
+    krv::UsbConnectionInfo info;
+    if (!hub.connectionInformation(ulPort, info) || info.status != krv::UsbConnectionStatus::DeviceConnected ||
+        info.deviceDescriptor.iSerialNumber == 0)
+        return std::string();
+    std::vector<uint8_t> languages;
+    if (!hub.descriptor(ulPort, krv::usbdesc::value(krv::usbdesc::kString, 0), 0, 4, languages) ||
+        languages.size() < 4)
+        return std::string();
+    const uint16_t usLanguageID = static_cast<uint16_t>(languages[2] | languages[3] << 8);
+    std::vector<uint8_t> text;
+    if (!hub.descriptor(ulPort, krv::usbdesc::value(krv::usbdesc::kString, info.deviceDescriptor.iSerialNumber),
+                        usLanguageID, 255, text))
+        return std::string();
+    return strUpper(strTrim(CKrvnUSBDev::strStringDescriptorText(text.data(), text.size())));
 }
 
 // What a candidate drive turned out to be.
@@ -283,7 +268,7 @@ ECandidate CRelinkWait::eProbe(krv::DriveKind eKind, int nNumber)
         return ECandidate::eNext;
 
     const DevInfo& record = m_list.Devs[m_ucTarget];
-    if (!bDriveOnRecordPort(record, eKind, nNumber)) {
+    if (!CKrvnUSBDev::bDriveOnHubPort(record.m_strHubName, record.m_ulPortIndex, eKind, nNumber)) {
         vDEBUG_WRN_printf("%s:%d:  ucTargetNum[%d] strPhysicalAddress[%s] carries the signature but is no drive of "
                           "the port's device (hub %s port %u), skipped",
                           kMethod, __LINE__, m_ucTarget, strPath.c_str(), record.m_strHubName.c_str(),
@@ -547,4 +532,40 @@ uint8_t CKrvnUSBDev::vDisconnectAllDevice(uint8_t ucTargetNumber)
                           nLastError());
         return 0;
     }
+}
+
+bool CKrvnUSBDev::bDriveOnHubPort(const std::string& strHubName, uint32_t ulHubPort, krv::DriveKind eKind, int nNumber,
+                                  const std::string& strSerial)
+{
+    krv::Platform& platform = krv::Platform::current();
+    std::unique_ptr<krv::UsbHub> hub = platform.usbTree().openHub(strHubName);
+    std::string strDriverKey;
+    if (!hub || !hub->driverKeyName(ulHubPort, strDriverKey) || strDriverKey.empty())
+        return false;
+    const std::vector<krv::DeviceNode> nodes = platform.deviceSetup().devices();
+    std::string strUsbInstance;
+    for (const krv::DeviceNode& node : nodes)
+        if (!node.driverKey.empty() && strcasecmp(node.driverKey.c_str(), strDriverKey.c_str()) == 0)
+            strUsbInstance = node.instanceId;
+    if (strUsbInstance.empty())
+        return false;
+    if (!strSerial.empty() && strUpper(strSerial) != strHubPortSerial(*hub, ulHubPort))
+        return false;
+    const bool bCdRom = eKind == krv::DriveKind::CdRom;
+    const krv::Guid& interfaceClass = bCdRom ? krv::interfaceclass::kCdRom : krv::interfaceclass::kDisk;
+    const uint32_t dwDeviceType = bCdRom ? krv::devicetype::kCdRom : krv::devicetype::kDisk;
+    for (const krv::DeviceNode& node : nodes) {
+        if (node.parentInstanceId != strUsbInstance)
+            continue;
+        for (const krv::DeviceInterface& iface : node.interfaces) {
+            if (iface.interfaceClass != interfaceClass)
+                continue;
+            std::unique_ptr<krv::StorageHandle> handle = platform.deviceSetup().openInterface(iface.devicePath);
+            krv::StorageDeviceNumber number;
+            if (handle && handle->deviceNumber(number) && number.deviceType == dwDeviceType &&
+                static_cast<int>(number.deviceNumber) == nNumber)
+                return true;
+        }
+    }
+    return false;
 }

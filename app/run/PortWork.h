@@ -1,10 +1,11 @@
 #pragma once
-// What one port worker carries through its run: where its device is, the
-// running result that gates every step's device work, and its share of the
-// progress.
+// What one port worker carries through its run: the port's own record of the
+// run, where its device is in the table now, the running result that gates
+// every step's device work, and its share of the progress.
 #include <cstdint>
 #include <string>
 
+#include "app/run/PortRun.h"
 #include "device/DevList.h"
 #include "platform/StopSource.h"
 
@@ -14,33 +15,41 @@
 constexpr uint8_t THREAD_STATUS_RESET_SENT = 4;
 
 struct CPortWork {
-    CPortWork(ChildThreadParam& param, const krv::StopSource& stop) : m_Param(param), m_Stop(stop) {}
+    CPortWork(ChildThreadParam& param, CPortRun& run, const krv::StopSource& stop)
+        : m_Param(param), m_Run(run), m_Stop(stop)
+    {
+    }
 
     ChildThreadParam& m_Param;
+    CPortRun& m_Run;
     const krv::StopSource& m_Stop;
     // The slot of the port's device in the table: the worker's own slot
     // until the device comes back from its reset in another one.
     uint8_t m_ucSlot = 0;
-    // The port's row of the results table, as the run started.
-    uint8_t m_ucRow = 0;
+    // False once the device has gone (it did not come back from its reset):
+    // the slot then belongs to whatever drive a rescan put there.
+    bool m_bHoldsSlot = true;
     // 1 while every step so far passed.
     uint8_t m_ucResult = 1;
     float m_fShare = 0.0f;
-    // Where the port's device is plugged in, as the run started: it comes
-    // back there after its reset.
-    std::string m_strHubName;
-    uint32_t m_ulPortIndex = DEV_HUB_PORT_NONE;
-    // The USB-3 image the update wrote (m_bImageWritten), whose serial
-    // number the port's device must then report.
-    uint8_t m_ucU3Image[DEV_CONFIG_SIZE] = {};
+    // Whether the update wrote the record's USB-3 image, whose serial number
+    // the port's device must then report.
     bool m_bImageWritten = false;
+    // What the port's device showed when it came back from its reset, copied
+    // under the scan lock for the row's link and identity cells.
+    PortRelinkInfo m_Relinked;
 
+    uint8_t ucRow() const { return m_Run.m_ucRow; }
+    const std::string& strHubName() const { return m_Run.m_Device.m_strHubName; }
+    uint32_t ulHubPort() const { return m_Run.m_Device.m_ulPortIndex; }
     void vAddShare() { m_Param.m_fProgress += m_fShare; }
-    // The step's result into the record of the device's slot and into the
-    // port's own results.
+    // The step's result into the port's own results and, while the port's
+    // device holds its slot, into that slot's record (which the reports of
+    // the table read).
     void vSetResult(DevList& devList, AtomicByte DevResults::*pmResult, uint8_t ucValue)
     {
-        devList.Devs[m_ucSlot].*pmResult = ucValue;
+        if (m_bHoldsSlot)
+            devList.Devs[m_ucSlot].*pmResult = ucValue;
         m_Param.m_Results.*pmResult = ucValue;
     }
 };

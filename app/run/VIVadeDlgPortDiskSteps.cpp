@@ -7,7 +7,6 @@
 // a step works on is looked up from the port's own drive, so a step never
 // reaches a volume of another drive, of the system's disk, or C:.
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -274,12 +273,35 @@ bool bPreloadPortDrive(DevInfo& dev, uint8_t ucSlot, const std::string& strPrelo
     return bResult;
 }
 
+// Whether the port's drive number still reaches the port's own bridge: the
+// drive of the USB device on the port's hub place, which reports the serial
+// the port last found it with. A drive that left the bus for a while (its
+// reset, a loose cable) may have given its number to another disk, which
+// must never be partitioned, formatted or written.
+bool bPortDriveIsOwn(const CPortWork& work, const DevInfo& dev, const char* pszStep)
+{
+    if (!work.m_bHoldsSlot)
+        return false;
+    const DevInfo& own = work.m_Run.m_Device;
+    // A bridge without a hub place (a PCIe target) has no USB device to ask.
+    if (own.m_strHubName.empty() || dev.m_bPCIE)
+        return true;
+    if (CKrvnUSBDev::bDriveOnHubPort(own.m_strHubName, own.m_ulPortIndex, krv::DriveKind::PhysicalDrive,
+                                     dev.m_ucPhysicalAddress, own.m_strSerialNumber))
+        return true;
+    vDEBUG_ERR_printf("%s:%d: ChildThreadFun: [%d] %s: PhysicalDrive%d is not the drive of the bridge [%s] on %s "
+                      "port %u any more",
+                      kWho, __LINE__, work.m_Param.m_ucPort, pszStep, dev.m_ucPhysicalAddress,
+                      own.m_strSerialNumber.c_str(), own.m_strHubName.c_str(), own.m_ulPortIndex);
+    return false;
+}
+
 }  // namespace
 
 void CVIVadeDlg::vChildStepFormat(CPortWork& work)
 {
     if (!m_DevList.m_bDoFormat) {
-        vUpdateMainResultItemTable(work.m_ucRow, RESULT_COL_PARTITION, "", CELL_MODE_PLAIN);
+        vUpdateMainResultItemTable(work.ucRow(), RESULT_COL_PARTITION, "", CELL_MODE_PLAIN);
         work.vSetResult(m_DevList, &DevResults::m_bFormatDone, 1);
         return;
     }
@@ -288,7 +310,7 @@ void CVIVadeDlg::vChildStepFormat(CPortWork& work)
     if (dev.m_bPCIE || dev.m_bIsCDROM)
         work.m_ucResult = 0;
     if (work.m_ucResult == 1)
-        work.m_ucResult = bPartitionPortDrive(work, dev, format) ? 1 : 0;
+        work.m_ucResult = bPortDriveIsOwn(work, dev, "partition") && bPartitionPortDrive(work, dev, format) ? 1 : 0;
     work.vSetResult(m_DevList, &DevResults::m_bPartitionResult, work.m_ucResult);
     vSetStepCell(work, RESULT_COL_PARTITION, work.m_ucResult);
     work.vAddShare();
@@ -304,7 +326,7 @@ void CVIVadeDlg::vChildStepFormat(CPortWork& work)
         work.m_ucResult = 0;
     }
     if (work.m_ucResult != 0) {
-        work.m_ucResult = bFormatPortDrive(work, dev, format) ? 1 : 0;
+        work.m_ucResult = bPortDriveIsOwn(work, dev, "format") && bFormatPortDrive(work, dev, format) ? 1 : 0;
         work.vSetResult(m_DevList, &DevResults::m_bFormatResult, work.m_ucResult);
         vSetStepCell(work, RESULT_COL_PARTITION, work.m_ucResult);
         work.vAddShare();
@@ -318,18 +340,18 @@ void CVIVadeDlg::vChildStepFormat(CPortWork& work)
 void CVIVadeDlg::vChildStepWrRdTest(CPortWork& work)
 {
     if (!m_DevList.m_bDoWrRdTest) {
-        vUpdateMainResultItemTable(work.m_ucRow, RESULT_COL_RW_TEST, "", CELL_MODE_PLAIN);
+        vUpdateMainResultItemTable(work.ucRow(), RESULT_COL_RW_TEST, "", CELL_MODE_PLAIN);
         return;
     }
     DevInfo& dev = m_DevList.Devs[work.m_ucSlot];
     if (dev.m_bIsCDROM)
         work.m_ucResult = 0;
     if (work.m_ucResult == 1)
-        work.m_ucResult = bWrRdTestPortDrive(dev, work.m_ucSlot) ? 1 : 0;
+        work.m_ucResult = bPortDriveIsOwn(work, dev, "write/read test") && bWrRdTestPortDrive(dev, work.m_ucSlot) ? 1 : 0;
     if (work.m_ucResult == 1 && m_DevList.m_bDoSpeedTest) {
-        const long lReadLimit = std::strtol(m_strEditReadSpeed.c_str(), nullptr, 10);
-        const long lWriteLimit = std::strtol(m_strEditWriteSpeed.c_str(), nullptr, 10);
-        work.m_ucResult = bSpeedTestPortDrive(dev, work.m_ucSlot, lReadLimit, lWriteLimit) ? 1 : 0;
+        const CPortRunInputs& inputs = work.m_Run.m_Inputs;
+        work.m_ucResult =
+            bSpeedTestPortDrive(dev, work.m_ucSlot, inputs.lReadSpeedLimit, inputs.lWriteSpeedLimit) ? 1 : 0;
     }
     work.vSetResult(m_DevList, &DevResults::m_bWrRdTestResult, work.m_ucResult);
     vSetStepCell(work, RESULT_COL_RW_TEST, work.m_ucResult);
@@ -340,7 +362,7 @@ void CVIVadeDlg::vChildStepPreload(CPortWork& work)
 {
     DevInfo& dev = m_DevList.Devs[work.m_ucSlot];
     if (!m_DevList.m_bDoPreload || dev.m_bIsCDROM) {
-        vUpdateMainResultItemTable(work.m_ucRow, RESULT_COL_PRELOAD, "", CELL_MODE_PLAIN);
+        vUpdateMainResultItemTable(work.ucRow(), RESULT_COL_PRELOAD, "", CELL_MODE_PLAIN);
         return;
     }
     if (dev.m_bPCIE)
@@ -348,8 +370,10 @@ void CVIVadeDlg::vChildStepPreload(CPortWork& work)
     if (work.m_ucResult == 1) {
         // One preload copy at a time.
         krv::StopAwareLock lock(pUtility.m_ChildThreadPreloadCriticalSection, &work.m_Stop);
-        work.m_ucResult =
-            lock && bPreloadPortDrive(dev, work.m_ucSlot, m_strComboBoxDeviceFunctionPreloadPath, work.m_Stop) ? 1 : 0;
+        work.m_ucResult = lock && bPortDriveIsOwn(work, dev, "preload") &&
+                                  bPreloadPortDrive(dev, work.m_ucSlot, work.m_Run.m_Inputs.strPreloadPath, work.m_Stop)
+                              ? 1
+                              : 0;
     } else {
         vDEBUG_ERR_printf("%s:%d: ChildThreadFun: Do Preload Fail[%d] ", kWho, __LINE__, work.m_ucSlot);
     }

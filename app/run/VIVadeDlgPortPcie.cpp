@@ -50,7 +50,8 @@ void CVIVadeDlg::vChildStepUpdatePcie(CPortWork& work, const CPortRunInputs& inp
 {
     DevList& devList = m_DevList;
     const uint8_t ucSlot = work.m_ucSlot;
-    DevInfo& dev = devList.Devs[ucSlot];
+    // The images the port writes are the run's own, never the table's.
+    DevInfo& dev = work.m_Run.m_Device;
     const uint8_t ucIdx = ucPcieIndex(ucSlot);
     vDEBUG_MSG_printf("%s:%d: start update pcie config: pci idx:%d, target:%d, dev nums:%d", kWho, __LINE__, ucIdx,
                       ucSlot, devList.DevNums.load());

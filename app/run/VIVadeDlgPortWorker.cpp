@@ -1,6 +1,7 @@
 // The port workers: one per port of a run, each carrying its port through
 // the steps its test items switch on.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -18,7 +19,7 @@
 
 void CVIVadeDlg::vSetStepCell(const CPortWork& work, uint8_t ucColumn, uint8_t ucPass)
 {
-    vUpdateMainResultItemTable(work.m_ucRow, ucColumn, ucPass ? g_GUIText.m_strPass : g_GUIText.m_strFail,
+    vUpdateMainResultItemTable(work.ucRow(), ucColumn, ucPass ? g_GUIText.m_strPass : g_GUIText.m_strFail,
                                ucPass ? CELL_MODE_GREEN : CELL_MODE_RED);
 }
 
@@ -72,63 +73,69 @@ std::string strImageSerial(const uint8_t (&ucImage)[DEV_CONFIG_SIZE])
 
 }  // namespace
 
-CVIVadeDlg::CPortRunInputs CVIVadeDlg::stPortRunInputs()
+CPortRunInputs CVIVadeDlg::stPortRunInputs()
 {
     CPortRunInputs inputs;
-    vOnGui([this, &inputs] {
-        const IniRecord& ini = pIni.m_pINI;
-        inputs.strVID = m_strEditDeviceConfigurationVendorID;
-        inputs.strPID = m_strEditDeviceConfigurationProductID;
-        inputs.strSerialNumber = m_strEditDeviceConfigurationSerialNumber;
-        inputs.strManufacturer = m_strEditDeviceConfigurationManufacturerString;
-        inputs.strProduct = m_strEditDeviceConfigurationProductString;
-        inputs.strUSBStatus = m_strComboBoxUSBStatus;
-        // Where the option block has no image choice, the settings hold it.
-        const bool bBlock = m_pProfile->bOptionBlockImages;
-        inputs.ucImage0 = bBlock ? m_PCIEUSBConfigDlg.m_ucImage0 : ini.image0;
-        inputs.ucImage1 = bBlock ? m_PCIEUSBConfigDlg.m_ucImage1 : ini.image1;
-        inputs.ucConfigFormat = ini.config_format;
-        inputs.iReloadWaiting = ini.Reload_Waiting;
-        inputs.iRelinkCount = m_iRelinkCount;
-        inputs.wPcieVendorID = wPcieIdSetting(ini.PCIE_VendorID.c_str());
-        inputs.wPcieDeviceID = wPcieIdSetting(ini.PCIE_DeviceID.c_str());
-        inputs.iSSDRelinkTime = ini.PCIE_SSDRelinkTime;
-    });
+    const IniRecord& ini = pIni.m_pINI;
+    inputs.strVID = m_strEditDeviceConfigurationVendorID;
+    inputs.strPID = m_strEditDeviceConfigurationProductID;
+    inputs.strSerialNumber = m_strEditDeviceConfigurationSerialNumber;
+    inputs.strManufacturer = m_strEditDeviceConfigurationManufacturerString;
+    inputs.strProduct = m_strEditDeviceConfigurationProductString;
+    inputs.strUSBStatus = m_strComboBoxUSBStatus;
+    // Where the option block has no image choice, the settings hold it.
+    const bool bBlock = m_pProfile->bOptionBlockImages;
+    inputs.ucImage0 = bBlock ? m_PCIEUSBConfigDlg.m_ucImage0 : ini.image0;
+    inputs.ucImage1 = bBlock ? m_PCIEUSBConfigDlg.m_ucImage1 : ini.image1;
+    inputs.ucConfigFormat = ini.config_format;
+    inputs.iReloadWaiting = ini.Reload_Waiting;
+    inputs.iRelinkCount = m_iRelinkCount;
+    inputs.wPcieVendorID = wPcieIdSetting(ini.PCIE_VendorID.c_str());
+    inputs.wPcieDeviceID = wPcieIdSetting(ini.PCIE_DeviceID.c_str());
+    inputs.iSSDRelinkTime = ini.PCIE_SSDRelinkTime;
+    inputs.lReadSpeedLimit = std::strtol(m_strEditReadSpeed.c_str(), nullptr, 10);
+    inputs.lWriteSpeedLimit = std::strtol(m_strEditWriteSpeed.c_str(), nullptr, 10);
+    inputs.strPreloadPath = m_strComboBoxDeviceFunctionPreloadPath;
     return inputs;
 }
 
 int CVIVadeDlg::ChildThreadFun(ChildThreadParam* pParam, const krv::StopSource& stop)
 {
-    CPortWork work(*pParam, stop);
+    CPortRun& run = m_PortRun[pParam->m_ucPort];
+    CPortWork work(*pParam, run, stop);
     DevList& devList = m_DevList;
     work.m_ucSlot = pParam->m_ucPort;
     try {
-        DevInfo& devAtStart = devList.Devs[work.m_ucSlot];
-        work.m_ucRow = devAtStart.m_ucPortIndex;
-        work.m_strHubName = devAtStart.m_strHubName;
-        work.m_ulPortIndex = devAtStart.m_ulPortIndex;
         work.vSetResult(devList, &DevResults::m_bConfigReadBackOK, 0);
-        if (work.m_ucRow > MAX_DEV_SLOTS)
+        if (!run.m_bTakesPart || work.ucRow() >= MAX_DEV_SLOTS)
             work.m_ucResult = 0;
         if (pParam->m_ucItemCount > 0)
             work.m_fShare = static_cast<float>(100 / pParam->m_ucItemCount);
-        const CPortRunInputs inputs = stPortRunInputs();
+        const CPortRunInputs& inputs = run.m_Inputs;
 
+        // A stop is honoured between steps, never inside one: a step that
+        // has begun writing to the bridge finishes what it writes.
         vChildStepUSBCheck(work, inputs);
-        vChildStepSHA256Key(work);
-        vChildStepUpdate(work, inputs);
-        if (devList.m_bDoUpdateFW && work.m_ucResult == 1) {
-            std::memcpy(work.m_ucU3Image, devList.Devs[work.m_ucSlot].m_ucU3Config, sizeof(work.m_ucU3Image));
+        if (!stop.stopRequested())
+            vChildStepSHA256Key(work);
+        if (!stop.stopRequested())
+            vChildStepUpdate(work, inputs);
+        if (devList.m_bDoUpdateFW && work.m_ucResult == 1)
             work.m_bImageWritten = true;
+        if (!stop.stopRequested()) {
+            if (m_pProfile->bWaitingResetReload)
+                vChildStepWaitingReset(work, inputs);
+            else
+                vChildStepReload(work, inputs);
         }
-        if (m_pProfile->bWaitingResetReload)
-            vChildStepWaitingReset(work, inputs);
-        else
-            vChildStepReload(work, inputs);
-        vChildStepConfigCheck(work, inputs);
-        vChildStepFormat(work);
-        vChildStepWrRdTest(work);
-        vChildStepPreload(work);
+        if (!stop.stopRequested())
+            vChildStepConfigCheck(work, inputs);
+        if (!stop.stopRequested())
+            vChildStepFormat(work);
+        if (!stop.stopRequested())
+            vChildStepWrRdTest(work);
+        if (!stop.stopRequested())
+            vChildStepPreload(work);
         if (stop.stopRequested())
             work.m_ucResult = 0;
     } catch (...) {
@@ -149,14 +156,15 @@ int CVIVadeDlg::ChildThreadFun(ChildThreadParam* pParam, const krv::StopSource& 
                     work.vSetResult(devList, pm, 0);
                 vSetStepCell(work, step.ucColumn, 0);
             } else {
-                vUpdateMainResultItemTable(work.m_ucRow, step.ucColumn, "", CELL_MODE_PLAIN);
+                vUpdateMainResultItemTable(work.ucRow(), step.ucColumn, "", CELL_MODE_PLAIN);
             }
         }
         work.m_ucResult = 0;
         vDEBUG_ERR_printf("%s:%d: ChildThreadFun: dwErrorCode %d", kWho, __LINE__, nWorkerLastError());
     }
     pParam->m_ucVerdict = work.m_ucResult;
-    pParam->m_ucDevSlot = work.m_ucSlot;
+    // A device that never came back has no slot of its own any more.
+    pParam->m_ucDevSlot = work.m_bHoldsSlot ? work.m_ucSlot : pParam->m_ucPort;
     pParam->m_fProgress = 100.0f;
     pParam->m_ucStatus = THREAD_STATUS_FINISHED;
     return 0;
@@ -166,7 +174,7 @@ void CVIVadeDlg::vChildStepUSBCheck(CPortWork& work, const CPortRunInputs& input
 {
     if (!m_DevList.m_bDoUSBStatusCheck)
         return;
-    const DevInfo& dev = m_DevList.Devs[work.m_ucSlot];
+    const DevInfo& dev = work.m_Run.m_Device;
     if (!dev.m_bPCIE) {
         // The link must run at least at the speed the operator expects.
         const auto nRank = [](const std::string& strText, bool bExpected) {
@@ -197,7 +205,7 @@ void CVIVadeDlg::vChildStepSHA256Key(CPortWork& work)
 {
     if (!m_DevList.m_bDoSHA256Key)
         return;
-    if (work.m_ucResult == 1 && !m_DevList.Devs[work.m_ucSlot].m_bPCIE) {
+    if (work.m_ucResult == 1 && !work.m_Run.m_Device.m_bPCIE) {
         if (!g_UsbDev.m_bSupportSHA256)
             work.m_ucResult = 0;
         else
@@ -210,11 +218,12 @@ void CVIVadeDlg::vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs)
 {
     DevList& devList = m_DevList;
     if (!devList.m_bDoUpdateFW) {
-        vUpdateMainResultItemTable(work.m_ucRow, RESULT_COL_UPDATE, "", CELL_MODE_PLAIN);
+        vUpdateMainResultItemTable(work.ucRow(), RESULT_COL_UPDATE, "", CELL_MODE_PLAIN);
         return;
     }
     const uint8_t ucSlot = work.m_ucSlot;
-    DevInfo& dev = devList.Devs[ucSlot];
+    // The images the port writes are the run's own, never the table's.
+    DevInfo& dev = work.m_Run.m_Device;
     if (dev.m_bPCIE) {
         vChildStepUpdatePcie(work, inputs);
         return;
@@ -285,9 +294,9 @@ void CVIVadeDlg::vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs)
                 for (const auto& table : kTables) {
                     if (!ucOK)
                         break;
-                    std::memset(dev.m_ucReadBackConfig, 0, sizeof(dev.m_ucReadBackConfig));
-                    g_UsbDev.b8574WrRdConfiguration(ucSlot, 0, dev.m_ucReadBackConfig, ucImage, table.ucType);
-                    if (std::memcmp(dev.m_ucReadBackConfig + 4, table.pExpected + 4, DEV_CONFIG_SIZE - 4) != 0) {
+                    uint8_t ucReadBack[DEV_CONFIG_SIZE] = {};
+                    g_UsbDev.b8574WrRdConfiguration(ucSlot, 0, ucReadBack, ucImage, table.ucType);
+                    if (std::memcmp(ucReadBack + 4, table.pExpected + 4, DEV_CONFIG_SIZE - 4) != 0) {
                         vDEBUG_MSG_printf("%s:%d: %s", kWho, __LINE__, table.pszFail);
                         ucOK = 0;
                     }
@@ -324,15 +333,19 @@ void CVIVadeDlg::vChildStepReload(CPortWork& work, const CPortRunInputs& inputs)
 {
     DevList& devList = m_DevList;
     if (!devList.m_bDoReload) {
-        vUpdateMainResultItemTable(work.m_ucRow, RESULT_COL_RELINK, "", CELL_MODE_PLAIN);
+        vUpdateMainResultItemTable(work.ucRow(), RESULT_COL_RELINK, "", CELL_MODE_PLAIN);
         return;
     }
     ChildThreadParam& param = work.m_Param;
     PortRelinkInfo& entry = m_PortRelinkInfo[param.m_ucPort];
     const bool bReset = work.m_ucResult == 1;
+    // From the first re-link rescan of any port on, a slot holds whatever
+    // drive the rescan put there: the port holds one again only once it has
+    // found its own device.
+    work.m_bHoldsSlot = false;
     bool bResetSent = false;
     if (bReset) {
-        const DevInfo& dev = devList.Devs[work.m_ucSlot];
+        const DevInfo& dev = work.m_Run.m_Device;
         entry.m_ucRelinkSig[0] = dev.m_ucU4Config[RELINK_SIG_OFFSET];
         entry.m_ucRelinkSig[1] = dev.m_ucU4Config[RELINK_SIG_OFFSET + 1];
         entry.m_bRelinkPending = 1;
@@ -367,6 +380,7 @@ void CVIVadeDlg::vChildStepReload(CPortWork& work, const CPortRunInputs& inputs)
                               entry.m_ucRelinkSig[1]);
             if (nSlot >= 0) {
                 work.m_ucSlot = static_cast<uint8_t>(nSlot);
+                work.m_bHoldsSlot = true;
                 work.m_ucResult = 1;
                 break;
             }
@@ -376,12 +390,12 @@ void CVIVadeDlg::vChildStepReload(CPortWork& work, const CPortRunInputs& inputs)
             // The device record was emptied by the rescan: the update
             // result it shows is the port's.
             devList.Devs[work.m_ucSlot].m_bUpdateFWResult = param.m_Results.m_bUpdateFWResult.load();
-            vUpdateUsbModeColumns(param.m_ucPort);
+            vUpdateUsbModeColumns(work.ucRow(), work.m_Relinked);
         }
         vSetStepCell(work, RESULT_COL_RELINK, work.m_ucResult);
         work.vAddShare();
     } else {
-        vUpdateMainResultItemTable(work.m_ucRow, RESULT_COL_RELINK, "", CELL_MODE_PLAIN);
+        vUpdateMainResultItemTable(work.ucRow(), RESULT_COL_RELINK, "", CELL_MODE_PLAIN);
     }
 
     param.m_ucStatus = THREAD_STATUS_AT_RELOAD;
@@ -412,9 +426,11 @@ void CVIVadeDlg::vChildStepConfigCheck(CPortWork& work, const CPortRunInputs& in
 {
     if (!m_DevList.m_bDoConfigCheck || work.m_ucResult != 1)
         return;
-    const DevInfo& dev = m_DevList.Devs[work.m_ucSlot];
+    // The drive as the port last found it (after its re-link, as it came back).
+    const DevInfo& dev = work.m_Run.m_Device;
     // Each port carries its own serial number: the one its image gave it.
-    const std::string strSerial = work.m_bImageWritten ? strImageSerial(work.m_ucU3Image) : inputs.strSerialNumber;
+    const std::string strSerial =
+        work.m_bImageWritten ? strImageSerial(work.m_Run.m_Device.m_ucU3Config) : inputs.strSerialNumber;
     const bool bSame = dev.m_strVID == inputs.strVID && dev.m_strPID == inputs.strPID &&
                        dev.m_strSerialNumber == strSerial && dev.m_strManufacturer == inputs.strManufacturer &&
                        dev.m_strProduct == inputs.strProduct;

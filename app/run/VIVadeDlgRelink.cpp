@@ -23,6 +23,18 @@ bool bIsBlankSignature(uint8_t ucSig0, uint8_t ucSig1)
     return ucSig0 == 0 || (ucSig0 == RELINK_SIG_NONE && ucSig1 == RELINK_SIG_NONE);
 }
 
+// What the results table shows of a device back from its reset.
+void vCopyRelinkedIdentity(const DevInfo& dev, PortRelinkInfo& entry)
+{
+    entry.m_ucLinkSpeed = dev.m_ucLinkSpeed;
+    entry.m_strUSBSpeed = dev.m_strUSBSpeed;
+    entry.m_strVID = dev.m_strVID;
+    entry.m_strPID = dev.m_strPID;
+    entry.m_strSerialNumber = dev.m_strSerialNumber;
+    entry.m_strFWVersion = dev.m_strFWVersion;
+    entry.m_ucU4Mode = dev.m_ucU4Mode;
+}
+
 }  // namespace
 
 void CVIVadeDlg::vRescanForRelink(const CScanSettings& settings)
@@ -53,8 +65,8 @@ bool CVIVadeDlg::bFoundRelinkSignature(uint8_t ucSig0, uint8_t ucSig1, const CPo
             continue;
         // A port's device comes back where it was plugged in; a signature
         // left from an earlier run on another port's bridge is not it.
-        if (!work.m_strHubName.empty() &&
-            (dev.m_strHubName != work.m_strHubName || dev.m_ulPortIndex != work.m_ulPortIndex))
+        if (!work.strHubName().empty() &&
+            (dev.m_strHubName != work.strHubName() || dev.m_ulPortIndex != work.ulHubPort()))
             continue;
         vDEBUG_MSG_printf("%s:%d: found relink sig", kFind, __LINE__);
         nSlot = slot;
@@ -72,20 +84,15 @@ void CVIVadeDlg::vMatchRelinkedDevices()
     for (int j = 0; j < nEntries; ++j) {
         PortRelinkInfo& entry = m_PortRelinkInfo[j];
         // Only a port that reset its bridge in this run is waiting for it.
-        if (entry.m_bRelinkPending != 1 || bIsBlankSignature(entry.m_ucRelinkSig[0], entry.m_ucRelinkSig[1]))
+        if (entry.m_bRelinkPending != 1 || entry.m_bRelinkFound == 1 ||
+            bIsBlankSignature(entry.m_ucRelinkSig[0], entry.m_ucRelinkSig[1]))
             continue;
         for (int i = 0; i < nCount; ++i) {
             DevInfo& dev = m_DevList.Devs[i];
             if (dev.m_ucU4Config[RELINK_SIG_OFFSET] != entry.m_ucRelinkSig[0] ||
                 dev.m_ucU4Config[RELINK_SIG_OFFSET + 1] != entry.m_ucRelinkSig[1])
                 continue;
-            entry.m_ucLinkSpeed = dev.m_ucLinkSpeed;
-            entry.m_strUSBSpeed = dev.m_strUSBSpeed;
-            entry.m_strVID = dev.m_strVID;
-            entry.m_strPID = dev.m_strPID;
-            entry.m_strSerialNumber = dev.m_strSerialNumber;
-            entry.m_strFWVersion = dev.m_strFWVersion;
-            entry.m_ucU4Mode = dev.m_ucU4Mode;
+            vCopyRelinkedIdentity(dev, entry);
             dev.m_bUpdateFWResult = 1;
             dev.m_bReloadFWResult = 1;
         }
@@ -106,8 +113,11 @@ int CVIVadeDlg::nRelinkCycle(CPortWork& work, PortRelinkInfo& entry)
             vRescanForRelink(settings);
             if (entry.m_bRelinkFound == 0) {
                 if (bFoundRelinkSignature(entry.m_ucRelinkSig[0], entry.m_ucRelinkSig[1], work, nSlot)) {
-                    entry.m_bRelinkFound = 1;
                     vMatchRelinkedDevices();
+                    // The port's own copy, taken while no rescan can change
+                    // the record; a found entry is not rewritten any more.
+                    vCopyRelinkedIdentity(m_DevList.Devs[nSlot], work.m_Relinked);
+                    entry.m_bRelinkFound = 1;
                 }
             }
         }
@@ -138,5 +148,8 @@ bool CVIVadeDlg::bFindRelinkedSlotAgain(CPortWork& work, const PortRelinkInfo& e
         vDEBUG_MSG_printf("%s:%d: [%d] the re-linked device moved from slot %d to %d", kFind, __LINE__,
                           work.m_Param.m_ucPort, work.m_ucSlot, nSlot);
     work.m_ucSlot = static_cast<uint8_t>(nSlot);
+    work.m_bHoldsSlot = true;
+    // The drive's new numbers and texts, for the later steps and the log.
+    work.m_Run.vTakeIdentity(m_DevList.Devs[nSlot]);
     return true;
 }

@@ -49,9 +49,14 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
     static const char* const kWho = "CVIVadeDlg::MainThreadFun";
     DevList& devList = m_DevList;
     const uint8_t ucThreadCount = pParam->m_ucThreadCount;
-    uint8_t ucRunResult = 1;
+    // The run's workers: started, joined and let go by this thread only.
+    std::shared_ptr<CWorkerThread> workers[MAX_DEV_SLOTS];
+    const auto joinWorkers = [&workers] {
+        for (auto& worker : workers)
+            if (worker)
+                worker->bJoin(UINT32_MAX);
+    };
     try {
-        m_bRunning = 1;
         vUnRegisterDeviceNotification();
         for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
             // The results an earlier run may have left standing are
@@ -87,9 +92,12 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
                 child.m_ucStatus = THREAD_STATUS_STARTED;
                 child.m_ucItemCount = pParam->m_ucItemCount;
                 ChildThreadParam* pChild = &child;
-                m_pChildThread[slot] = m_Threads.pStart(
+                workers[slot] = m_Threads.pStart(
                     "ChildThreadFun", [this, pChild](const krv::StopSource& childStop) { ChildThreadFun(pChild, childStop); });
-                if (!m_pChildThread[slot])
+                // Kept for the exit path, which may stop them; Start let go
+                // of the last run's before this one began.
+                m_pChildThread[slot] = workers[slot];
+                if (!workers[slot])
                     child.m_ucStatus = THREAD_STATUS_FINISHED;  // the window is closing
             } else {
                 child.m_ucStatus = THREAD_STATUS_IDLE;
@@ -101,7 +109,7 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
         // mean progress of the ports.
         for (uint32_t nPolls = 0;; ++nPolls) {
             if (!runClock().sleepMs(kSupervisorPollMs, &stop))
-                return 1;  // the window is closing; its exit path stops the workers
+                return 1;  // the window is closing; its exit path stops and joins the workers
             vOnGui([this] {
                 const int nPos = m_ProgressRun->GetPos();
                 if (!m_pProfile->bShowStatusTrace)
@@ -131,14 +139,26 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
                 break;
             }
         }
+        // Every worker has said it is done: it only returns now.
+        joinWorkers();
 
-        ucRunResult = ucEndOfRun(pParam, bSavedItems, stop);
+        ucEndOfRun(pParam, bSavedItems, stop);
     } catch (...) {
-        vStopRunningWorkers(pParam, "ChildThreadFun");
-        vRegisterDeviceNotification();
         vDEBUG_ERR_printf("%s:%d: MainThreadFun: dwErrorCode %d", kWho, __LINE__, nLastError());
-        m_bRunning = 0;
-        vOnGui([this, ucRunResult] { m_ProgressRun->SetBarColor(ucRunResult == 2 ? kBarRed : kBarGreen); });
+        vStopRunningWorkers(pParam, "ChildThreadFun");
+        joinWorkers();
+        // The run ends as failed, with everything a run's end gives back:
+        // the serial numbers counted, the controls, the notices, the token
+        // and, on the command line, an exit code.
+        try {
+            vAdvanceSerialNumber(ucThreadCount);
+        } catch (...) {
+            vDEBUG_ERR_printf("%s:%d: MainThreadFun: dwErrorCode %d", kWho, __LINE__, nLastError());
+        }
+        vOnGui([this] { m_ProgressRun->SetBarColor(kBarRed); });
+        vEndRunControls();
+        if (m_iRunMode == 0)
+            vCmdLineClose(CMDLINE_EXIT_FAILED, &stop);
         return 0;
     }
     return 1;
@@ -156,6 +176,19 @@ void CVIVadeDlg::vStopRunningWorkers(MainThreadParam* pParam, const char* pszWhe
         vDEBUG_ERR_printf("%s:%d: %s: TerminateThread[%d] , dwErrorCode %d", "CVIVadeDlg::MainThreadFun", __LINE__,
                           pszWhere, slot, bJoined ? 0 : nLastError());
     }
+}
+
+void CVIVadeDlg::vEndRunControls()
+{
+    // The controls and the device notices come back only when the run has
+    // done everything it does, so no new run can start under this one.
+    if (pIni.m_pINI.auto_mp == 1)
+        vSetLockedGUI();
+    else
+        vSetUnlockedGUI();
+    vRegisterDeviceNotification();
+    // Last: once the token is back a new run may start at once.
+    m_bRunning = 0;
 }
 
 uint8_t CVIVadeDlg::ucEndOfRun(MainThreadParam* pParam, bool bSavedItems, const krv::StopSource& stop)
@@ -208,9 +241,16 @@ uint8_t CVIVadeDlg::ucEndOfRun(MainThreadParam* pParam, bool bSavedItems, const 
     }
 
     if (m_iRunMode == 1) {
-        for (uint8_t slot = 0; slot < MAX_DEV_SLOTS; ++slot)
-            if (pParam->m_ucPortEnable[slot] == 1)
-                pIni.vLogMPResult(m_ChildThreadParam[slot].m_ucDevSlot);
+        // A row per port, from the port's own record: the drive it worked on
+        // (as it last found it) with the port's own results, never a slot of
+        // the table that a rescan may have given to another drive.
+        for (uint8_t slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
+            if (pParam->m_ucPortEnable[slot] != 1)
+                continue;
+            DevInfo row = m_PortRun[slot].m_Device;
+            static_cast<DevResults&>(row) = m_ChildThreadParam[slot].m_Results;
+            pIni.vLogMPResult(m_ChildThreadParam[slot].m_ucDevSlot, row);
+        }
     }
 
     runClock().sleepMs(kEndOfRunPauseMs, &stop);
@@ -223,67 +263,19 @@ uint8_t CVIVadeDlg::ucEndOfRun(MainThreadParam* pParam, bool bSavedItems, const 
     if (devList.m_bAutoSafeRemove && !stop.stopRequested()) {
         runClock().sleepMs(static_cast<uint64_t>(std::max(ini.uiRemove_after_finish, 0)) * 1000, &stop);
         sendCommand(IDC_BUTTON_SAFELY_REMOVE, &stop);
-        // On the command line the process ends next: the drives are parked
-        // before it does.
-        if (m_iRunMode == 0) {
-            std::shared_ptr<CWorkerThread> pRemove;
-            vOnGui([this, &pRemove] { pRemove = m_pRemoveThread; });
-            while (pRemove && !pRemove->bJoin(kSupervisorPollMs) && !stop.stopRequested()) {
-            }
+        // The drives are parked before the run ends: no new run may start
+        // on drives the removal is about to disconnect, and on the command
+        // line the process ends next.
+        std::shared_ptr<CWorkerThread> pRemove;
+        vOnGui([this, &pRemove] { pRemove = m_pRemoveThread; });
+        while (pRemove && !pRemove->bJoin(kSupervisorPollMs) && !stop.stopRequested()) {
         }
     }
 
-    // The controls and the device notices come back only when the run has
-    // done everything it does, so no new run can start under this one.
-    if (ini.auto_mp == 1)
-        vSetLockedGUI();
-    else
-        vSetUnlockedGUI();
-    vRegisterDeviceNotification();
-    m_bRunning = 0;
     vOnGui([this, ucRunResult] { m_ProgressRun->SetBarColor(ucRunResult == 2 ? kBarRed : kBarGreen); });
+    vEndRunControls();
 
     if (m_iRunMode == 0)
         vCmdLineClose(ucRunResult == 2 ? CMDLINE_EXIT_FAILED : CMDLINE_EXIT_OK, &stop);
     return ucRunResult;
-}
-
-void CVIVadeDlg::vAdvanceSerialNumber(uint8_t ucThreadCount)
-{
-    // The settings record and the window's texts belong to the GUI thread.
-    vOnGui([this, ucThreadCount] {
-        static const char* const kWho = "CVIVadeDlg::MainThreadFun";
-        IniRecord& ini = pIni.m_pINI;
-        const bool bAdvance = m_DevList.m_bUpdateFW == 1 &&
-                              (ini.SN_EditType == 1 || ini.SN_EditType == 2 || ini.USB4_ComponentID_EditType == 1 ||
-                               ini.USB4_ComponentID_EditType == 2);
-        if (!bAdvance)
-            return;
-        std::string strSerial = controlText(IDC_EDIT_SERIAL_NUMBER);
-        std::string strKept;
-        if (ini.SN_remain_value_enable != 0) {
-            const size_t nKeep =
-                std::min(strSerial.size(), static_cast<size_t>(std::max(ini.SN_remain_value_length, 0)));
-            strKept = strSerial.substr(0, nKeep);
-            strSerial.erase(0, nKeep);
-        }
-        bool bWrapped = false;
-        strSerial = strKept + pUtility.vAddLimitSN(strSerial, ucThreadCount, ini.SN_EditType == 1 ? 1 : 0, &bWrapped);
-        if (bWrapped)
-            vDEBUG_ERR_printf("%s:%d: the serial number wrapped around: [%s]", kWho, __LINE__, strSerial.c_str());
-        setControlText(IDC_EDIT_SERIAL_NUMBER, strSerial);
-        m_strEditDeviceConfigurationSerialNumber = strSerial;
-        ini.serial_number.set(strSerial);
-        if (m_pProfile->bAdvanceComponentID &&
-            (ini.USB4_ComponentID_EditType == 1 || ini.USB4_ComponentID_EditType == 2)) {
-            std::string strID = pUtility.vAddLimitSN(controlText(IDC_EDIT_U4_COMPONENT_ID), ucThreadCount,
-                                                     ini.USB4_ComponentID_EditType == 1 ? 1 : 0, &bWrapped);
-            setControlText(IDC_EDIT_U4_COMPONENT_ID, strID);
-            ini.USB4_ComponentID.set(strID.substr(0, 255));
-        }
-        const std::string strPath = krv::joinPath(pUtility.m_szProgramFolder, VIVADE_INI_FILE);
-        if (!pIni.vStoreINIFile(strPath))
-            vDEBUG_ERR_printf("%s:%d: vStoreINIFile FAIL , strSaveINIFilePath[%s] %d", kWho, __LINE__,
-                              strPath.c_str(), nLastError());
-    });
 }

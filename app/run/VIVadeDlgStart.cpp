@@ -15,15 +15,21 @@
 // Serial numbers: a port's serial is the window's advanced by its slot. With
 // the firmware update on (the only time images are built) every device found
 // takes part or the run is refused, so the slots of a run are 0, 1, 2 ...
-// and the supervisor, which moves the serial on by the number of ports,
-// starts the next run where this one ended. A serial number that would wrap
-// around, or one serial for two ports, refuses the run.
+// Before the supervisor starts, the settings file already counts them as
+// used (VIVadeDlgSerials.cpp), so the next run starts where this one ends
+// however this one ends. A serial number that would wrap around, or one
+// serial for two ports, refuses the run.
+//
+// The run token: Start takes it before its checks and keeps it for the run;
+// each taking-part port gets its own record of the run (app/run/PortRun.h),
+// which is what its worker writes and what the run is judged and logged by.
 //
 // Not in this build, and what Start does in its place:
 // - the PCIe access: no PCIe target is counted;
 // - the serial-number entry dialog: the entered serial stays empty;
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "app/ConfigTable.h"
@@ -43,6 +49,7 @@
 #include "platform/MessageBoxes.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"
+#include "platform/WaitableMutex.h"
 
 namespace {
 
@@ -114,6 +121,7 @@ private:
     bool bBuildImages();
     bool bSerialsDistinct();
     void vPrepareReload();
+    void vMakePortRecords();
 
     CVIVadeDlg& m_dlg;
     IniRecord& m_ini;
@@ -246,6 +254,12 @@ EStartEnd CStart::eRun()
             m_devs.m_bDoReload == 1
                 ? pUtility.GetDiskRegisterCount(RegistryRoot::LocalMachine, DISK_ENUM_KEY_PATH, DISK_ENUM_COUNT_NAME) - 1
                 : 0;
+    if (!m_dlg.bReserveSerialNumbers(m_ucThreadCount)) {
+        vShow("The settings file could not be written: the serial numbers of this run cannot be reserved.");
+        m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
+        return EStartEnd::eRefused;
+    }
+    vMakePortRecords();
     m_dlg.vDisableRunControls();
 
     MainThreadParam& param = m_dlg.m_MainThreadParam;
@@ -593,15 +607,53 @@ void CStart::vPrepareReload()
     // that button is not part of this build.
 }
 
+// Each taking-part port's own record of the run: its row, the drive as the
+// scan found it with the images just built for it, and what the window asks
+// of it. The workers read these, never the table's slots a rescan refills.
+void CStart::vMakePortRecords()
+{
+    const CPortRunInputs inputs = m_dlg.stPortRunInputs();
+    const uint8_t* pucPortEnable = m_dlg.m_MainThreadParam.m_ucPortEnable;
+    for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
+        CPortRun& run = m_dlg.m_PortRun[slot];
+        run = CPortRun();
+        if (pucPortEnable[slot] != 1)
+            continue;
+        run.m_bTakesPart = true;
+        run.m_Device = m_devs.Devs[slot];
+        run.m_ucRow = run.m_Device.m_ucPortIndex;
+        run.m_Inputs = inputs;
+    }
+    // The last run's workers were joined by their supervisor; their objects
+    // go here, on the GUI thread, not on a thread of the new run.
+    for (auto& pWorker : m_dlg.m_pChildThread)
+        pWorker.reset();
+}
+
 }  // namespace
+
+bool CVIVadeDlg::bTakeRunToken()
+{
+    if (m_bRunning.load() != 0)
+        return false;
+    // A removal parks the drives of the table: a run must not start on them.
+    if (pUtility.m_bSafelyRemoving.load() == 1 || (m_pRemoveThread && m_pRemoveThread->bIsRunning()))
+        return false;
+    // Taken under the scan lock, without waiting for it: while a scan walks
+    // (it holds the lock) Start refuses; a scan that takes the lock later
+    // finds the token and leaves the table to the run.
+    std::unique_lock<krv::WaitableMutex> scanLock(pUtility.m_ScanCriticalSection, std::try_to_lock);
+    if (!scanLock.owns_lock())
+        return false;
+    return m_bRunning.exchange(1) == 0;
+}
 
 void CVIVadeDlg::OnBnClickedButtonStart()
 {
     if (bExitStarted())
         return;
-    if (m_pMainThread && m_pMainThread->bIsRunning()) {
-        // The supervisor reads m_MainThreadParam and the device table.
-        vDEBUG_ERR_printf("%s:%d: a run is under way: Start ignored", kWho, __LINE__);
+    if (!bTakeRunToken()) {
+        vDEBUG_ERR_printf("%s:%d: a run, a scan or a safe removal is under way: Start ignored", kWho, __LINE__);
         return;
     }
     CStart start(*this);
@@ -612,6 +664,10 @@ void CVIVadeDlg::OnBnClickedButtonStart()
         vDEBUG_ERR_printf("%s:%d: %sdwErrorCode %d", kWho, __LINE__,
                           m_pProfile->bShowStatusTrace ? START_TRACE_PREFIX : "", nLastError());
     }
+    // The supervisor gives the token back at the run's end; a start that
+    // did not become a run gives it back now.
+    if (eEnd != EStartEnd::eStarted || !m_pMainThread)
+        m_bRunning = 0;
     if (eEnd == EStartEnd::eRefused && m_iRunMode.load() == 0)
         vCmdLineClose(start.iExitCode(), nullptr);
 }

@@ -12,7 +12,9 @@
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
 #include "device/KrvnUSBDev.h"
+#include "device/USBUtility.h"
 #include "platform/Platform.h"
+#include "platform/StopAwareLock.h"
 
 namespace {
 
@@ -27,13 +29,13 @@ void CVIVadeDlg::vChildStepWaitingReset(CPortWork& work, const CPortRunInputs& i
 {
     DevList& devList = m_DevList;
     if (!devList.m_bDoReload) {
-        vUpdateMainResultItemTable(work.m_ucRow, RESULT_COL_RELINK, "", CELL_MODE_PLAIN);
+        vUpdateMainResultItemTable(work.ucRow(), RESULT_COL_RELINK, "", CELL_MODE_PLAIN);
         return;
     }
     ChildThreadParam& param = work.m_Param;
     const bool bReset = work.m_ucResult == 1;
     if (bReset) {
-        if (devList.Devs[work.m_ucSlot].m_bPCIE) {
+        if (work.m_Run.m_Device.m_bPCIE) {
             work.m_ucResult = ucChildPcieWaitingReset(work, inputs);
         } else {
             const uint8_t ucProbeLimit = static_cast<uint8_t>(m_iDiskCountBaseline.load() & 0xFF);
@@ -44,10 +46,18 @@ void CVIVadeDlg::vChildStepWaitingReset(CPortWork& work, const CPortRunInputs& i
             if (krv::Platform::current().clock().sleepMs(kRelinkSettleMs, &work.m_Stop))
                 vRefreshRowsAfterRelink(work);
         }
+        if (work.m_ucResult == 1) {
+            // The device layer moved the port's record to the drive's new
+            // numbers (under the reset lock): the later steps and the log
+            // take the drive as it is now.
+            krv::StopAwareLock lock(pUtility.m_ReloadFWCriticalSection, &work.m_Stop);
+            if (lock)
+                work.m_Run.vTakeIdentity(devList.Devs[work.m_ucSlot]);
+        }
         work.vSetResult(devList, &DevResults::m_bReloadFWResult, work.m_ucResult);
         vSetStepCell(work, RESULT_COL_RELINK, work.m_ucResult);
     } else {
-        vUpdateMainResultItemTable(work.m_ucRow, RESULT_COL_RELINK, "", CELL_MODE_PLAIN);
+        vUpdateMainResultItemTable(work.ucRow(), RESULT_COL_RELINK, "", CELL_MODE_PLAIN);
     }
     param.m_ucStatus = THREAD_STATUS_AT_RELOAD;
     const bool bGoOn = bWaitForPorts(work, kReloadBarrierPollMs, [](const ChildThreadParam& p) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -17,7 +18,7 @@
 #include "app/GUIText.h"
 #include "app/Ini.h"
 #include "app/IniProfile.h"
-#include "app/PortWork.h"
+#include "app/run/PortWork.h"
 #include "app/ResultColumns.h"
 #include "app/VIVadeDlg.h"
 #include "controls/ListCtrlEx.h"
@@ -47,10 +48,15 @@ struct PortPlan {
     std::string layout;   // the partitions it arrives with ("" none)
 };
 
-bench::BenchSettings benchOf(const std::vector<PortPlan>& plans)
+bench::BenchSettings benchOf(const std::vector<PortPlan>& plans, bool bUsbDisk)
 {
     bench::BenchSettings settings;
     settings.timeScale = kScale;
+    if (bUsbDisk) {
+        // A USB flash disk, off the bus until a test plugs it in.
+        settings.usbDisk.emplace();
+        settings.usbDisk->present = false;
+    }
     for (const PortPlan& plan : plans) {
         bench::PortSettings port;
         port.diskSize = plan.diskSize;
@@ -79,8 +85,11 @@ std::vector<bench::PortStart> startsOf(const std::vector<PortPlan>& plans)
 // (the diskpart scripts go there). Ports are numbered from 1 as on the bench.
 class DiskStepsFixture {
 public:
-    explicit DiskStepsFixture(const std::vector<PortPlan>& plans)
-        : bench_(benchOf(plans), startsOf(plans), {}, BenchTime::Real), here_(dir_.path())
+    // With bUsbDisk the bench has a USB flash disk (one FAT32 volume
+    // "FLASH"), off the bus.
+    explicit DiskStepsFixture(const std::vector<PortPlan>& plans, bool bUsbDisk = false)
+        : bench_(benchOf(plans, bUsbDisk), startsOf(plans), usbDiskLayout(bUsbDisk), BenchTime::Real),
+          here_(dir_.path())
     {
         vDEBUG_SetLevel(4);
         pUtility.vInitialize();
@@ -107,6 +116,10 @@ public:
             throw std::runtime_error("the scan did not find every drive");
         DevList& list = dlg->m_DevList;
         list.m_bDoFormat = list.m_bDoWrRdTest = list.m_bDoPreload = 1;
+        for (int port = 1; port <= static_cast<int>(plans.size()); ++port)
+            for (int s = 0; s < list.DevNums; ++s)
+                if (list.Devs[s].m_ucPhysicalAddress == drive(port))
+                    slotOfPort_[port] = static_cast<uint8_t>(s);
     }
 
     ~DiskStepsFixture()
@@ -126,11 +139,14 @@ public:
     // The slot of the table the scan put the drive of `port` in.
     uint8_t slot(int port)
     {
-        for (int s = 0; s < dlg->m_DevList.DevNums; ++s)
-            if (dlg->m_DevList.Devs[s].m_ucPhysicalAddress == drive(port))
-                return static_cast<uint8_t>(s);
-        throw std::runtime_error("no slot holds the drive of port " + std::to_string(port));
+        const auto found = slotOfPort_.find(port);
+        if (found == slotOfPort_.end())
+            throw std::runtime_error("no slot holds the drive of port " + std::to_string(port));
+        return found->second;
     }
+    bool plug(int port) { return bench_.plug(port); }
+    bool unplug(int port) { return bench_.unplug(port); }
+    std::string diskImage(int port) const { return bench_.portFolder(port) + "/disk.img"; }
     DevInfo& dev(int port) { return dlg->m_DevList.Devs[slot(port)]; }
     ChildThreadParam& param(int port) { return dlg->m_ChildThreadParam[slot(port)]; }
     std::string cell(int port, uint8_t column) { return dlg->m_ListMainResult->GetItemText(slot(port), column); }
@@ -162,11 +178,17 @@ public:
             const uint8_t s = slot(ports[i]);
             const uint8_t ucResult = i < results.size() ? results[i] : 1;
             ChildThreadParam* p = &dlg->m_ChildThreadParam[s];
+            // The port's own record, as Start makes it.
+            CPortRun* r = &dlg->m_PortRun[s];
+            *r = CPortRun();
+            r->m_bTakesPart = true;
+            r->m_ucRow = s;
+            r->m_Device = dlg->m_DevList.Devs[s];
+            r->m_Inputs = dlg->stPortRunInputs();
             threads.push_back(dlg->m_Threads.pStart("port " + std::to_string(ports[i]),
-                                                    [this, p, s, ucResult, &steps](const StopSource& stop) {
-                                                        CPortWork work(*p, stop);
+                                                    [this, p, r, s, ucResult, &steps](const StopSource& stop) {
+                                                        CPortWork work(*p, *r, stop);
                                                         work.m_ucSlot = s;
-                                                        work.m_ucRow = s;
                                                         work.m_ucResult = ucResult;
                                                         work.m_fShare = 100.0f / p->m_ucItemCount;
                                                         steps(*dlg, work);
@@ -215,6 +237,17 @@ public:
     std::unique_ptr<CVIVadeDlg> dlg;
 
 private:
+    static std::map<int, bench::DiskLayoutPlan> usbDiskLayout(bool bUsbDisk)
+    {
+        std::map<int, bench::DiskLayoutPlan> layouts;
+        bench::DiskLayoutPlan plan;
+        std::string why;
+        if (bUsbDisk && bench::parseDiskLayoutPlan("fat32:rest:FLASH", plan, why))
+            layouts[bench::kUsbDisk] = plan;
+        return layouts;
+    }
+
+    std::map<int, uint8_t> slotOfPort_;
     BenchFixture bench_;
     TempDir dir_;
     InFolder here_;
@@ -313,6 +346,36 @@ TEST(PortDiskSteps, APortThatFailedEarlierTouchesNothingAndHoldsNoOneUp)
     EXPECT_TRUE(f.capture().contains("ChildThreadFun: Do Preload Fail[" + std::to_string(f.slot(2)) + "]"));
 }
 
+// A drive that left the bus after the scan (a pulled cable, a bridge gone
+// for good) may hand its drive number to the next disk that arrives: a USB
+// flash disk plugged in meanwhile. The port's steps find that the number no
+// longer reaches the port's own bridge, fail, and never write to the disk.
+TEST(PortDiskSteps, ADiskThatTookTheDriveNumberOfADepartedBridgeIsNeverWritten)
+{
+    DiskStepsFixture f(std::vector<PortPlan>(2), true);
+    writeFile(f.file(kTestFile), 64 * 1024);
+    writeFile(f.file("preload/readme.txt"), 100);
+    f.dlg->m_strComboBoxDeviceFunctionPreloadPath = f.file("preload");
+    const int nNumber = f.drive(1);
+    f.enable({1, 2});
+    f.dev(1).m_dwWrRdTestSize = f.dev(2).m_dwWrRdTestSize = 64 * 1024;
+    ASSERT_TRUE(f.unplug(1));
+    ASSERT_TRUE(f.plug(bench::kUsbDisk));
+    const auto flash = f.bench().devices().view(bench::kUsbDisk);
+    ASSERT_TRUE(flash);
+    ASSERT_EQ(flash->physicalDrive, nNumber) << "the flash disk should take the free number";
+    const std::vector<uint8_t> flashStart = imageBytes(f.diskImage(bench::kUsbDisk), 0, 1 << 20);
+
+    f.run({1, 2}, allSteps);
+
+    EXPECT_EQ(imageBytes(f.diskImage(bench::kUsbDisk), 0, 1 << 20), flashStart);
+    EXPECT_EQ(int(f.param(1).m_ucVerdict.load()), 0);
+    for (uint8_t column : {RESULT_COL_PARTITION, RESULT_COL_RW_TEST, RESULT_COL_PRELOAD})
+        EXPECT_EQ(f.cell(1, column), fail()) << int(column);
+    EXPECT_EQ(int(f.param(2).m_ucVerdict.load()), 1) << f.capture().joined();
+    f.expectFormattedVolume(2);
+}
+
 // Records the steps cannot work on, and switched-off steps: the cells and
 // result bytes each leaves, and the drive untouched.
 TEST(PortDiskSteps, RecordsTheStepsRefuseAndSwitchedOffSteps)
@@ -376,7 +439,7 @@ TEST(PortDiskSteps, RecordsTheStepsRefuseAndSwitchedOffSteps)
 // looked at.)
 TEST(PortDiskSteps, AStopAtThePartitionBarrierFailsTheFormat)
 {
-    DiskStepsFixture f({{}, {}});
+    DiskStepsFixture f(std::vector<PortPlan>(2));
     f.enable({1, 2});
     f.dlg->m_DevList.m_bDoWrRdTest = f.dlg->m_DevList.m_bDoPreload = 0;
     const ChildThreadParam& waiting = f.param(1);

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,7 +22,9 @@ namespace krv::test {
 
 class RunFixture : public DlgFixture {
 public:
-    explicit RunFixture(int drives) : DlgFixture(runBenchSettings(drives), BenchTime::Real), nDrives(drives)
+    // `tune` changes the bench before it is made (a slow port, say).
+    explicit RunFixture(int drives, const std::function<void(bench::BenchSettings&)>& tune = {})
+        : DlgFixture(tuned(runBenchSettings(drives), tune), BenchTime::Real), nDrives(drives)
     {
         g_UsbDev.vInitialize();
         const std::string prog = programDir.path();
@@ -43,6 +47,13 @@ public:
     // event loop until the supervisor has ended.
     void runToTheEnd(const std::function<void()>& beforeStart = {})
     {
+        scanAndStart(beforeStart);
+        waitForTheEnd();
+    }
+
+    // Start-up, its scan, `beforeStart` and Start; the run goes on.
+    void scanAndStart(const std::function<void()>& beforeStart = {})
+    {
         dlg->OnInitDialog();
         dlg->show();
         ASSERT_TRUE(runEventsUntil([&] {
@@ -58,6 +69,11 @@ public:
             beforeStart();
         dlg->sendCommand(IDC_BUTTON_START);
         ASSERT_NE(dlg->m_pMainThread, nullptr) << ::testing::PrintToString(boxes());
+    }
+
+    // The event loop until the run has ended.
+    void waitForTheEnd()
+    {
         // A run the command line started ends the window, which joins and
         // lets go of the supervisor.
         ASSERT_TRUE(runEventsUntil(
@@ -75,7 +91,36 @@ public:
         return texts;
     }
 
+    // The rows of the day's result log (the header first).
+    std::vector<std::string> dayLogLines() const
+    {
+        std::string text;
+        for (const auto& entry : std::filesystem::directory_iterator(programDir.path())) {
+            const std::string name = entry.path().filename().string();
+            if (name.size() == 12 && name.substr(8) == ".log") {
+                std::ifstream in(entry.path(), std::ios::binary);
+                text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            }
+        }
+        std::vector<std::string> lines;
+        size_t from = 0;
+        for (size_t at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
+            lines.push_back(text.substr(from, at - from));
+        if (from < text.size())
+            lines.push_back(text.substr(from));
+        return lines;
+    }
+
     const int nDrives;
+
+private:
+    static bench::BenchSettings tuned(bench::BenchSettings settings,
+                                      const std::function<void(bench::BenchSettings&)>& tune)
+    {
+        if (tune)
+            tune(settings);
+        return settings;
+    }
 };
 
 }  // namespace krv::test
