@@ -51,10 +51,14 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
     const uint8_t ucThreadCount = pParam->m_ucThreadCount;
     // The run's workers: started, joined and let go by this thread only.
     std::shared_ptr<CWorkerThread> workers[MAX_DEV_SLOTS];
-    const auto joinWorkers = [&workers] {
-        for (auto& worker : workers)
-            if (worker)
-                worker->bJoin(UINT32_MAX);
+    // A worker that has said it is done only returns: it is waited for. One
+    // that was given up on (asked to stop at the give-up or after an
+    // exception) gets the bounded join of any stopped thread.
+    const auto joinWorkers = [this, &workers] {
+        for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot)
+            if (workers[slot])
+                workers[slot]->bJoin(m_ChildThreadParam[slot].m_ucStatus == THREAD_STATUS_FINISHED ? UINT32_MAX
+                                                                                                 : THREAD_STOP_JOIN_MS);
     };
     try {
         vUnRegisterDeviceNotification();
@@ -139,7 +143,6 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
                 break;
             }
         }
-        // Every worker has said it is done: it only returns now.
         joinWorkers();
 
         ucEndOfRun(pParam, bSavedItems, stop);
