@@ -6,6 +6,7 @@
 
 #include "app/SettingsValidation.h"
 #include "device/DebugLog.h"
+#include "device/TextUtil.h"
 #include "device/USBUtility.h"
 #include "platform/FileSystem.h"
 #include "platform/LastError.h"
@@ -60,13 +61,6 @@ std::string strVersionText(const uint8_t* pucVersion)
     std::snprintf(szText, sizeof szText, "%02x%02x%02x%02x%02x%02x", pucVersion[0], pucVersion[1], pucVersion[2],
                   pucVersion[3], pucVersion[4], pucVersion[5]);
     return szText;
-}
-
-bool bEqualNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 // The byte written as the two characters at `nAt` of the text; false when

@@ -43,6 +43,10 @@ const KeyRule kKeys[] = {
     {"part_of_fw_version_length", EValue::eNumber, &T::m_iPartOfFWVersionLength, nullptr},
 };
 
+// The entries of the firmware-version list that differ from a device's
+// version and are logged one by one.
+constexpr size_t LIMITATION_FW_ENTRIES_LOGGED = 16;
+
 bool bIsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view strTrimBlanks(std::string_view s)
@@ -52,13 +56,6 @@ std::string_view strTrimBlanks(std::string_view s)
     while (!s.empty() && bIsBlank(s.back()))
         s.remove_suffix(1);
     return s;
-}
-
-bool bEqualNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 std::string strLower(std::string_view s)
@@ -227,15 +224,22 @@ int32_t CLimitationTable::iCheckDevice(int nIndex, const LimitationDevice& devic
 
     if (m_iCheckFWVersion == 1) {
         bool bListed = false;
+        size_t nDiffering = 0;
         for (const std::string& strEntry : m_arrFWVersion) {
             // A device without a version read is never one of the list's.
             if (!device.strFWVersion.empty() && device.strFWVersion == strEntry) {
                 bListed = true;
                 break;
             }
-            vDEBUG_MSG_printf("%s:%d: [%d]fw:%s,%s", kWho, __LINE__, nIndex, device.strFWVersion.c_str(),
-                              strEntry.c_str());
+            // A list of a million entries (a line of commas) would log a
+            // million lines per device: the first few tell the story.
+            if (++nDiffering <= LIMITATION_FW_ENTRIES_LOGGED)
+                vDEBUG_MSG_printf("%s:%d: [%d]fw:%s,%s", kWho, __LINE__, nIndex, device.strFWVersion.c_str(),
+                                  strEntry.c_str());
         }
+        if (nDiffering > LIMITATION_FW_ENTRIES_LOGGED)
+            vDEBUG_MSG_printf("%s:%d: [%d]fw:%s, %zu more entries differ", kWho, __LINE__, nIndex,
+                              device.strFWVersion.c_str(), nDiffering - LIMITATION_FW_ENTRIES_LOGGED);
         if (!bListed) {
             m_strCheckFailure = strIndex + "firmware version \"" + device.strFWVersion + "\" is not in the list";
             return LIMITATION_FW_NOT_LISTED;

@@ -331,6 +331,11 @@ public:
     // may then skip serial numbers, never hand one out twice. False when the
     // settings file could not be written.
     bool bReserveSerialNumbers(uint8_t ucCount);
+    // Why a run of ucCount ports cannot count its serial numbers (Start, GUI
+    // thread): a kept prefix that leaves no digit to count, or a serial
+    // number (or component ID) that would wrap around by the run's end.
+    // Empty when it can.
+    std::string strSerialCountRefusal(uint8_t ucCount);
 
     // ---- device-change notices ----
     void vRegisterDeviceNotification();
@@ -496,6 +501,10 @@ private:
     void vEnterCommandLineMode();
     // A job run on the factory settings says so in its trace and message file.
     void vReportFactorySettings(const std::string& strProblem);
+    // A command-line job that writes to drives ends with
+    // CMDLINE_EXIT_BAD_OPTION when the settings file did not load (true);
+    // the others run on the factory settings and say so (false).
+    bool bRefuseJobOnFactorySettings(const std::string& strProblem);
     bool bClaimSingleInstance();
     void vFinishExit();
     void vEndModal(int nResult);
@@ -695,7 +704,10 @@ private:
     void vAdvanceSerialNumber(uint8_t ucThreadCount);
     // The serial number and USB4 component ID the window's would become after
     // ucCount ports (GUI thread); false when the run does not advance them.
-    bool bNextSerialNumbers(uint8_t ucCount, std::string& strSerial, std::string& strComponentID);
+    // *pbWrapped: the counted serial number went past its largest value;
+    // *pbIDWrapped: the component ID did.
+    bool bNextSerialNumbers(uint8_t ucCount, std::string& strSerial, std::string& strComponentID,
+                            bool* pbWrapped = nullptr, bool* pbIDWrapped = nullptr);
     // Gives the run token back and lets the controls show what is allowed.
     void vEndRunControls();
     // Asks every enabled port's worker that has not finished to stop, joins

@@ -90,26 +90,62 @@ void CVIVadeDlg::vEnterCommandLineMode()
     hide();
 }
 
-void CVIVadeDlg::vReportFactorySettings(const std::string& strProblem)
+namespace {
+
+// The loader's first few reasons, each naming the settings file by its name:
+// a file of garbage has one per missing key, and the message file is read
+// on other machines than this one.
+std::string strSettingsReasons(const std::string& strProblem, const std::string& strPath)
 {
-    // The verdict first, then the loader's first few reasons: a file of
-    // garbage has one per missing key.
     constexpr int kReasonsShown = 3;
     std::string strReasons;
     size_t nFrom = 0;
     int nShown = 0;
     for (; nFrom < strProblem.size() && nShown < kReasonsShown; ++nShown) {
         const size_t nEnd = strProblem.find('\n', nFrom);
-        strReasons += (nShown ? "; " : "") + strProblem.substr(nFrom, nEnd - nFrom);
+        std::string strReason = strProblem.substr(nFrom, nEnd - nFrom);
+        if (!strPath.empty() && strReason.compare(0, strPath.size() + 2, strPath + ": ") == 0)
+            strReason.erase(0, strPath.size() + 2);
+        strReasons += (nShown ? "; " : "") + strReason;
         nFrom = nEnd == std::string::npos ? strProblem.size() : nEnd + 1;
     }
     if (nFrom < strProblem.size())
         strReasons += "; ...";
-    const std::string strText = "Settings file " + m_strINIFilePath +
+    return strReasons.empty() ? std::string("its values were refused") : strReasons;
+}
+
+}  // namespace
+
+void CVIVadeDlg::vReportFactorySettings(const std::string& strProblem)
+{
+    const std::string strText = std::string("Settings file ") + VIVADE_INI_FILE +
                                 " not loaded: the factory settings are used (" +
-                                (strReasons.empty() ? std::string("its values were refused") : strReasons) + ")";
-    vDEBUG_ERR_printf("%s:%d: %s", "CVIVadeDlg::OnInitDialog", __LINE__, strText.c_str());
+                                strSettingsReasons(strProblem, m_strINIFilePath) + ")";
+    vDEBUG_ERR_printf("%s:%d: %s: %s", "CVIVadeDlg::OnInitDialog", __LINE__, m_strINIFilePath.c_str(),
+                      strText.c_str());
     pUtility.nShowProgramMessage(strText, MSG_TYPE_WARNING, 0, CUSBUtility::EMessageTarget::eMessageFile);
+}
+
+bool CVIVadeDlg::bRefuseJobOnFactorySettings(const std::string& strProblem)
+{
+    // The factory settings switch every step off and carry no identity of
+    // the line's: a job that writes to drives would report a run that did
+    // nothing, or write the factory's configuration. It ends before the
+    // first scan. The jobs that only read go on, saying so.
+    const int32_t iJob = iCmdJob();
+    if (iJob != CMD_JOB_START && iJob != CMD_JOB_POWER_CONFIG && iJob != CMD_JOB_CPU_RESET) {
+        vReportFactorySettings(strProblem);
+        return false;
+    }
+    const CmdLineOptionEntry* pOption = m_pProfile->pFindCmdIndex(m_iCmdIndex.load());
+    const std::string strText = std::string("Settings file ") + VIVADE_INI_FILE + " not loaded: " +
+                                (pOption ? pOption->pszOption : "the job") + " writes no drive (" +
+                                strSettingsReasons(strProblem, m_strINIFilePath) + ")";
+    vDEBUG_ERR_printf("%s:%d: %s: %s", "CVIVadeDlg::OnInitDialog", __LINE__, m_strINIFilePath.c_str(),
+                      strText.c_str());
+    pUtility.nShowProgramMessage(strText, MSG_TYPE_ERROR, 0, CUSBUtility::EMessageTarget::eMessageFile);
+    vCmdLineClose(CMDLINE_EXIT_BAD_OPTION, nullptr);
+    return true;
 }
 
 bool CVIVadeDlg::bClaimSingleInstance()
@@ -202,9 +238,9 @@ bool CVIVadeDlg::OnInitDialog()
                 if (m_bExitStarted.load())
                     return true;
                 // The loader spoke before the job's trace was on, and no one
-                // sees a box here: the job says what it runs with.
-                if (!bSettingsLoaded)
-                    vReportFactorySettings(strSettingsProblem);
+                // sees a box here: the job says what it runs with, or ends.
+                if (!bSettingsLoaded && bRefuseJobOnFactorySettings(strSettingsProblem))
+                    return true;
             }
         }
 

@@ -186,6 +186,11 @@ struct DevList {
     // Set by the walk when a device showed only as a CD-ROM; the remaining
     // host controllers are then skipped.
     uint8_t m_bScanFoundCDROMOnly = 0;
+    // USB storage devices the last full scan met on the bus and left out of
+    // the table because it could not identify them (no answer to the chip
+    // query) or their drive number does not fit a record. A device that
+    // answered as another kind of drive is not counted.
+    uint8_t m_ucUnidentified = 0;
     // Test items of the run.
     uint8_t m_bUpdateFW = 0;
     uint8_t m_bDoUpdateFW = 0;

@@ -135,6 +135,7 @@ void CKrvnUSBDev::vClearPrivateData()
         devInfo.vResetForScan();
     pDevList->DevNums = 0;
     pDevList->m_bScanFoundCDROMOnly = 0;
+    pDevList->m_ucUnidentified = 0;
     std::memset(m_ucConfigTable, 0, sizeof m_ucConfigTable);
     std::memset(m_ucConfigTableTemplate[0], 0, sizeof m_ucConfigTableTemplate[0]);
 }

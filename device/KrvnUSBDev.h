@@ -557,6 +557,11 @@ private:
     void vCollectCandidates(const krv::DeviceNode& node, const krv::Guid& interfaceClass, const std::string& strSerial,
                             bool bCdRomSearch, int iBridgeType, std::vector<CSerialCandidate>& candidates);
     bool bReadCandidate(CSerialCandidate& candidate, const std::string& strSerial, bool bCdRomSearch, int iBridgeType);
+    // Whether the USB device of this driver key has a disk whose drive
+    // number does not fit a record of the device table.
+    bool bOwnDiskOutOfTable(const std::string& strDriverKeyName);
+    // Counts a device of the bus the scan leaves out unidentified.
+    void vCountUnidentified(DevList& devList, const std::string& strWhich, const char* pszWhy);
     void vSetOwners(const std::vector<krv::DeviceNode>& nodes, const std::string& strDriverKeyName,
                     std::vector<CSerialCandidate>& candidates);
     // The same-device check of the disk search: another record holds the number.

@@ -347,6 +347,43 @@ uint8_t CKrvnUSBDev::ucGetPhysicalAddressFromSN(std::string strValidSerialNumber
     return ucResult;
 }
 
+bool CKrvnUSBDev::bOwnDiskOutOfTable(const std::string& strDriverKeyName)
+{
+    if (strDriverKeyName.empty())
+        return false;
+    const std::vector<krv::DeviceNode> nodes = krv::Platform::current().deviceSetup().devices();
+    std::string strOwnInstance;
+    for (const krv::DeviceNode& node : nodes)
+        if (!node.driverKey.empty() && strcasecmp(node.driverKey.c_str(), strDriverKeyName.c_str()) == 0)
+            strOwnInstance = node.instanceId;
+    if (strOwnInstance.empty())
+        return false;
+    for (const krv::DeviceNode& node : nodes) {
+        if (node.instanceId != strOwnInstance && node.parentInstanceId != strOwnInstance)
+            continue;
+        for (const krv::DeviceInterface& deviceInterface : node.interfaces) {
+            if (deviceInterface.interfaceClass != krv::interfaceclass::kDisk &&
+                deviceInterface.interfaceClass != krv::interfaceclass::kUsbDevice)
+                continue;
+            std::unique_ptr<krv::StorageHandle> handle =
+                krv::Platform::current().deviceSetup().openInterface(deviceInterface.devicePath);
+            krv::StorageDeviceNumber number;
+            if (handle && handle->deviceNumber(number) && number.deviceType == krv::devicetype::kDisk &&
+                number.deviceNumber >= DEV_ADDRESS_NONE)
+                return true;
+        }
+    }
+    return false;
+}
+
+void CKrvnUSBDev::vCountUnidentified(DevList& devList, const std::string& strWhich, const char* pszWhy)
+{
+    vDEBUG_ERR_printf("%s:%d: %s left out of the device table: %s", "CKrvnUSBDev::GetPortData", __LINE__,
+                      strWhich.c_str(), pszWhy);
+    if (devList.m_ucUnidentified < UINT8_MAX)
+        ++devList.m_ucUnidentified;
+}
+
 void CKrvnUSBDev::vSetOwners(const std::vector<krv::DeviceNode>& nodes, const std::string& strDriverKeyName,
                              std::vector<CSerialCandidate>& candidates)
 {

@@ -276,6 +276,8 @@ bool CKrvnUSBDev::vTestHandleFromPhysicalAddress(CUSBWalkState& walk, const std:
         if (SCSI6390_Inquiry(hDev.get(), ucInquiry, sizeof ucInquiry) != SCSI_RESULT_OK) {
             vDEBUG_ERR_printf("%s:%d: strPhysicalAddress[%s] SCSI_Inquiry Fail , dwErrorCode %d", kMethod, __LINE__,
                               szDevPath.c_str(), 0);
+            if (m_bOpen == 1)
+                vCountUnidentified(*pDevList, szDevPath, "no answer to the chip query");
             return false;
         }
         const std::string strChip = strInquiryChipText(ucInquiry);

@@ -460,6 +460,8 @@ void CKrvnUSBDev::vExamineDevice(CUSBWalkState& walk, krv::UsbHub& hub, const kr
     if (ucPhysicalAddress == PHYSICAL_ADDRESS_NONE) {
         vDEBUG_MSG_printf("%s:%d: Invalid  ucPhysicalAddress:%d, usLanguageID=%d, strSerialNumber:%s", kMethod,
                           __LINE__, ucPhysicalAddress, usLanguageID, walk.m_strSerialNumber.c_str());
+        if (m_bOpen == 1 && bOwnDiskOutOfTable(walk.m_strDevDriverKeyName))
+            vCountUnidentified(*pDevList, walk.m_strDevDriverKeyName, "its drive number does not fit the device table");
         return;
     }
     ++pUtility.g_ucFoundCount;

@@ -25,6 +25,17 @@ inline std::string strUpper(std::string_view strText)
     return strOut;
 }
 
+// Whether two texts are equal but for the case of their ASCII letters.
+inline bool bEqualNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
 // The value of one hexadecimal digit (either case), or -1 for any other character.
 inline int nHexDigit(char c)
 {

@@ -136,7 +136,10 @@ uint8_t CUSBUtility::ucGetOSVersionCode() const { return OS_VERSION_UNKNOWN; }
 void CUSBUtility::vWriteProgramMessage(const std::string& strText)
 {
     vDEBUG_MSG_printf("%s:%d: %s", "CUSBUtility::nShowProgramMessage", __LINE__, strText.c_str());
-    if (!krv::appendToFile(PROGRAM_MESSAGE_FILE, strText + "\r\n"))
+    // One message, one line: a text that ends its own line gets no second,
+    // empty one.
+    const bool bEndsLine = strText.size() >= 2 && strText.compare(strText.size() - 2, 2, "\r\n") == 0;
+    if (!krv::appendToFile(PROGRAM_MESSAGE_FILE, bEndsLine ? strText : strText + "\r\n"))
         vDEBUG_ERR_printf("%s:%d: nShowProgramMessage: %s not written , dwErrorCode %d",
                           "CUSBUtility::nShowProgramMessage", __LINE__, PROGRAM_MESSAGE_FILE, nLastError());
     // The pause is kept even when the file could not be written: the jobs

@@ -14,6 +14,7 @@
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
 #include "device/KrvnUSBDev.h"
+#include "device/TextUtil.h"
 #include "platform/LastError.h"
 #include "platform/Platform.h"
 
@@ -431,7 +432,9 @@ void CVIVadeDlg::vChildStepConfigCheck(CPortWork& work, const CPortRunInputs& in
     // Each port carries its own serial number: the one its image gave it.
     const std::string strSerial =
         work.m_bImageWritten ? strImageSerial(work.m_Run.m_Device.m_ucU3Config) : inputs.strSerialNumber;
-    const bool bSame = dev.m_strVID == inputs.strVID && dev.m_strPID == inputs.strPID &&
+    // The ids are hex numbers: the device reports them in upper case,
+    // whatever case the settings wrote them in.
+    const bool bSame = bEqualNoCase(dev.m_strVID, inputs.strVID) && bEqualNoCase(dev.m_strPID, inputs.strPID) &&
                        dev.m_strSerialNumber == strSerial && dev.m_strManufacturer == inputs.strManufacturer &&
                        dev.m_strProduct == inputs.strProduct;
     work.m_ucResult = bSame ? 1 : 0;

@@ -36,7 +36,8 @@ bool bStoreSettings()
 
 }  // namespace
 
-bool CVIVadeDlg::bNextSerialNumbers(uint8_t ucCount, std::string& strSerial, std::string& strComponentID)
+bool CVIVadeDlg::bNextSerialNumbers(uint8_t ucCount, std::string& strSerial, std::string& strComponentID,
+                                    bool* pbWrapped, bool* pbIDWrapped)
 {
     const IniRecord& ini = pIni.m_pINI;
     const bool bAdvance = m_DevList.m_bUpdateFW == 1 &&
@@ -56,11 +57,45 @@ bool CVIVadeDlg::bNextSerialNumbers(uint8_t ucCount, std::string& strSerial, std
     if (bWrapped)
         vDEBUG_ERR_printf("%s:%d: the serial number wrapped around: [%s]", kWho, __LINE__, strSerial.c_str());
     strComponentID.clear();
+    bool bIDWrapped = false;
     if (m_pProfile->bAdvanceComponentID &&
         (ini.USB4_ComponentID_EditType == 1 || ini.USB4_ComponentID_EditType == 2))
         strComponentID = pUtility.vAddLimitSN(controlText(IDC_EDIT_U4_COMPONENT_ID), ucCount,
-                                              ini.USB4_ComponentID_EditType == 1 ? 1 : 0, &bWrapped);
+                                              ini.USB4_ComponentID_EditType == 1 ? 1 : 0, &bIDWrapped);
+    if (pbWrapped)
+        *pbWrapped = bWrapped && (ini.SN_EditType == 1 || ini.SN_EditType == 2);
+    if (pbIDWrapped)
+        *pbIDWrapped = bIDWrapped;
     return true;
+}
+
+std::string CVIVadeDlg::strSerialCountRefusal(uint8_t ucCount)
+{
+    const IniRecord& ini = pIni.m_pINI;
+    if (m_DevList.m_bUpdateFW != 1)
+        return {};
+    const std::string strWindow = controlText(IDC_EDIT_SERIAL_NUMBER);
+    const bool bCounted = ini.SN_EditType == 1 || ini.SN_EditType == 2;
+    // A kept prefix as long as the serial number leaves nothing to count:
+    // every port, and the next run, would get the same number.
+    if (bCounted && ini.SN_remain_value_enable != 0 &&
+        static_cast<int64_t>(ini.SN_remain_value_length) >= static_cast<int64_t>(strWindow.size()))
+        return vSprintf127("SN_remain_value_length [%d] keeps all of SN [%s]: no digit is left to count up",
+                           ini.SN_remain_value_length, strWindow.c_str());
+    std::string strSerial;
+    std::string strComponentID;
+    bool bWrapped = false;
+    bool bIDWrapped = false;
+    if (!bNextSerialNumbers(ucCount, strSerial, strComponentID, &bWrapped, &bIDWrapped))
+        return {};
+    // The ports' own numbers may fit while the next run would start over.
+    if (bWrapped)
+        return vSprintf127("SN [%s] cannot count up %d more without wrapping around: the next run would start at [%s]",
+                           strWindow.c_str(), ucCount, strSerial.c_str());
+    if (bIDWrapped)
+        return vSprintf127("USB4 Component ID [%s] cannot count up %d more without wrapping around",
+                           controlText(IDC_EDIT_U4_COMPONENT_ID).c_str(), ucCount);
+    return {};
 }
 
 bool CVIVadeDlg::bReserveSerialNumbers(uint8_t ucCount)

@@ -65,6 +65,13 @@ constexpr uint32_t WR_TEST_SIZE_NONE = 0xFFFFFFFF;
 // A serial number shorter than this is padded with leading "0"s.
 constexpr size_t SN_MIN_LENGTH = 12;
 
+// The waits of a run a line can mean, in seconds: a bridge is back from its
+// reset within seconds, and a removal waits for an operator to look.
+constexpr int32_t RELOAD_WAITING_MIN_S = 1;
+constexpr int32_t RELOAD_WAITING_MAX_S = 60;
+constexpr int32_t REMOVE_AFTER_FINISH_MAX_S = 600;
+constexpr int32_t SSD_RELINK_TIME_MAX_S = 600;
+
 // The vendor id the factory settings carry; a run with it asks first.
 constexpr const char* DEFAULT_VENDOR_ID = "3E9A";
 
@@ -118,8 +125,12 @@ private:
     void vCheckWrTestFile();
     bool bPreCheck(uint8_t ucItemCount);
     void vPickPorts();
+    bool bEveryDriveTakesPart();
     bool bBuildImages();
+    bool bImagesWritable();
     bool bSerialsDistinct();
+    bool bSerialsCount(bool bAfterBuild);
+    bool bCheckWaits();
     void vPrepareReload();
     void vMakePortRecords();
 
@@ -224,19 +235,26 @@ EStartEnd CStart::eRun()
             vShow(m_strChipMismatch);
             m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
         }
-        if (!bFWFileOk) {
+        // On the command line the first refusal ends the process: it is the
+        // only one the message file tells.
+        if (!bFWFileOk && (m_bGui || !m_bChipMismatch)) {
             vShow("FW check is incorrect.");
             m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
-        } else {
+        } else if (bFWFileOk) {
             vDEBUG_MSG_printf("%s:%d: No Thread [%d/%d] To Run ", kWho, __LINE__, m_ucThreadCount, m_ucDiskCount);
         }
         return EStartEnd::eRefused;
     }
 
+    if (!m_bGui && !bEveryDriveTakesPart())
+        return EStartEnd::eRefused;
+
     m_dlg.showControl(IDC_PICTURE_FAIL, false);
     m_dlg.showControl(IDC_PICTURE_PASS, false);
     pUtility.g_strFWFileName = strFWPath;
-    if (bUpdateFW && !bBuildImages())
+    if (bUpdateFW && !bSerialsCount(false))
+        return EStartEnd::eRefused;
+    if (bUpdateFW && (!bBuildImages() || !bSerialsCount(true)))
         return EStartEnd::eRefused;
     m_devs.m_bDoConfigReadBack = 1;
 
@@ -249,6 +267,8 @@ EStartEnd CStart::eRun()
     if (m_devs.m_bDoExtUpdateFW == 1 && !m_dlg.bPrepareExternalFirmware())
         return EStartEnd::eRefused;
     vPrepareReload();
+    if (!bCheckWaits())
+        return EStartEnd::eRefused;
     if (m_dlg.dlgProfile().bWaitingResetReload)
         m_dlg.m_iDiskCountBaseline =
             m_devs.m_bDoReload == 1
@@ -496,6 +516,28 @@ void CStart::vPickPorts()
     }
 }
 
+// A line script reads the run's exit code as "every drive on the bench was
+// programmed". A drive the scan met but could not identify (or number), or
+// one whose firmware version could not be read, would silently stay as it
+// is: the unattended run is refused instead. In the window the operator sees
+// the table.
+bool CStart::bEveryDriveTakesPart()
+{
+    int nLeftOut = m_devs.m_ucUnidentified;
+    for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
+        const DevInfo& port = m_devs.Devs[slot];
+        if (port.m_ucPortIndex != DEV_PORT_INDEX_EMPTY && m_dlg.m_MainThreadParam.m_ucPortEnable[slot] != 1)
+            ++nLeftOut;
+    }
+    if (nLeftOut == 0)
+        return true;
+    vShow(CVIVadeDlg::vSprintf127("%d drive(s) on the bus are not in the run (not identified, or no firmware "
+                                  "version read): the run is refused",
+                                  nLeftOut));
+    m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
+    return false;
+}
+
 // Every taking-part port's images: the USB-3 image of config_format (through
 // the device object's templates and current image) into m_ucU3Config, and
 // with formats 3 and 4 the USB4 image into m_ucU4Config.
@@ -556,8 +598,85 @@ bool CStart::bBuildImages()
     }
     // The window shows the component ID the drives get.
     m_dlg.m_strEditU4ComponentID = texts.m_strU4ComponentID;
+    if (!bImagesWritable())
+        return false;
     if (eLayout == EConfigLayout::eLayoutA || eLayout == EConfigLayout::eLayoutB)
         return bSerialsDistinct();
+    return true;
+}
+
+// A worker writes each port's image as Start left it, except with format 0,
+// where it writes back what the bridge itself holds. Anything but a built
+// image (its fixed byte, its mark and its checksum in place) would replace
+// the bridge's configuration with bytes it cannot use: such a run is refused.
+bool CStart::bImagesWritable()
+{
+    if (m_ini.config_format == 0)
+        return true;
+    for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
+        const DevInfo& port = m_devs.Devs[slot];
+        if (port.m_ucPortIndex == DEV_PORT_INDEX_EMPTY || port.m_strFWVersion.empty())
+            continue;
+        ConfigImage ucImage;
+        std::memcpy(ucImage, port.m_ucU3Config, sizeof ucImage);
+        if (ucImage[CONFIG_FIXED_OFFSET] == CONFIG_FIXED_BYTE && ucImage[CONFIG_MARK_OFFSET] == CONFIG_U3_MARK &&
+            ucImage[CONFIG_CHECKSUM_OFFSET] == ucConfigChecksum(ucImage))
+            continue;
+        vShow(CVIVadeDlg::vSprintf127("config_format [%d] builds no configuration image for port %d: nothing is "
+                                      "written",
+                                      m_ini.config_format, port.m_ucPortIndex));
+        m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION;
+        return false;
+    }
+    return true;
+}
+
+// The serial numbers must count: before the images are built, a kept
+// prefix must leave digits to count; after, the window's serial number
+// (and component ID) must not wrap around by the end of the run, or the
+// next run would write the numbers this one starts with.
+bool CStart::bSerialsCount(bool bAfterBuild)
+{
+    const IniRecord& ini = m_ini;
+    const bool bRemainRule = (ini.SN_EditType == 1 || ini.SN_EditType == 2) && ini.SN_remain_value_enable != 0;
+    if (!bAfterBuild && !bRemainRule)
+        return true;
+    const std::string strRefusal = m_dlg.strSerialCountRefusal(m_ucThreadCount);
+    if (strRefusal.empty())
+        return true;
+    vShow(strRefusal);
+    m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
+    return false;
+}
+
+// The waits of the run, in seconds, where a line can mean them. Outside, a
+// run sleeps for years (a re-link cycle waits the device count times
+// Reload_Waiting, five times over) or gives up before any bridge is back.
+bool CStart::bCheckWaits()
+{
+    struct Wait {
+        const char* pszKey;
+        int32_t iValue;
+        int32_t iMin;
+        int32_t iMax;
+        bool bUsed;
+    };
+    const bool bPcie = g_PcieCtrl.ucTargetCount() > 0;
+    const Wait waits[] = {
+        {"Reload_Waiting", m_ini.Reload_Waiting, RELOAD_WAITING_MIN_S, RELOAD_WAITING_MAX_S,
+         m_devs.m_bDoReload == 1 && !m_dlg.dlgProfile().bWaitingResetReload},
+        {"uiRemove_after_finish", m_ini.uiRemove_after_finish, 0, REMOVE_AFTER_FINISH_MAX_S,
+         m_devs.m_bAutoSafeRemove == 1},
+        {"PCIE_SSDRelinkTime", m_ini.PCIE_SSDRelinkTime, 0, SSD_RELINK_TIME_MAX_S, bPcie && m_devs.m_bDoReload == 1},
+    };
+    for (const Wait& wait : waits) {
+        if (!wait.bUsed || (wait.iValue >= wait.iMin && wait.iValue <= wait.iMax))
+            continue;
+        vShow(CVIVadeDlg::vSprintf127("%s [%d] is no wait of a run: it must be %d to %d seconds", wait.pszKey,
+                                      wait.iValue, wait.iMin, wait.iMax));
+        m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION;
+        return false;
+    }
     return true;
 }
 

@@ -243,3 +243,24 @@ TEST_F(LimitationTable, PieceOfTheFirmwareVersion)
 }
 
 }  // namespace
+
+namespace {
+
+// A firmware-version list of 900,000 empty entries (a line of commas) is
+// read whole, refuses a device, and the check logs a few of the entries it
+// compared, not every one: a line logged per entry kept Start busy for
+// minutes.
+TEST_F(LimitationTable, AHugeFirmwareListIsCheckedWithoutALineForEachEntry)
+{
+    CLimitationTable t = parsed("check_fw_version=1\nfw_version=" + std::string(900000, ',') + "\n");
+    EXPECT_EQ(t.m_arrFWVersion.size(), 900001u);
+    platform.capture().clear();
+    EXPECT_EQ(t.iCheckLimitation({device("2409130a4f07")}), LIMITATION_FW_NOT_LISTED);
+    int nEntryLines = 0;
+    for (const std::string& line : platform.capture().lines())
+        nEntryLines += line.find("[0]fw:") != std::string::npos;
+    EXPECT_LE(nEntryLines, 20);
+    EXPECT_TRUE(platform.capture().contains("899985 more entries differ"));
+}
+
+}  // namespace

@@ -251,6 +251,38 @@ TEST(VIVadeDlgStart, EveryRefusalTellsWhyAndEndsACommandLineRunWithItsCode)
          kRefused},
         {"one serial for two ports", 2, [](IniRecord& r) { r.SN_EditType = 0; }, {},
          {"SN [AAAABBBB0001] would be written to port 0 and port 1"}, kRefused},
+        // The ports' serial numbers fit; the one stored for the next run
+        // would wrap around to 000000000000.
+        {"serial number wraps by the end of the run", 2, [](IniRecord& r) { r.serial_number.set("FFFFFFFFFFFE"); },
+         {},
+         {"SN [FFFFFFFFFFFE] cannot count up 2 more without wrapping around: the next run would start at "
+          "[000000000000]"},
+         kRefused},
+        {"kept prefix leaves nothing to count", 2,
+         [](IniRecord& r) {
+             r.SN_remain_value_enable = 1;
+             r.SN_remain_value_length = -7;
+         },
+         {}, {"SN_remain_value_length [20] keeps all of SN [AAAABBBB0001]: no digit is left to count up"}, kRefused},
+        // Formats without a layout: the bridge's configuration would be
+        // replaced by bytes with no mark and no checksum.
+        {"config_format 2", 1, [](IniRecord& r) { r.config_format = 2; }, {},
+         {"config_format [2] builds no configuration image for port 0: nothing is written"}, kBadSetting},
+        {"config_format 5", 1, [](IniRecord& r) { r.config_format = 5; }, {},
+         {"config_format [5] builds no configuration image for port 0: nothing is written"}, kBadSetting},
+        // Waits a run would sleep for years on, or give up on at once.
+        {"re-link wait of 68 years", 1, [](IniRecord& r) { r.Reload_Waiting = 2147483647; }, {},
+         {"Reload_Waiting [2147483647] is no wait of a run: it must be 1 to 60 seconds"}, kBadSetting},
+        {"negative re-link wait", 1, [](IniRecord& r) { r.Reload_Waiting = -5; }, {},
+         {"Reload_Waiting [-5] is no wait of a run: it must be 1 to 60 seconds"}, kBadSetting},
+        {"no re-link wait", 1, [](IniRecord& r) { r.Reload_Waiting = 0; }, {},
+         {"Reload_Waiting [0] is no wait of a run: it must be 1 to 60 seconds"}, kBadSetting},
+        {"removal wait of 68 years", 1,
+         [](IniRecord& r) {
+             r.Auto_Safe_Remove = 1;
+             r.uiRemove_after_finish = 2147483647;
+         },
+         {}, {"uiRemove_after_finish [2147483647] is no wait of a run: it must be 0 to 600 seconds"}, kBadSetting},
     };
     for (const Case& c : cases) {
         for (const bool commandLine : {false, true}) {
@@ -277,9 +309,11 @@ TEST(VIVadeDlgStart, EveryRefusalTellsWhyAndEndsACommandLineRunWithItsCode)
             if (commandLine) {
                 ASSERT_TRUE(f.runUntilEnded()) << name;
                 EXPECT_EQ(f.endCodes, std::vector<int>{c.code}) << name;
+                // One line per message: a text that ends its line gets no
+                // second, empty one.
                 std::string lines;
                 for (const std::string& text : texts)
-                    lines += text + "\r\n";
+                    lines += text.ends_with("\r\n") ? text : text + "\r\n";
                 EXPECT_EQ(f.messageFile(), lines) << name;
                 EXPECT_TRUE(f.boxes().empty()) << name;
             } else {
@@ -287,6 +321,74 @@ TEST(VIVadeDlgStart, EveryRefusalTellsWhyAndEndsACommandLineRunWithItsCode)
                 EXPECT_TRUE(f.endCodes.empty()) << name;
                 EXPECT_TRUE(f.dlg->isControlEnabled(IDC_BUTTON_START)) << name;
             }
+        }
+    }
+}
+
+// Two refusals at the go: the window shows both, the command line ends at
+// the first, and only that one is in the message file.
+TEST(VIVadeDlgStart, TheCommandLineTellsOnlyTheFirstRefusal)
+{
+    for (const bool commandLine : {false, true}) {
+        StartFixture f(2);
+        f.startUp([](IniRecord& r) {
+            const std::string other = std::filesystem::path(r.fw_binary_name.str()).parent_path() /
+                                      "KV_USB4_240517_80_02_09.bin";
+            writeFirmware(other, {0x24, 0x05, 0x17, 0x80, 0x02, 0x01}, kRev1Signature);
+            r.fw_binary_name.set(other);
+        });
+        f.fillDevices(2);
+        f.dlg->m_DevList.Devs[1].m_ucChipMajorRev = 3;
+        if (commandLine)
+            f.commandLine();
+        f.pressStart();
+        EXPECT_FALSE(f.started());
+        if (commandLine) {
+            ASSERT_TRUE(f.runUntilEnded());
+            EXPECT_EQ(f.endCodes, std::vector<int>{kRefused});
+            EXPECT_EQ(f.messageFile(), "Chip and FW don't match. Port:1 .\r\n");
+        } else {
+            EXPECT_EQ(f.boxes(), (std::vector<std::string>{"Chip and FW don't match. Port:1 .", "FW check is incorrect."}));
+        }
+    }
+}
+
+// A drive the scan met but left out (not identified, or its firmware
+// version not read) would stay as it is while a line script reads the exit
+// code as "all programmed": the command line refuses the run, the window
+// runs the drives it shows.
+TEST(VIVadeDlgStart, ACommandLineRunWithADriveLeftOutIsRefused)
+{
+    const struct {
+        const char* name;
+        std::function<void(StartFixture&)> leaveOut;
+    } cases[] = {
+        {"not identified", [](StartFixture& f) { f.dlg->m_DevList.m_ucUnidentified = 1; }},
+        {"no firmware version", [](StartFixture& f) { f.dlg->m_DevList.Devs[1].m_strFWVersion.clear(); }},
+    };
+    for (const auto& c : cases) {
+        for (const bool commandLine : {false, true}) {
+            StartFixture f(2);
+            f.startUp([](IniRecord& r) {
+                r.fw_enable = 0;
+                r.fw_reload = 0;
+                r.format_enable = 1;
+            });
+            f.fillDevices(2);
+            c.leaveOut(f);
+            if (commandLine)
+                f.commandLine();
+            f.pressStart();
+            if (!commandLine) {
+                EXPECT_TRUE(f.started()) << c.name << ::testing::PrintToString(f.boxes());
+                continue;
+            }
+            EXPECT_FALSE(f.started()) << c.name;
+            ASSERT_TRUE(f.runUntilEnded()) << c.name;
+            EXPECT_EQ(f.endCodes, std::vector<int>{kRefused}) << c.name;
+            EXPECT_EQ(f.messageFile(), "1 drive(s) on the bus are not in the run (not identified, or no firmware "
+                                       "version read): the run is refused\r\n")
+                << c.name;
         }
     }
 }

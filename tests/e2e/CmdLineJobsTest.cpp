@@ -3,12 +3,17 @@
 // files byte for byte.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "app/VIVadeDlg.h"
 #include "tests/e2e/CmdLineRun.h"
+#include "tests/support/ProductionRunSetup.h"
 
 namespace {
 
@@ -153,6 +158,99 @@ TEST(CmdLineJobsOtherTest, AJobOnTheFactorySettingsSaysSo)
     EXPECT_NE(message.find("not loaded"), std::string::npos) << message;
     EXPECT_NE(message.find("the factory settings are used"), std::string::npos) << message;
     EXPECT_NE(r.err.find("the factory settings are used"), std::string::npos) << r.err;
+}
+
+// A settings file that is there but does not load: the jobs that write to
+// drives end with the settings' code before any scan, saying why without the
+// machine's paths; a job that only reads goes on with the factory settings.
+TEST(CmdLineJobsOtherTest, AWritingJobOnASettingsFileThatDidNotLoadEndsBeforeTouchingADrive)
+{
+    const struct {
+        const char* name;
+        std::function<void(CmdLineRun&)> damage;
+    } cases[] = {
+        {"random bytes",
+         [](CmdLineRun& run) {
+             std::string bytes(20000, '\0');
+             for (size_t i = 0; i < bytes.size(); ++i)
+                 bytes[i] = static_cast<char>((i * 7919 + 13) % 251);
+             krv::test::writeFile(run.settingsPath(), bytes);
+         }},
+        {"another version",
+         [](CmdLineRun& run) {
+             std::string text = krv::test::readFile(run.settingsPath());
+             text.replace(text.find("version=1009"), 12, "version=99999");
+             krv::test::writeFile(run.settingsPath(), text);
+         }},
+        {"a bad field",
+         [](CmdLineRun& run) {
+             std::string text = krv::test::readFile(run.settingsPath());
+             text.replace(text.find("serial_number=AAAABBBB0001"), 26, "serial_number=" + std::string(60, '7'));
+             krv::test::writeFile(run.settingsPath(), text);
+         }},
+        {"a named pipe",
+         [](CmdLineRun& run) {
+             std::filesystem::remove(run.settingsPath());
+             ::mkfifo(run.settingsPath().c_str(), 0644);
+         }},
+        {"3 GiB",
+         [](CmdLineRun& run) { std::filesystem::resize_file(run.settingsPath(), 3ULL << 30); }},
+        {"missing", [](CmdLineRun& run) { std::filesystem::remove(run.settingsPath()); }},
+    };
+    for (const auto& c : cases) {
+        CmdLineRun run;
+        run.createBench({"--ports", "1"});
+        krv::test::writeRunFiles(run.programFolder());
+        run.writeSettings([&](IniRecord& r) { krv::test::setRunSettings(r, run.programFolder()); });
+        c.damage(run);
+        for (const char* option : {"/S", "/PC", "/RST"}) {
+            std::filesystem::remove(run.currentFolder() + "/ProgramMSG.txt");
+            ToolRun r = run.run({option});
+            EXPECT_FALSE(r.timedOut) << c.name << " " << option;
+            EXPECT_EQ(r.exitCode, shell(CVIVadeDlg::CMDLINE_EXIT_BAD_OPTION)) << c.name << " " << option << "\n"
+                                                                               << r.err;
+            EXPECT_EQ(countOf(r.err, "Start Scan USB Port"), 0) << c.name << " " << option;
+            const std::string message = run.currentFile("ProgramMSG.txt");
+            EXPECT_NE(message.find(std::string("Settings file kv_mp_Toolv0.6.ini not loaded: ") + option +
+                                   " writes no drive"),
+                      std::string::npos)
+                << c.name << "\n"
+                << message;
+            EXPECT_EQ(message.find(run.programFolder()), std::string::npos) << c.name << "\n" << message;
+        }
+        // Nothing reached the bridge, not even a scan's question.
+        EXPECT_EQ(run.krvbench("log", {"1"}).out.find("E3"), std::string::npos) << c.name;
+        EXPECT_EQ(countOf(run.krvbench("log", {"1"}).out, "E8 50"), 0) << c.name;
+        // A reading job still runs, on the factory settings.
+        std::filesystem::remove(run.currentFolder() + "/ProgramMSG.txt");
+        ToolRun version = run.run({"/V"});
+        EXPECT_EQ(version.exitCode, 0) << c.name << "\n" << version.err;
+        const std::string message = run.currentFile("ProgramMSG.txt");
+        EXPECT_NE(message.find("the factory settings are used"), std::string::npos) << c.name << "\n" << message;
+        EXPECT_EQ(message.find(run.programFolder()), std::string::npos) << c.name << "\n" << message;
+    }
+}
+
+// Drives the scan has to leave out: their drive numbers (127 and up) do not
+// fit the device table. A "/S" over the rest would end 0 with drives on the
+// bench untouched; it is refused before any write.
+TEST(CmdLineJobsOtherTest, ARunWithDrivesTheScanLeftOutIsRefused)
+{
+    CmdLineRun run;
+    run.createBench({"--ports", "8", "--present", "no"});
+    {
+        std::ofstream ini(run.benchFolder() + "/bench.ini", std::ios::app);
+        ini << "\n[system disk]\nother_disks = 118\n";
+    }
+    for (int port = 1; port <= 8; ++port)
+        ASSERT_EQ(run.krvbench("plug", {std::to_string(port)}).exitCode, 0);
+    krv::test::writeRunFiles(run.programFolder());
+    run.writeSettings([&](IniRecord& r) { krv::test::setRunSettings(r, run.programFolder()); });
+    ToolRun r = run.run({"/S"});
+    EXPECT_EQ(r.exitCode, shell(CVIVadeDlg::CMDLINE_EXIT_REFUSED)) << r.err.substr(r.err.size() > 8000 ? r.err.size() - 8000 : 0);
+    EXPECT_NE(run.currentFile("ProgramMSG.txt").find("drive(s) on the bus are not in the run"), std::string::npos)
+        << run.currentFile("ProgramMSG.txt");
+    EXPECT_EQ(countOf(run.krvbench("show").out, "240517800201"), 0);
 }
 
 TEST(CmdLineJobsOtherTest, PowerConfigurationGoesToEveryDriveAndItsFailureIsTheExitCode)

@@ -140,6 +140,25 @@ TEST_F(ProductionRunTest, APortFoundAgainEarlyFollowsItsDriveWhenALateOneComesBa
     EXPECT_EQ(countOf(run.krvbench("show").out, "FAT32 \"KRVRUN\""), 3);
 }
 
+// The settings write the vendor id in lower case; the bridge comes back
+// reporting it in upper case. The configuration check takes them as the one
+// number they are.
+TEST_F(ProductionRunTest, TheConfigurationCheckComparesHexIdsWithoutCase)
+{
+    run.createBench({"--ports", "1", "--disk-size", "1G"});
+    prepareRun(run, [](IniRecord& r) {
+        r.vendor_id.set("abcd");
+        r.product_id.set("8a7f");
+        r.check_config = 1;
+    });
+    ToolRun r = run.run({"/S"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.substr(r.err.size() > 8000 ? r.err.size() - 8000 : 0);
+    const std::string u3 = portFile(run, 1, "config-0-0.bin");
+    ASSERT_EQ(u3.size(), 128u);
+    EXPECT_EQ(static_cast<uint8_t>(u3[116]), 0xCD);
+    EXPECT_EQ(static_cast<uint8_t>(u3[117]), 0xAB);
+}
+
 // Benches of every size, up to sixteen drives of every KRV857x model on USB 3
 // links and USB 3 tunnels of USB4, on the root hub and two chained hubs, some
 // coming back under other drive numbers: every drive passes with its own
