@@ -231,24 +231,24 @@ TEST(CmdLineJobsOtherTest, AWritingJobOnASettingsFileThatDidNotLoadEndsBeforeTou
     }
 }
 
-// Drives the scan has to leave out: their drive numbers (127 and up) do not
-// fit the device table. A "/S" over the rest would end 0 with drives on the
+// Drives the scan has to leave out: with 118 other disks, ports 9 and 10 get
+// drive numbers 127 and 128, which do not fit the device table. A "/S" over the rest would end 0 with drives on the
 // bench untouched; it is refused before any write.
 TEST(CmdLineJobsOtherTest, ARunWithDrivesTheScanLeftOutIsRefused)
 {
     CmdLineRun run;
-    run.createBench({"--ports", "8", "--present", "no"});
+    run.createBench({"--ports", "10", "--present", "no"});
     {
         std::ofstream ini(run.benchFolder() + "/bench.ini", std::ios::app);
         ini << "\n[system disk]\nother_disks = 118\n";
     }
-    for (int port = 1; port <= 8; ++port)
+    for (int port = 1; port <= 10; ++port)
         ASSERT_EQ(run.krvbench("plug", {std::to_string(port)}).exitCode, 0);
     krv::test::writeRunFiles(run.programFolder());
     run.writeSettings([&](IniRecord& r) { krv::test::setRunSettings(r, run.programFolder()); });
     ToolRun r = run.run({"/S"});
     EXPECT_EQ(r.exitCode, shell(CVIVadeDlg::CMDLINE_EXIT_REFUSED)) << r.err.substr(r.err.size() > 8000 ? r.err.size() - 8000 : 0);
-    EXPECT_NE(run.currentFile("ProgramMSG.txt").find("drive(s) on the bus are not in the run"), std::string::npos)
+    EXPECT_NE(run.currentFile("ProgramMSG.txt").find("2 drive(s) on the bus are not in the run"), std::string::npos)
         << run.currentFile("ProgramMSG.txt");
     EXPECT_EQ(countOf(run.krvbench("show").out, "240517800201"), 0);
 }
