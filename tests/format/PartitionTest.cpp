@@ -259,7 +259,8 @@ TEST(FormatFault, WriteFaultFailsThisDriveOnly)
 
     EXPECT_FALSE(format.vLowLevelFormatTracks(first, FORMAT_TYPE_FAT32, "KRVTEST", PARTITION_STYLE_MBR, 'E'));
     EXPECT_TRUE(bench.capture().contains("vZeroSectors: WriteFile Fail , dwNumberOfBytesToWrite"));
-    EXPECT_TRUE(bench.capture().contains("vLowLevelFormatTracks: Post-Check (CreateDirectory) Fail"));
+    EXPECT_TRUE(bench.capture().contains("vLowLevelFormatTracks: bFormatVolume Fail , ucPhysicalAddress:[" +
+                                         std::to_string(first) + "]"));
     EXPECT_EQ(imageBytes(bench.portFolder(2) + "/disk.img", 0, 1 << 20), secondBefore);
 
     ASSERT_TRUE(format.vLowLevelFormatTracks(second, FORMAT_TYPE_FAT32, "KRVTEST", PARTITION_STYLE_MBR, 'F'));
