@@ -89,8 +89,11 @@ public:
     // firmware, PD and settings files are often shipped read-only.
     bool vCheckFilePathExists(const std::string& strFilePath, uint8_t ucShowMessage);
     // Reads the file from its start into the buffer: the whole file, or the
-    // first dwReadBufferSize bytes of a longer one.
-    bool vReadFile(const std::string& strPath, uint8_t* pucReadBuffer, uint32_t dwReadBufferSize);
+    // first dwReadBufferSize bytes of a longer one. `pdwBytesRead` (when
+    // given) receives how many bytes came, so a caller that needs the buffer
+    // full can tell a shorter file.
+    bool vReadFile(const std::string& strPath, uint8_t* pucReadBuffer, uint32_t dwReadBufferSize,
+                   uint32_t* pdwBytesRead = nullptr);
     // Replaces the file with the bytes and flushes them to the medium.
     bool vWriteFile(const std::string& strPath, const uint8_t* pucWriteBuffer, uint32_t dwWriteBufferSize);
     bool CopyFileMem(const std::string& strSource, const std::string& strDestination);

@@ -101,9 +101,12 @@ bool CUSBUtility::vCheckFilePathExists(const std::string& strFilePath, uint8_t u
     }
 }
 
-bool CUSBUtility::vReadFile(const std::string& strPath, uint8_t* pucReadBuffer, uint32_t dwReadBufferSize)
+bool CUSBUtility::vReadFile(const std::string& strPath, uint8_t* pucReadBuffer, uint32_t dwReadBufferSize,
+                            uint32_t* pdwBytesRead)
 {
     static const char* const kMethod = "CUSBUtility::vReadFile";
+    if (pdwBytesRead)
+        *pdwBytesRead = 0;
     try {
         if (!pucReadBuffer) {
             krv::setLastError(krv::winerr::kInvalidParameter);
@@ -149,6 +152,8 @@ bool CUSBUtility::vReadFile(const std::string& strPath, uint8_t* pucReadBuffer, 
                               kMethod, __LINE__, strPath.c_str(), nRead, static_cast<unsigned long long>(llToRead));
             return false;
         }
+        if (pdwBytesRead)
+            *pdwBytesRead = static_cast<uint32_t>(nRead);
         return true;
     } catch (...) {
         vLogCatch(kMethod, __LINE__);

@@ -1,5 +1,6 @@
 #include "format/Fat32Format.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "device/DebugLog.h"
@@ -48,15 +49,23 @@ void CFat32Format::vResetMembers()
     m_ullClusterCount = 0;
 }
 
-uint32_t dwFat32ClusterSectorsForDisk(uint32_t dwPhysicalMiB)
+uint32_t dwFat32ClusterSectorsForDisk(uint32_t dwPhysicalMiB, uint32_t dwBytesPerSector)
 {
+    // The table counts 512-byte sectors; a drive of larger sectors gets the
+    // same cluster bytes, as far as FAT allows.
+    uint32_t dwTableSectors = 128;
     if (dwPhysicalMiB == 0)
-        return 128;
-    if (dwPhysicalMiB <= 0x22400)
-        return 16;
-    if (dwPhysicalMiB <= 0x44800)
-        return 32;
-    if (dwPhysicalMiB <= 0x89400)
-        return 64;
-    return 128;
+        dwTableSectors = 128;
+    else if (dwPhysicalMiB <= 0x22400)
+        dwTableSectors = 16;
+    else if (dwPhysicalMiB <= 0x44800)
+        dwTableSectors = 32;
+    else if (dwPhysicalMiB <= 0x89400)
+        dwTableSectors = 64;
+    const uint32_t dwBytes = std::min(dwTableSectors * 512, FAT32_MAX_CLUSTER_BYTES);
+    if (dwBytesPerSector == 0 || dwBytesPerSector >= dwBytes)
+        return 1;
+    return dwBytes / dwBytesPerSector;
 }
+
+bool bConsoleRunPassed(const krv::ConsoleResult& run) { return run.started && run.finished && run.exitCode == 0; }

@@ -14,6 +14,7 @@
 
 #include "format/Fat32Layout.h"
 #include "platform/BlockDevices.h"
+#include "platform/ConsolePrograms.h"
 
 class CKrvnUSBDev;
 
@@ -124,5 +125,9 @@ private:
 };
 
 // Sectors per cluster the production step asks the FAT32 writer for, by the
-// drive's physical size in MiB.
-uint32_t dwFat32ClusterSectorsForDisk(uint32_t dwPhysicalMiB);
+// drive's physical size in MiB and its sector size: the table's cluster
+// bytes (in 512-byte sectors), at most FAT32_MAX_CLUSTER_BYTES.
+uint32_t dwFat32ClusterSectorsForDisk(uint32_t dwPhysicalMiB, uint32_t dwBytesPerSector);
+
+// Whether a console program started, ran to its end and said it succeeded.
+bool bConsoleRunPassed(const krv::ConsoleResult& run);

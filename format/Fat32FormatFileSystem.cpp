@@ -10,6 +10,7 @@
 #include "format/Fat32Format.h"
 #include "platform/LastError.h"
 #include "platform/Platform.h"
+#include "platform/StopSource.h"
 
 namespace {
 
@@ -20,6 +21,24 @@ constexpr uint64_t NTFS_ONLY_MIB = 0x800000;   // 8 TiB
 int nLastError() { return static_cast<int>(krv::lastError()); }
 
 std::string strPhysical(uint8_t ucPhysicalAddress) { return "\\\\.\\PhysicalDrive" + std::to_string(ucPhysicalAddress); }
+
+bool bStopRequested()
+{
+    const krv::StopSource* pStop = krv::StopSource::current();
+    return pStop && pStop->stopRequested();
+}
+
+// The drive's sector size; 512 when it cannot be read, the size every drive
+// that does not say otherwise has.
+uint32_t dwDiskBytesPerSector(uint8_t ucPhysicalAddress)
+{
+    std::unique_ptr<krv::BlockDevice> disk =
+        krv::Platform::current().blockDevices().openDisk(ucPhysicalAddress, krv::BlockAccess::ReadWrite);
+    krv::DiskGeometry geometry;
+    if (!disk || !disk->geometry(geometry) || geometry.bytesPerSector == 0)
+        return 512;
+    return geometry.bytesPerSector;
+}
 
 }  // namespace
 
@@ -66,14 +85,31 @@ bool CFat32Format::bFormatAttempt(uint8_t ucPhysicalAddress, const std::string& 
     static const char* const kMethod = "CFat32Format::vLowLevelFormatTracks";
     krv::Platform& platform = krv::Platform::current();
     const std::string strLogical = std::string(1, cDriveLetter) + ":\\";
+    // The writer's own result decides first: a volume whose writes failed
+    // may still show, where they did not reach, an earlier volume of the same
+    // name, which the post-check below would take for this one.
     if (strFileSystem == "FAT32") {
-        const uint32_t dwSpc = dwFat32ClusterSectorsForDisk(m_UsbDev.vGetDiskPhysicalSize(ucPhysicalAddress));
-        if (bSetFormatParam(cDriveLetter, static_cast<int32_t>(dwSpc), ucPartitionStyle == PARTITION_STYLE_GPT))
-            bFormatVolume(strLabel);
+        const uint32_t dwSpc = dwFat32ClusterSectorsForDisk(m_UsbDev.vGetDiskPhysicalSize(ucPhysicalAddress),
+                                                            dwDiskBytesPerSector(ucPhysicalAddress));
+        if (!bSetFormatParam(cDriveLetter, static_cast<int32_t>(dwSpc), ucPartitionStyle == PARTITION_STYLE_GPT) ||
+            !bFormatVolume(strLabel)) {
+            vDEBUG_ERR_printf("%s:%d: vLowLevelFormatTracks: bFormatVolume Fail , ucPhysicalAddress:[%d] , "
+                              "m_cDriveLetter:[%c] , dwErrorCode %d",
+                              kMethod, __LINE__, ucPhysicalAddress, cDriveLetter, nLastError());
+            return false;
+        }
     } else {
-        const krv::ConsoleResult run = platform.consolePrograms().run(krv::ConsoleCommand(
-            "format.com", {std::string(1, cDriveLetter) + ":/Q", "/FS:" + strFileSystem, "/y"}, {}, FORMAT_WAIT_MS));
-        (void)run;  // the post-check below judges the volume
+        const krv::ConsoleResult run = platform.consolePrograms().run(
+            krv::ConsoleCommand("format.com", {std::string(1, cDriveLetter) + ":/Q", "/FS:" + strFileSystem, "/y"},
+                                {}, FORMAT_WAIT_MS),
+            krv::StopSource::current());
+        if (!bConsoleRunPassed(run)) {
+            vDEBUG_ERR_printf("%s:%d: vLowLevelFormatTracks: format.com Fail , ucPhysicalAddress:[%d] , "
+                              "m_cDriveLetter:[%c] , bStarted %d , bFinished %d , dwExitCode %u",
+                              kMethod, __LINE__, ucPhysicalAddress, cDriveLetter, run.started ? 1 : 0,
+                              run.finished ? 1 : 0, run.exitCode);
+            return false;
+        }
     }
 
     // The volume takes a folder: it is mounted and carries a file system.
@@ -83,7 +119,7 @@ bool CFat32Format::bFormatAttempt(uint8_t ucPhysicalAddress, const std::string& 
     if (strMount.empty() || !std::filesystem::create_directory(strMount + "/tmp", ec)) {
         if (ec)
             krv::setLastError(krv::winerr::kAccessDenied);
-        platform.clock().sleepMs(POST_CHECK_RETRY_MS);
+        platform.clock().sleepMs(POST_CHECK_RETRY_MS, krv::StopSource::current());
         vDEBUG_ERR_printf("%s:%d: vLowLevelFormatTracks: Post-Check (CreateDirectory) Fail , ucPhysicalAddress:[%d] , "
                           "m_cDriveLetter:[%c] ,  strTestDirectory : %s , dwErrorCode %d",
                           kMethod, __LINE__, ucPhysicalAddress, cDriveLetter, strTestDirectory.c_str(), nLastError());
@@ -98,12 +134,17 @@ bool CFat32Format::bFormatAttempt(uint8_t ucPhysicalAddress, const std::string& 
                               "strDriveLabelName %s , bResult %d",
                               kMethod, __LINE__, strLogical.c_str(), strLabel.c_str(), 0);
             const krv::ConsoleResult run = platform.consolePrograms().run(
-                krv::ConsoleCommand("label.exe", {std::string(1, cDriveLetter) + ":", strLabel}, {}, LABEL_WAIT_MS));
-            bResult = run.started && run.finished && run.exitCode == 0;
+                krv::ConsoleCommand("label.exe", {std::string(1, cDriveLetter) + ":", strLabel}, {}, LABEL_WAIT_MS),
+                krv::StopSource::current());
+            bResult = bConsoleRunPassed(run);
         }
         vDEBUG_MSG_printf("%s:%d: vLowLevelFormatTracks: SetVolumeLabel , strLogicalAddress: %s , strDriveLabelName "
                           "%s , bResult %d",
                           kMethod, __LINE__, strLogical.c_str(), strLabel.c_str(), bResult ? 1 : 0);
+        // A label that was never written may still read back as asked from
+        // an earlier volume's bytes.
+        if (!bResult)
+            return false;
     }
 
     krv::VolumeInformation info;
@@ -147,7 +188,8 @@ bool CFat32Format::vLowLevelFormatTracks(uint8_t ucPhysicalAddress, uint8_t ucFo
             m_UsbDev.m_bOpen = 1;
             return false;
         }
-        for (int nAttempt = 0; nAttempt < FORMAT_ATTEMPTS && !bResult; ++nAttempt) {
+        // A stopped worker tries no more: its drive is left to the next run.
+        for (int nAttempt = 0; nAttempt < FORMAT_ATTEMPTS && !bResult && !bStopRequested(); ++nAttempt) {
             std::string strFileSystem = "FAT32";
             if (iFSCapacity == FS_CAPACITY_NTFS_ONLY || ucFormatDriveType == FORMAT_TYPE_NTFS)
                 strFileSystem = "NTFS";

@@ -11,6 +11,7 @@
 #include "platform/FileSystem.h"
 #include "platform/LastError.h"
 #include "platform/Platform.h"
+#include "platform/StopSource.h"
 
 namespace {
 
@@ -156,23 +157,26 @@ bool CFat32Format::bRunDiskPart(uint8_t ucPhysicalAddress, int32_t& iCount)
     static const char* const kMethod = "CFat32Format::vCreatePartition";
     krv::Platform& platform = krv::Platform::current();
     const std::string strParam = " /s " + strDiskPartScriptName(ucPhysicalAddress);
-    for (int nTry = 0; nTry < DISKPART_TRIES; ++nTry) {
+    // A stopped worker starts no further try: the stop ends the one under way.
+    const krv::StopSource* pStop = krv::StopSource::current();
+    for (int nTry = 0; nTry < DISKPART_TRIES && !(pStop && pStop->stopRequested()); ++nTry) {
         const krv::ConsoleResult run = platform.consolePrograms().run(
-            krv::ConsoleCommand("diskpart.exe", {"/s", strDiskPartScriptName(ucPhysicalAddress)}, {}, DISKPART_WAIT_MS));
+            krv::ConsoleCommand("diskpart.exe", {"/s", strDiskPartScriptName(ucPhysicalAddress)}, {}, DISKPART_WAIT_MS),
+            pStop);
         vDEBUG_MSG_printf("%s:%d: vCreatePartition000: bResult:%d, ErrorCode:%d ", kMethod, __LINE__,
                           run.started ? 1 : 0, run.started ? 0 : nLastError());
         vDEBUG_MSG_printf("%s:%d: vCreatePartition111: ErrorCode:%d ", kMethod, __LINE__,
                           run.finished ? static_cast<int>(run.exitCode) : nLastError());
         // A run that did not end, or ended with an error, may have left the
         // old partitions in place: that try failed, whatever the count says.
-        if (!run.started || !run.finished || run.exitCode != 0) {
-            platform.clock().sleepMs(DISKPART_START_RETRY_MS);
+        if (!bConsoleRunPassed(run)) {
+            platform.clock().sleepMs(DISKPART_START_RETRY_MS, pStop);
             vDEBUG_ERR_printf("%s:%d: vCreatePartition: ucPhysicalAddress[%d] PartitionParam:%s Fail, ErrorCode:%d ",
                               kMethod, __LINE__, ucPhysicalAddress, strParam.c_str(),
                               run.started && run.finished ? static_cast<int>(run.exitCode) : nLastError());
             continue;
         }
-        platform.clock().sleepMs(DISKPART_SETTLE_MS);
+        platform.clock().sleepMs(DISKPART_SETTLE_MS, pStop);
         iCount = m_UsbDev.vGetPartitionCount(ucPhysicalAddress);
         if (iCount == PARTITION_COUNT_NONE) {
             vDEBUG_ERR_printf("%s:%d: vCreatePartition: Fail ucPhysicalAddress [%d] Check Partition Count %d", kMethod,

@@ -57,6 +57,9 @@ EFat32Fit eComputeFat32Layout(uint64_t ullTotalSectors, uint32_t dwBytesPerSecto
 EFat32Fit eFitFat32Layout(uint64_t ullTotalSectors, uint32_t dwBytesPerSector, uint32_t dwSectorsPerCluster,
                           Fat32Layout& layout)
 {
+    while (dwSectorsPerCluster > 1 && uint64_t{dwSectorsPerCluster} * dwBytesPerSector > FAT32_MAX_CLUSTER_BYTES &&
+           bPowerOfTwo(dwSectorsPerCluster))
+        dwSectorsPerCluster /= 2;
     EFat32Fit eFit = eComputeFat32Layout(ullTotalSectors, dwBytesPerSector, dwSectorsPerCluster, layout);
     while ((eFit == EFat32Fit::eTooFewClusters || eFit == EFat32Fit::eBadParameter) && dwSectorsPerCluster > 1 &&
            bPowerOfTwo(dwSectorsPerCluster)) {

@@ -16,6 +16,9 @@ constexpr uint32_t FAT32_ROOT_CLUSTER = 2;
 constexpr uint64_t FAT32_MIN_CLUSTERS = 65525;
 constexpr uint64_t FAT32_MAX_CLUSTERS = 0x0FFFFFF5;
 constexpr uint32_t FAT32_MAX_SECTORS_PER_CLUSTER = 128;
+// FAT's limit for a cluster whatever the sector size: hosts refuse to mount
+// a volume of larger clusters.
+constexpr uint32_t FAT32_MAX_CLUSTER_BYTES = 32 * 1024;
 
 struct Fat32Layout {
     uint32_t dwBytesPerSector = 0;
@@ -50,7 +53,8 @@ uint32_t dwFat32FirstGuessFatSize(uint64_t ullTotalSectors, uint32_t dwReservedS
 EFat32Fit eComputeFat32Layout(uint64_t ullTotalSectors, uint32_t dwBytesPerSector, uint32_t dwSectorsPerCluster,
                               Fat32Layout& layout);
 
-// As above, but a cluster size that leaves too few clusters is halved until
-// the volume has enough (down to one sector); the layout says which was used.
+// As above, but a cluster larger than FAT32_MAX_CLUSTER_BYTES is halved to
+// it, and a cluster size that leaves too few clusters is halved until the
+// volume has enough (down to one sector); the layout says which was used.
 EFat32Fit eFitFat32Layout(uint64_t ullTotalSectors, uint32_t dwBytesPerSector, uint32_t dwSectorsPerCluster,
                           Fat32Layout& layout);

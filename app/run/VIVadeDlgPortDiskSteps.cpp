@@ -7,7 +7,6 @@
 // a step works on is looked up from the port's own drive, so a step never
 // reaches a volume of another drive, of the system's disk, or C:.
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -34,9 +33,6 @@ const char* const kWho = "CVIVadeDlg::ChildThreadFun";
 constexpr uint32_t PARTITION_BARRIER_POLL_MS = 100;
 // Free space the write/read test wants, in test-file sizes.
 constexpr uint64_t WR_TEST_FREE_SPACE_FACTOR = 10;
-// The bytes of each buffer cleared before a pass, so a read that silently
-// did nothing cannot pass the compare.
-constexpr size_t WR_TEST_MARK_BYTES = 4;
 constexpr int SPEED_TEST_TRIES = 3;
 constexpr uint32_t SPEED_TEST_SIZE_MIB = 1;
 // The preload source is handed on in a 127-byte text.
@@ -121,33 +117,37 @@ bool bFormatPortDrive(CPortWork& work, DevInfo& dev, CFat32Format& format)
                                         ini.partition_drive_type, cLetter);
 }
 
+// Reads the file into the whole buffer, cleared first: a read that did
+// nothing, or a file shorter than the test (a truncated copy), leaves no
+// bytes of an earlier pass to compare equal, and fails.
+bool bReadWholeBuffer(uint8_t ucSlot, int nCount, const std::string& strPath, std::vector<uint8_t>& buffer)
+{
+    const uint32_t dwSize = static_cast<uint32_t>(buffer.size());
+    std::fill(buffer.begin(), buffer.end(), 0);
+    uint32_t dwRead = 0;
+    if (pUtility.vReadFile(strPath, buffer.data(), dwSize, &dwRead) && dwRead == dwSize)
+        return true;
+    vDEBUG_ERR_printf("%s:%d: ChildThreadFun: [%d] TestCount[%d] vReadFile[%s] Len[%u] Fail", kWho, __LINE__, ucSlot,
+                      nCount, strPath.c_str(), dwSize);
+    return false;
+}
+
 // One repetition: the source into one buffer, a copy of it onto the volume
 // and back into the other, both compared; the volume's copy is deleted.
 bool bWrRdTestOnce(uint8_t ucSlot, int nCount, const std::string& strSource, const std::string& strTarget,
                    std::vector<uint8_t>& write, std::vector<uint8_t>& read)
 {
     const uint32_t dwSize = static_cast<uint32_t>(write.size());
-    const size_t nMark = std::min(WR_TEST_MARK_BYTES, write.size());
-    std::memset(write.data(), 0, nMark);
-    std::memset(read.data(), 0, nMark);
-    if (!pUtility.vReadFile(strSource, write.data(), dwSize)) {
-        vDEBUG_ERR_printf("%s:%d: ChildThreadFun: [%d] TestCount[%d] vReadFile[%s] Len[%u] Fail", kWho, __LINE__, ucSlot,
-                          nCount, strSource.c_str(), dwSize);
+    if (!bReadWholeBuffer(ucSlot, nCount, strSource, write))
         return false;
-    }
     read = write;
     vDeleteFile(strTarget);
     bool bResult = pUtility.vWriteFile(strTarget, read.data(), dwSize);
-    if (!bResult) {
+    if (!bResult)
         vDEBUG_ERR_printf("%s:%d: ChildThreadFun: [%d] TestCount[%d] vWriteFile[%s] Len[%u] Fail", kWho, __LINE__,
                           ucSlot, nCount, strTarget.c_str(), dwSize);
-    } else {
-        std::memset(write.data(), 0, nMark);
-        bResult = pUtility.vReadFile(strTarget, write.data(), dwSize);
-        if (!bResult)
-            vDEBUG_ERR_printf("%s:%d: ChildThreadFun: [%d] TestCount[%d] vReadFile[%s] Len[%u] Fail", kWho, __LINE__,
-                              ucSlot, nCount, strTarget.c_str(), dwSize);
-    }
+    else
+        bResult = bReadWholeBuffer(ucSlot, nCount, strTarget, write);
     if (bResult && write != read) {
         const auto diff = std::mismatch(write.begin(), write.end(), read.begin());
         vDEBUG_ERR_printf("%s:%d: ChildThreadFun: [%d] TestCount[%d] Cmp m_ucpWriteBuffer[%p] and m_ucpReadBuffer[%p] "

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -27,8 +28,11 @@
 #include "device/USBUtility.h"
 #include "format/Fat32Format.h"
 #include "platform/CaptureDebugOutput.h"
+#include "platform/Paths.h"
+#include "platform/StopSource.h"
 #include "platform/bench/disk/DiskLayoutPlan.h"
 #include "tests/format/FormatCheckers.h"
+#include "tests/app/PlatformStandIns.h"
 #include "tests/format/PartitionBenchSupport.h"
 #include "tests/support/TestPlatform.h"
 #include "tests/ui/UiTestSupport.h"
@@ -574,6 +578,181 @@ TEST(PortDiskSteps, PreloadCopiesTheFolderOrRefusesIt)
             EXPECT_EQ(onVolume[i].path, c.files[i].first);
             EXPECT_EQ(onVolume[i].size, c.files[i].second);
         }
+    }
+}
+
+// The write/read test's copy reads back shorter than it was written (the
+// volume lost its tail), or the source has shrunk since the run began: the
+// buffers still hold the bytes of the source there, and the test fails all
+// the same.
+TEST(PortDiskSteps, WriteReadTestFailsOnAFileShorterThanTheTest)
+{
+    DiskStepsFixture f({{256 * MiB, "fat32:rest:DATA"}});
+    DevInfo& dev = f.dev(1);
+    const char cLetter = g_UsbDev.vGetLogicalAddressFromPhysicalAddress(dev.m_ucPhysicalAddress, 0);
+    ASSERT_NE(cLetter, DEV_DRIVE_LETTER_NONE);
+    constexpr uint32_t kSize = 64 * 1024;
+    constexpr uint32_t kLost = 4096;
+    const std::string source = f.file(kTestFile);
+    struct Case {
+        const char* name;
+        uint32_t sourceBytes;
+        bool copyLosesTail;
+        uint8_t expected;
+    } cases[] = {
+        {"the copy reads back whole", kSize, false, 1},
+        {"the copy reads back short", kSize, true, 0},
+        {"the source is shorter than the test", kSize - kLost, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(source, c.sourceBytes, 'w');
+        dev.m_dwWrRdTestSize = kSize;
+        int nTargetOpens = 0;
+        // The copy's second open is the read-back of the first pass.
+        OpenWatchingMedia media([&](const std::string& path) {
+            if (c.copyLosesTail && path != source && fs::path(path).filename() == kTestFile && ++nTargetOpens == 2)
+                fs::resize_file(path, kSize - kLost);
+        });
+        f.enable({1});
+        f.capture().clear();
+        f.run({1}, [](CVIVadeDlg& dlg, CPortWork& work) { dlg.vChildStepWrRdTest(work); });
+
+        EXPECT_EQ(int(f.param(1).m_ucVerdict.load()), c.expected) << f.capture().joined();
+        EXPECT_EQ(int(f.param(1).m_Results.m_bWrRdTestResult.load()), c.expected);
+        EXPECT_EQ(f.cell(1, RESULT_COL_RW_TEST), c.expected ? pass() : fail());
+        EXPECT_EQ(f.capture().contains("vReadFile["), c.expected == 0);
+        EXPECT_TRUE(Platform::current().volumes().files(cLetter).empty()) << "the test file is deleted";
+    }
+}
+
+// A console program's run as the platform had it, then ended otherwise.
+ConsoleResult endedWith(ConsoleResult run, bool finished, uint32_t exitCode)
+{
+    run.finished = finished;
+    run.exitCode = exitCode;
+    return run;
+}
+
+// The programs of an NTFS format whose volume reads back with the file
+// system and the label asked for: format.com did its work; SetVolumeLabel
+// is refused while the test holds the volume (then label.exe labels it).
+class NtfsFormatPrograms {
+public:
+    StandInPrograms::Program format(std::function<ConsoleResult(ConsoleResult)> end, bool bHoldVolume)
+    {
+        return [this, end, bHoldVolume](const ConsoleCommand& command, const StopSource* stop, ConsolePrograms& own) {
+            ++nFormats;
+            ConsoleResult run = own.run(command, stop);
+            if (bHoldVolume && !command.args.empty())
+                held = Platform::current().blockDevices().openVolume(command.args[0][0], BlockAccess::ReadWrite,
+                                                                     BlockShare::None);
+            return end ? end(run) : run;
+        };
+    }
+    StandInPrograms::Program label(std::function<ConsoleResult(ConsoleResult)> end)
+    {
+        return [this, end](const ConsoleCommand& command, const StopSource* stop, ConsolePrograms& own) {
+            ++nLabels;
+            held.reset();
+            ConsoleResult run = own.run(command, stop);
+            return end ? end(run) : run;
+        };
+    }
+
+    std::atomic<int> nFormats{0};
+    std::atomic<int> nLabels{0};
+    std::unique_ptr<BlockDevice> held;
+};
+
+// format.com or label.exe that did their work but said they failed, or never
+// came to their end, fail the attempt, though the volume reads back as asked;
+// the second attempt runs and fails the same way.
+TEST(PortDiskSteps, AFormatOrLabelProgramThatFailsFailsTheFormat)
+{
+    using End = std::function<ConsoleResult(ConsoleResult)>;
+    struct Case {
+        const char* name;
+        End formatEnd;
+        bool holdVolume;
+        End labelEnd;
+        uint8_t expected;
+        int formats, labels;
+    } cases[] = {
+        {"both programs pass", {}, true, {}, 1, 1, 1},
+        {"format exits 4", [](ConsoleResult r) { return endedWith(r, true, 4); }, false, {}, 0, 2, 0},
+        {"format does not end", [](ConsoleResult r) { return endedWith(r, false, 0); }, false, {}, 0, 2, 0},
+        {"label exits 1", {}, true, [](ConsoleResult r) { return endedWith(r, true, 1); }, 0, 2, 2},
+        {"label does not end", {}, true, [](ConsoleResult r) { return endedWith(r, false, 0); }, 0, 2, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DiskStepsFixture f(std::vector<PortPlan>(1));
+        pIni.m_pINI.format_drive_type = FORMAT_TYPE_NTFS;
+        NtfsFormatPrograms programs;
+        StandInPrograms standIn(
+            {{"format", programs.format(c.formatEnd, c.holdVolume)}, {"label", programs.label(c.labelEnd)}});
+        f.enable({1});
+        f.run({1}, [](CVIVadeDlg& dlg, CPortWork& work) { dlg.vChildStepFormat(work); });
+
+        const DevResults& r = f.param(1).m_Results;
+        EXPECT_EQ(int(r.m_bPartitionResult.load()), 1);
+        EXPECT_EQ(int(r.m_bFormatResult.load()), c.expected) << f.capture().joined();
+        EXPECT_EQ(f.cell(1, RESULT_COL_PARTITION), c.expected ? pass() : fail());
+        EXPECT_EQ(programs.nFormats.load(), c.formats);
+        EXPECT_EQ(programs.nLabels.load(), c.labels);
+        VolumeInformation info;
+        ASSERT_TRUE(Platform::current().volumes().volumeInformation(f.dev(1).m_cDriveLetter, info));
+        EXPECT_EQ(info.fileSystem, "NTFS");
+    }
+}
+
+// A console program of the format step that hangs ends when the worker is
+// asked to stop: the program hears the stop request, is not started again,
+// and the step fails.
+TEST(PortDiskSteps, AStopEndsAHangingProgramOfTheFormatStep)
+{
+    for (const char* hanging : {"diskpart", "format", "label"}) {
+        SCOPED_TRACE(hanging);
+        DiskStepsFixture f(std::vector<PortPlan>(1));
+        pIni.m_pINI.format_drive_type = FORMAT_TYPE_NTFS;
+        std::atomic<bool> bStarted{false}, bNoStopGiven{false}, bEndedByStop{false}, bStepOver{false};
+        std::atomic<int> nRuns{0};
+        NtfsFormatPrograms programs;
+        StandInPrograms::Program hang = [&](const ConsoleCommand& command, const StopSource* stop,
+                                            ConsolePrograms& own) {
+            ++nRuns;
+            programs.held.reset();
+            if (!stop) {
+                bNoStopGiven = true;
+                return own.run(command, stop);
+            }
+            bStarted = true;
+            bEndedByStop = !stop->waitFor(std::chrono::seconds(60));
+            ConsoleResult run;
+            run.started = true;
+            return run;
+        };
+        std::map<std::string, StandInPrograms::Program> stand = {{"format", programs.format({}, true)},
+                                                                 {"label", programs.label({})}};
+        stand[hanging] = hang;
+        StandInPrograms standIn(stand);
+        std::thread stopper([&] {
+            while (!bStarted && !bStepOver)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            f.dlg->m_Threads.vRequestStopAll();
+        });
+        f.enable({1});
+        f.run({1}, [](CVIVadeDlg& dlg, CPortWork& work) { dlg.vChildStepFormat(work); });
+        bStepOver = true;
+        stopper.join();
+
+        EXPECT_FALSE(bNoStopGiven.load()) << "the program was not given the stop request";
+        EXPECT_TRUE(bEndedByStop.load());
+        EXPECT_EQ(nRuns.load(), 1) << "started again after the stop";
+        const DevResults& r = f.param(1).m_Results;
+        EXPECT_EQ(int(r.m_bFormatResult.load()), 0);
+        EXPECT_EQ(int(f.param(1).m_ucVerdict.load()), 0);
     }
 }
 

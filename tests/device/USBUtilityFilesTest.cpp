@@ -37,6 +37,15 @@ TEST_F(UtilityFiles, ReadFileFillsTheBufferOrTakesTheWholeFile)
     EXPECT_EQ(std::string(big.begin(), big.begin() + 10), "0123456789");
     EXPECT_EQ(big[10], 0xEE);
 
+    // A caller that needs the buffer full is told how much came.
+    uint32_t dwRead = 99;
+    EXPECT_TRUE(utility.vReadFile(path, big.data(), 16, &dwRead));
+    EXPECT_EQ(dwRead, 10u);
+    EXPECT_TRUE(utility.vReadFile(path, small.data(), 4, &dwRead));
+    EXPECT_EQ(dwRead, 4u);
+    EXPECT_FALSE(utility.vReadFile(dir.file("missing.bin"), big.data(), 16, &dwRead));
+    EXPECT_EQ(dwRead, 0u);
+
     EXPECT_FALSE(utility.vReadFile(dir.file("missing.bin"), big.data(), 16));
     EXPECT_FALSE(utility.vReadFile(path, nullptr, 16));
     EXPECT_FALSE(utility.vReadFile(dir.path(), big.data(), 16));  // a folder is no file

@@ -16,6 +16,7 @@ namespace krv::test {
 namespace {
 
 constexpr uint64_t MiB = 1ull << 20;
+constexpr uint64_t kFsckMostClusters = 1ull << 27;
 
 struct SweepCase {
     const char* name;
@@ -29,7 +30,8 @@ struct SweepCase {
 // (512 MiB, 8, 16 and 32 GiB, counted in whole MiB, so one sector more
 // changes nothing and one MiB more does), the production step's (140,288,
 // 280,576 and 562,176 MiB), the smallest and largest volumes FAT32 allows,
-// and sizes where the first guess of the FAT size is one sector short.
+// sizes where the first guess of the FAT size is one sector short, and
+// clusters asked larger than FAT's 32 KiB, which get 32 KiB.
 const SweepCase kCases[] = {
     {"Below64KSectors", 65535, 512, 0, 0},
     {"TooFewClustersAtOneSector", 65536, 512, 0, 0},
@@ -54,8 +56,9 @@ const SweepCase kCases[] = {
     {"Disk280576MiB", 280576 * MiB / 512, 512, 32, 32},
     {"Disk280576MiBPlus", 280576 * MiB / 512 + 1, 512, 64, 64},
     {"Disk562176MiB", 562176 * MiB / 512, 512, 64, 64},
-    {"Disk562176MiBPlus", 562176 * MiB / 512 + 1, 512, 128, 128},
-    {"Below2TiB", 0xFFFFFFFEull, 512, 128, 128},
+    {"Disk562176MiBPlus", 562176 * MiB / 512 + 1, 512, 64, 64},
+    {"Asked64KiBClustersGets32KiB", 562176 * MiB / 512 + 1, 512, 128, 64},
+    {"Below2TiB", 0xFFFFFFFEull, 512, 128, 64},
     {"Last32BitCount", 0xFFFFFFFFull, 512, 128, 0},
     {"At2TiB", 0x100000000ull, 512, 128, 0},
     {"Sector4K_TooFewClusters", 65536, 4096, 0, 0},
@@ -65,13 +68,14 @@ const SweepCase kCases[] = {
     {"Sector4K_Above512MiB", 512 * MiB / 4096 + 1, 4096, 0, 1},
     {"Sector4K_At8GiBPlus1MiB", 8193 * MiB / 4096, 4096, 0, 2},
     {"Sector4K_At32GiBPlus1MiB", 32769 * MiB / 4096, 4096, 0, 8},
-    {"Sector4K_8GiBTable", 8192 * MiB / 4096, 4096, 16, 16},
-    {"Sector4K_140288MiBPlus", 140288 * MiB / 4096 + 1, 4096, 32, 32},
-    {"Sector4K_562176MiBPlus", 562176 * MiB / 4096 + 1, 4096, 128, 128},
-    {"Sector4K_Below2TiB", (2ull << 40) / 4096 - 1, 4096, 128, 128},
-    {"Sector4K_Above2TiB", (2ull << 40) / 4096 + 1, 4096, 128, 128},
-    {"Sector4K_Below8TiB", (8ull << 40) / 4096 - 1, 4096, 128, 128},
-    {"Sector4K_Above8TiB", (8ull << 40) / 4096 + 1, 4096, 128, 128},
+    {"Sector4K_8GiBTable", 8192 * MiB / 4096, 4096, 2, 2},
+    {"Sector4K_140288MiBPlus", 140288 * MiB / 4096 + 1, 4096, 4, 4},
+    {"Sector4K_562176MiBPlus", 562176 * MiB / 4096 + 1, 4096, 8, 8},
+    {"Sector4K_Asked512KiBClustersGets32KiB", 562176 * MiB / 4096 + 1, 4096, 128, 8},
+    {"Sector4K_Below2TiB", (2ull << 40) / 4096 - 1, 4096, 128, 8},
+    {"Sector4K_Above2TiB", (2ull << 40) / 4096 + 1, 4096, 128, 8},
+    {"Sector4K_Below8TiB", (8ull << 40) / 4096 - 1, 4096, 128, 8},
+    {"Sector4K_Above8TiB", (8ull << 40) / 4096 + 1, 4096, 128, 8},
 };
 
 class Fat32SweepTest : public ::testing::TestWithParam<SweepCase> {};
@@ -119,8 +123,14 @@ TEST_P(Fat32SweepTest, VolumePassesTheCheckersOrIsRefused)
     EXPECT_EQ(le32(info, 488), format.m_ullClusterCount - 1);
     EXPECT_GE(uint64_t{format.m_dwFatSize} * c.bytesPerSector / 4, format.m_ullClusterCount + 2);
 
-    ToolRun fsck = fsckFat(spec.path);
-    EXPECT_EQ(fsck.exitCode, 0) << fsck.out << fsck.err;
+    // fsck.fat does not get through a FAT of nearly 2^28 entries (a 4096-byte
+    // sector volume near 8 TiB in 32 KiB clusters): it ends on a signal. Such
+    // a volume is judged by mtools alone.
+    const bool bFsckCan = format.m_ullClusterCount <= kFsckMostClusters;
+    if (bFsckCan) {
+        ToolRun fsck = fsckFat(spec.path);
+        EXPECT_EQ(fsck.exitCode, 0) << fsck.out << fsck.err;
+    }
     EXPECT_EQ(mtoolsLabel(spec.path), " Volume label is STORE      \n");
 
     const std::string source = dir.file("in.txt"), back = dir.file("out.txt");
@@ -134,8 +144,10 @@ TEST_P(Fat32SweepTest, VolumePassesTheCheckersOrIsRefused)
     std::stringstream text;
     text << std::ifstream(back).rdbuf();
     EXPECT_EQ(text.str(), "production line\n");
-    ToolRun again = fsckFat(spec.path);
-    EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
+    if (bFsckCan) {
+        ToolRun again = fsckFat(spec.path);
+        EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Fat32SweepTest, ::testing::ValuesIn(kCases),

@@ -68,14 +68,18 @@ TEST(Fat32Layout, ClusterCountOutsideFat32IsRefused)
 
 TEST(Fat32ClusterTables, SizesOfTheProductionStepAndOfTheWriter)
 {
-    // By the drive's MiB: a 125 GB drive 16, 500 GB 64, 1 TB 128.
-    EXPECT_EQ(dwFat32ClusterSectorsForDisk(0), 128u);
-    EXPECT_EQ(dwFat32ClusterSectorsForDisk(119209), 16u);
-    EXPECT_EQ(dwFat32ClusterSectorsForDisk(140288), 16u);
-    EXPECT_EQ(dwFat32ClusterSectorsForDisk(140289), 32u);
-    EXPECT_EQ(dwFat32ClusterSectorsForDisk(280577), 64u);
-    EXPECT_EQ(dwFat32ClusterSectorsForDisk(476837), 64u);
-    EXPECT_EQ(dwFat32ClusterSectorsForDisk(953869), 128u);
+    // By the drive's MiB and sector size: the table's cluster bytes (a 125 GB
+    // drive 8 KiB, 500 GB 32 KiB), never more than FAT's 32 KiB (1 TB, or a
+    // size that cannot be read), in the drive's own sectors.
+    struct Case {
+        uint32_t mib, bytesPerSector, sectors;
+    } cases[] = {
+        {0, 512, 64},        {119209, 512, 16}, {140288, 512, 16}, {140289, 512, 32},  {280577, 512, 64},
+        {476837, 512, 64},   {953869, 512, 64}, {0, 4096, 8},      {119209, 4096, 2},  {140289, 4096, 4},
+        {280577, 4096, 8},   {953869, 4096, 8}, {119209, 1024, 8}, {953869, 2048, 16},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(dwFat32ClusterSectorsForDisk(c.mib, c.bytesPerSector), c.sectors) << c.mib << " " << c.bytesPerSector;
     TestPlatform platform;
     CFat32Format format(g_UsbDev);
     EXPECT_EQ(format.ucGetSPC(32, 512), 64);

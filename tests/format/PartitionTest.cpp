@@ -259,7 +259,8 @@ TEST(FormatFault, WriteFaultFailsThisDriveOnly)
 
     EXPECT_FALSE(format.vLowLevelFormatTracks(first, FORMAT_TYPE_FAT32, "KRVTEST", PARTITION_STYLE_MBR, 'E'));
     EXPECT_TRUE(bench.capture().contains("vZeroSectors: WriteFile Fail , dwNumberOfBytesToWrite"));
-    EXPECT_TRUE(bench.capture().contains("vLowLevelFormatTracks: Post-Check (CreateDirectory) Fail"));
+    EXPECT_TRUE(bench.capture().contains("vLowLevelFormatTracks: bFormatVolume Fail , ucPhysicalAddress:[" +
+                                         std::to_string(first) + "]"));
     EXPECT_EQ(imageBytes(bench.portFolder(2) + "/disk.img", 0, 1 << 20), secondBefore);
 
     ASSERT_TRUE(format.vLowLevelFormatTracks(second, FORMAT_TYPE_FAT32, "KRVTEST", PARTITION_STYLE_MBR, 'F'));
@@ -285,6 +286,34 @@ TEST(FormatGuard, LetterOfAnotherDriveOrTheSystemIsRefused)
                                          std::to_string(second) + "]"));
     VolumeInformation info;
     EXPECT_FALSE(Platform::current().volumes().volumeInformation('E', info)) << "E: stays unformatted";
+}
+
+// A drive of 4096-byte sectors formatted FAT32 by the step gets the cluster
+// bytes a drive of 512-byte sectors of its size gets (8 KiB below 140,288
+// MiB), not the table's sector count in its larger sectors, and the volume
+// passes fsck.fat.
+TEST(FormatFourK, Fat32ClustersAreTheTablesBytes)
+{
+    DebugLevel level;
+    TempDir work;
+    InFolder here(work.path());
+    BenchFixture bench(drives({8ull << 30}, 4096));
+    const uint8_t drive = static_cast<uint8_t>(bench.physicalDrive(1));
+    CFat32Format format(g_UsbDev);
+    ASSERT_TRUE(format.vCreatePartition('E', drive, PARTITION_STYLE_MBR, 4096, 0)) << bench.capture().joined();
+    ASSERT_TRUE(format.vLowLevelFormatTracks(drive, FORMAT_TYPE_FAT32, "KRV4K", PARTITION_STYLE_MBR, 'E'))
+        << bench.capture().joined();
+    auto layout = bench.devices().disks().layout(1);
+    ASSERT_TRUE(layout && !layout->partitions.empty());
+    const PartitionInfo& data = layout->partitions[0];
+    const std::string image = bench.portFolder(1) + "/disk.img";
+    const std::vector<uint8_t> boot = imageBytes(image, data.startingOffset, 512);
+    EXPECT_EQ(boot[11] | boot[12] << 8, 4096);
+    EXPECT_EQ(boot[13], 2) << "8 KiB clusters";
+    const std::string volume = work.file("volume.img");
+    ASSERT_TRUE(extractRegion(image, data.startingOffset, data.length, volume));
+    ToolRun fsck = fsckFat(volume);
+    EXPECT_EQ(fsck.exitCode, 0) << fsck.out << fsck.err;
 }
 
 }  // namespace
