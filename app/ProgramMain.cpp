@@ -16,7 +16,7 @@
 int nRunProgram(const ProgramInfo& info, int argc, char** argv)
 {
     std::string strError;
-    auto platform = krv::createPlatform(strError);
+    auto platform = krv::createPlatform(info.pszName, strError);
     if (!platform) {
         std::fprintf(stderr, "%s: %s\n", info.pszName, strError.c_str());
         return 2;

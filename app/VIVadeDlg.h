@@ -273,6 +273,9 @@ public:
     // when it came back from its reset.
     void vUpdateUsbModeColumns(uint8_t ucSlot, const PortRelinkInfo& entry);
     void vResetProgress();
+    // The run's progress figure: the "Progress" text, and the text on the
+    // run's bar, whose own position only shows that the run is alive.
+    void vShowRunProgress(const std::string& strPercent);
     void vResetPortStatusTable();
 
     // ---- settings lock and enable sets (any thread) ----

@@ -25,14 +25,22 @@
 #include "controls/ColorStaticST.h"
 #include "controls/ListCtrlEx.h"
 #include "controls/TextProgressCtrl.h"
+#include "ui/DialogUnits.h"
 
 namespace {
 
-// The window's size: wide enough for the results table's columns up to the
-// last step column (1152 pixels) with the window's margins, and low enough
-// for a 1366 x 768 screen.
-constexpr int kWindowWidth = 1280;
-constexpr int kWindowHeight = 720;
+// The window's size in dialog units: measured in the font the window has,
+// it holds the same text whatever font the desktop gives it (in a common
+// 9-point sans about 1250 x 620 pixels, room for the results table's columns
+// up to the last step column, 1152 pixels, with the window's margins).
+constexpr int kWindowWidthUnits = 716;
+constexpr int kWindowHeightUnits = 356;
+// The identity fields' width in dialog units: sixteen characters of the
+// font and the field's frame (or a list's arrow), so a serial number, a
+// product string or a list's choice shows whole; the TBT3 identity has four
+// characters at most.
+constexpr int kFieldWidthUnits = 80;
+constexpr int kShortFieldWidthUnits = 32;
 // The settings band's share of the height; the rest goes to the results.
 constexpr int kSettingsBandHeight = 230;
 
@@ -42,7 +50,7 @@ QString qs(const std::string& text) { return QString::fromStdString(text); }
 
 void CVIVadeDlg::vCreateControls()
 {
-    resize(kWindowWidth, kWindowHeight);
+    resize(krv::ui::DialogUnits(font()).toPixels(kWindowWidthUnits, kWindowHeightUnits));
     setWindowTitle(VIVADE_TITLE_TEXT);
 
     auto add = [this](int id, QWidget* widget) {
@@ -193,6 +201,9 @@ void CVIVadeDlg::vCreateControls()
     m_ProgressRun = new CTextProgressCtrl(this);
     add(IDC_PROGRESS_RUN, m_ProgressRun);
     m_ProgressRun->setMinimumHeight(22);
+    // The bar's position runs round while a run is alive; its text is the
+    // run's progress figure (vShowRunProgress), never that position.
+    m_ProgressRun->SetShowPercent(false);
     auto* runBar = new QHBoxLayout;
     runBar->addWidget(label(g_GUIText.m_strProgressBar));
     runBar->addWidget(m_ProgressRun, 1);
@@ -269,6 +280,13 @@ void CVIVadeDlg::vCreateControls()
     pickers->addWidget(fw);
     pickers->addWidget(preload);
     pickers->addStretch(1);
+
+    const krv::ui::DialogUnits units(font());
+    for (auto [identity, widthUnits] : {std::pair{devCfg, kFieldWidthUnits}, std::pair{u4, kFieldWidthUnits},
+                                        std::pair{tbt3, kShortFieldWidthUnits}})
+        for (QWidget* field : identity->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (qobject_cast<QLineEdit*>(field) || qobject_cast<QComboBox*>(field))
+                field->setMinimumWidth(units.toPixelsX(widthUnits));
 
     auto* settings = new QWidget;
     auto* settingsRow = new QHBoxLayout(settings);

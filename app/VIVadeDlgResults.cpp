@@ -104,6 +104,11 @@ void CVIVadeDlg::vInitResultTableColumns()
             const ListColumnHeader& column = MainResultColumns[i];
             m_ListMainResult->InsertColumn(column.ucIndex, column.strTitle, CListCtrlEx::kFormatCenter, column.ucWidth);
         }
+        // Drives of one batch often share a serial's head and differ at its
+        // end; a serial too long for the column loses its middle instead.
+        const uint8_t ucSerialColumn = m_pProfile->ucResultColumn(RESULT_COL_SN);
+        if (ucSerialColumn != RESULT_COLUMN_NONE)
+            m_ListMainResult->SetColumnElideMode(ucSerialColumn, Qt::ElideMiddle);
     });
 }
 
@@ -219,10 +224,21 @@ void CVIVadeDlg::vUpdateUsbModeColumns(uint8_t ucSlot, const PortRelinkInfo& ent
 void CVIVadeDlg::vResetProgress()
 {
     vOnGui([this] {
-        setControlText(IDC_EDIT_PROGRESS, "0%");
+        vShowRunProgress("0%");
         m_ProgressRun->SetRange(0, 100);
         m_ProgressRun->SetStep(1);
         m_ProgressRun->SetPos(0);
+    });
+}
+
+void CVIVadeDlg::vShowRunProgress(const std::string& strPercent)
+{
+    // One figure in both places, set in one step: the bar's position counts
+    // the supervisor's polls, and a percentage of it beside the ports' mean
+    // would be a second, meaningless figure.
+    vOnGui([&] {
+        setControlText(IDC_EDIT_PROGRESS, strPercent);
+        m_ProgressRun->SetWindowText(strPercent);
     });
 }
 

@@ -155,6 +155,28 @@ std::string CListCtrlEx::GetItemText(int nItem, int nSubItem) const
     return m_pModel->Text(nItem, nSubItem);
 }
 
+std::string CListCtrlEx::GetShownText(int nItem, int nSubItem) const
+{
+    const QModelIndex index = m_pModel->index(nItem, nSubItem);
+    auto* delegate = qobject_cast<CListCtrlExDelegate*>(itemDelegateForIndex(index));
+    if (!delegate)
+        return {};
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualRect(index);
+    return delegate->shownText(option, index).toStdString();
+}
+
+void CListCtrlEx::SetColumnElideMode(int nColumn, Qt::TextElideMode mode)
+{
+    auto* delegate = qobject_cast<CListCtrlExDelegate*>(itemDelegateForColumn(nColumn));
+    if (!delegate) {
+        delegate = new CListCtrlExDelegate(this);
+        setItemDelegateForColumn(nColumn, delegate);
+    }
+    delegate->setElideMode(mode);
+}
+
 void CListCtrlEx::SetExtendedStyle(uint32_t dwStyle)
 {
     m_dwExStyle = dwStyle;

@@ -145,6 +145,10 @@ public:
     int GetItemCount() const;
     bool SetItemText(int nItem, int nSubItem, const std::string& text);
     std::string GetItemText(int nItem, int nSubItem) const;
+    // The text as the cell shows it now, cut to its column's width.
+    std::string GetShownText(int nItem, int nSubItem) const;
+    // Where a column cuts a text too long for it (the list cuts at the end).
+    void SetColumnElideMode(int nColumn, Qt::TextElideMode mode);
     void SetExtendedStyle(uint32_t dwStyle);
     uint32_t GetExtendedStyle() const { return m_dwExStyle; }
     // Repaints a row.

@@ -7,13 +7,34 @@
 namespace {
 // Room between the grid and the text, as a report list leaves it.
 constexpr int kTextMargin = 3;
+
+QRect textRect(const QStyleOptionViewItem& opt) { return opt.rect.adjusted(kTextMargin, 0, -kTextMargin, 0); }
 }  // namespace
+
+QStyleOptionViewItem CListCtrlExDelegate::cellOption(const QStyleOptionViewItem& option,
+                                                     const QModelIndex& index) const
+{
+    QStyleOptionViewItem opt(option);
+    initStyleOption(&opt, index);
+    if (m_bOwnElideMode)
+        opt.textElideMode = m_elideMode;
+    return opt;
+}
+
+QString CListCtrlExDelegate::fitted(const QStyleOptionViewItem& opt) const
+{
+    return opt.fontMetrics.elidedText(opt.text, opt.textElideMode, textRect(opt).width());
+}
+
+QString CListCtrlExDelegate::shownText(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    return fitted(cellOption(option, index));
+}
 
 void CListCtrlExDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                 const QModelIndex& index) const
 {
-    QStyleOptionViewItem opt(option);
-    initStyleOption(&opt, index);
+    const QStyleOptionViewItem opt = cellOption(option, index);
 
     QColor back = index.data(Qt::BackgroundRole).value<QColor>();
     QColor fore = index.data(Qt::ForegroundRole).value<QColor>();
@@ -31,10 +52,8 @@ void CListCtrlExDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
 
     painter->save();
     painter->fillRect(opt.rect, back);
-    const QRect textRect = opt.rect.adjusted(kTextMargin, 0, -kTextMargin, 0);
-    const QString text = opt.fontMetrics.elidedText(opt.text, Qt::ElideRight, textRect.width());
     painter->setFont(opt.font);
     painter->setPen(fore);
-    painter->drawText(textRect, int(opt.displayAlignment), text);
+    painter->drawText(textRect(opt), int(opt.displayAlignment), fitted(opt));
     painter->restore();
 }

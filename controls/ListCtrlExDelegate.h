@@ -8,5 +8,18 @@ class CListCtrlExDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
+    // Where a text too long for its cell is cut: the view's choice (at the
+    // end) unless this is set.
+    void setElideMode(Qt::TextElideMode mode) { m_elideMode = mode; m_bOwnElideMode = true; }
+
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    // The text as the cell shows it, cut to fit its width.
+    QString shownText(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+
+private:
+    QStyleOptionViewItem cellOption(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+    QString fitted(const QStyleOptionViewItem& opt) const;
+
+    Qt::TextElideMode m_elideMode = Qt::ElideRight;
+    bool m_bOwnElideMode = false;
 };

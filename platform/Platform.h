@@ -92,7 +92,8 @@ private:
 
 // Builds the backend the environment asks for: the bench in the folder named
 // by KRV_BENCH, otherwise the host. Returns null with `error` set when it
-// cannot (a bad bench, or no host backend on this build).
-std::unique_ptr<Platform> createPlatform(std::string& error);
+// cannot (a bad bench, or no host backend on this build). The debug output
+// goes to stderr and to the system journal, tagged with `programName`.
+std::unique_ptr<Platform> createPlatform(const std::string& programName, std::string& error);
 
 }  // namespace krv

@@ -109,8 +109,8 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
             }
         }
 
-        // Polling: the bar runs as an activity indicator, the text is the
-        // mean progress of the ports.
+        // Polling: the bar runs as an activity indicator; the figure, in
+        // the text and on the bar, is the mean progress of the ports.
         for (uint32_t nPolls = 0;; ++nPolls) {
             if (!runClock().sleepMs(kSupervisorPollMs, &stop))
                 return 1;  // the window is closing; its exit path stops and joins the workers
@@ -133,7 +133,7 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
             const int nPercent = ucThreadCount ? std::min(100, static_cast<int>(fSum / ucThreadCount)) : 100;
             char szPercent[16];
             std::snprintf(szPercent, sizeof szPercent, "%3d %%", nPercent);
-            setControlText(IDC_EDIT_PROGRESS, szPercent);
+            vShowRunProgress(szPercent);
             if (nDone >= ucThreadCount)
                 break;
             if (nPolls + 1 >= kSupervisorGiveUpPolls) {

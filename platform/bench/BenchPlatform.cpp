@@ -16,7 +16,8 @@
 #include "platform/bench/BenchScsi.h"
 #include "platform/bench/BenchSystemInfo.h"
 #include "platform/host/LinuxProcesses.h"
-#include "platform/host/StderrDebugOutput.h"
+#include "platform/host/HostDebugOutput.h"
+#include "platform/host/SyslogJournal.h"
 
 namespace krv {
 
@@ -56,6 +57,15 @@ bool openDeviceServices(bench::Bench& bench, PlatformServices& s, std::string& e
     return true;
 }
 
+std::unique_ptr<DebugOutput> makeDebugOutput(BenchPlatformOptions& options)
+{
+    if (options.programName.empty())
+        return std::make_unique<HostDebugOutput>();
+    if (!options.journal)
+        options.journal = std::make_unique<SyslogJournal>();
+    return std::make_unique<HostDebugOutput>(options.programName, std::move(options.journal));
+}
+
 }  // namespace
 
 std::unique_ptr<BenchPlatform> BenchPlatform::open(const std::string& folder, std::string& error,
@@ -78,7 +88,7 @@ std::unique_ptr<BenchPlatform> BenchPlatform::open(const std::string& folder, st
         error = benchError.message;
         return nullptr;
     }
-    s.debugOutput = options.debugOutput ? std::move(options.debugOutput) : std::make_unique<StderrDebugOutput>();
+    s.debugOutput = options.debugOutput ? std::move(options.debugOutput) : makeDebugOutput(options);
     s.scsi = std::make_unique<bench::BenchScsi>(bench->sharedDevices());
     s.processes = std::make_unique<LinuxProcesses>();
     if (!openDeviceServices(*bench, s, error))
@@ -126,9 +136,12 @@ void BenchPlatform::inboxLoop()
     }
 }
 
-std::unique_ptr<Platform> createBenchPlatform(const std::string& folder, std::string& error)
+std::unique_ptr<Platform> createBenchPlatform(const std::string& folder, const std::string& programName,
+                                              std::string& error)
 {
-    return BenchPlatform::open(folder, error);
+    BenchPlatformOptions options;
+    options.programName = programName;
+    return BenchPlatform::open(folder, error, std::move(options));
 }
 
 }  // namespace krv

@@ -11,6 +11,7 @@
 
 #include "platform/Platform.h"
 #include "platform/StopSource.h"
+#include "platform/SystemJournal.h"
 #include "platform/bench/Bench.h"
 
 namespace krv {
@@ -20,7 +21,11 @@ namespace krv {
 // stderr.
 struct BenchPlatformOptions {
     std::unique_ptr<Clock> clock;              // e.g. a VirtualClock for single-threaded tests
-    std::unique_ptr<DebugOutput> debugOutput;
+    std::unique_ptr<DebugOutput> debugOutput;  // in place of stderr and the journal
+    // A program's name: its debug output goes to the system journal too,
+    // tagged with it (through `journal`, or syslog when that is empty).
+    std::string programName;
+    std::unique_ptr<SystemJournal> journal;
     bool inboxThread = true;                   // false: the inbox is read only on processInboxNow
 };
 
@@ -48,6 +53,9 @@ private:
     std::thread inboxThread_;
 };
 
-std::unique_ptr<Platform> createBenchPlatform(const std::string& folder, std::string& error);
+// The platform a program runs on, its debug output in the journal under
+// `programName`.
+std::unique_ptr<Platform> createBenchPlatform(const std::string& folder, const std::string& programName,
+                                              std::string& error);
 
 }  // namespace krv

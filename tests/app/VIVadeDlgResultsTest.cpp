@@ -3,6 +3,7 @@
 // updates that come from worker threads.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 #include <QImage>
@@ -147,6 +148,39 @@ TEST(VIVadeDlgResults, ADeviceTableFillsItsRowsInTheirModes)
             }
         }
     }
+}
+
+// Drives of one batch share the head of their serial and differ at its end:
+// a serial too long for its column, in a font wider than the one the
+// column's width was made for, keeps its first and its last characters.
+TEST(VIVadeDlgResults, ASerialTooLongForItsColumnKeepsBothEnds)
+{
+    DlgFixture f;
+    f.dlg->OnInitDialog();
+    fillFourDrives(f.dlg->m_DevList);  // serials of 20 characters
+    f.dlg->vUpdateMainResultSubItemTable(1);
+    CListCtrlEx& list = *f.dlg->m_ListMainResult;
+    QFont wide = list.font();
+    wide.setPixelSize(16);
+    list.setFont(wide);
+    showSettled(*f.dlg);
+    ASSERT_EQ(list.columnWidth(RESULT_COL_SN), 154);
+
+    std::set<std::string> shownSerials;
+    for (int row = 0; row < 4; ++row) {
+        const std::string serial = list.GetItemText(row, RESULT_COL_SN);
+        const std::string shown = list.GetShownText(row, RESULT_COL_SN);
+        ASSERT_EQ(serial.size(), 20u);
+        ASSERT_NE(shown, serial) << "the serial fits: nothing to check";
+        EXPECT_EQ(shown.front(), serial.front()) << shown;
+        EXPECT_EQ(shown.back(), serial.back()) << shown;
+        shownSerials.insert(shown);
+    }
+    EXPECT_EQ(shownSerials.size(), 4u) << "the drives can be told apart";
+    // Other columns still cut at the end.
+    f.dlg->vUpdateMainResultItemTable(0, RESULT_COL_U4_MODE, "ABCDEFGHIJKLMNOPQRSTUVWXYZ", CELL_MODE_PLAIN);
+    EXPECT_EQ(list.GetShownText(0, RESULT_COL_U4_MODE).front(), 'A');
+    EXPECT_NE(list.GetShownText(0, RESULT_COL_U4_MODE).back(), 'Z');
 }
 
 // The colour a rendered cell shows, sampled inside the cell away from its

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -21,6 +22,7 @@
 
 #include "app/ResultLog.h"
 #include "controls/ListCtrlEx.h"
+#include "controls/TextProgressCtrl.h"
 #include "device/KrvnUSBDev.h"
 #include "tests/app/VIVadeDlgRunSupport.h"
 
@@ -89,6 +91,34 @@ TEST(VIVadeDlgRun, StartOnFourDrivesRunsToTheEndAndTheWindowShowsEveryPass)
     const QImage image = f.dlg->grab().toImage();
     ASSERT_FALSE(image.isNull());
     EXPECT_TRUE(image.save(QString::fromStdString(folder + "/production-run.png")));
+}
+
+// The run's bar moves one step per poll of the supervisor, whatever the
+// ports have done; the operator must read one progress figure on the
+// screen, the ports' mean, in the "Progress" text and on the bar alike.
+TEST(VIVadeDlgRun, TheBarCarriesTheRunsProgressFigureWhereverItsPositionIs)
+{
+    RunFixture f(kDrives);
+    f.scanAndStart();
+    CTextProgressCtrl& bar = *f.dlg->m_ProgressRun;
+    std::vector<std::string> disagreements;
+    int nPositionElsewhere = 0;  // looks where the position is not the figure
+    ASSERT_TRUE(runEventsUntil(
+        [&] {
+            const std::string text = f.dlg->controlText(IDC_EDIT_PROGRESS);
+            if (bar.GetDisplayText() != text)
+                disagreements.push_back("bar \"" + bar.GetDisplayText() + "\" at " + std::to_string(bar.GetPos()) +
+                                        ", text \"" + text + "\"");
+            if (bar.GetPos() != std::atoi(text.c_str()))
+                ++nPositionElsewhere;
+            return f.dlg->m_bRunning == 0 && (!f.dlg->m_pMainThread || !f.dlg->m_pMainThread->bIsRunning());
+        },
+        std::chrono::seconds(120)));
+    EXPECT_GT(nPositionElsewhere, 0) << "the bar's position never left the figure: nothing was checked";
+    EXPECT_TRUE(disagreements.empty()) << disagreements.size() << " looks, the first: " << disagreements.front();
+    EXPECT_EQ(bar.GetPos(), 100);
+    EXPECT_EQ(bar.GetDisplayText(), "100 %");
+    EXPECT_EQ(f.dlg->controlText(IDC_EDIT_PROGRESS), "100 %");
 }
 
 // The results of a finished run stay until the next Start: a drive pulled

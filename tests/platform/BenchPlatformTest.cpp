@@ -11,6 +11,7 @@
 #include "platform/Platform.h"
 #include "platform/bench/BenchLayout.h"
 #include "platform/bench/BenchPlatform.h"
+#include "tests/platform/RecordingJournal.h"
 #include "tests/support/TestPlatform.h"
 
 namespace krv {
@@ -110,19 +111,35 @@ TEST_F(BenchPlatformTest, RefusesABrokenBenchByFileAndLine)
     EXPECT_EQ(error.rfind(folder + "/bench.ini:5: unknown link 'USB9'", 0), 0u) << error;
 }
 
+// A program's trace must reach the journal under its name: started from the
+// desktop, its stderr is read by nobody.
+TEST_F(BenchPlatformTest, AProgramsDebugOutputReachesTheJournalUnderItsName)
+{
+    auto record = std::make_shared<test::JournalRecord>();
+    BenchPlatformOptions options;
+    options.programName = "KRV857xShowStatus";
+    options.journal = std::make_unique<test::RecordingJournal>(record);
+    std::string error;
+    auto platform = BenchPlatform::open(folder, error, std::move(options));
+    ASSERT_TRUE(platform) << error;
+    platform->debugOutput().write("\r\nERR::MainThreadFun:12: TimeOut dwErrorCode 0");
+    EXPECT_EQ(record->tags, std::vector<std::string>{"KRV857xShowStatus"});
+    EXPECT_EQ(record->entries, std::vector<std::string>{"ERR::MainThreadFun:12: TimeOut dwErrorCode 0"});
+}
+
 TEST_F(BenchPlatformTest, EnvironmentChoosesTheBackend)
 {
     {
         ScopedEnv env("KRV_BENCH", nullptr);
         std::string error;
-        EXPECT_FALSE(createPlatform(error));
+        EXPECT_FALSE(createPlatform("BenchPlatformTest", error));
         EXPECT_NE(error.find("no host backend"), std::string::npos) << error;
         EXPECT_NE(error.find("KRV_BENCH"), std::string::npos) << error;
     }
     {
         ScopedEnv env("KRV_BENCH", folder.c_str());
         std::string error;
-        auto platform = createPlatform(error);
+        auto platform = createPlatform("BenchPlatformTest", error);
         ASSERT_TRUE(platform) << error;
         EXPECT_EQ(platform->backendName(), "bench");
         auto* onBench = dynamic_cast<BenchPlatform*>(platform.get());
@@ -133,7 +150,7 @@ TEST_F(BenchPlatformTest, EnvironmentChoosesTheBackend)
         std::string missing = dir.path() + "/nowhere";
         ScopedEnv env("KRV_BENCH", missing.c_str());
         std::string error;
-        EXPECT_FALSE(createPlatform(error));
+        EXPECT_FALSE(createPlatform("BenchPlatformTest", error));
         EXPECT_NE(error.find(missing + " does not exist"), std::string::npos) << error;
     }
 }
