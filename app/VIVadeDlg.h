@@ -24,6 +24,7 @@
 // one of the window's worker threads gives up its wait when it is asked to
 // stop. Everything else runs on the GUI thread.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -450,6 +451,9 @@ public:
     // automatic safe removal included. While it is held no scan walks the
     // bus but the run's own re-link rescans, and no other run starts.
     std::atomic<uint8_t> m_bRunning{0};
+    // Port workers inside an EEPROM image write (run/EepromWrite.h): the
+    // exit waits for them without a bound.
+    std::atomic<int> m_nEepromWrites{0};
     std::atomic<uint8_t> m_ucDevChangeCount{0};
     std::atomic<uint8_t> m_bRescanArmed{0};
     std::atomic<uint8_t> m_ucArrivalCount{0};
@@ -532,6 +536,11 @@ private:
     std::atomic<bool> m_bExitStarted{false};
     std::atomic<bool> m_bAllThreadsJoined{true};
     uint32_t m_dwStopJoinMs = THREAD_STOP_JOIN_MS;
+    // When the exit gives up on a thread that will not stop; moved on while
+    // an EEPROM write is under way (GUI thread only).
+    std::chrono::steady_clock::time_point m_tExitGiveUp{};
+    bool m_bExitWaitStarted = false;
+    bool m_bExitWaitShown = false;
     bool m_bModalEnded = false;
     int m_nModalResult = 0;
     QPoint m_ptDragStart;

@@ -7,7 +7,9 @@
 //      device notices; ask every thread of the window to stop;
 //   3. on the next turn of the GUI thread, when the command that started the
 //      exit has returned to its sender, join every thread with a bound (the
-//      sender included: it waits for nothing any more), reset the run state;
+//      sender included: it waits for nothing any more); a worker inside an
+//      EEPROM write is waited for without one, with the window saying so;
+//      once every thread has ended, reset the run state;
 //   4. in command-line mode hand the exit code to the end-process function;
 //      in GUI mode leave the window's loop, unless a thread would not stop:
 //      then the end-process function gets 0, as the window must not go (nor
@@ -15,6 +17,8 @@
 //      uses them.
 // Joining in step 3 rather than inside the command is what keeps the exit
 // from ever waiting for the thread that asked for it.
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include <QMetaObject>
@@ -35,6 +39,12 @@ int nLastError() { return static_cast<int>(krv::lastError()); }
 // The pause after switching the power scheme back, as the tool has always
 // made it.
 constexpr uint64_t kAfterPowerSchemeMs = 100;
+
+// How long one turn of the exit's join keeps the GUI thread.
+constexpr int64_t kExitJoinSliceMs = 50;
+
+// Shown while the exit waits for a bridge's EEPROM write to end.
+constexpr const char* kFinishingWriteText = "Finishing the firmware write...";
 
 }  // namespace
 
@@ -70,16 +80,43 @@ void CVIVadeDlg::OnClose() { OnBnClickedOk(); }
 
 void CVIVadeDlg::vFinishExit()
 {
-    m_bAllThreadsJoined = m_Threads.bJoinAll(m_dwStopJoinMs);
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_bExitWaitStarted) {
+        m_bExitWaitStarted = true;
+        m_tExitGiveUp = now + std::chrono::milliseconds(m_dwStopJoinMs);
+    }
+    // A worker inside an EEPROM write is waited for without a bound: cut
+    // off, the bridge would keep a half-written image. The bound for a
+    // thread that will not stop counts from the end of the last write.
+    const bool bWriting = m_nEepromWrites.load() > 0;
+    if (bWriting) {
+        m_tExitGiveUp = now + std::chrono::milliseconds(m_dwStopJoinMs);
+        if (!m_bExitWaitShown) {
+            m_bExitWaitShown = true;
+            setControlText(IDC_STATIC_WARNING, kFinishingWriteText);
+            showControl(IDC_STATIC_WARNING, true);
+        }
+    }
+    // Joined in slices, each from a new turn of the GUI thread, so the window
+    // still paints (and shows why it waits).
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_tExitGiveUp - now).count();
+    const uint32_t dwSliceMs = static_cast<uint32_t>(std::clamp<int64_t>(left, 0, kExitJoinSliceMs));
+    m_bAllThreadsJoined = m_Threads.bJoinAll(dwSliceMs, false);
+    if (!m_bAllThreadsJoined.load() && (m_nEepromWrites.load() > 0 || std::chrono::steady_clock::now() < m_tExitGiveUp)) {
+        QMetaObject::invokeMethod(this, [this] { vFinishExit(); }, Qt::QueuedConnection);
+        return;
+    }
     if (!m_bAllThreadsJoined.load()) {
         for (const std::string& strName : m_Threads.vecRunningNames())
             vDEBUG_ERR_printf("%s:%d: thread [%s] still runs at exit", "CVIVadeDlg::vFinishExit", __LINE__,
                               strName.c_str());
     }
-    // The I/O driver goes once no thread can reach a PCIe target any more.
-    if (m_bAllThreadsJoined.load())
+    // The I/O driver and the device table go only once no thread can use
+    // them any more; a thread left running keeps them until the process ends.
+    if (m_bAllThreadsJoined.load()) {
         g_PcieCtrl.UnInitPcie();
-    vInitialPrivateData();
+        vInitialPrivateData();
+    }
     std::fflush(nullptr);
     if (m_iRunMode.load() == 0) {
         const int iExitCode = m_iExitCode.load();

@@ -19,17 +19,24 @@ CWorkerThread::CWorkerThread(std::string strName, Body body) : m_pState(std::mak
     m_pState->strName = std::move(strName);
     // The thread keeps the state alive itself, so a thread left running
     // after its object has gone still has what it touches.
-    m_thread = std::thread([state = m_pState, body = std::move(body)] {
+    m_thread = std::thread([state = m_pState, body = std::move(body)]() mutable {
         state->id.store(std::this_thread::get_id());
         {
             const krv::StopSource::CurrentScope current(&state->stop);
+            // The body and what it holds go while the id still says this
+            // thread: a thread object it held last is then let go as its own.
+            Body ownBody = std::move(body);
             try {
-                body(state->stop);
+                ownBody(state->stop);
             } catch (...) {
                 vDEBUG_ERR_printf("%s:%d: thread [%s] ended by an exception", "CWorkerThread", __LINE__,
                                   state->strName.c_str());
             }
         }
+        // The system hands this thread's id to a thread started after it has
+        // been joined; an id kept past the body would make that thread take
+        // this object for its own (no join, a detach of a joined thread).
+        state->id.store(std::thread::id());
         std::lock_guard<std::mutex> lock(state->mutex);
         state->bEnded = true;
         state->bRunning.store(false);
@@ -42,7 +49,8 @@ CWorkerThread::~CWorkerThread()
     vRequestStop();
     if (bIsCurrentThread()) {
         // The last owner let go from the thread itself, which is ending.
-        m_thread.detach();
+        if (m_thread.joinable())
+            m_thread.detach();
         return;
     }
     if (!bJoin(THREAD_STOP_JOIN_MS) && m_thread.joinable()) {
@@ -93,10 +101,21 @@ std::shared_ptr<CWorkerThread> CThreadSet::pStart(std::string strName, CWorkerTh
     if (m_bClosed)
         return nullptr;
     // Forget the threads that are over, so the set does not grow with every scan.
-    std::erase_if(m_vecThreads, [](const std::shared_ptr<CWorkerThread>& t) { return !t->bIsRunning() && t->bJoin(0); });
+    vForgetEndedLocked();
     auto thread = std::make_shared<CWorkerThread>(std::move(strName), std::move(body));
     m_vecThreads.push_back(thread);
     return thread;
+}
+
+void CThreadSet::vForgetEnded()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    vForgetEndedLocked();
+}
+
+void CThreadSet::vForgetEndedLocked()
+{
+    std::erase_if(m_vecThreads, [](const std::shared_ptr<CWorkerThread>& t) { return !t->bIsRunning() && t->bJoin(0); });
 }
 
 void CThreadSet::vClose()
@@ -118,7 +137,7 @@ void CThreadSet::vRequestStopAll()
         thread->vRequestStop();
 }
 
-bool CThreadSet::bJoinAll(uint32_t dwRealMs)
+bool CThreadSet::bJoinAll(uint32_t dwRealMs, bool bLogLate)
 {
     // Joined outside the lock: a thread that ends may still start another
     // (the set then refuses it once closed) or ask what runs.
@@ -136,13 +155,14 @@ bool CThreadSet::bJoinAll(uint32_t dwRealMs)
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (!thread->bJoin(static_cast<uint32_t>(std::max<int64_t>(0, left.count())))) {
-            vDEBUG_ERR_printf("%s:%d: thread [%s] did not stop in time", "CThreadSet::bJoinAll", __LINE__,
-                              thread->strName().c_str());
+            if (bLogLate)
+                vDEBUG_ERR_printf("%s:%d: thread [%s] did not stop in time", "CThreadSet::bJoinAll", __LINE__,
+                                  thread->strName().c_str());
             bAllJoined = false;
         }
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::erase_if(m_vecThreads, [](const std::shared_ptr<CWorkerThread>& t) { return !t->bIsRunning() && t->bJoin(0); });
+    vForgetEndedLocked();
     return bAllJoined && m_vecThreads.empty();
 }
 

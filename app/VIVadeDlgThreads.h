@@ -72,17 +72,23 @@ public:
 
     // Starts a thread and keeps it. Null once the set is closed.
     std::shared_ptr<CWorkerThread> pStart(std::string strName, CWorkerThread::Body body);
+    // Lets go of the kept threads that have ended (pStart does it too), so
+    // that their objects go on the calling thread.
+    void vForgetEnded();
     // No thread starts any more (the exit path).
     void vClose();
     bool bIsClosed() const;
     void vRequestStopAll();
     // Joins every kept thread but the caller's own, all within dwRealMs of
-    // real time, and forgets the joined ones. True when none is left.
-    bool bJoinAll(uint32_t dwRealMs);
+    // real time, and forgets the joined ones. True when none is left. A
+    // caller that joins in slices logs the late ones itself.
+    bool bJoinAll(uint32_t dwRealMs, bool bLogLate = true);
     // The names of the kept threads that still run.
     std::vector<std::string> vecRunningNames() const;
 
 private:
+    void vForgetEndedLocked();  // m_mutex held
+
     mutable std::mutex m_mutex;
     bool m_bClosed = false;                                   // guarded by m_mutex
     std::vector<std::shared_ptr<CWorkerThread>> m_vecThreads;  // guarded by m_mutex

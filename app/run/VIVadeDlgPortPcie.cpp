@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/run/EepromWrite.h"
 #include "app/run/PortWork.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
@@ -72,6 +73,9 @@ void CVIVadeDlg::vChildStepUpdatePcie(CPortWork& work, const CPortRunInputs& inp
         for (uint8_t ucImage = 0; ucImage < 2 && work.m_ucResult == 1; ++ucImage) {
             if (!ucImages[ucImage])
                 continue;
+            const CEepromWrite write(m_nEepromWrites, work);
+            if (!write.bBegun())
+                break;
             // Format 0 keeps what the bridge holds: read first, then written back.
             if (inputs.ucConfigFormat == 0 && !(bTable(0, ucImage, CONFIG_TYPE_U3) && bTable(0, ucImage, CONFIG_TYPE_U4)))
                 work.m_ucResult = 0;
@@ -98,9 +102,13 @@ void CVIVadeDlg::vChildStepUpdatePcie(CPortWork& work, const CPortRunInputs& inp
         }
         std::vector<uint8_t> back(image.size());
         const uint32_t dwLength = static_cast<uint32_t>(image.size());
+        // As on USB: a stop is heard before each image, never inside one.
         for (uint8_t ucImage = 0; ucImage < 2 && work.m_ucResult == 1; ++ucImage) {
             if (!ucImages[ucImage])
                 continue;
+            const CEepromWrite write(m_nEepromWrites, work);
+            if (!write.bBegun())
+                break;
             if (g_PcieCtrl.pcie_AccessFirmwareEEPROM2(ucIdx, 1, image.data(), dwLength, ucImage) != 0) {
                 vDEBUG_MSG_printf(ucImage ? "%s:%d: write pcie fw img1 fail" : "%s:%d: write pcie fw img0 fail", kWho,
                                   __LINE__);

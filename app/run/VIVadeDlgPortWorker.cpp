@@ -9,6 +9,7 @@
 #include "app/ConfigTable.h"
 #include "app/GUIText.h"
 #include "app/Ini.h"
+#include "app/run/EepromWrite.h"
 #include "app/run/PortWork.h"
 #include "app/U4ConfigTable.h"
 #include "app/VIVadeDlg.h"
@@ -238,6 +239,9 @@ void CVIVadeDlg::vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs)
         for (uint8_t ucImage = 0; ucImage < 2 && work.m_ucResult == 1; ++ucImage) {
             if (!ucImages[ucImage])
                 continue;
+            const CEepromWrite write(m_nEepromWrites, work);
+            if (!write.bBegun())
+                break;
             if (inputs.ucConfigFormat == 0) {
                 if (g_UsbDev.b8574WrRdConfiguration(ucSlot, 0, dev.m_ucU3Config, ucImage, CONFIG_TYPE_U3) != 1 ||
                     g_UsbDev.b8574WrRdConfiguration(ucSlot, 0, dev.m_ucU4Config, ucImage, CONFIG_TYPE_U4) != 1)
@@ -257,9 +261,14 @@ void CVIVadeDlg::vChildStepUpdate(CPortWork& work, const CPortRunInputs& inputs)
     // Firmware.
     if (work.m_ucResult == 1) {
         vDEBUG_MSG_printf("%s:%d: wfw 0", kWho, __LINE__);
+        // A stop is heard before each image, never inside one's write and
+        // verify: a bridge is left with whole images only.
         for (uint8_t ucImage = 0; ucImage < 2 && work.m_ucResult == 1; ++ucImage) {
             if (!ucImages[ucImage])
                 continue;
+            const CEepromWrite write(m_nEepromWrites, work);
+            if (!write.bBegun())
+                break;
             if (g_UsbDev.v8574UpdateFirmware(ucSlot, ucImage, devList.m_bDoConfigReadBack) != 1) {
                 work.m_ucResult = 0;
                 break;

@@ -53,12 +53,16 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
     std::shared_ptr<CWorkerThread> workers[MAX_DEV_SLOTS];
     // A worker that has said it is done only returns: it is waited for. One
     // that was given up on (asked to stop at the give-up or after an
-    // exception) gets the bounded join of any stopped thread.
+    // exception) gets the bounded join of any stopped thread. Then this
+    // thread lets go of them: their objects go on the GUI thread, when the
+    // next Start lets go of m_pChildThread[], never on a thread of a run.
     const auto joinWorkers = [this, &workers] {
-        for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot)
+        for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
             if (workers[slot])
                 workers[slot]->bJoin(m_ChildThreadParam[slot].m_ucStatus == THREAD_STATUS_FINISHED ? UINT32_MAX
                                                                                                  : THREAD_STOP_JOIN_MS);
+            workers[slot].reset();
+        }
     };
     try {
         vUnRegisterDeviceNotification();

@@ -747,6 +747,7 @@ void CStart::vMakePortRecords()
     // go here, on the GUI thread, not on a thread of the new run.
     for (auto& pWorker : m_dlg.m_pChildThread)
         pWorker.reset();
+    m_dlg.m_Threads.vForgetEnded();
 }
 
 }  // namespace
