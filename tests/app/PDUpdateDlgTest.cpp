@@ -181,7 +181,8 @@ void runWorkers(DlgFixture& f, CPDUpdateDlg& pd)
 
 // A CCG3 controller runs bank 1 as it leaves the factory: Verify takes only
 // an image for the other bank (its first data row 0x200); one for bank 1 is
-// refused before any worker starts.
+// refused before any worker starts. After an update it runs bank 2, and the
+// dialog knows it.
 TEST(PDUpdateDlg, VerifyRefusesACcg3ImageForTheBankTheControllerRuns)
 {
     DlgFixture f(oneDrive(bench::PdChip::Ccg3), BenchTime::Real);
@@ -214,6 +215,22 @@ TEST(PDUpdateDlg, VerifyRefusesACcg3ImageForTheBankTheControllerRuns)
     // Bank 2 is blank: the read-back differs from the image.
     EXPECT_EQ(pd.strStatusText(0), "FAIL");
     EXPECT_EQ(messageTexts(f).size(), 1u);
+
+    // The update switches the controller to bank 2: in the same opening,
+    // Verify then judges the file against the bank it runs now.
+    pd.OnBnClickedButtonPdStart();
+    runWorkers(f, pd);
+    ASSERT_EQ(pd.strStatusText(0), "PASS");
+    const size_t before = messageTexts(f).size();
+    pd.OnBnClickedButtonPdFwVerify();
+    EXPECT_EQ(pd.nRunningWorkers(), 0);
+    ASSERT_EQ(messageTexts(f).size(), before + 1);
+    EXPECT_EQ(messageTexts(f).back(),
+              "PD File is not suitable PD Chip IMAGE!!!\nPlease try to Set correct PD Chip or load correct PD File");
+    choose(0x30);
+    pd.OnBnClickedButtonPdFwVerify();
+    EXPECT_EQ(pd.nRunningWorkers(), 1);
+    runWorkers(f, pd);
 }
 
 // The MCU beside a PD controller: its row shows "FFFF" for it, an update
@@ -460,31 +477,6 @@ TEST(PDUpdateDlg, AWindowWithRunningWorkersIsNeverReplaced)
     EXPECT_EQ(first->strStatusText(0), "PASS");
     EXPECT_TRUE(f.dlg->bCreatePDUpdateWindow());
     EXPECT_NE(f.dlg->m_pPDUpdateDlg, first);
-}
-
-// A CCG3 update switches the bank the controller runs: the next Verify in
-// the same opening judges the file against the bank it runs now.
-TEST(PDUpdateDlg, TheRowKeepsTheBankItsControllerRunsAfterAnUpdate)
-{
-    DlgFixture f(oneDrive(bench::PdChip::Ccg3), BenchTime::Real);
-    scanBench(g_UsbDev, f.dlg->m_DevList);
-    ASSERT_EQ(f.dlg->m_DevList.DevNums.load(), 1);
-    CPDUpdateDlg pd(f.dlg->m_DevList, &f.pickers);
-    pd.m_ucPDEnable = 1;
-    const std::string file = f.programDir.file("ccg3.cyacd");
-    std::ofstream(file, std::ios::binary) << cyacdImage("1D0311AD0000", 0x200, 4).text;
-    pd.m_strPDFilePath = file;
-    pd.OnInitDialog();
-    pd.OnBnClickedButtonPdStart();
-    runWorkers(f, pd);
-    ASSERT_EQ(pd.strStatusText(0), "PASS");
-    // Bank 2 runs now: an image for bank 2 is for the bank it runs.
-    const size_t before = f.messages.records().size();
-    pd.OnBnClickedButtonPdFwVerify();
-    EXPECT_EQ(pd.nRunningWorkers(), 0);
-    ASSERT_EQ(f.messages.records().size(), before + 1);
-    EXPECT_EQ(f.messages.records().back().text,
-              "PD File is not suitable PD Chip IMAGE!!!\nPlease try to Set correct PD Chip or load correct PD File");
 }
 
 }  // namespace
