@@ -19,6 +19,7 @@
 #include "controls/ColorStaticST.h"
 #include "controls/TextProgressCtrl.h"
 #include "device/DebugLog.h"
+#include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/Platform.h"
 #include "ui/FilePickers.h"
@@ -32,10 +33,10 @@ constexpr int kRowBitmaps[PD_DIALOG_ROWS] = {1124, 1129, 1130, 1131};
 constexpr int kRowVersions[PD_DIALOG_ROWS] = {1122, 1132, 1133, 1134};
 constexpr int kRowBars[PD_DIALOG_ROWS] = {1123, 1135, 1136, 1137};
 constexpr int kRowStatuses[PD_DIALOG_ROWS] = {1126, 1138, 1139, 1140};
+constexpr int kRowDrives[PD_DIALOG_ROWS] = {1142, 1143, 1144, 1145};
 constexpr ColorRef kBarGreen = rgb(20, 232, 20);
 constexpr ColorRef kBarRed = rgb(232, 20, 20);
 constexpr int kComboKeep = 5;
-constexpr int kHighestDrive = 64;
 
 struct StatusLook {
     const char* text;
@@ -65,17 +66,12 @@ QPixmap rowBitmap(bool bFound)
     return pixmap;
 }
 
-// The drive whose storage descriptor carries `strSerial` now; -1 when none.
-int nDriveOfSerial(const std::string& strSerial)
+// Which drive a row is, for the operator who is asked to power-cycle
+// "device [n]": the row's number, where its bridge sits and its serial.
+std::string strRowDriveText(int nRow, const DevInfo& dev)
 {
-    for (int n = 0; n <= kHighestDrive; ++n) {
-        auto device = krv::Platform::current().scsi().open(krv::DriveKind::PhysicalDrive, n);
-        krv::StorageDeviceDescriptor descriptor;
-        if (device && device->deviceDescriptor(descriptor) && descriptor.serialNumber &&
-            *descriptor.serialNumber == strSerial)
-            return n;
-    }
-    return -1;
+    return "[" + std::to_string(nRow) + "] Port " + std::to_string(dev.m_iPortLocation) + "  SN " +
+           (dev.m_strSerialNumber.empty() ? std::string("-") : dev.m_strSerialNumber);
 }
 
 }  // namespace
@@ -84,6 +80,7 @@ int nDriveOfSerial(const std::string& strSerial)
 class CPDUpdateDlg::CRowView : public IPDUpdateView {
 public:
     CRowView(CPDUpdateDlg& dlg, int nRow) : m_dlg(dlg), m_nRow(nRow) {}
+    // The row's place is set before its worker starts and kept while it runs.
     void vShowStatus(int nCode) override
     {
         // The posts outlive this view: they carry the dialog and the row.
@@ -97,12 +94,16 @@ public:
     {
         pUtility.nShowMessage(strText, 0, ucType);
     }
-    int nCurrentDrive() override { return nDriveOfSerial(m_dlg.m_strSerial[m_nRow]); }
+    int nCurrentDrive() override { return m_dlg.nDriveOfRow(m_nRow); }
     void vShowVersion(const std::string& strVersion) override
     {
         m_dlg.postToGui([dlg = &m_dlg, row = m_nRow, strVersion] {
             dlg->m_pVersion[row]->setText(QString::fromStdString(strVersion));
         });
+    }
+    void vKeepFacts(const PDDeviceFacts& facts) override
+    {
+        m_dlg.postToGui([dlg = &m_dlg, row = m_nRow, facts] { dlg->m_facts[row] = facts; });
     }
 
 private:
@@ -110,8 +111,10 @@ private:
     int m_nRow;
 };
 
-CPDUpdateDlg::CPDUpdateDlg(DevList& devList, krv::ui::FilePickers* pPickers, QWidget* parent)
-    : krv::ui::Dialog(parent), m_DevList(devList), m_pPickers(pPickers)
+CPDUpdateDlg::CPDUpdateDlg(DevList& devList, krv::ui::FilePickers* pPickers, QWidget* parent, CThreadSet* pThreads)
+    : krv::ui::Dialog(parent), m_DevList(devList), m_pPickers(pPickers),
+      m_pOwnThreads(pThreads ? nullptr : std::make_unique<CThreadSet>()),
+      m_pThreads(pThreads ? pThreads : m_pOwnThreads.get())
 {
     setWindowTitle("Dialog");
     vBuildLayout();
@@ -119,12 +122,28 @@ CPDUpdateDlg::CPDUpdateDlg(DevList& devList, krv::ui::FilePickers* pPickers, QWi
 
 CPDUpdateDlg::~CPDUpdateDlg()
 {
-    // Workers end by themselves within their bounded waits; joined here.
+    static const char* const kWho = "CPDUpdateDlg::~CPDUpdateDlg";
+    // The workers use the rows and post to this dialog: all are asked to
+    // stop at once, then joined.
+    for (const auto& worker : m_workers)
+        worker->vRequestStop();
+    for (const auto& worker : m_workers)
+        if (!worker->bJoin(THREAD_STOP_JOIN_MS))
+            vDEBUG_ERR_printf("%s:%d: [%s] did not stop", kWho, __LINE__, worker->strName().c_str());
     m_workers.clear();
-    CPDDeviceOps ops(m_pd);
+    // Only where the row's drive still is: a number from before a power
+    // cycle may belong to another drive by now.
+    CPDDeviceOps ops(m_pd, nullptr);
     for (int i = 0; i < m_nRows; ++i)
-        if (ops.nClosePDI2CBus(m_nDrive[i]) != 0)
-            vDEBUG_ERR_printf("%s:%d: PD[%d] Close I2C Bus Failed", "CPDUpdateDlg::~CPDUpdateDlg", __LINE__, i);
+        if (const int nDrive = nDriveOfRow(i); nDrive >= 0 && ops.nClosePDI2CBus(nDrive) != 0)
+            vDEBUG_ERR_printf("%s:%d: PD[%d] Close I2C Bus Failed", kWho, __LINE__, i);
+}
+
+int CPDUpdateDlg::nDriveOfRow(int nRow) const
+{
+    if (m_strHubName[nRow].empty())
+        return -1;
+    return CKrvnUSBDev::nDriveOnHubPort(m_strHubName[nRow], m_ulHubPort[nRow], krv::DriveKind::PhysicalDrive);
 }
 
 void CPDUpdateDlg::vBuildLayout()
@@ -163,6 +182,7 @@ void CPDUpdateDlg::vBuildLayout()
     font.setBold(true);
     for (int i = 0; i < PD_DIALOG_ROWS; ++i) {
         m_pBitmap[i] = new QLabel(status);
+        m_pDrive[i] = new QLabel(status);
         m_pVersion[i] = new QLabel("FFFF", status);
         m_pProgress[i] = new CTextProgressCtrl(status);
         m_pProgress[i]->setMinimumWidth(220);
@@ -171,10 +191,12 @@ void CPDUpdateDlg::vBuildLayout()
         m_pStatus[i]->setMinimumWidth(130);
         m_pStatus[i]->setAlignment(Qt::AlignCenter);
         grid->addWidget(m_pBitmap[i], i, 0);
-        grid->addWidget(m_pVersion[i], i, 1);
-        grid->addWidget(m_pProgress[i], i, 2);
-        grid->addWidget(m_pStatus[i], i, 3);
+        grid->addWidget(m_pDrive[i], i, 1);
+        grid->addWidget(m_pVersion[i], i, 2);
+        grid->addWidget(m_pProgress[i], i, 3);
+        grid->addWidget(m_pStatus[i], i, 4);
         addControl(kRowBitmaps[i], m_pBitmap[i]);
+        addControl(kRowDrives[i], m_pDrive[i]);
         addControl(kRowVersions[i], m_pVersion[i]);
         addControl(kRowBars[i], m_pProgress[i]);
         addControl(kRowStatuses[i], m_pStatus[i]);
@@ -266,7 +288,7 @@ void CPDUpdateDlg::OnInitDialog()
         m_pProgress[i]->SetBarColor(kBarGreen);
         m_pStatus[i]->StartTextBlink(false, 0);
         Show_Message(i, PD_STATUS_MISMATCH);
-        for (int id : {kRowBitmaps[i], kRowVersions[i], kRowBars[i], kRowStatuses[i]})
+        for (int id : {kRowBitmaps[i], kRowDrives[i], kRowVersions[i], kRowBars[i], kRowStatuses[i]})
             showControl(id, false);
     }
     vAddPathToCombo(m_pPDCombo, m_strPDFilePath);
@@ -294,10 +316,13 @@ void CPDUpdateDlg::OnInitDialog()
         vDEBUG_MSG_printf("%s:%d: %d devices, the first %d shown", kWho, __LINE__, nDevices, PD_DIALOG_ROWS);
     CPDDeviceOps ops(m_pd);
     for (int i = 0; i < m_nRows; ++i) {
-        for (int id : {kRowBitmaps[i], kRowVersions[i], kRowBars[i], kRowStatuses[i]})
+        for (int id : {kRowBitmaps[i], kRowDrives[i], kRowVersions[i], kRowBars[i], kRowStatuses[i]})
             showControl(id, true);
-        m_nDrive[i] = m_DevList.Devs[i].m_ucPhysicalAddress;
-        m_strSerial[i] = m_DevList.Devs[i].m_strSerialNumber;
+        const DevInfo& dev = m_DevList.Devs[i];
+        m_nDrive[i] = dev.m_ucPhysicalAddress;
+        m_strHubName[i] = dev.m_strHubName;
+        m_ulHubPort[i] = dev.m_ulPortIndex;
+        m_pDrive[i]->setText(QString::fromStdString(strRowDriveText(i, dev)));
         if (ops.nInitializedPDI2CBus(m_nDrive[i], m_facts[i]) != 0) {
             vDEBUG_ERR_printf("%s:%d: PD[%d] I2C Initialized I2C Bus Failed", kWho, __LINE__, i);
             Show_Message(i, PD_STATUS_EMPTY);
@@ -370,9 +395,11 @@ void CPDUpdateDlg::OnBnClickedButtonMcuFirmwareFwbrowse()
 bool CPDUpdateDlg::bParseFiles()
 {
     static const char* const kWho = "CPDUpdateDlg::nCreatePDSPIROMBuffer";
-    m_images = PDUpdateImages{};
-    m_images.ucPDEnable = m_ucPDEnable;
-    m_images.ucMCUEnable = m_ucMCUEnable;
+    // A fresh set: workers of an earlier run may still hold the last one.
+    auto pImages = std::make_shared<PDUpdateImages>();
+    PDUpdateImages& images = *pImages;
+    images.ucPDEnable = m_ucPDEnable;
+    images.ucMCUEnable = m_ucMCUEnable;
     std::string strError;
     if (m_ucPDEnable) {
         std::string strContent;
@@ -380,38 +407,39 @@ bool CPDUpdateDlg::bParseFiles()
             pUtility.nShowMessage("The PD FW file is not exist[" + m_strPDFilePath + "]", 0, MSG_TYPE_ERROR);
             return false;
         }
-        m_images.ucPDFileKind = ucPDFileKindOfPath(m_strPDFilePath);
+        images.ucPDFileKind = ucPDFileKindOfPath(m_strPDFilePath);
         bool bRefused = false;
-        m_images.strPDFileVersion = strPDVersionOfContent(m_images.ucPDFileKind, strContent, PDRulesOfUpdateDialog(),
+        images.strPDFileVersion = strPDVersionOfContent(images.ucPDFileKind, strContent, PDRulesOfUpdateDialog(),
                                                           bRefused);
-        if (m_images.ucPDFileKind == PD_FILE_UNKNOWN) {
+        if (images.ucPDFileKind == PD_FILE_UNKNOWN) {
             pUtility.nShowMessage("The PD FW file is Unknow", 0, MSG_TYPE_ERROR);
             return false;
         }
-        if (m_images.ucPDFileKind == PD_FILE_BIN) {
+        if (images.ucPDFileKind == PD_FILE_BIN) {
             if (bRefused) {
                 pUtility.nShowMessage(PD_BIN_SIZE_MESSAGE, 0, MSG_TYPE_ERROR);
                 return false;
             }
-            m_images.richtek.assign(strContent.begin(), strContent.end());
+            images.richtek.assign(strContent.begin(), strContent.end());
         } else {
             int nShortLine = 0;
-            if (nParseCyacd(strContent, PDRulesOfUpdateDialog(), m_images.cypress, nShortLine, strError) != 0) {
+            if (nParseCyacd(strContent, PDRulesOfUpdateDialog(), images.cypress, nShortLine, strError) != 0) {
                 pUtility.nShowMessage(strError, 0, MSG_TYPE_ERROR);
                 return false;
             }
-            m_images.bSkipVersionCompare = m_images.cypress.bShortRow;
+            images.bSkipVersionCompare = images.cypress.bShortRow;
         }
     }
     if (m_ucMCUEnable) {
         std::string strContent;
         if (!bIsMCUFilePath(m_strMCUFilePath) || !bReadWholeFile(m_strMCUFilePath, strContent) ||
-            nParseIntelHex(strContent, "CPDUpdateDlg", m_images.mcu, strError) != 0) {
+            nParseIntelHex(strContent, "CPDUpdateDlg", images.mcu, strError) != 0) {
             vDEBUG_ERR_printf("%s:%d: nCreatePDSPIROMBuffer failed...[%s]!!!", kWho, __LINE__, m_strMCUFilePath.c_str());
             return false;
         }
-        m_images.ucMCUFileKind = MCU_FILE_HEX;
+        images.ucMCUFileKind = MCU_FILE_HEX;
     }
+    m_pImages = std::move(pImages);
     return true;
 }
 
@@ -420,18 +448,20 @@ void CPDUpdateDlg::OnBnClickedButtonPdFwVerify() { vStartRun(true); }
 
 void CPDUpdateDlg::vStartRun(bool bVerifyOnly)
 {
+    static const char* const kWho = "CPDUpdateDlg::OnBnClickedButtonPdStart";
     if (m_nRunning.load() > 0 || m_nRows == 0)
         return;
     if (!bParseFiles()) {
-        vDEBUG_ERR_printf("%s:%d: nCreatePDSPIROMBuffer failed...[%s]!!!", "CPDUpdateDlg::OnBnClickedButtonPdStart",
-                          __LINE__, m_strPDFilePath.c_str());
+        vDEBUG_ERR_printf("%s:%d: nCreatePDSPIROMBuffer failed...[%s]!!!", kWho, __LINE__, m_strPDFilePath.c_str());
         return;
     }
+    const std::shared_ptr<const PDUpdateImages> pImages = m_pImages;
+    const PDUpdateImages& images = *pImages;
     auto fits = [&](const PDDeviceFacts& facts) {
-        return !m_ucPDEnable || (facts.ucVendor == PD_VENDOR_RICHTEK && m_images.ucPDFileKind == PD_FILE_BIN) ||
+        return !m_ucPDEnable || (facts.ucVendor == PD_VENDOR_RICHTEK && images.ucPDFileKind == PD_FILE_BIN) ||
                ((facts.ucVendor == PD_VENDOR_CYPRESS || facts.ucVendor == PD_VENDOR_CCG3 ||
                  facts.ucVendor == PD_VENDOR_CCG) &&
-                m_images.ucPDFileKind == PD_FILE_CYACD);
+                images.ucPDFileKind == PD_FILE_CYACD);
     };
     if (std::none_of(m_facts.begin(), m_facts.begin() + m_nRows, fits)) {
         pUtility.nShowMessage(bVerifyOnly ? "PD File is not suitable PD Chip!!!Please try to Set correct PD Chip or "
@@ -441,9 +471,9 @@ void CPDUpdateDlg::vStartRun(bool bVerifyOnly)
         return;
     }
     // A CCG3 image is for the bank the controller does not run.
-    if (bVerifyOnly && m_ucPDEnable && m_images.ucPDFileKind == PD_FILE_CYACD && m_images.cypress.rows.size() > 1)
+    if (bVerifyOnly && m_ucPDEnable && images.ucPDFileKind == PD_FILE_CYACD && images.cypress.rows.size() > 1)
         for (int i = 0; i < m_nRows; ++i) {
-            const uint16_t wFirst = m_images.cypress.rows[1].wRowNum;
+            const uint16_t wFirst = images.cypress.rows[1].wRowNum;
             if (m_facts[i].ucVendor == PD_VENDOR_CCG3 &&
                 wFirst != (m_facts[i].ucCCG3Mode == 1 ? 0x200 : m_facts[i].ucCCG3Mode == 2 ? 0x30 : wFirst)) {
                 vDEBUG_ERR_printf("%s:%d: CCG3 Device Mode[%c] ,ucRowNum[%c]", "CPDUpdateDlg::OnBnClickedButtonPdFwVerify",
@@ -455,32 +485,57 @@ void CPDUpdateDlg::vStartRun(bool bVerifyOnly)
             }
         }
     m_workers.clear();
+    std::array<bool, PD_DIALOG_ROWS> bRuns{};
     for (int i = 0; i < m_nRows; ++i) {
-        // A power cycle of an earlier run may have brought the drive back
-        // under another number.
-        if (const int nNow = m_strSerial[i].empty() ? -1 : nDriveOfSerial(m_strSerial[i]); nNow >= 0)
-            m_nDrive[i] = nNow;
         const PDDeviceFacts facts = m_facts[i];
         // A file for another controller: this row is not run.
         if (!fits(facts)) {
             Show_Message(i, PD_STATUS_MISMATCH);
             continue;
         }
+        // A power cycle of an earlier run may have brought the drive back
+        // under another number; it is looked for where its bridge sits. A
+        // row whose drive is not there, or is another row's, is not run:
+        // its commands would go to whatever drive holds the number now.
+        const int nDrive = nDriveOfRow(i);
+        bool bTaken = false;
+        for (int j = 0; j < i; ++j)
+            bTaken = bTaken || (bRuns[j] && m_nDrive[j] == nDrive);
+        if (nDrive < 0 || bTaken) {
+            vDEBUG_ERR_printf("%s:%d: PD[%d] drive not found on its port", kWho, __LINE__, i);
+            vEndRowUnrun(i);
+            continue;
+        }
+        m_nDrive[i] = nDrive;
         m_pProgress[i]->SetRange(0, 100);
         m_pProgress[i]->SetPos(0);
         m_pProgress[i]->SetBarColor(kBarGreen);
         Show_Message(i, bVerifyOnly ? PD_STATUS_READING : PD_STATUS_UPDATING);
         m_nRunning.fetch_add(1);
-        const int nDrive = m_nDrive[i];
-        m_workers.push_back(std::make_unique<CWorkerThread>(
-            "PD worker " + std::to_string(i), [this, i, facts, nDrive, bVerifyOnly](const krv::StopSource&) {
+        std::shared_ptr<CWorkerThread> worker = m_pThreads->pStart(
+            "PD worker " + std::to_string(i), [this, i, facts, nDrive, bVerifyOnly, pImages](const krv::StopSource&) {
                 CRowView view(*this, i);
                 CPowerDelivery pd;
-                const int nResult = nPDFWUpdateWorker(pd, m_images, facts, i, nDrive, bVerifyOnly, view);
+                const int nResult = nPDFWUpdateWorker(pd, *pImages, facts, i, nDrive, bVerifyOnly, view);
                 postToGui([this, i, nResult] { vWorkerEnded(i, nResult); });
-            }));
+            });
+        if (!worker) {
+            // The window is closing: no thread starts any more.
+            m_nRunning.fetch_sub(1);
+            vEndRowUnrun(i);
+            continue;
+        }
+        bRuns[i] = true;
+        m_workers.push_back(std::move(worker));
     }
     enableControl(IDC_PD_CLOSE, m_nRunning.load() == 0);
+}
+
+void CPDUpdateDlg::vEndRowUnrun(int nRow)
+{
+    Show_Message(nRow, PD_STATUS_FAIL);
+    m_pProgress[nRow]->SetBarColor(kBarRed);
+    m_pProgress[nRow]->SetPos(100);
 }
 
 void CPDUpdateDlg::vWorkerEnded(int nRow, int nResult)
@@ -510,5 +565,6 @@ void CPDUpdateDlg::reject()
 std::string CPDUpdateDlg::strStatusText(int nRow) const { return m_pStatus[nRow]->text().toStdString(); }
 ColorRef CPDUpdateDlg::statusColor(int nRow) const { return m_pStatus[nRow]->CtlColor().crBk; }
 int CPDUpdateDlg::nProgress(int nRow) const { return m_pProgress[nRow]->GetPos(); }
+std::string CPDUpdateDlg::strRowDrive(int nRow) const { return m_pDrive[nRow]->text().toStdString(); }
 ColorRef CPDUpdateDlg::barColor(int nRow) const { return m_pProgress[nRow]->GetBarColor(); }
 std::string CPDUpdateDlg::strRowVersion(int nRow) const { return m_pVersion[nRow]->text().toStdString(); }

@@ -20,7 +20,6 @@ constexpr uint32_t RICHTEK_READ = 32;
 constexpr uint32_t MCU_BOOTLOADER_SETTLE_MS = 1000;
 constexpr uint32_t PD_FAILED_TRY_MS = 500;
 
-void vSleep(uint32_t ms) { krv::Platform::current().clock().sleepMs(ms); }
 uint64_t ullNow() { return krv::Platform::current().clock().monotonicMs(); }
 
 std::string strPrintf(const char* pszFormat, int a, int b = 0)
@@ -82,30 +81,38 @@ bool bPlaceMcuRecords(const std::vector<MCUHexRecord>& records, std::vector<McuP
 
 }  // namespace
 
-int CPDDeviceOps::nSend(int nDrive, uint8_t bWrite, uint8_t ucSub, uint16_t wValue, uint16_t wIndex, uint8_t* pBuf,
+bool CPDDeviceOps::bPause(uint32_t ms) const
+{
+    return krv::Platform::current().clock().sleepMs(ms, m_pStop) && !bStopped();
+}
+
+int CPDDeviceOps::nSend(HANDLE hDev, uint8_t bWrite, uint8_t ucSub, uint16_t wValue, uint16_t wIndex, uint8_t* pBuf,
                         uint32_t dwLen)
 {
-    CDriveHandle hDev(CreateDriveHandle(krv::DriveKind::PhysicalDrive, nDrive));
-    if (!hDev.bIsValid())
-        return -1;
     int nResult = -1;
     for (int nTry = 0; nTry < PD_COMMAND_TRIES; ++nTry) {
-        nResult = m_pd.SCSI6390_PDVendorCmd(hDev.get(), bWrite, ucSub, wValue, wIndex, pBuf, dwLen);
+        if (bStopped())
+            return PD_RESULT_STOPPED;
+        nResult = m_pd.SCSI6390_PDVendorCmd(hDev, bWrite, ucSub, wValue, wIndex, pBuf, dwLen);
         if (nResult == 0)
             return 0;
-        vSleep(PD_RETRY_DELAY_MS);
+        if (!bPause(PD_RETRY_DELAY_MS))
+            return PD_RESULT_STOPPED;
     }
     return nResult;
 }
 
 int CPDDeviceOps::nInitializedPDI2CBus(int nDrive, PDDeviceFacts& facts)
 {
+    CDriveHandle hDev(CreateDriveHandle(krv::DriveKind::PhysicalDrive, nDrive));
+    if (!hDev.bIsValid())
+        return -1;
     uint8_t ucZero[2] = {};
-    int nResult = nSend(nDrive, ACCESS_WRITE, PD_INITIALIZE, 0, 0, ucZero, sizeof ucZero);
+    int nResult = nSend(hDev.get(), ACCESS_WRITE, PD_INITIALIZE, 0, 0, ucZero, sizeof ucZero);
     if (nResult != 0)
         return nResult;
     uint8_t ucBlock[16] = {};
-    nResult = nSend(nDrive, ACCESS_READ, PD_GET_PD_CONTROL, PD_CONTROL_VALUE, 0, ucBlock, sizeof ucBlock);
+    nResult = nSend(hDev.get(), ACCESS_READ, PD_GET_PD_CONTROL, PD_CONTROL_VALUE, 0, ucBlock, sizeof ucBlock);
     if (nResult != 0 || ucBlock[0] != PD_CONTROL_SIGNATURE)
         return nResult != 0 ? nResult : -3;
     facts.ucVendor = ucBlock[1];
@@ -113,7 +120,7 @@ int CPDDeviceOps::nInitializedPDI2CBus(int nDrive, PDDeviceFacts& facts)
     facts.ucCCG3Mode = 0;
     if (facts.ucVendor == PD_VENDOR_CCG3 || facts.ucVendor == PD_VENDOR_CCG) {
         uint8_t ucMode = 0;
-        nResult = nSend(nDrive, ACCESS_READ, PD_GET_PD_CCG3_DeviceMode, 0x100, 0, &ucMode, 1);
+        nResult = nSend(hDev.get(), ACCESS_READ, PD_GET_PD_CCG3_DeviceMode, 0x100, 0, &ucMode, 1);
         facts.ucCCG3Mode = ucMode;
     }
     return nResult;
@@ -121,16 +128,22 @@ int CPDDeviceOps::nInitializedPDI2CBus(int nDrive, PDDeviceFacts& facts)
 
 int CPDDeviceOps::nClosePDI2CBus(int nDrive)
 {
+    CDriveHandle hDev(CreateDriveHandle(krv::DriveKind::PhysicalDrive, nDrive));
+    if (!hDev.bIsValid())
+        return -1;
     uint8_t ucZero[2] = {};
-    return nSend(nDrive, ACCESS_WRITE, PD_CLOSE, 0, 0, ucZero, sizeof ucZero);
+    return nSend(hDev.get(), ACCESS_WRITE, PD_CLOSE, 0, 0, ucZero, sizeof ucZero);
 }
 
 int CPDDeviceOps::nGetPDFWVersion(int nDrive, const PDDeviceFacts& facts, std::string& strVersion)
 {
+    CDriveHandle hDev(CreateDriveHandle(krv::DriveKind::PhysicalDrive, nDrive));
+    if (!hDev.bIsValid())
+        return -1;
     char sz[40];
     if (facts.ucVendor == PD_VENDOR_RICHTEK) {
         uint8_t uc[2] = {};
-        const int nResult = nSend(nDrive, ACCESS_READ, PD_FW_VERSION, 0, 0, uc, sizeof uc);
+        const int nResult = nSend(hDev.get(), ACCESS_READ, PD_FW_VERSION, 0, 0, uc, sizeof uc);
         if (nResult != 0)
             return nResult;
         std::snprintf(sz, sizeof sz, "%02X%02X", uc[1], uc[0]);
@@ -141,7 +154,7 @@ int CPDDeviceOps::nGetPDFWVersion(int nDrive, const PDDeviceFacts& facts, std::s
         return -1;
     const uint8_t ucSub = facts.ucCCG3Mode == 2 ? CYPRESS_PD_CCG3_FW_VERSION : CYPRESS_PD_FW_VERSION;
     uint8_t uc[16] = {};
-    const int nResult = nSend(nDrive, ACCESS_READ, ucSub, PD_CONTROL_VALUE, 0, uc, sizeof uc);
+    const int nResult = nSend(hDev.get(), ACCESS_READ, ucSub, PD_CONTROL_VALUE, 0, uc, sizeof uc);
     if (nResult != 0)
         return nResult;
     std::snprintf(sz, sizeof sz, "%02X%02X%02X%02X%02X%02X%02X%02X", uc[8], uc[9], uc[10], uc[11], uc[12], uc[13],
@@ -152,15 +165,19 @@ int CPDDeviceOps::nGetPDFWVersion(int nDrive, const PDDeviceFacts& facts, std::s
 
 int CPDDeviceOps::nConfigMTPArea(int nDrive, uint8_t ucVendor)
 {
+    CDriveHandle hDev(CreateDriveHandle(krv::DriveKind::PhysicalDrive, nDrive));
+    if (!hDev.bIsValid())
+        return -1;
     uint8_t ucZero[2] = {};
     switch (ucVendor) {
-    case PD_VENDOR_RICHTEK: return nSend(nDrive, ACCESS_WRITE, PD_MPT_AREA, 0, 0x3FFF, ucZero, 2);
-    case PD_VENDOR_CYPRESS: return nSend(nDrive, ACCESS_WRITE, CYPRESS_PD_FLASH_MODE, 0, 0, ucZero, 2);
+    case PD_VENDOR_RICHTEK: return nSend(hDev.get(), ACCESS_WRITE, PD_MPT_AREA, 0, 0x3FFF, ucZero, 2);
+    case PD_VENDOR_CYPRESS: return nSend(hDev.get(), ACCESS_WRITE, CYPRESS_PD_FLASH_MODE, 0, 0, ucZero, 2);
     case PD_VENDOR_CCG3:
-    case PD_VENDOR_CCG: return nSend(nDrive, ACCESS_WRITE, CYPRESS_PD_CCG3_FLASH_MODE, 0, 0, ucZero, 2);
+    case PD_VENDOR_CCG: return nSend(hDev.get(), ACCESS_WRITE, CYPRESS_PD_CCG3_FLASH_MODE, 0, 0, ucZero, 2);
     case MCU_VENDOR_STM: {
-        const int nResult = nSend(nDrive, ACCESS_WRITE, ST_MCU_ENTER_BOOTLOADER, 0, 0, ucZero, 2);
-        vSleep(MCU_BOOTLOADER_SETTLE_MS);
+        const int nResult = nSend(hDev.get(), ACCESS_WRITE, ST_MCU_ENTER_BOOTLOADER, 0, 0, ucZero, 2);
+        if (!bPause(MCU_BOOTLOADER_SETTLE_MS))
+            return PD_RESULT_STOPPED;
         return nResult;
     }
     default: return -1;
@@ -169,11 +186,14 @@ int CPDDeviceOps::nConfigMTPArea(int nDrive, uint8_t ucVendor)
 
 int CPDDeviceOps::nPDFWUpdate(int nDrive, const PDUpdateImages& images, uint8_t ucVendor)
 {
+    CDriveHandle hDev(CreateDriveHandle(krv::DriveKind::PhysicalDrive, nDrive));
+    if (!hDev.bIsValid())
+        return -1;
     if (ucVendor == PD_VENDOR_RICHTEK) {
         for (uint32_t w = 0; w < RICHTEK_WORDS; ++w) {
             uint8_t ucWord[4];
             std::memcpy(ucWord, images.richtek.data() + w * 4, 4);
-            const int nResult = nSend(nDrive, ACCESS_WRITE, PD_WRITE_DATA, static_cast<uint16_t>(w), 0, ucWord, 4);
+            const int nResult = nSend(hDev.get(), ACCESS_WRITE, PD_WRITE_DATA, static_cast<uint16_t>(w), 0, ucWord, 4);
             if (nResult != 0)
                 return nResult;
         }
@@ -185,7 +205,7 @@ int CPDDeviceOps::nPDFWUpdate(int nDrive, const PDUpdateImages& images, uint8_t 
             std::vector<uint8_t> data = row->data;
             data.resize(PD_ROW_DATA_SIZE, 0xFF);
             // The row number itself: shifted into 16 bits, rows from 256 on would alias.
-            const int nResult = nSend(nDrive, ACCESS_WRITE, ucSub, row->wRowNum, 0, data.data(), PD_ROW_DATA_SIZE);
+            const int nResult = nSend(hDev.get(), ACCESS_WRITE, ucSub, row->wRowNum, 0, data.data(), PD_ROW_DATA_SIZE);
             if (nResult != 0)
                 return nResult;
         }
@@ -202,7 +222,7 @@ int CPDDeviceOps::nPDFWUpdate(int nDrive, const PDUpdateImages& images, uint8_t 
                 uint8_t ucPiece[MCU_PIECE];
                 const uint32_t dwLen = static_cast<uint32_t>(std::min<size_t>(MCU_PIECE, data.size() - at));
                 std::memcpy(ucPiece, data.data() + at, dwLen);
-                const int nResult = nSend(nDrive, ACCESS_WRITE, ST_MCU_WRITE_DATA, static_cast<uint16_t>(dwAddress >> 16),
+                const int nResult = nSend(hDev.get(), ACCESS_WRITE, ST_MCU_WRITE_DATA, static_cast<uint16_t>(dwAddress >> 16),
                                           static_cast<uint16_t>(dwAddress), ucPiece, dwLen);
                 if (nResult != 0)
                     return nResult;
@@ -215,11 +235,14 @@ int CPDDeviceOps::nPDFWUpdate(int nDrive, const PDUpdateImages& images, uint8_t 
 
 int CPDDeviceOps::nPDFWRead(int nDrive, const PDUpdateImages& images, uint8_t ucVendor, std::vector<uint8_t>& out)
 {
+    CDriveHandle hDev(CreateDriveHandle(krv::DriveKind::PhysicalDrive, nDrive));
+    if (!hDev.bIsValid())
+        return -1;
     out.clear();
     if (ucVendor == PD_VENDOR_RICHTEK) {
         out.assign(PD_RICHTEK_ROM_SIZE, 0);
         for (uint32_t at = 0; at < PD_RICHTEK_ROM_SIZE; at += RICHTEK_READ) {
-            const int nResult = nSend(nDrive, ACCESS_READ, PD_READ_DATA, PD_CONTROL_VALUE, static_cast<uint16_t>(at),
+            const int nResult = nSend(hDev.get(), ACCESS_READ, PD_READ_DATA, PD_CONTROL_VALUE, static_cast<uint16_t>(at),
                                       out.data() + at, RICHTEK_READ);
             if (nResult != 0)
                 return nResult;
@@ -231,7 +254,7 @@ int CPDDeviceOps::nPDFWRead(int nDrive, const PDUpdateImages& images, uint8_t uc
         const uint8_t ucSub = ucVendor == PD_VENDOR_CYPRESS ? CYPRESS_PD_READ_DATA : CYPRESS_PD_CCG3_READ_DATA;
         for (const PDRow* row : vDataRows(images.cypress)) {
             uint8_t ucRow[PD_ROW_DATA_SIZE];
-            const int nResult = nSend(nDrive, ACCESS_READ, ucSub, row->wRowNum, 0, ucRow, sizeof ucRow);
+            const int nResult = nSend(hDev.get(), ACCESS_READ, ucSub, row->wRowNum, 0, ucRow, sizeof ucRow);
             if (nResult != 0)
                 return nResult;
             out.insert(out.end(), ucRow, ucRow + sizeof ucRow);
@@ -250,7 +273,7 @@ int CPDDeviceOps::nPDFWRead(int nDrive, const PDUpdateImages& images, uint8_t uc
         out.assign(dwEnd, 0);
         for (uint32_t at = 0; at < dwEnd; at += MCU_PIECE) {
             const uint32_t dwLen = std::min(MCU_PIECE, dwEnd - at);
-            const int nResult = nSend(nDrive, ACCESS_READ, ST_MCU_READ_DATA, 0, static_cast<uint16_t>(at),
+            const int nResult = nSend(hDev.get(), ACCESS_READ, ST_MCU_READ_DATA, 0, static_cast<uint16_t>(at),
                                       out.data() + at, dwLen);
             if (nResult != 0)
                 return nResult;
@@ -263,13 +286,14 @@ int CPDDeviceOps::nPDFWRead(int nDrive, const PDUpdateImages& images, uint8_t uc
 namespace {
 
 // Waits for the device to leave (its handle goes stale) and come back, at
-// most PD_RELINK_LIMIT_MS; its drive number then, or -1.
-int nWaitForPowerCycle(IPDUpdateView& view, int nOldDrive, uint64_t ullStart)
+// most PD_RELINK_LIMIT_MS; its drive number then, or -1 (also when stopped).
+int nWaitForPowerCycle(const CPDDeviceOps& ops, IPDUpdateView& view, int nOldDrive, uint64_t ullStart)
 {
     CDriveHandle hOld(CreateDriveHandle(krv::DriveKind::PhysicalDrive, nOldDrive));
     bool bLeft = !hOld.bIsValid();
     while (ullNow() - ullStart <= PD_RELINK_LIMIT_MS) {
-        vSleep(PD_RELINK_POLL_MS);
+        if (!ops.bPause(PD_RELINK_POLL_MS))
+            return -1;
         krv::StorageDeviceNumber number;
         if (!bLeft && !hOld.get()->deviceNumber(number) && krv::lastError() == 1167)
             bLeft = true;
@@ -304,6 +328,11 @@ int nPDFWUpdateWorker(CPowerDelivery& pd, const PDUpdateImages& images, PDDevice
     int nResult = PD_RESULT_PASS;
     bool bTimedOut = false;
     vDEBUG_MSG_printf("%s:%d:  Start PD/MCU FW Update", kWho, __LINE__);
+    // A worker that is stopped has no operator left to tell.
+    auto tell = [&](const std::string& strText, uint8_t ucType) {
+        if (!ops.bStopped())
+            view.vShowMessage(strText, ucType);
+    };
     auto run = [&]() -> int {
         if (images.ucPDEnable && (facts.ucVendor == PD_VENDOR_NONE || images.ucPDFileKind == PD_FILE_UNKNOWN)) {
             vDEBUG_ERR_printf("%s:%d: m_nPDChipVendor is UNKNOW or PD File is UNKNOW ", kWho, __LINE__);
@@ -319,7 +348,7 @@ int nPDFWUpdateWorker(CPowerDelivery& pd, const PDUpdateImages& images, PDDevice
         if (images.ucPDEnable && !bVerifyOnly) {
             n = ops.nConfigMTPArea(nDrive, facts.ucVendor);
             if (n != 0) {
-                view.vShowMessage(strPrintf("Config PD[%d] Flash Failed!!", nDev), MSG_TYPE_ERROR);
+                tell(strPrintf("Config PD[%d] Flash Failed!!", nDev), MSG_TYPE_ERROR);
                 return n;
             }
         }
@@ -330,7 +359,7 @@ int nPDFWUpdateWorker(CPowerDelivery& pd, const PDUpdateImages& images, PDDevice
             // bootloader, also by a verify-only run.
             n = ops.nConfigMTPArea(nDrive, MCU_VENDOR_STM);
             if (n != 0) {
-                view.vShowMessage(strPrintf("MCU[%d] Enter Bootload mode Failed=[%d]!!", nDev, n), MSG_TYPE_ERROR);
+                tell(strPrintf("MCU[%d] Enter Bootload mode Failed=[%d]!!", nDev, n), MSG_TYPE_ERROR);
                 return n;
             }
             if (!bVerifyOnly) {
@@ -386,13 +415,15 @@ int nPDFWUpdateWorker(CPowerDelivery& pd, const PDUpdateImages& images, PDDevice
         // unless the MCU's bootloader runs and must be left.
         if (bVerifyOnly && !images.ucMCUEnable)
             return PD_RESULT_PASS;
-        view.vShowMessage(strPrintf("Please power cycling Your [%d ]device!!!", nDev), MSG_TYPE_WARNING);
+        tell(strPrintf("Please power cycling Your [%d ]device!!!", nDev), MSG_TYPE_WARNING);
         view.vSetProgress(85);
         const uint64_t ullStart = ullNow();
-        const int nBack = nWaitForPowerCycle(view, nDrive, ullStart);
+        const int nBack = nWaitForPowerCycle(ops, view, nDrive, ullStart);
+        if (nBack < 0 && ops.bStopped())
+            return PD_RESULT_STOPPED;
         if (nBack < 0) {
             bTimedOut = true;
-            view.vShowMessage(strPrintf("PO[%d] Wait relink failed, Timeout", nDev), MSG_TYPE_ERROR);
+            tell(strPrintf("PO[%d] Wait relink failed, Timeout", nDev), MSG_TYPE_ERROR);
             return PD_RESULT_TIME_OUT;
         }
         nDrive = nBack;
@@ -400,18 +431,19 @@ int nPDFWUpdateWorker(CPowerDelivery& pd, const PDUpdateImages& images, PDDevice
         // version check and for the row's next run.
         PDDeviceFacts now;
         if (ops.nInitializedPDI2CBus(nDrive, now) != 0) {
-            view.vShowMessage(strPrintf("PD[%d] I2C Initialized I2C Bus Failed", nDev), MSG_TYPE_ERROR);
+            tell(strPrintf("PD[%d] I2C Initialized I2C Bus Failed", nDev), MSG_TYPE_ERROR);
             return PD_RESULT_VERSION;
         }
+        view.vKeepFacts(now);
         if (!images.ucPDEnable || bVerifyOnly)
             return PD_RESULT_PASS;
         std::string strVersion;
         if (ops.nGetPDFWVersion(nDrive, now, strVersion) != 0) {
-            view.vShowMessage(strPrintf("PD[%d] Get FW Version Failed in compare loop, ", nDev), MSG_TYPE_ERROR);
+            tell(strPrintf("PD[%d] Get FW Version Failed in compare loop, ", nDev), MSG_TYPE_ERROR);
             return PD_RESULT_VERSION;
         }
         if (!images.bSkipVersionCompare && !bSameVersion(strVersion, images.strPDFileVersion)) {
-            view.vShowMessage("PD[" + std::to_string(nDev) + "] FW Version Compare Failed, File[" +
+            tell("PD[" + std::to_string(nDev) + "] FW Version Compare Failed, File[" +
                                   images.strPDFileVersion + "], PD[" + strVersion + "]",
                               MSG_TYPE_ERROR);
             return PD_RESULT_VERSION;
@@ -428,6 +460,9 @@ int nPDFWUpdateWorker(CPowerDelivery& pd, const PDUpdateImages& images, PDDevice
         return PD_RESULT_PASS;
     };
     nResult = run();
+    // A step cut short by the stop may have failed in its own words first.
+    if (ops.bStopped() && nResult != PD_RESULT_PASS)
+        nResult = PD_RESULT_STOPPED;
     if (nResult == PD_RESULT_PASS) {
         vDEBUG_MSG_printf("%s:%d:  FW Update[%d] is PASS...code [%d] ", kWho, __LINE__, nDev, nResult);
         view.vShowStatus(PD_STATUS_PASS);

@@ -7,7 +7,13 @@
 //
 // What the worker shows goes through a view (the dialog's row, or a test),
 // so that the worker itself needs no window. Every fact about one device
-// (vendor, MCU, CCG3 mode) is the worker's own.
+// (vendor, MCU, CCG3 mode) is the worker's own; what it finds after the
+// power cycle goes back to the view for the row's next run.
+//
+// The worker runs under a stop request (its thread's current one): it is
+// heard before every device command, in every pause and in the wait for the
+// power cycle, and ends the worker with PD_RESULT_STOPPED. Each step opens
+// the drive once for all its commands.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -15,6 +21,7 @@
 
 #include "device/PDFirmwareFile.h"
 #include "device/PowerDelivery.h"
+#include "platform/StopSource.h"
 
 // Status codes of a device row.
 enum : int {
@@ -36,6 +43,7 @@ constexpr int PD_RESULT_FILE_SIZE = -3;
 constexpr int PD_RESULT_CONTENT = -6;
 constexpr int PD_RESULT_TIME_OUT = -9;
 constexpr int PD_RESULT_UNKNOWN = -10;
+constexpr int PD_RESULT_STOPPED = -11;
 
 constexpr uint32_t PD_RELINK_LIMIT_MS = 40000;
 constexpr uint32_t PD_RELINK_POLL_MS = 500;
@@ -75,12 +83,23 @@ public:
     virtual int nCurrentDrive() = 0;
     // The version field of the row.
     virtual void vShowVersion(const std::string& strVersion) = 0;
+    // The controller facts read after the power cycle (a CCG3 update
+    // changes the bank it runs).
+    virtual void vKeepFacts(const PDDeviceFacts& facts) = 0;
 };
 
-// The dialog's device operations, through its own CPowerDelivery.
+// The dialog's device operations, through its own CPowerDelivery. Each
+// operation opens the drive once; every command and pause first hears the
+// stop request (the calling thread's current one when none is given).
 class CPDDeviceOps {
 public:
-    explicit CPDDeviceOps(CPowerDelivery& pd) : m_pd(pd) {}
+    explicit CPDDeviceOps(CPowerDelivery& pd, const krv::StopSource* pStop = krv::StopSource::current())
+        : m_pd(pd), m_pStop(pStop)
+    {
+    }
+    bool bStopped() const { return m_pStop && m_pStop->stopRequested(); }
+    // A pause that a stop request cuts short (false then).
+    bool bPause(uint32_t ms) const;
     // Bus open, vendor, MCU and CCG3 mode of the drive.
     int nInitializedPDI2CBus(int nDrive, PDDeviceFacts& facts);
     int nClosePDI2CBus(int nDrive);
@@ -92,9 +111,10 @@ public:
     int nPDFWRead(int nDrive, const PDUpdateImages& images, uint8_t ucVendor, std::vector<uint8_t>& out);
 
 private:
-    int nSend(int nDrive, uint8_t bWrite, uint8_t ucSub, uint16_t wValue, uint16_t wIndex, uint8_t* pBuf,
+    int nSend(HANDLE hDev, uint8_t bWrite, uint8_t ucSub, uint16_t wValue, uint16_t wIndex, uint8_t* pBuf,
               uint32_t dwLen);
     CPowerDelivery& m_pd;
+    const krv::StopSource* m_pStop;
 };
 
 // One device's worker: the whole run for device `nDevice` of the table, on

@@ -642,8 +642,12 @@ public:
     void OnBnClickedButtonPd();
     // Start's PD/MCU update window: made anew, modeless and without a
     // parent, from the settings' files and switches; shown beside the run
-    // in the window only. False when it could not be made.
+    // in the window only. False when it could not be made, or when the
+    // window there still runs workers.
     bool bCreatePDUpdateWindow();
+    // True (logged, and the window brought up) while the PD/MCU update
+    // window runs workers: it is then never replaced.
+    bool bPDUpdateWindowBusy(const char* pszWho);
     // The PD/MCU update dialog while it has a window (shared: its type is
     // complete only where it is made).
     std::shared_ptr<CPDUpdateDlg> m_pPDUpdateDlg;

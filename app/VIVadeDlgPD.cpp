@@ -84,13 +84,29 @@ bool CVIVadeDlg::bPrepareExternalFirmware()
     return true;
 }
 
+bool CVIVadeDlg::bPDUpdateWindowBusy(const char* pszWho)
+{
+    // Its workers are flashing controllers: the window stays until they end.
+    if (!m_pPDUpdateDlg || m_pPDUpdateDlg->nRunningWorkers() == 0)
+        return false;
+    vDEBUG_ERR_printf("%s:%d: the PD update window still runs %d workers", pszWho, __LINE__,
+                      m_pPDUpdateDlg->nRunningWorkers());
+    if (m_iRunMode.load() != 0) {
+        m_pPDUpdateDlg->show();
+        m_pPDUpdateDlg->raise();
+    }
+    return true;
+}
+
 bool CVIVadeDlg::bCreatePDUpdateWindow()
 {
     const IniRecord& ini = pIni.m_pINI;
+    if (bPDUpdateWindowBusy("CVIVadeDlg::bCreatePDUpdateWindow"))
+        return false;
     try {
         // A window left from an earlier Start or the pd button goes first.
         m_pPDUpdateDlg.reset();
-        m_pPDUpdateDlg = std::make_shared<CPDUpdateDlg>(m_DevList, m_pPickers, nullptr);
+        m_pPDUpdateDlg = std::make_shared<CPDUpdateDlg>(m_DevList, m_pPickers, nullptr, &m_Threads);
         CPDUpdateDlg& dlg = *m_pPDUpdateDlg;
         dlg.m_strMCUFilePath = ini.mcu_binary_name.str();
         dlg.m_strPDFilePath = ini.pd_binary_name.str();
@@ -115,9 +131,11 @@ void CVIVadeDlg::OnBnClickedButtonPd()
     if (m_iRunMode.load() == 0)
         return;
     IniRecord& ini = pIni.m_pINI;
+    if (bPDUpdateWindowBusy(kWho))
+        return;
     try {
         m_pPDUpdateDlg.reset();
-        m_pPDUpdateDlg = std::make_shared<CPDUpdateDlg>(m_DevList, m_pPickers, this);
+        m_pPDUpdateDlg = std::make_shared<CPDUpdateDlg>(m_DevList, m_pPickers, this, &m_Threads);
         CPDUpdateDlg& dlg = *m_pPDUpdateDlg;
         dlg.m_ucPDEnable = static_cast<uint8_t>(ini.pd_fw_enable);
         dlg.m_ucMCUEnable = static_cast<uint8_t>(ini.mcu_fw_enable);

@@ -463,6 +463,10 @@ public:
     // reports that serial number.
     static bool bDriveOnHubPort(const std::string& strHubName, uint32_t ulHubPort, krv::DriveKind eKind, int nNumber,
                                 const std::string& strSerial = std::string());
+    // The drive of eKind of the USB device on hub strHubName's port ulHubPort
+    // now (its lowest number when it has several); -1 when none. A device
+    // is found by where it sits, whatever serial it or the host reports.
+    static int nDriveOnHubPort(const std::string& strHubName, uint32_t ulHubPort, krv::DriveKind eKind);
     uint8_t v8574CPURST(uint8_t ucTargetNumber, uint8_t ucValidTotalThread, uint8_t ucProbeLimit, uint8_t ucCode,
                         uint8_t ucChipKind);
     // Probes PhysicalDrive 1..ucProbeLimit + 1 (or the two CD-ROM numbers of

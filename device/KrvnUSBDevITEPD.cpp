@@ -314,11 +314,18 @@ int32_t CKrvnUSBDev::iITE_PD_Program(HANDLE hDev, const std::vector<uint8_t>& im
     const std::vector<uint8_t> unsignedImage = vUnsigned(image);
     for (uint32_t o = 0; o < unsignedImage.size(); o += ITE_PAGE) {
         const uint32_t dwLen = std::min<uint32_t>(ITE_PAGE, static_cast<uint32_t>(unsignedImage.size()) - o);
-        iFlashCommand(*this, hDev, FLASH_WRITE_ENABLE);
+        // A page the flash was not enabled for, or that goes to the last
+        // address, would be programmed wrong or not at all.
+        int32_t iResult = iFlashCommand(*this, hDev, FLASH_WRITE_ENABLE);
         vSleep(2);
-        iFlashAddress(*this, hDev, o, ucAddrBytes, ucShift);
+        if (iResult == 0)
+            iResult = iFlashAddress(*this, hDev, o, ucAddrBytes, ucShift);
+        if (iResult != 0) {
+            vDEBUG_ERR_printf("%s:%d: write enable or address: fail", kMethod, __LINE__);
+            return iResult;
+        }
         vSleep(5);
-        int32_t iResult = iFlashCommand(*this, hDev, FLASH_AAI_PROGRAM);
+        iResult = iFlashCommand(*this, hDev, FLASH_AAI_PROGRAM);
         if (iResult != 0) {
             vDEBUG_ERR_printf("%s:%d: aaiw program: fail", kMethod, __LINE__);
             return iResult;
@@ -344,7 +351,10 @@ uint8_t CKrvnUSBDev::iITE_PD_VerifyProgram(HANDLE hDev, const std::vector<uint8_
     for (uint32_t o = 0; o < unsignedImage.size(); o += ITE_PAGE) {
         const uint32_t dwLen = std::min<uint32_t>(ITE_PAGE, static_cast<uint32_t>(unsignedImage.size()) - o);
         vSleep(2);
-        iFlashAddress(*this, hDev, o, ucAddrBytes, ucShift);
+        if (iFlashAddress(*this, hDev, o, ucAddrBytes, ucShift) != 0) {
+            vDEBUG_ERR_printf("%s:%d: spi address: fail", kMethod, __LINE__);
+            return 0;
+        }
         vSleep(2);
         if (iFlashCommand(*this, hDev, FLASH_QUAD_READ) != 0) {
             vDEBUG_ERR_printf("%s:%d: spi qual dt read: fail", kMethod, __LINE__);
@@ -368,9 +378,14 @@ int32_t CKrvnUSBDev::iITE_PD_ProgramSignature(HANDLE hDev, const uint8_t* pucSig
                                               uint8_t ucAddrBytes, uint8_t ucShift)
 {
     static const char* const kMethod = "CKrvnUSBDev::iITE_PD_ProgramSignature";
-    iFlashCommand(*this, hDev, FLASH_WRITE_ENABLE);
-    iFlashAddress(*this, hDev, ITE_SIGNATURE_OFFSET, ucAddrBytes, ucShift);
-    int32_t iResult = iFlashCommand(*this, hDev, FLASH_AAI_PROGRAM);
+    int32_t iResult = iFlashCommand(*this, hDev, FLASH_WRITE_ENABLE);
+    if (iResult == 0)
+        iResult = iFlashAddress(*this, hDev, ITE_SIGNATURE_OFFSET, ucAddrBytes, ucShift);
+    if (iResult != 0) {
+        vDEBUG_ERR_printf("%s:%d: sig write enable or address: fail", kMethod, __LINE__);
+        return iResult;
+    }
+    iResult = iFlashCommand(*this, hDev, FLASH_AAI_PROGRAM);
     if (iResult != 0) {
         vDEBUG_ERR_printf("%s:%d: spi aaiw program: fail", kMethod, __LINE__);
         return iResult;
@@ -382,7 +397,23 @@ int32_t CKrvnUSBDev::iITE_PD_ProgramSignature(HANDLE hDev, const uint8_t* pucSig
         vDEBUG_ERR_printf("%s:%d: write sig: fail", kMethod, __LINE__);
         return iResult;
     }
-    return iFlashCommand(*this, hDev, FLASH_WRITE_DISABLE);
+    iResult = iFlashCommand(*this, hDev, FLASH_WRITE_DISABLE);
+    if (iResult != 0)
+        return iResult;
+    // The signature is what makes the controller run the image: one the
+    // flash did not take as sent would run a half-signed image, or none.
+    uint8_t ucReadBack[ITE_SIGNATURE_LENGTH] = {};
+    if (iFlashAddress(*this, hDev, ITE_SIGNATURE_OFFSET, ucAddrBytes, ucShift) != 0 ||
+        iFlashCommand(*this, hDev, FLASH_QUAD_READ) != 0 ||
+        iITE_PD_I2C_Burst(hDev, ITE_FUNC_READ, 0, wDataPort, nullptr, ucReadBack, sizeof ucReadBack) != 0) {
+        vDEBUG_ERR_printf("%s:%d: read sig: fail", kMethod, __LINE__);
+        return -1;
+    }
+    if (std::memcmp(ucReadBack, ucSignature, sizeof ucSignature) != 0) {
+        vDEBUG_ERR_printf("%s:%d: sig chk fail", kMethod, __LINE__);
+        return -1;
+    }
+    return 0;
 }
 
 int32_t CKrvnUSBDev::iITE_PD_ExitTestMode(HANDLE hDev) { return iWrite2(*this, hDev, ITE_REG_TEST_MODE, 0x00, 0x00); }
@@ -456,36 +487,48 @@ int32_t CKrvnUSBDev::iITE_PD_FWUpdate(uint8_t ucTargetNumber, const std::string&
             return iResult;
         }
         vDEBUG_MSG_printf("%s:%d: enter test mode end", kMethod, __LINE__);
-        if (!iITE_PD_EraseAll(hDev.get())) {
-            vDEBUG_ERR_printf("%s:%d: erase all fail", kMethod, __LINE__);
-            return -1;
-        }
-        vDEBUG_MSG_printf("%s:%d: erase all end", kMethod, __LINE__);
-        if (iITE_PD_VerifyErase(hDev.get(), access.wDataPort, access.ucAddrBytes, access.ucShift) != 1) {
-            vDEBUG_ERR_printf("%s:%d: verify erase fail", kMethod, __LINE__);
-            return -1;
-        }
-        vDEBUG_MSG_printf("%s:%d: verify erase all end", kMethod, __LINE__);
-        iResult = iITE_PD_Program(hDev.get(), image, access.wDataPort, access.ucAddrBytes, access.ucShift);
+        // Between entering test mode and leaving it the controller's CPU is
+        // stopped: a step that fails there still tries to leave test mode,
+        // so the controller is not left stopped.
+        auto flashSteps = [&]() -> int32_t {
+            if (!iITE_PD_EraseAll(hDev.get())) {
+                vDEBUG_ERR_printf("%s:%d: erase all fail", kMethod, __LINE__);
+                return -1;
+            }
+            vDEBUG_MSG_printf("%s:%d: erase all end", kMethod, __LINE__);
+            if (iITE_PD_VerifyErase(hDev.get(), access.wDataPort, access.ucAddrBytes, access.ucShift) != 1) {
+                vDEBUG_ERR_printf("%s:%d: verify erase fail", kMethod, __LINE__);
+                return -1;
+            }
+            vDEBUG_MSG_printf("%s:%d: verify erase all end", kMethod, __LINE__);
+            iResult = iITE_PD_Program(hDev.get(), image, access.wDataPort, access.ucAddrBytes, access.ucShift);
+            if (iResult != 0) {
+                vDEBUG_ERR_printf("%s:%d: program fail, err:%d", kMethod, __LINE__, iResult);
+                return iResult;
+            }
+            vDEBUG_MSG_printf("%s:%d: program end", kMethod, __LINE__);
+            if (iITE_PD_VerifyProgram(hDev.get(), image, access.wDataPort, access.ucAddrBytes, access.ucShift) != 1) {
+                vDEBUG_ERR_printf("%s:%d: verify program fail", kMethod, __LINE__);
+                return -1;
+            }
+            vDEBUG_MSG_printf("%s:%d: verify program end", kMethod, __LINE__);
+            uint8_t ucSignature[ITE_SIGNATURE_LENGTH];
+            bReadPDSignatureFromFile(ucSignature, image);
+            iResult = iITE_PD_ProgramSignature(hDev.get(), ucSignature, access.wDataPort, access.ucAddrBytes,
+                                               access.ucShift);
+            if (iResult != 0) {
+                vDEBUG_ERR_printf("%s:%d: program signature fail, err:%d", kMethod, __LINE__, iResult);
+                return iResult;
+            }
+            vDEBUG_MSG_printf("%s:%d: program signature end", kMethod, __LINE__);
+            return 0;
+        };
+        iResult = flashSteps();
         if (iResult != 0) {
-            vDEBUG_ERR_printf("%s:%d: program fail, err:%d", kMethod, __LINE__, iResult);
+            if (iITE_PD_ExitTestMode(hDev.get()) != 0)
+                vDEBUG_ERR_printf("%s:%d: exit test mode fail", kMethod, __LINE__);
             return iResult;
         }
-        vDEBUG_MSG_printf("%s:%d: program end", kMethod, __LINE__);
-        if (iITE_PD_VerifyProgram(hDev.get(), image, access.wDataPort, access.ucAddrBytes, access.ucShift) != 1) {
-            vDEBUG_ERR_printf("%s:%d: verify program fail", kMethod, __LINE__);
-            return -1;
-        }
-        vDEBUG_MSG_printf("%s:%d: verify program end", kMethod, __LINE__);
-        uint8_t ucSignature[ITE_SIGNATURE_LENGTH];
-        bReadPDSignatureFromFile(ucSignature, image);
-        iResult = iITE_PD_ProgramSignature(hDev.get(), ucSignature, access.wDataPort, access.ucAddrBytes,
-                                           access.ucShift);
-        if (iResult != 0) {
-            vDEBUG_ERR_printf("%s:%d: program signature fail, err:%d", kMethod, __LINE__, iResult);
-            return iResult;
-        }
-        vDEBUG_MSG_printf("%s:%d: program signature end", kMethod, __LINE__);
         iResult = iITE_PD_ExitTestMode(hDev.get());
         if (iResult != 0) {
             vDEBUG_ERR_printf("%s:%d: exit test mode fail, err:%d", kMethod, __LINE__, iResult);

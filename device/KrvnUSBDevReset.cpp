@@ -20,6 +20,7 @@
 // Resets and waits of all ports run one at a time under the reset lock; the
 // lock and every pause of the wait give way to the calling thread's stop
 // request.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -534,23 +535,29 @@ uint8_t CKrvnUSBDev::vDisconnectAllDevice(uint8_t ucTargetNumber)
     }
 }
 
-bool CKrvnUSBDev::bDriveOnHubPort(const std::string& strHubName, uint32_t ulHubPort, krv::DriveKind eKind, int nNumber,
+namespace {
+
+// The numbers of the drives of eKind that are units of the USB device on hub
+// strHubName's port ulHubPort now (children of that device's node), when
+// that device reports strSerial (if given); lowest first.
+std::vector<int> vDrivesOnHubPort(const std::string& strHubName, uint32_t ulHubPort, krv::DriveKind eKind,
                                   const std::string& strSerial)
 {
+    std::vector<int> numbers;
     krv::Platform& platform = krv::Platform::current();
     std::unique_ptr<krv::UsbHub> hub = platform.usbTree().openHub(strHubName);
     std::string strDriverKey;
     if (!hub || !hub->driverKeyName(ulHubPort, strDriverKey) || strDriverKey.empty())
-        return false;
+        return numbers;
     const std::vector<krv::DeviceNode> nodes = platform.deviceSetup().devices();
     std::string strUsbInstance;
     for (const krv::DeviceNode& node : nodes)
         if (!node.driverKey.empty() && strcasecmp(node.driverKey.c_str(), strDriverKey.c_str()) == 0)
             strUsbInstance = node.instanceId;
     if (strUsbInstance.empty())
-        return false;
+        return numbers;
     if (!strSerial.empty() && strUpper(strSerial) != strHubPortSerial(*hub, ulHubPort))
-        return false;
+        return numbers;
     const bool bCdRom = eKind == krv::DriveKind::CdRom;
     const krv::Guid& interfaceClass = bCdRom ? krv::interfaceclass::kCdRom : krv::interfaceclass::kDisk;
     const uint32_t dwDeviceType = bCdRom ? krv::devicetype::kCdRom : krv::devicetype::kDisk;
@@ -562,10 +569,25 @@ bool CKrvnUSBDev::bDriveOnHubPort(const std::string& strHubName, uint32_t ulHubP
                 continue;
             std::unique_ptr<krv::StorageHandle> handle = platform.deviceSetup().openInterface(iface.devicePath);
             krv::StorageDeviceNumber number;
-            if (handle && handle->deviceNumber(number) && number.deviceType == dwDeviceType &&
-                static_cast<int>(number.deviceNumber) == nNumber)
-                return true;
+            if (handle && handle->deviceNumber(number) && number.deviceType == dwDeviceType)
+                numbers.push_back(static_cast<int>(number.deviceNumber));
         }
     }
-    return false;
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+}  // namespace
+
+bool CKrvnUSBDev::bDriveOnHubPort(const std::string& strHubName, uint32_t ulHubPort, krv::DriveKind eKind, int nNumber,
+                                  const std::string& strSerial)
+{
+    const std::vector<int> numbers = vDrivesOnHubPort(strHubName, ulHubPort, eKind, strSerial);
+    return std::find(numbers.begin(), numbers.end(), nNumber) != numbers.end();
+}
+
+int CKrvnUSBDev::nDriveOnHubPort(const std::string& strHubName, uint32_t ulHubPort, krv::DriveKind eKind)
+{
+    const std::vector<int> numbers = vDrivesOnHubPort(strHubName, ulHubPort, eKind, std::string());
+    return numbers.empty() ? -1 : numbers.front();
 }

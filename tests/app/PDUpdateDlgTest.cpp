@@ -13,6 +13,7 @@
 #include <set>
 
 #include "app/PDUpdateDlg.h"
+#include "app/VIVadeDlgThreads.h"
 #include "device/KrvnUSBDev.h"
 #include "tests/app/VIVadeDlgTestSupport.h"
 #include "tests/device/DiscoveryBenchSupport.h"
@@ -180,7 +181,8 @@ void runWorkers(DlgFixture& f, CPDUpdateDlg& pd)
 
 // A CCG3 controller runs bank 1 as it leaves the factory: Verify takes only
 // an image for the other bank (its first data row 0x200); one for bank 1 is
-// refused before any worker starts.
+// refused before any worker starts. After an update it runs bank 2, and the
+// dialog knows it.
 TEST(PDUpdateDlg, VerifyRefusesACcg3ImageForTheBankTheControllerRuns)
 {
     DlgFixture f(oneDrive(bench::PdChip::Ccg3), BenchTime::Real);
@@ -213,6 +215,22 @@ TEST(PDUpdateDlg, VerifyRefusesACcg3ImageForTheBankTheControllerRuns)
     // Bank 2 is blank: the read-back differs from the image.
     EXPECT_EQ(pd.strStatusText(0), "FAIL");
     EXPECT_EQ(messageTexts(f).size(), 1u);
+
+    // The update switches the controller to bank 2: in the same opening,
+    // Verify then judges the file against the bank it runs now.
+    pd.OnBnClickedButtonPdStart();
+    runWorkers(f, pd);
+    ASSERT_EQ(pd.strStatusText(0), "PASS");
+    const size_t before = messageTexts(f).size();
+    pd.OnBnClickedButtonPdFwVerify();
+    EXPECT_EQ(pd.nRunningWorkers(), 0);
+    ASSERT_EQ(messageTexts(f).size(), before + 1);
+    EXPECT_EQ(messageTexts(f).back(),
+              "PD File is not suitable PD Chip IMAGE!!!\nPlease try to Set correct PD Chip or load correct PD File");
+    choose(0x30);
+    pd.OnBnClickedButtonPdFwVerify();
+    EXPECT_EQ(pd.nRunningWorkers(), 1);
+    runWorkers(f, pd);
 }
 
 // The MCU beside a PD controller: its row shows "FFFF" for it, an update
@@ -260,6 +278,205 @@ TEST(PDUpdateDlg, TheMcuRowUpdatesTheMcuAloneAndVerifiesIt)
     pd.OnBnClickedButtonPdFwVerify();
     runWorkers(f, pd);
     EXPECT_EQ(pd.strStatusText(0), "FAIL");
+}
+
+// The bench port each row's drive sits on.
+std::map<int, int> portsOfRows(DlgFixture& f, int nPorts)
+{
+    std::map<int, int> portOfRow;
+    for (int row = 0; row < f.dlg->m_DevList.DevNums.load(); ++row)
+        for (int port = 1; port <= nPorts; ++port)
+            if (f.bench.physicalDrive(port) == f.dlg->m_DevList.Devs[row].m_ucPhysicalAddress)
+                portOfRow[row] = port;
+    return portOfRow;
+}
+
+// Runs the dialog's workers to their end; the operator power-cycles the
+// drive of each row that asks, on the row's own port.
+void runRows(DlgFixture& f, CPDUpdateDlg& pd, const std::map<int, int>& portOfRow)
+{
+    auto prompts = [&](int row) {
+        size_t asked = 0;
+        for (const auto& record : f.messages.records())
+            asked += record.text == "Please power cycling Your [" + std::to_string(row) + " ]device!!!";
+        return asked;
+    };
+    std::map<int, size_t> answered;
+    for (const auto& [row, port] : portOfRow)
+        answered[row] = prompts(row);
+    ASSERT_TRUE(runEventsUntil(
+        [&] {
+            for (const auto& [row, port] : portOfRow) {
+                if (prompts(row) > answered[row]) {
+                    ++answered[row];
+                    bench::BenchCommand command;
+                    command.verb = "power-cycle";
+                    command.port = port;
+                    std::string why;
+                    EXPECT_TRUE(f.bench.bench().apply(command, why)) << why;
+                }
+            }
+            return pd.nRunningWorkers() == 0;
+        },
+        std::chrono::seconds(120)));
+    runEventsUntil([] { return false; }, std::chrono::milliseconds(200));
+}
+
+size_t richtekWrites(DlgFixture& f, int port)
+{
+    size_t writes = 0;
+    for (const bench::LogEntry& e : f.bench.devices().log(port))
+        writes += e.kind == bench::LogEntry::Kind::Command && e.cdb.size() > 1 && e.cdb[0] == 0xEC && e.cdb[1] == 0x01;
+    return writes;
+}
+
+std::string richtekFile(DlgFixture& f)
+{
+    const std::vector<uint8_t> image = richtekImage(0xEF, 0xBE);
+    const std::string file = f.programDir.file("pd.bin");
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 16384);
+    return file;
+}
+
+// Each row's drive is the one on its bridge's port, however the host shows
+// its serial and whatever serial another bridge has: every drive is flashed
+// once, by its own row, is found again after its power cycle and passes.
+// Each row says which drive it is, so the prompt can be acted on.
+TEST(PDUpdateDlg, EachRowFlashesTheDriveOnItsOwnPortWhateverItsSerial)
+{
+    struct Case {
+        const char* name;
+        int ports;
+        void (*set)(bench::PortSettings&);
+        std::vector<const char*> serials;
+    } cases[] = {
+        {"usb serial in lower case", 1, [](bench::PortSettings& p) { p.usbSerial = bench::UsbSerialForm::Lower; }, {}},
+        {"storage serial as hex", 1, [](bench::PortSettings& p) { p.storageSerial = bench::StorageSerialForm::Hex; },
+         {}},
+        {"uas reporting the unit serial", 1,
+         [](bench::PortSettings& p) {
+             p.storageDriver = bench::StorageDriver::Uas;
+             p.unitSerial = bench::UnitSerial::Disk;
+         },
+         {}},
+        {"two bridges with one serial", 2, [](bench::PortSettings&) {}, {"FRESH0001", "FRESH0001"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bench::BenchSettings settings;
+        settings.timeScale = 50;
+        settings.ports.resize(c.ports);
+        for (bench::PortSettings& port : settings.ports) {
+            port.pd = bench::PdChip::Richtek;
+            port.relinkMs = 3000;
+            port.renumber = true;
+            c.set(port);
+        }
+        std::vector<bench::PortStart> starts;
+        for (const char* serial : c.serials) {
+            bench::PortStart start;
+            start.serial = serial;
+            starts.push_back(start);
+        }
+        DlgFixture f(settings, starts, BenchTime::Real);
+        scanBench(g_UsbDev, f.dlg->m_DevList);
+        ASSERT_EQ(f.dlg->m_DevList.DevNums.load(), c.ports);
+        const std::map<int, int> portOfRow = portsOfRows(f, c.ports);
+        ASSERT_EQ(portOfRow.size(), static_cast<size_t>(c.ports));
+
+        CPDUpdateDlg pd(f.dlg->m_DevList, &f.pickers);
+        pd.m_ucPDEnable = 1;
+        pd.m_strPDFilePath = richtekFile(f);
+        pd.OnInitDialog();
+        std::set<std::string> drives;
+        for (const auto& [row, port] : portOfRow) {
+            const DevInfo& dev = f.dlg->m_DevList.Devs[row];
+            EXPECT_EQ(pd.strRowDrive(row), "[" + std::to_string(row) + "] Port " +
+                                               std::to_string(dev.m_iPortLocation) + "  SN " + dev.m_strSerialNumber);
+            drives.insert(pd.strRowDrive(row));
+        }
+        EXPECT_EQ(drives.size(), portOfRow.size()) << "each row names its own drive";
+        // Twice: the second run finds the drives under their new numbers.
+        for (int run = 0; run < 2; ++run) {
+            pd.OnBnClickedButtonPdStart();
+            runRows(f, pd, portOfRow);
+            for (const auto& [row, port] : portOfRow) {
+                EXPECT_EQ(pd.strStatusText(row), "PASS") << "row " << row << " run " << run;
+                EXPECT_EQ(pd.strRowVersion(row), "BEEF") << "row " << row;
+                EXPECT_EQ(richtekWrites(f, port), 4096u * (run + 1)) << "port " << port << " run " << run;
+            }
+        }
+    }
+}
+
+// The operator closes the dialog while its worker runs: in the middle of the
+// flash, or while it waits for the power cycle. The worker hears the stop,
+// is joined when the dialog goes, and touches the drive no more.
+TEST(PDUpdateDlg, ClosingTheDialogStopsAndJoinsItsWorkers)
+{
+    for (const bool bMidFlash : {true, false}) {
+        SCOPED_TRACE(bMidFlash ? "mid flash" : "waiting for the power cycle");
+        bench::BenchSettings settings = oneDrive(bench::PdChip::Richtek);
+        settings.timeScale = 1;
+        settings.ports[0].commandMs = bMidFlash ? 2 : 0;
+        settings.ports[0].relinkMs = 200;
+        DlgFixture f(settings, BenchTime::Real);
+        scanBench(g_UsbDev, f.dlg->m_DevList);
+        ASSERT_EQ(f.dlg->m_DevList.DevNums.load(), 1);
+        CThreadSet threads;
+        auto pd = std::make_unique<CPDUpdateDlg>(f.dlg->m_DevList, &f.pickers, nullptr, &threads);
+        pd->m_ucPDEnable = 1;
+        pd->m_strPDFilePath = richtekFile(f);
+        pd->OnInitDialog();
+        pd->OnBnClickedButtonPdStart();
+        ASSERT_EQ(threads.vecRunningNames(), std::vector<std::string>{"PD worker 0"});
+        ASSERT_TRUE(runEventsUntil(
+            [&] {
+                return bMidFlash ? richtekWrites(f, 1) > 50 : !f.messages.records().empty();
+            },
+            std::chrono::seconds(60)));
+        pd.reset();
+        EXPECT_TRUE(threads.vecRunningNames().empty());
+        auto commands = [&] {
+            size_t n = 0;
+            for (const bench::LogEntry& e : f.bench.devices().log(1))
+                n += e.kind == bench::LogEntry::Kind::Command;
+            return n;
+        };
+        const size_t before = commands();
+        EXPECT_LT(richtekWrites(f, 1), bMidFlash ? 4096u : 4097u);
+        // The drive comes back from a power cycle: nobody is left to use it.
+        bench::BenchCommand command;
+        command.verb = "power-cycle";
+        command.port = 1;
+        std::string why;
+        ASSERT_TRUE(f.bench.bench().apply(command, why)) << why;
+        runEventsUntil([] { return false; }, std::chrono::milliseconds(1500));
+        EXPECT_EQ(commands(), before) << "no command after the dialog went";
+    }
+}
+
+// Start and the pd button make the PD window anew, but never while the one
+// there still runs workers; those run in the window's own threads.
+TEST(PDUpdateDlg, AWindowWithRunningWorkersIsNeverReplaced)
+{
+    bench::BenchSettings settings = oneDrive(bench::PdChip::Richtek);
+    DlgFixture f(settings, BenchTime::Real);
+    scanBench(g_UsbDev, f.dlg->m_DevList);
+    ASSERT_EQ(f.dlg->m_DevList.DevNums.load(), 1);
+    pIni.m_pINI.pd_fw_enable = 1;
+    pIni.m_pINI.pd_binary_name.set(richtekFile(f));
+    ASSERT_TRUE(f.dlg->bCreatePDUpdateWindow());
+    const std::shared_ptr<CPDUpdateDlg> first = f.dlg->m_pPDUpdateDlg;
+    first->OnBnClickedButtonPdStart();
+    ASSERT_EQ(first->nRunningWorkers(), 1);
+    EXPECT_EQ(f.dlg->m_Threads.vecRunningNames(), std::vector<std::string>{"PD worker 0"});
+    EXPECT_FALSE(f.dlg->bCreatePDUpdateWindow());
+    EXPECT_EQ(f.dlg->m_pPDUpdateDlg, first);
+    runWorkers(f, *first);
+    EXPECT_EQ(first->strStatusText(0), "PASS");
+    EXPECT_TRUE(f.dlg->bCreatePDUpdateWindow());
+    EXPECT_NE(f.dlg->m_pPDUpdateDlg, first);
 }
 
 }  // namespace

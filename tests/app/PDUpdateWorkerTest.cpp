@@ -39,8 +39,10 @@ public:
     }
     int nCurrentDrive() override { return bench_.physicalDrive(1); }
     void vShowVersion(const std::string& strVersion) override { version = strVersion; }
+    void vKeepFacts(const PDDeviceFacts& facts) override { kept = facts; }
 
     std::vector<int> statuses;
+    PDDeviceFacts kept;
     std::vector<std::string> messages;
     int progress = -1;
     std::string version;

@@ -4,6 +4,7 @@
 // file that cannot be right is refused before the controller is touched.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -115,6 +116,50 @@ TEST_F(IteBench, AFailedWriteEndsTheUpdate)
     EXPECT_EQ(dev.iITE_PD_FWUpdate(0, file(image), version), -1);
     EXPECT_TRUE(bench.capture().contains("program: fail"));
     EXPECT_TRUE(bench.capture().contains("program fail, err:-1"));
+}
+
+// What the controller did not take fails the update, however well the
+// command went: a signature stored one byte wrong (it would run half
+// signed), a refused write enable or flash address before a page. A step
+// that fails in test mode still leaves test mode.
+TEST_F(IteBench, WhatTheFlashDidNotTakeFailsTheUpdateAndTestModeIsLeft)
+{
+    struct Case {
+        const char* name;
+        bench::FaultKind kind;
+        std::vector<uint8_t> prefix;
+        uint32_t after;
+        const char* logged;
+    } cases[] = {
+        // 600 bytes: three page bursts, then the signature's.
+        {"signature stored wrong", bench::FaultKind::CorruptStore, {0xEE, 0x01, 0x00, 0x00, 0x00}, 3, "sig chk fail"},
+        // The erase's write enable, then the first page's.
+        {"write enable refused", bench::FaultKind::Fail, {0xEE, 0x01, 0x02, 0xFF, 0xFE, 0x04}, 1,
+         "write enable or address: fail"},
+        // The verify-erase's 256 addresses, then the second page's.
+        {"page address refused", bench::FaultKind::Fail, {0xEE, 0x01, 0x03, 0xFF, 0xFA}, 257,
+         "write enable or address: fail"},
+        {"read-back differs", bench::FaultKind::Corrupt, {0xEE, 0x02, 0x00, 0x00}, 258, "verify program fail"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Each case starts from the factory flash, which runs.
+        bench.close();
+        std::filesystem::remove(bench.portFolder(1) + "/pd-flash.bin");
+        bench.reopen();
+        refresh();
+        bench.capture().clear();
+        const size_t seen = commandsOf(bench, 1).size();
+        addFault(bench, 1, c.kind, c.prefix, 1, c.after);
+        uint16_t version = 0;
+        EXPECT_NE(dev.iITE_PD_FWUpdate(0, file(firmware(600)), version), 0);
+        EXPECT_TRUE(bench.capture().contains(c.logged)) << bench.capture().joined();
+        const std::vector<bench::LogEntry> commands = commandsOf(bench, 1);
+        ASSERT_GT(commands.size(), seen);
+        const Bytes leave{0xEE, 0x01, 0x02, 0xFF, 0xF8, 0x00, 0x00};
+        EXPECT_EQ(Bytes(commands.back().cdb.begin(), commands.back().cdb.begin() + 7), leave)
+            << "the last command leaves test mode";
+    }
 }
 
 TEST_F(IteBench, AnEraseThatNeverEndsIsGivenUpOn)
