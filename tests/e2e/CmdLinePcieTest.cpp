@@ -129,8 +129,10 @@ TEST(CmdLinePcie, ARunProgramsTheTunnelledBridgeLikeTheUsbOnes)
     EXPECT_EQ(countOf(run.krvbench("show").out, "240517800201"), 3);
 }
 
-// A target whose mailbox never answers, or answers wrongly, or that never
-// comes back from its reset fails alone; nothing hangs.
+// A target whose mailbox never answers, or answers wrongly, that refuses
+// its reset (it stays on the bus with its old firmware, its EEPROM holding
+// the new signature) or that never comes back from it fails alone; nothing
+// hangs.
 TEST(CmdLinePcie, AFaultOfTheTargetFailsOnlyItsPort)
 {
     const struct {
@@ -139,6 +141,7 @@ TEST(CmdLinePcie, AFaultOfTheTargetFailsOnlyItsPort)
     } cases[] = {
         {"doorbell never answered", {"timeout", "1", "--cdb", "E3"}},
         {"wrong answer", {"fail", "1", "--cdb", "E150"}},
+        {"refuses its reset", {"fail", "1", "--cdb", "E850"}},
         {"gone after its reset", {"no-return"}},
     };
     for (const auto& c : cases) {
