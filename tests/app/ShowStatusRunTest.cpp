@@ -147,6 +147,7 @@ void vPcieRun(bool bFirstRefuses)
         port.relinkMs = 500;
     }
     DlgFixture f(settings, BenchTime::Real);
+    PcieTargetsForgotten forgotten;
     DeviceObject device;
     makeVariantRun(f);
     if (bFirstRefuses)
