@@ -241,26 +241,35 @@ void CDebugDlg::vReadConfig(uint8_t ucTableSelector)
     uint8_t ucImage[DEV_CONFIG_SIZE];
     std::fill(std::begin(ucImage), std::end(ucImage), 0xFF);
     if (m_DevList.Devs[m_iSelectedPort].m_bPCIE) {
-        // The PCIe targets' configuration access is not part of this build.
-        vDEBUG_MSG_printf("%s:%d: bWrRdConfiguration: pcie_AccessConfigEEPROM2 Fail , iResult %d dwErrorCode %d", kWho,
-                          __LINE__, -1, nLastError());
-        return;
-    }
-    CDriveHandle hDev = g_UsbDev.hOpenTarget(static_cast<uint8_t>(m_iSelectedPort), true);
-    if (!hDev.bIsValid()) {
-        vDEBUG_MSG_printf("%s:%d: create handle fail, err:%x", kWho, __LINE__, nLastError());
-        return;
-    }
-    const int iResult = CKrvnUSBDev::SCSI8574_AccessConfigEEPROM(
-        hDev.get(), ACCESS_READ, ucImage, DEV_CONFIG_SIZE, static_cast<uint8_t>(m_iSelectedImage), ucTableSelector);
-    if (iResult != 0) {
-        if (ucTableSelector == CONFIG_TABLE_USB3)
-            vDEBUG_MSG_printf("%s:%d: bWrRdConfiguration: SCSI8574_AccessConfigEEPROM Fail , iResult %d dwErrorCode %d",
+        const int nTarget = nPcieTarget();
+        const int iResult = nTarget >= 0 ? g_PcieCtrl.pcie_AccessConfigEEPROM2(
+                                               static_cast<uint8_t>(nTarget), ACCESS_READ, ucImage, DEV_CONFIG_SIZE,
+                                               static_cast<uint8_t>(m_iSelectedImage), ucTableSelector)
+                                         : krv::pcie::kBadTarget;
+        if (iResult != 0) {
+            vDEBUG_MSG_printf("%s:%d: bWrRdConfiguration: pcie_AccessConfigEEPROM2 Fail , iResult %d dwErrorCode %d",
                               kWho, __LINE__, iResult, nLastError());
-        else
-            vDEBUG_MSG_printf("%s:%d: bWrRdConfiguration: SCSI6390_AccessConfigEEPROM Fail , iResult %d dwErrorCode %d",
-                              kWho, __LINE__, iResult, nLastError());
-        return;
+            return;
+        }
+    } else {
+        CDriveHandle hDev = g_UsbDev.hOpenTarget(static_cast<uint8_t>(m_iSelectedPort), true);
+        if (!hDev.bIsValid()) {
+            vDEBUG_MSG_printf("%s:%d: create handle fail, err:%x", kWho, __LINE__, nLastError());
+            return;
+        }
+        const int iResult = CKrvnUSBDev::SCSI8574_AccessConfigEEPROM(
+            hDev.get(), ACCESS_READ, ucImage, DEV_CONFIG_SIZE, static_cast<uint8_t>(m_iSelectedImage), ucTableSelector);
+        if (iResult != 0) {
+            if (ucTableSelector == CONFIG_TABLE_USB3)
+                vDEBUG_MSG_printf(
+                    "%s:%d: bWrRdConfiguration: SCSI8574_AccessConfigEEPROM Fail , iResult %d dwErrorCode %d", kWho,
+                    __LINE__, iResult, nLastError());
+            else
+                vDEBUG_MSG_printf(
+                    "%s:%d: bWrRdConfiguration: SCSI6390_AccessConfigEEPROM Fail , iResult %d dwErrorCode %d", kWho,
+                    __LINE__, iResult, nLastError());
+            return;
+        }
     }
     m_strDump = strConfigDump(ucImage);
     setControlText(IDC_DEBUG_DUMP, m_strDump);
@@ -310,15 +319,20 @@ void CDebugDlg::OnBnClickedReadRegister()
         vShowError("Invalid value for register length");
         return;
     }
-    if (m_iSelectedPort < 0 || m_iSelectedPort >= MAX_DEV_SLOTS || m_DevList.Devs[m_iSelectedPort].m_bPCIE)
+    if (m_iSelectedPort < 0 || m_iSelectedPort >= MAX_DEV_SLOTS)
         return;
     std::vector<uint8_t> data(dwLength, 0);
-    CDriveHandle hDev = g_UsbDev.hOpenTarget(static_cast<uint8_t>(m_iSelectedPort), true);
-    if (!hDev.bIsValid()) {
-        vShowError("OpenDev Fail");
-        return;
+    int iResult = 0;
+    if (m_DevList.Devs[m_iSelectedPort].m_bPCIE) {
+        iResult = nPcieRegister(ACCESS_READ, dwAddress, data.data(), dwLength);
+    } else {
+        CDriveHandle hDev = g_UsbDev.hOpenTarget(static_cast<uint8_t>(m_iSelectedPort), true);
+        if (!hDev.bIsValid()) {
+            vShowError("OpenDev Fail");
+            return;
+        }
+        iResult = CKrvnUSBDev::SCSI8574_AccessRegister(hDev.get(), ACCESS_READ, dwAddress, data.data(), dwLength);
     }
-    const int iResult = CKrvnUSBDev::SCSI8574_AccessRegister(hDev.get(), ACCESS_READ, dwAddress, data.data(), dwLength);
     if (iResult != 0) {
         vShowError("Access Device is Failed ! (" + std::to_string(iResult) + ")");
         return;
@@ -339,25 +353,45 @@ void CDebugDlg::OnBnClickedWriteRegister()
         vShowError("Invalid value for register value");
         return;
     }
-    if (m_iSelectedPort < 0 || m_iSelectedPort >= MAX_DEV_SLOTS || m_DevList.Devs[m_iSelectedPort].m_bPCIE)
+    if (m_iSelectedPort < 0 || m_iSelectedPort >= MAX_DEV_SLOTS)
         return;
+    uint8_t ucValue = static_cast<uint8_t>(dwValue);
+    if (m_DevList.Devs[m_iSelectedPort].m_bPCIE) {
+        const int iResult = nPcieRegister(ACCESS_WRITE, dwAddress, &ucValue, 1);
+        if (iResult != 0)
+            vShowError("Access Device is Failed ! (" + std::to_string(iResult) + ")");
+        return;
+    }
     CDriveHandle hDev = g_UsbDev.hOpenTarget(static_cast<uint8_t>(m_iSelectedPort), true);
     if (!hDev.bIsValid()) {
         vShowError("OpenDev Fail");
         return;
     }
-    uint8_t ucValue = static_cast<uint8_t>(dwValue);
     const int iResult = CKrvnUSBDev::SCSI8574_AccessRegister(hDev.get(), ACCESS_WRITE, dwAddress, &ucValue, 1);
     if (iResult != 0)
         vShowError("Access Device is Failed ! (" + std::to_string(iResult) + ")");
+}
+
+int CDebugDlg::nPcieTarget() const
+{
+    // A PCIe target's slot follows the USB devices'.
+    const int nTarget = m_iSelectedPort - m_DevList.DevNums.load();
+    return nTarget >= 0 ? nTarget : -1;
+}
+
+int CDebugDlg::nPcieRegister(uint8_t bWrite, uint32_t dwAddress, uint8_t* pucData, uint32_t dwLength)
+{
+    const int nTarget = nPcieTarget();
+    return nTarget >= 0
+               ? g_PcieCtrl.pcie_AccessRegister(static_cast<uint8_t>(nTarget), bWrite, dwAddress, pucData, dwLength)
+               : krv::pcie::kBadTarget;
 }
 
 int CDebugDlg::nReadErrorRecoveryCount(const DevInfo& dev)
 {
     uint32_t dwCount = 0;
     if (dev.m_bPCIE) {
-        // A PCIe target's index among the targets follows the USB devices.
-        const int nTarget = m_iSelectedPort - m_DevList.DevNums.load();
+        const int nTarget = nPcieTarget();
         const int iResult = nTarget >= 0 ? g_PcieCtrl.nGet8574PCIeErrorRecoveryCount(static_cast<uint8_t>(nTarget),
                                                                                      &dwCount)
                                          : -1;

@@ -3,6 +3,8 @@
 // a drive of the device table as a hex dump, and the device information
 // dialog for the drive. The register read and write panels and the USB4
 // information button are built and wired but stay hidden, as on the line.
+// A drive reached over PCIe is read and written through its bridge's
+// mailbox, by its number among the PCIe targets.
 #include <cstdint>
 #include <string>
 
@@ -71,6 +73,12 @@ private:
     // The bridge's error-recovery count, through its PCIe target or its
     // drive; 0 when it could not be read (logged).
     int nReadErrorRecoveryCount(const DevInfo& dev);
+    // The selected record's number among the PCIe targets; -1 when it
+    // cannot be one.
+    int nPcieTarget() const;
+    // A register transfer with the selected PCIe target: the mailbox's
+    // result, -10 when the record is no target.
+    int nPcieRegister(uint8_t bWrite, uint32_t dwAddress, uint8_t* pucData, uint32_t dwLength);
     void vReadConfig(uint8_t ucTableSelector);
     void vShowError(const std::string& strText);
     DevList& m_DevList;

@@ -33,6 +33,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <QFont>
 #include <QPoint>
@@ -375,6 +376,8 @@ public:
     // its version, in the current folder) unless it is there; the name goes
     // into strName. Always true, as its caller never asks.
     bool bFindFWFileForDevice(std::string& strName);
+    // The same for a PCIe target (target 0).
+    bool bFindFWFileForDevice2(std::string& strName);
     uint8_t m_bFWFileExisted = 1;
     std::string m_strFWFileMadeByTool;
     std::string m_strComboBoxDeviceFunctionPreloadPath;
@@ -676,6 +679,8 @@ private:
     void vApplyCDROMModeToDevice();
     void vScanUnderLock(const CScanSettings& settings);
     void vScanPcie(const CScanSettings& settings);
+    // The firmware file of the one device's image, read (bRead) or not.
+    bool bFWFileOfImage(const char* pszWho, bool bRead, const std::vector<uint8_t>& image, std::string& strName);
     // "%X" of a PCIe id setting; 0 when it holds no hexadecimal number.
     static uint16_t wPcieIdSetting(const std::string& strText);
     void vAfterScan(const krv::StopSource& stop, const CScanSettings& settings, CScanFollowUp& followUp);

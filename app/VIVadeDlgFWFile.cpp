@@ -1,5 +1,5 @@
-// The firmware file a run makes of its one device (configuration format 3):
-// the bridge's own firmware, read whole and written under the name its
+// The firmware file a run makes of its one device (configuration format 3),
+// a USB drive or a PCIe target: the bridge's own firmware, read whole and written under the name its
 // version gives, so the run writes that same image back.
 #include <unistd.h>
 
@@ -11,6 +11,7 @@
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
 #include "device/FirmwareDump.h"
+#include "device/Krv857xPcieCtrl.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
@@ -29,13 +30,26 @@ std::string strCurrentFolder()
 
 bool CVIVadeDlg::bFindFWFileForDevice(std::string& strName)
 {
-    static const char* const kWho = "CVIVadeDlg::bFindFWFileForDevice";
+    std::vector<uint8_t> image;
+    const bool bRead = bReadDeviceFirmware(g_UsbDev, 0, 0, image);
+    return bFWFileOfImage("CVIVadeDlg::bFindFWFileForDevice", bRead, image, strName);
+}
+
+bool CVIVadeDlg::bFindFWFileForDevice2(std::string& strName)
+{
+    std::vector<uint8_t> image;
+    const bool bRead = bReadPcieTargetFirmware(g_PcieCtrl, 0, 0, image);
+    return bFWFileOfImage("CVIVadeDlg::bFindFWFileForDevice2", bRead, image, strName);
+}
+
+bool CVIVadeDlg::bFWFileOfImage(const char* pszWho, bool bRead, const std::vector<uint8_t>& image,
+                                std::string& strName)
+{
     // A drive whose firmware could not be read gives no file: a name made
     // of whatever the buffer held would send that image to every drive.
     // The firmware path stays as it was and the run's own checks judge it.
-    std::vector<uint8_t> image;
-    if (!bReadDeviceFirmware(g_UsbDev, 0, 0, image)) {
-        vDEBUG_ERR_printf("%s:%d: the firmware of device 0 could not be read: no firmware file made", kWho,
+    if (!bRead) {
+        vDEBUG_ERR_printf("%s:%d: the firmware of device 0 could not be read: no firmware file made", pszWho,
                           __LINE__);
         m_bFWFileExisted = 1;
         return true;
@@ -50,9 +64,9 @@ bool CVIVadeDlg::bFindFWFileForDevice(std::string& strName)
         if (eResult == EFirmwareDumpResult::eWritten)
             m_strFWFileMadeByTool = strPath;
         else
-            vDEBUG_ERR_printf("%s:%d: [%s] not written", kWho, __LINE__, strPath.c_str());
+            vDEBUG_ERR_printf("%s:%d: [%s] not written", pszWho, __LINE__, strPath.c_str());
     }
-    vDEBUG_MSG_printf("%s:%d: [%s] existed %d", kWho, __LINE__, strFileName.c_str(), m_bFWFileExisted);
+    vDEBUG_MSG_printf("%s:%d: [%s] existed %d", pszWho, __LINE__, strFileName.c_str(), m_bFWFileExisted);
     strName = strFileName;
     return true;
 }

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "device/DebugLog.h"
+#include "device/Krv857xPcieCtrl.h"
 #include "platform/FileSystem.h"
 #include "platform/LastError.h"
 #include "platform/Paths.h"
@@ -22,6 +23,23 @@ bool bAllBytes(const uint8_t* pBytes, size_t nSize, uint8_t ucValue)
 
 }  // namespace
 
+namespace {
+
+// An erased or never-programmed EEPROM holds no version: its image is no
+// firmware to make a file of.
+bool bHoldsVersion(const char* pszMethod, const std::vector<uint8_t>& image, uint8_t ucTargetNumber, uint8_t ucImage)
+{
+    const uint8_t* pVersion = image.data() + FW_DUMP_VERSION_OFFSET;
+    if (bAllBytes(pVersion, FW_DUMP_VERSION_LENGTH, 0x00) || bAllBytes(pVersion, FW_DUMP_VERSION_LENGTH, 0xFF)) {
+        vDEBUG_ERR_printf("%s:%d: [%d] image %d holds no firmware version", pszMethod, __LINE__, ucTargetNumber,
+                          ucImage);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool bReadDeviceFirmware(CKrvnUSBDev& usbDev, uint8_t ucTargetNumber, uint8_t ucImage, std::vector<uint8_t>& image)
 {
     static const char* const kMethod = "bReadDeviceFirmware";
@@ -33,14 +51,29 @@ bool bReadDeviceFirmware(CKrvnUSBDev& usbDev, uint8_t ucTargetNumber, uint8_t uc
                           nLastError());
         return false;
     }
-    const uint8_t* pVersion = part0.data() + FW_DUMP_VERSION_OFFSET;
-    if (bAllBytes(pVersion, FW_DUMP_VERSION_LENGTH, 0x00) || bAllBytes(pVersion, FW_DUMP_VERSION_LENGTH, 0xFF)) {
-        vDEBUG_ERR_printf("%s:%d: [%d] image %d holds no firmware version", kMethod, __LINE__, ucTargetNumber,
-                          ucImage);
+    part0.insert(part0.end(), part1.begin(), part1.end());
+    if (!bHoldsVersion(kMethod, part0, ucTargetNumber, ucImage))
+        return false;
+    image = std::move(part0);
+    return true;
+}
+
+bool bReadPcieTargetFirmware(CKrv857xPcieCtrl& pcieCtrl, uint8_t ucTargetNumber, uint8_t ucImage,
+                             std::vector<uint8_t>& image)
+{
+    static const char* const kMethod = "bReadPcieTargetFirmware";
+    image.clear();
+    std::vector<uint8_t> whole(FW_PART0_SIZE + FW_PART1_SIZE);
+    const int iResult = pcieCtrl.pcie_AccessFirmwareEEPROM2(ucTargetNumber, ACCESS_READ, whole.data(),
+                                                            static_cast<uint32_t>(whole.size()), ucImage);
+    if (iResult != 0) {
+        vDEBUG_ERR_printf("%s:%d: [%d] pcie_AccessFirmwareEEPROM2 Fail , iResult %d", kMethod, __LINE__,
+                          ucTargetNumber, iResult);
         return false;
     }
-    image = std::move(part0);
-    image.insert(image.end(), part1.begin(), part1.end());
+    if (!bHoldsVersion(kMethod, whole, ucTargetNumber, ucImage))
+        return false;
+    image = std::move(whole);
     return true;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The firmware file a drive makes of itself: a bridge's whole firmware image
-// read over USB and written out as a firmware file (the first region's bytes,
+// read over USB (or through a PCIe target's mailbox) and written out as a firmware file (the first region's bytes,
 // then the second's: 98016 bytes), so that a run can write the same image to
 // other drives. The file's name comes from the firmware file rules (the
 // version the image holds); this side reads, checks and writes the bytes.
@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "device/KrvnUSBDev.h"
+
+class CKrv857xPcieCtrl;
 
 // Offset and length of the six version bytes in an image.
 constexpr uint32_t FW_DUMP_VERSION_OFFSET = 0x204;
@@ -19,6 +21,10 @@ constexpr uint32_t FW_DUMP_VERSION_LENGTH = 6;
 // version (an erased or never-programmed EEPROM): no bytes that did not come
 // from a programmed bridge ever reach a file.
 bool bReadDeviceFirmware(CKrvnUSBDev& usbDev, uint8_t ucTargetNumber, uint8_t ucImage, std::vector<uint8_t>& image);
+// The same of PCIe target ucTargetNumber, read whole (98016 bytes) in one
+// mailbox command.
+bool bReadPcieTargetFirmware(CKrv857xPcieCtrl& pcieCtrl, uint8_t ucTargetNumber, uint8_t ucImage,
+                             std::vector<uint8_t>& image);
 
 // The image's six version bytes (YY MM DD SS CC TT), from which the file
 // rules form the file's name.

@@ -77,12 +77,16 @@ bool CKrv857xPcieCtrl::bEcamAddress(uint8_t ucBus, uint8_t ucDevice, uint8_t ucF
         if (a.ucStartBus <= ucBus && ucBus <= a.ucEndBus) {
             if (a.ullBaseAddress == 0)
                 return false;
-            ullAddress = a.ullBaseAddress +
-                         ((uint64_t{ucBus} * 32 + (ucDevice & 31)) * 8 + (ucFunction & 7)) * PCIE_WINDOW_SIZE +
-                         (wOffset & 0xFFF);
+            const uint64_t ullOffset =
+                ((uint64_t{ucBus} * 32 + (ucDevice & 31)) * 8 + (ucFunction & 7)) * PCIE_WINDOW_SIZE + (wOffset & 0xFFF);
             // The driver's memory requests carry 32-bit addresses: a window
-            // above 4 GiB is out of their reach, never to be cut short.
-            return ullAddress + 4 <= FOUR_GB;
+            // above 4 GiB is out of their reach, never to be cut short. The
+            // base comes from firmware: it is compared before anything is
+            // added to it, so a base near the top cannot wrap to a low address.
+            if (a.ullBaseAddress > FOUR_GB || FOUR_GB - a.ullBaseAddress < ullOffset + 4)
+                return false;
+            ullAddress = a.ullBaseAddress + ullOffset;
+            return true;
         }
     }
     return false;

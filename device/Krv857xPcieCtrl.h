@@ -34,6 +34,8 @@ constexpr int kBadTarget = -10;
 constexpr int PCIE_MAX_TARGETS = 16;
 constexpr int PCIE_MAX_MCFG = 16;
 constexpr uint32_t PCIE_CONFIG_BIN_SIZE = 128;
+// The longest register transfer one command carries.
+constexpr uint32_t PCIE_REGISTER_ACCESS_MAX = 256;
 
 // The configuration address of a target: bus, device, function.
 struct PcieTargetAddress {
@@ -110,6 +112,8 @@ public:
                                  uint8_t ucImage, uint8_t ucConfigType);
     int pcie_AccessFirmwareEEPROM2(uint8_t ucTargetNumber, uint8_t bWriteRead, uint8_t* pucBuffer, uint32_t dwBufLen,
                                    uint8_t ucImage);
+    // A register transfer of 1..256 bytes; any other length is refused
+    // (-10) before the mailbox is touched.
     int pcie_AccessRegister(uint8_t ucTargetNumber, uint8_t bWrite, uint32_t dwAddress, uint8_t* pucBuffer,
                             uint32_t dwLength);
     int pcie_CPURST(uint8_t ucTargetNumber, uint8_t ucFuncCode);
@@ -120,15 +124,22 @@ public:
                                 uint8_t ucImage, uint8_t ucConfigType);
     int pcie_AccessFirmwareEEPROM(uint8_t ucTargetNumber, uint8_t bWriteRead, uint8_t* pucBuffer, uint32_t dwBufLen,
                                   uint8_t ucImage);
-    // Resets the target's CPU, then rescans every 1.5 s until a target whose
-    // USB4 image (image 0, else image 1, as the flags say) carries the relink
-    // byte at 124 and the target number at 125 is back: 0, and the target
-    // number now addresses that target with what the rescan read of it;
-    // -9 after a little more than 60 s or on a stop request. The rescan
-    // fills a list of its own: the other targets keep their numbers while
-    // other ports still work on them.
+    // Resets the target's CPU, watches its function until it has left the
+    // bus, then rescans every 1.5 s until a target whose USB4 image (image
+    // 0, else image 1, as the flags say) carries the relink byte at 124 and
+    // the target number at 125 is back: 0, and the target number now
+    // addresses that target with what the rescan read of it; -9 after a
+    // little more than 60 s (a bridge that never left refused its reset) or
+    // on a stop request; -10 for a target not in the list. The rescan fills
+    // a list of its own: the other targets keep their numbers while other
+    // ports still work on them.
     int CPURST(uint8_t ucTargetNumber, uint8_t ucRelink, uint8_t ucFuncCode, uint16_t wVendorID, uint16_t wDeviceID,
                uint8_t bReadImage0, uint8_t bReadImage1, const krv::StopSource* pStop = nullptr);
+
+    // Reads the vendor ID of the function at `at` (where a target was before
+    // its reset) until it reads absent: true once it has left the bus; false
+    // while it is still there after ullLimitMs, or on a stop request.
+    bool bWaitLeftBus(const PcieTargetAddress& at, uint64_t ullLimitMs, const krv::StopSource* pStop = nullptr);
 
     // The MCFG allocations read by the last InitPcie.
     int nMcfgCount() const { return m_nMcfgCount; }

@@ -188,6 +188,14 @@ void vRegisterCdb(uint8_t* cdb, bool bWrite, uint8_t ucByte1, uint32_t dwAddress
 int CKrv857xPcieCtrl::pcie_AccessRegister(uint8_t ucTargetNumber, uint8_t bWrite, uint32_t dwAddress,
                                           uint8_t* pucBuffer, uint32_t dwLength)
 {
+    // The block carries the length in one byte, where 0 stands for 256: a
+    // longer transfer would move more than the bridge sends, and a length
+    // of 0 has no data byte to put in the write's block.
+    if (!pucBuffer || dwLength == 0 || dwLength > PCIE_REGISTER_ACCESS_MAX) {
+        vDEBUG_MSG_printf("%s:%d: ucTargetNumber:%d, bWrite:%d, dwLength:%d refused", "CKrv857xPcieCtrl::pcie_AccessRegister",
+                          __LINE__, ucTargetNumber, bWrite, int(dwLength));
+        return krv::pcie::kBadTarget;
+    }
     uint8_t cdb[8];
     vRegisterCdb(cdb, bWrite != 0, bWrite ? pucBuffer[0] : uint8_t(dwLength), dwAddress);
     return bWrite ? pcie_W(ucTargetNumber, cdb, pucBuffer, dwLength) : pcie_R(ucTargetNumber, cdb, pucBuffer, dwLength);

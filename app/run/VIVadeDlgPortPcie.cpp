@@ -23,6 +23,9 @@ constexpr uint64_t kPcieSettleMs = 1500;
 constexpr uint64_t kPcieFirmwareSettleMs = 500;
 constexpr uint64_t kPcieReadBackPauseMs = 500;
 constexpr uint8_t kPcieCpuReset = 0x50;
+// A bridge that takes its reset drops off the bus at once; one still there
+// this long after it refused it.
+constexpr uint64_t kPcieLeaveLimitMs = 10'000;
 // The largest firmware file the bridge's two regions hold.
 constexpr uint64_t kPcieFirmwareMax = 65280 + 32736;
 
@@ -162,5 +165,17 @@ bool CVIVadeDlg::bChildPcieReset(CPortWork& work)
 {
     ScanForHardwareChanges();
     pcieClock().sleepMs(kPcieSettleMs, &work.m_Stop);
-    return g_PcieCtrl.pcie_CPURST(ucPcieIndex(work.m_ucSlot), kPcieCpuReset) == 0;
+    const uint8_t ucIdx = ucPcieIndex(work.m_ucSlot);
+    const PcieTargetAddress before = g_PcieCtrl.targetAddress(ucIdx);
+    if (g_PcieCtrl.pcie_CPURST(ucIdx, kPcieCpuReset) != 0)
+        return false;
+    // The reset is not answered: only a bridge seen off the bus took it.
+    // One that stays refused it and still runs its old firmware, while its
+    // EEPROM already shows the signature the re-link looks for.
+    if (!g_PcieCtrl.bWaitLeftBus(before, kPcieLeaveLimitMs, &work.m_Stop)) {
+        vDEBUG_ERR_printf("%s:%d: [%d] pcie target:%d did not leave the bus after its reset", kWho, __LINE__,
+                          work.m_ucSlot, ucIdx);
+        return false;
+    }
+    return true;
 }

@@ -209,7 +209,7 @@ EStartEnd CStart::eRun()
         if (m_devs.DevNums == 1)
             m_dlg.bFindFWFileForDevice(strFWPath);
         else
-            vDEBUG_ERR_printf("%s:%d: no PCIe access: no firmware file made of the PCIe target", kWho, __LINE__);
+            m_dlg.bFindFWFileForDevice2(strFWPath);
     }
     const bool bUpdateFW = m_devs.m_bUpdateFW == 1;
     const auto pfnPDRule = m_dlg.dlgProfile().pfnFWmatchPDtype;

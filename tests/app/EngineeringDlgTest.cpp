@@ -13,6 +13,7 @@
 
 #include "app/DebugDlg.h"
 #include "app/DeviceInfoDlg.h"
+#include "device/Krv857xPcieCtrl.h"
 #include "tests/app/IniTestSupport.h"
 #include "tests/app/VIVadeDlgTestSupport.h"
 
@@ -117,6 +118,73 @@ TEST(EngineeringDlg, ConfigurationDumpAndDeviceInfoShowWhatTheBridgeHolds)
     ASSERT_TRUE(opened);
     EXPECT_EQ(statusRow, (std::vector<std::string>{"Status", "X", "O", "O", "O", "O", "O", "O", "X", "NULL"}));
     EXPECT_EQ(usbMode, "USB Mode: Legacy");
+}
+
+// Two USB drives and, on bench port 2, a bridge reached through PCIe only:
+// its record is the third (slot 2), its number among the targets 0. The
+// dumps and the register panels go through its mailbox with that number.
+TEST(EngineeringDlg, APcieTargetIsReadAndWrittenThroughItsOwnMailbox)
+{
+    bench::BenchSettings settings = TwoDrives::settings();
+    settings.ports.resize(3);
+    settings.ports[1].link = "USB4";
+    DlgFixture f(settings, BenchTime::Real);
+    PcieTargetsForgotten forgotten;
+    f.writeSettings([](IniRecord& r) { r.PCIE_Scan = 1; });
+    f.dlg->bRealScans = true;
+    f.dlg->OnInitDialog();
+    ASSERT_TRUE(runEventsUntil([&] {
+        return !f.dlg->bScanActive() && f.dlg->m_DevList.DevNums == 2 && g_PcieCtrl.ucTargetCount() == 1;
+    }));
+    ASSERT_EQ(f.dlg->m_DevList.Devs[2].m_bPCIE, 1);
+    const bench::PortState state = f.bench.devices().state(2);
+    // Registers 0x7F0.. hold the running firmware's version, as the scan read it.
+    const uint8_t* version = g_PcieCtrl.targetInfo(0).m_ucFWVersion;
+    char versionDump[16];
+    std::snprintf(versionDump, sizeof versionDump, "%02X %02X ", version[0], version[1]);
+    // What the USB drives received meanwhile: nothing may go to them.
+    const size_t usbCommands = f.bench.devices().log(1).size() + f.bench.devices().log(3).size();
+
+    bool opened = false;
+    std::vector<std::string> dumps;
+    whenModalOpens<CDebugDlg>([&](CDebugDlg& dlg) {
+        opened = true;
+        auto* ports = dlg.control<QComboBox>(IDC_DEBUG_PORT);
+        ASSERT_EQ(ports->count(), 3);
+        ports->setCurrentIndex(2);
+        emit ports->activated(2);
+        for (int image : {0, 1}) {
+            auto* images = dlg.control<QComboBox>(IDC_DEBUG_IMAGE);
+            images->setCurrentIndex(image);
+            emit images->activated(image);
+            dlg.control<QPushButton>(IDC_DEBUG_READ_CONFIG)->click();
+            dumps.push_back(dlg.controlText(IDC_DEBUG_DUMP));
+            dlg.control<QPushButton>(IDC_DEBUG_READ_U4_CONFIG)->click();
+            dumps.push_back(dlg.controlText(IDC_DEBUG_DUMP));
+        }
+        dlg.setControlText(IDC_DEBUG_REG_ADDR, "7F0");
+        dlg.setControlText(IDC_DEBUG_REG_LEN, "2");
+        dlg.sendCommand(IDC_DEBUG_READ_REGISTER);
+        dumps.push_back(dlg.controlText(IDC_DEBUG_DUMP));
+        dlg.setControlText(IDC_DEBUG_WRITE_ADDR, "E302");
+        dlg.setControlText(IDC_DEBUG_WRITE_VALUE, "3C");
+        dlg.sendCommand(IDC_DEBUG_WRITE_REGISTER);
+        // A length of 0 has nothing to move: the mailbox's refusal, shown.
+        dlg.setControlText(IDC_DEBUG_REG_LEN, "0");
+        dlg.sendCommand(IDC_DEBUG_READ_REGISTER);
+        dlg.reject();
+    });
+    f.dlg->sendCommand(IDC_BUTTON_DEBUG);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(dumps, (std::vector<std::string>{dumpOf(state.stored.config[0][0]), dumpOf(state.stored.config[0][1]),
+                                               dumpOf(state.stored.config[1][0]), dumpOf(state.stored.config[1][1]),
+                                               versionDump}));
+    EXPECT_EQ(f.bench.devices().state(2).running.registerWrites.at(0xE302), 0x3C);
+    EXPECT_EQ(f.bench.devices().log(1).size() + f.bench.devices().log(3).size(), usbCommands);
+    std::vector<std::string> boxes;
+    for (const auto& record : f.messages.records())
+        boxes.push_back(record.text);
+    EXPECT_EQ(boxes, std::vector<std::string>{"Access Device is Failed ! (-10)"});
 }
 
 TEST(EngineeringDlg, WithoutDevicesEveryActionIsGreyAndTheDecodersFollowTheBits)

@@ -17,6 +17,7 @@
 #include "device/Krv857xPcieCtrl.h"
 #include "device/KrvnUSBDev.h"
 #include "tests/app/VIVadeDlgTestSupport.h"
+#include "tests/device/DeviceBenchSupport.h"
 #include "tests/support/ProductionRunSetup.h"
 #include "variant/ShowStatusProfile.h"
 
@@ -54,6 +55,8 @@ std::string readText(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+void vPcieRun(bool bFirstRefuses);
 
 TEST(ShowStatusRun, StartOnTwoDrivesRunsToTheEnd)
 {
@@ -122,6 +125,19 @@ TEST(ShowStatusRun, StartOnTwoDrivesRunsToTheEnd)
 // and its record is read back from the bridge that came back.
 TEST(ShowStatusRun, APcieRunResetsEachBridgeAndFindsItAgainBySignature)
 {
+    vPcieRun(false);
+}
+
+// The first bridge refuses its reset: it stays on the bus running its old
+// firmware, its EEPROM already holding the signature. Its port fails; the
+// other passes.
+TEST(ShowStatusRun, ABridgeThatRefusesItsResetFailsItsPort)
+{
+    vPcieRun(true);
+}
+
+void vPcieRun(bool bFirstRefuses)
+{
     bench::BenchSettings settings = runBenchSettings(kDrives);
     // Each rescan walks the whole configuration space, which on this fast
     // bench clock takes most of the minute the wait allows: the bridges are
@@ -131,8 +147,11 @@ TEST(ShowStatusRun, APcieRunResetsEachBridgeAndFindsItAgainBySignature)
         port.relinkMs = 500;
     }
     DlgFixture f(settings, BenchTime::Real);
+    PcieTargetsForgotten forgotten;
     DeviceObject device;
     makeVariantRun(f);
+    if (bFirstRefuses)
+        addFault(f.bench, 1, bench::FaultKind::Fail, {0xE8, 0x50});
     f.writeSettings([&](IniRecord& r) {
         setRunSettings(r, f.programDir.path());
         r.format_enable = 0;
@@ -165,6 +184,15 @@ TEST(ShowStatusRun, APcieRunResetsEachBridgeAndFindsItAgainBySignature)
     ASSERT_TRUE(runEventsUntil([&] { return dlg.m_bRunning == 0 && !dlg.m_pMainThread->bIsRunning(); },
                                std::chrono::seconds(120)));
 
+    if (bFirstRefuses) {
+        EXPECT_EQ(dlg.controlText(IDC_EDIT_PASS_COUNT), "1");
+        EXPECT_EQ(dlg.controlText(IDC_EDIT_FAIL_COUNT), "1");
+        EXPECT_EQ(dlg.m_DevList.Devs[0].m_bReloadFWResult, 0);
+        EXPECT_EQ(dlg.m_DevList.Devs[1].m_bReloadFWResult, 1);
+        EXPECT_TRUE(f.bench.capture().contains("target:0 never left the bus")) << f.bench.capture().joined();
+        pIni.vSetProfile(IniProfileProduction());
+        return;
+    }
     EXPECT_EQ(dlg.controlText(IDC_EDIT_PASS_COUNT), std::to_string(kDrives));
     EXPECT_EQ(dlg.controlText(IDC_EDIT_FAIL_COUNT), "0");
     EXPECT_TRUE(dlg.isControlShown(IDC_PICTURE_PASS));

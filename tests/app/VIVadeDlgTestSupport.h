@@ -7,6 +7,8 @@
 // decisions without a scan thread running beside them.
 #include <unistd.h>
 
+#include "device/Krv857xPcieCtrl.h"
+
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -169,6 +171,16 @@ public:
     std::unique_ptr<TestDlg> dlg;
     std::vector<int> endCodes;
     int nFinished = 0;
+};
+
+// The PCIe target list is process-wide: after a test that scanned targets
+// on its bench, the tests after it find none.
+struct PcieTargetsForgotten {
+    ~PcieTargetsForgotten()
+    {
+        g_PcieCtrl.UnInitPcie();
+        g_PcieCtrl.nScanPcieTargets(0, 0);
+    }
 };
 
 }  // namespace krv::test

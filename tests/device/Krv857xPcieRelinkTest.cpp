@@ -31,7 +31,8 @@ bench::BenchSettings usb4Bench()
 bench::BenchKernelIo& benchIo() { return dynamic_cast<bench::BenchKernelIo&>(Platform::current().kernelIo()); }
 
 struct PcieRelink : ::testing::Test {
-    PcieRelink() : bench(usb4Bench())
+    PcieRelink() : PcieRelink(usb4Bench()) {}
+    explicit PcieRelink(bench::BenchSettings settings) : bench(std::move(settings))
     {
         EXPECT_EQ(ctrl.InitPcie(), 1);
         EXPECT_EQ(ctrl.nScanPcieTargets(0, 0), kPorts);
@@ -162,6 +163,73 @@ TEST_F(PcieRelink, WhileABridgeIsAwayTheOthersKeepTheirNumbers)
     uint8_t fw[6] = {};
     EXPECT_EQ(ctrl.pcie_AccessRegister(2, 0, 0x7F0, fw, 6), 0);
     EXPECT_EQ(commandsOf(bench, 3).back().cdb[0], 0xE4);
+}
+
+// A bridge that refuses its reset stays on the bus and runs its old
+// firmware, yet its EEPROM already holds the signature: it is never taken
+// for one that came back.
+TEST_F(PcieRelink, ARefusedResetIsNeverARelink)
+{
+    addFault(bench, 1, bench::FaultKind::Fail, {0xE8, 0x50});
+    sign(0, 0, 3, 0);
+    bench.capture().clear();
+    EXPECT_EQ(ctrl.CPURST(0, 3, 0x50, 0, 0, 1, 0), pcie::kNoAnswer);
+    EXPECT_TRUE(bench.capture().contains("target:0 never left the bus")) << bench.capture().joined();
+    EXPECT_FALSE(bench.capture().contains("found device")) << bench.capture().joined();
+}
+
+// Bridges that leave the bus only some time after their reset: a rescan
+// while they are still there sees the signature their EEPROM holds, but
+// only the bridge back from its restart ends the wait.
+bench::BenchSettings lateLeavingBench()
+{
+    bench::BenchSettings s = usb4Bench();
+    for (bench::PortSettings& p : s.ports) {
+        p.dropMs = 2500;
+        p.relinkMs = 4000;
+    }
+    return s;
+}
+
+struct PcieLateLeave : PcieRelink {
+    PcieLateLeave() : PcieRelink(lateLeavingBench()) {}
+};
+
+TEST_F(PcieLateLeave, TheWaitEndsOnlyOnceTheBridgeLeftAndCameBack)
+{
+    const struct {
+        const char* name;
+        uint8_t image;
+    } cases[] = {{"image 0", 0}, {"image 1", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sign(1, c.image, 3, 1);
+        bench.capture().clear();
+        const uint64_t start = nowMs();
+        EXPECT_EQ(ctrl.CPURST(1, 3, 0x50, 0, 0, c.image == 0, c.image == 1), 0);
+        EXPECT_GE(nowMs() - start, 4000u);
+        EXPECT_TRUE(bench.capture().contains("target:1 left the bus")) << bench.capture().joined();
+        // Back from the restart: it runs what its EEPROM holds.
+        EXPECT_EQ(ctrl.targetInfo(1).m_ucU4Config[125], 1);
+    }
+}
+
+// The production worker's check of the same: the reset bridge's old place
+// reads absent once it has left; a refusing one is still there at the end.
+TEST_F(PcieLateLeave, LeavingTheBusIsSeenAtTheTargetsOldPlace)
+{
+    addFault(bench, 1, bench::FaultKind::Fail, {0xE8, 0x50});
+    const PcieTargetAddress refused = ctrl.targetAddress(0);
+    const PcieTargetAddress taken = ctrl.targetAddress(2);
+    EXPECT_EQ(ctrl.pcie_CPURST(0, 0x50), 0);
+    EXPECT_EQ(ctrl.pcie_CPURST(2, 0x50), 0);
+    const uint64_t start = nowMs();
+    EXPECT_FALSE(ctrl.bWaitLeftBus(taken, 1000)) << "still there before it drops";
+    EXPECT_TRUE(ctrl.bWaitLeftBus(taken, 10'000));
+    EXPECT_GE(nowMs() - start, 2500u);
+    EXPECT_LT(nowMs() - start, 2600u);
+    EXPECT_FALSE(ctrl.bWaitLeftBus(refused, 10'000));
+    EXPECT_GE(nowMs() - start, 12'500u);
 }
 
 }  // namespace

@@ -243,15 +243,64 @@ TEST_F(PcieBench, AnAllOnesFunctionEndsTheCapabilityWalk)
 
 TEST_F(PcieBench, KeepsA64BitEcamBaseWholeAndNeverCutsIt)
 {
-    benchIo().fabric().setEcamBase(0x1E0000000ull);
-    ASSERT_EQ(ctrl.InitPcie(), 1);
-    EXPECT_EQ(ctrl.mcfgAllocation(0).ullBaseAddress, 0x1E0000000ull);
-    const uint64_t calls = benchIo().controlCalls();
-    // Out of the driver's 32-bit reach: no request at all, rather than one
-    // at the cut address 0xE0000000.
-    EXPECT_EQ(ctrl.nScanPcieTargets(0, 0), 0);
-    EXPECT_EQ(ctrl.ucConfigReadByte(2, 0, 0, 0), 0xFF);
-    EXPECT_EQ(benchIo().controlCalls(), calls);
+    const struct {
+        const char* name;
+        uint64_t base;
+        uint8_t bus;  // a bus whose window the base puts out of reach
+    } cases[] = {
+        // The cut address would be 0xE0000000.
+        {"above 4 GiB", 0x1E0000000ull, 2},
+        // Bus 1's window would wrap round to physical address 0.
+        {"near the top of the address space", 0xFFFFFFFFFFF00000ull, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        benchIo().fabric().setEcamBase(c.base);
+        ASSERT_EQ(ctrl.InitPcie(), 1);
+        EXPECT_EQ(ctrl.mcfgAllocation(0).ullBaseAddress, c.base);
+        // Out of the driver's 32-bit reach: no request at all.
+        const uint64_t calls = benchIo().controlCalls();
+        EXPECT_EQ(ctrl.nScanPcieTargets(0, 0), 0);
+        EXPECT_EQ(ctrl.ucConfigReadByte(c.bus, 0, 0, 0), 0xFF);
+        ctrl.vConfigWriteByte(c.bus, 0, 0, 0x790, 0x5A);
+        EXPECT_EQ(benchIo().controlCalls(), calls);
+    }
+}
+
+// The register block carries its length in one byte, 0 standing for 256:
+// lengths it cannot carry are refused before any mailbox byte is written.
+TEST_F(PcieBench, ARegisterTransferCarriesOneTo256Bytes)
+{
+    init();
+    std::vector<uint8_t> buf(300, 0);
+    const size_t before = mailbox(2).size();
+    const struct {
+        const char* name;
+        uint8_t write;
+        uint8_t* data;
+        uint32_t length;
+    } refused[] = {
+        {"read of 0", 0, buf.data(), 0},
+        {"write of 0", 1, buf.data(), 0},
+        {"write of 0 with no buffer", 1, nullptr, 0},
+        {"read with no buffer", 0, nullptr, 6},
+        {"read of 257", 0, buf.data(), 257},
+        {"write of 257", 1, buf.data(), 257},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.name);
+        const uint64_t calls = benchIo().controlCalls();
+        EXPECT_EQ(ctrl.pcie_AccessRegister(0, c.write, 0x7F0, c.data, c.length), pcie::kBadTarget);
+        EXPECT_EQ(benchIo().controlCalls(), calls);
+    }
+    EXPECT_EQ(mailbox(2).size(), before);
+    // 256 goes out as 0, which the bridge reads as 256: all of them arrive.
+    std::fill(buf.begin(), buf.end(), 0xEE);
+    EXPECT_EQ(ctrl.pcie_AccessRegister(0, 0, 0x7F0, buf.data(), 256), 0);
+    EXPECT_EQ(mailbox(2).back().cdb, (std::vector<uint8_t>{0xE4, 0x00, 0x50, 0x07, 0xF0, 0, 0, 0}));
+    EXPECT_EQ(mailbox(2).back().dataLength, 256u);
+    EXPECT_NE(std::vector<uint8_t>(buf.begin(), buf.begin() + 6), std::vector<uint8_t>(6, 0xEE));
+    EXPECT_EQ(buf[256], 0xEE);
 }
 
 TEST(PcieHost, WithoutTheDriverNothingIsFound)

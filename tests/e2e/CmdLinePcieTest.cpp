@@ -129,8 +129,37 @@ TEST(CmdLinePcie, ARunProgramsTheTunnelledBridgeLikeTheUsbOnes)
     EXPECT_EQ(countOf(run.krvbench("show").out, "240517800201"), 3);
 }
 
-// A target whose mailbox never answers, or answers wrongly, or that never
-// comes back from its reset fails alone; nothing hangs.
+// Format 3 with one drive, reached through PCIe only: the run writes back
+// the firmware the bridge runs, made into a file of its version from the
+// bridge's own image (read whole through the mailbox), not the settings'
+// file.
+TEST(CmdLinePcie, FormatThreeWritesBackTheOneTargetsOwnFirmware)
+{
+    CmdLineRun run;
+    run.createBench({"--ports", "1", "--link", "1=USB4", "--disk-size", "1G"});
+    krv::test::writeRunFiles(run.programFolder());
+    run.writeSettings([&](IniRecord& r) {
+        krv::test::setRunSettings(r, run.programFolder());
+        r.format_enable = 0;
+        r.preload_enable = 0;
+        r.PCIE_Scan = 2;
+        r.config_format = 3;
+    });
+    const std::string before = portFile(run, 1, "firmware-0.bin");
+    ASSERT_EQ(before.size(), 98016u);
+    ToolRun r = run.run({"/S"});
+    ASSERT_EQ(r.exitCode, 0) << tail(r.err);
+    EXPECT_EQ(countOf(r.err, "CVIVadeDlg::bFindFWFileForDevice2"), 1) << tail(r.err);
+    EXPECT_TRUE(portFile(run, 1, "firmware-0.bin") == before);
+    const std::string log = run.krvbench("log", {"1"}).out;
+    ASSERT_NE(log.find("E3 50 00 01 7E E0"), std::string::npos) << log;
+    EXPECT_LT(log.find("E2 50 00 01 7E E0"), log.find("E3 50 00 01 7E E0")) << log;
+}
+
+// A target whose mailbox never answers, or answers wrongly, that refuses
+// its reset (it stays on the bus with its old firmware, its EEPROM holding
+// the new signature) or that never comes back from it fails alone; nothing
+// hangs.
 TEST(CmdLinePcie, AFaultOfTheTargetFailsOnlyItsPort)
 {
     const struct {
@@ -139,6 +168,7 @@ TEST(CmdLinePcie, AFaultOfTheTargetFailsOnlyItsPort)
     } cases[] = {
         {"doorbell never answered", {"timeout", "1", "--cdb", "E3"}},
         {"wrong answer", {"fail", "1", "--cdb", "E150"}},
+        {"refuses its reset", {"fail", "1", "--cdb", "E850"}},
         {"gone after its reset", {"no-return"}},
     };
     for (const auto& c : cases) {
