@@ -24,10 +24,12 @@
 #     lines), and the configuration read-back's 500;
 #   - the re-link wait's first cycle: N x Reload_Waiting x 1000;
 #   - the reload barrier: its 500 poll and the 500 after it;
+#   - each partition, one at a time: 1500 after diskpart before the count
+#     is read, 200 before the first lock of the disk: N x 1700;
 #   - each preload copy's 500 settle, one copy at a time: N x 500;
-#   - the end: 1000 before the removal, Remove_after_finish x 1000, and each
-#     drive's removal (1000 after its cache flush, 2000 after its standby),
-#     one drive after another: N x 3000.
+#   - the end: 1000 before the removal and, when Auto_Safe_Remove is on,
+#     Remove_after_finish x 1000 and each drive's removal (1000 after its
+#     cache flush, 2000 after its standby), one drive after another.
 # The ratio wall / derived waits at the first scale is the run's overhead
 # (1.00: nothing but the waits it must make). As a cross-check the same run
 # is timed at two time scales: a wait of W bench seconds takes W/scale real
@@ -65,17 +67,19 @@ serialised_span() {
 # and the trace of the run ($1).
 derived_waits() {
     local trace=$1 ports=16 settings=$run_dir/kv_mp_Toolv0.6.ini
-    local reload remove
+    local reload remove after
     reload=$(sed -n 's/^Reload_Waiting=\([0-9]*\).*/\1/p' "$settings")
-    remove=$(sed -n 's/^uiRemove_after_finish=\([0-9]*\).*/\1/p' "$settings")
-    awk -v n="$ports" -v reload="${reload:-0}" -v remove="${remove:-0}" '
+    remove=$(sed -n 's/^Auto_Safe_Remove=\([0-9]*\).*/\1/p' "$settings")
+    after=$(sed -n 's/^uiRemove_after_finish=\([0-9]*\).*/\1/p' "$settings")
+    awk -v n="$ports" -v reload="${reload:-0}" -v remove="${remove:-0}" -v after="${after:-0}" '
         /\]cs\[[0-9]\]:1[[:space:]]*$/ { lanes++ }
         /857x:0x/ { speeds++ }
         /for SPI write/ { images++ }
         END {
             scans = 200 * lanes + 500 * speeds
             update = 5000 * images / n + 500
-            print scans + update + n * reload * 1000 + 1000 + n * 500 + 1000 + remove * 1000 + n * 3000
+            removal = remove == 1 ? after * 1000 + n * 3000 : 0
+            print scans + update + n * reload * 1000 + 1000 + n * 1700 + n * 500 + 1000 + removal
         }' "$trace"
 }
 
