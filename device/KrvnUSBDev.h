@@ -405,6 +405,10 @@ public:
     // PHYSICAL_ADDRESS_NONE when none.
     uint8_t ucGetPhysicalAddressFromSN(std::string strValidSerialNumber, uint8_t ucMode, int iBridgeType,
                                        const std::string& strDriverKeyName = std::string());
+    // The same search for the device the walk examines (its USB serial and
+    // driver key), on the device tree and drives' serial texts the walk has
+    // read (read at its first search).
+    uint8_t ucGetPhysicalAddressFromSN(CUSBWalkState& walk, uint8_t ucMode, int iBridgeType);
     // The storage device descriptor of an open storage handle.
     static bool GetDisksProperty(krv::StorageHandle& handle, krv::StorageDeviceDescriptor& descriptor);
     // A registry property (SPDRP_* code) of a device node, as text.
@@ -557,10 +561,19 @@ private:
     bool bReadBridgeState(HANDLE hDev, const std::string& strChip, int iBridgeType, DevInfo& devInfo,
                           std::string& strChipRevision);
     void vReadBridgeDetails(HANDLE hDev, const std::string& strChip, int iBridgeType, DevInfo& devInfo);
-    // The disk search: the candidates a device node offers, each read whole.
-    void vCollectCandidates(const krv::DeviceNode& node, const krv::Guid& interfaceClass, const std::string& strSerial,
-                            bool bCdRomSearch, int iBridgeType, std::vector<CSerialCandidate>& candidates);
-    bool bReadCandidate(CSerialCandidate& candidate, const std::string& strSerial, bool bCdRomSearch, int iBridgeType);
+    // The disk search on what `cache` holds of the machine (read into it
+    // as the search needs it).
+    uint8_t ucMatchSerial(const std::string& strSerial, uint8_t ucMode, int iBridgeType,
+                          const std::string& strDriverKeyName, CSerialCandidateCache& cache);
+    // The disk search: the candidates a device node offers, each read whole
+    // (the texts that do not depend on the serial looked for).
+    void vCollectCandidates(const krv::DeviceNode& node, const krv::Guid& interfaceClass, bool bCdRomSearch,
+                            int iBridgeType, std::vector<CSerialCandidate>& candidates);
+    bool bReadCandidate(CSerialCandidate& candidate, bool bCdRomSearch, int iBridgeType);
+    // The texts of a candidate that only a search for `strSerial` reads: a
+    // copy of the candidate for that search.
+    CSerialCandidate candidateFor(CSerialCandidate& candidate, const std::string& strSerial,
+                                  const std::string& strASCIISerial, int iBridgeType);
     // Whether the USB device of this driver key has a disk whose drive
     // number does not fit a record of the device table.
     bool bOwnDiskOutOfTable(const std::string& strDriverKeyName);

@@ -9,14 +9,17 @@
 // merely contains it; and a drive another record already holds is never
 // taken, so two ports never share a disk.
 #include <algorithm>
-#include "device/TextUtil.h"
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <strings.h>
+#include <utility>
 
 #include "device/DebugLog.h"
 #include "device/KrvnUSBDev.h"
+#include "device/TextUtil.h"
 #include "platform/DeviceClasses.h"
 #include "platform/LastError.h"
 #include "platform/Platform.h"
@@ -206,6 +209,17 @@ struct CSerialCandidate {
     std::string strFactorySerial;
     std::string strNvmeSerial;
     std::string strASCIISerial;
+    // The drive's NVMe serial, once a search has read it (a read is made
+    // only for a search whose serial the other texts do not hold).
+    bool bNvmeSerialRead = false;
+};
+
+// The candidates of each kind of search (by bridge type and interface class),
+// and the device tree they come from, as one walk read them.
+struct CSerialCandidateCache {
+    bool bHaveNodes = false;
+    std::vector<krv::DeviceNode> nodes;
+    std::map<std::pair<int, int>, std::vector<CSerialCandidate>> candidates;
 };
 
 namespace {
@@ -288,18 +302,51 @@ bool CKrvnUSBDev::bNumberTaken(uint32_t dwNumber, bool bCdRom) const
 uint8_t CKrvnUSBDev::ucGetPhysicalAddressFromSN(std::string strValidSerialNumber, uint8_t ucMode, int iBridgeType,
                                                 const std::string& strDriverKeyName)
 {
+    CSerialCandidateCache cache;
+    return ucMatchSerial(strValidSerialNumber, ucMode, iBridgeType, strDriverKeyName, cache);
+}
+
+uint8_t CKrvnUSBDev::ucGetPhysicalAddressFromSN(CUSBWalkState& walk, uint8_t ucMode, int iBridgeType)
+{
+    if (!walk.m_pSerialCandidates)
+        walk.m_pSerialCandidates = std::make_shared<CSerialCandidateCache>();
+    return ucMatchSerial(walk.m_strSerialNumber, ucMode, iBridgeType, walk.m_strDevDriverKeyName,
+                         *walk.m_pSerialCandidates);
+}
+
+uint8_t CKrvnUSBDev::ucMatchSerial(const std::string& strValidSerialNumber, uint8_t ucMode, int iBridgeType,
+                                   const std::string& strDriverKeyName, CSerialCandidateCache& cache)
+{
     static const char* const kMethod = "CKrvnUSBDev::ucGetPhysicalAddressFromSN";
     const bool bCdRomSearch = ucMode == SN_SEARCH_CDROM;
     uint8_t ucResult = PHYSICAL_ADDRESS_NONE;
     try {
+        if (!cache.bHaveNodes) {
+            cache.nodes = krv::Platform::current().deviceSetup().devices();
+            cache.bHaveNodes = true;
+        }
+        const std::vector<krv::DeviceNode>& nodes = cache.nodes;
+        // The serial spelt as the ASCII of its hex digits, for the drives
+        // whose other texts do not hold it.
+        std::string strASCIISerial;
+        if (!bCdRomSearch && !strValidSerialNumber.empty()) {
+            strASCIISerial = strHexToASCII(strValidSerialNumber);
+            vDEBUG_MSG_printf("%s:%d: strASCIISN: %s\n\n", kMethod, __LINE__, strASCIISerial.c_str());
+        }
         for (int nPass = 0; nPass < 2 && ucResult == PHYSICAL_ADDRESS_NONE; ++nPass) {
-            const krv::Guid interfaceClass = bCdRomSearch ? krv::interfaceclass::kCdRom
-                                             : nPass == 0 ? krv::interfaceclass::kUsbDevice
+            const int nKind = bCdRomSearch ? 2 : nPass;
+            const krv::Guid interfaceClass = nKind == 2   ? krv::interfaceclass::kCdRom
+                                             : nKind == 0 ? krv::interfaceclass::kUsbDevice
                                                           : krv::interfaceclass::kDisk;
-            const std::vector<krv::DeviceNode> nodes = krv::Platform::current().deviceSetup().devices();
+            auto [entry, bNew] = cache.candidates.try_emplace({iBridgeType, nKind});
+            if (bNew)
+                for (const krv::DeviceNode& node : nodes)
+                    vCollectCandidates(node, interfaceClass, bCdRomSearch, iBridgeType, entry->second);
             std::vector<CSerialCandidate> candidates;
-            for (const krv::DeviceNode& node : nodes)
-                vCollectCandidates(node, interfaceClass, strValidSerialNumber, bCdRomSearch, iBridgeType, candidates);
+            candidates.reserve(entry->second.size());
+            for (CSerialCandidate& c : entry->second)
+                candidates.push_back(candidateFor(c, bCdRomSearch ? std::string() : strValidSerialNumber,
+                                                  strASCIISerial, iBridgeType));
             vSetOwners(nodes, strDriverKeyName, candidates);
 
             if (strValidSerialNumber.empty())
@@ -409,9 +456,8 @@ void CKrvnUSBDev::vSetOwners(const std::vector<krv::DeviceNode>& nodes, const st
     }
 }
 
-void CKrvnUSBDev::vCollectCandidates(const krv::DeviceNode& node, const krv::Guid& interfaceClass,
-                                     const std::string& strSerial, bool bCdRomSearch, int iBridgeType,
-                                     std::vector<CSerialCandidate>& candidates)
+void CKrvnUSBDev::vCollectCandidates(const krv::DeviceNode& node, const krv::Guid& interfaceClass, bool bCdRomSearch,
+                                     int iBridgeType, std::vector<CSerialCandidate>& candidates)
 {
     static const char* const kMethod = "CKrvnUSBDev::ucGetPhysicalAddressFromSN";
     // Each interface is taken with its own node, so a CD-ROM unit's node (a
@@ -440,12 +486,12 @@ void CKrvnUSBDev::vCollectCandidates(const krv::DeviceNode& node, const krv::Gui
         candidate.strNodeInstance = node.instanceId;
         candidate.strParentInstance = node.parentInstanceId;
         candidate.strInstanceSerial = strInstanceSerial;
-        if (bReadCandidate(candidate, strSerial, bCdRomSearch, iBridgeType))
+        if (bReadCandidate(candidate, bCdRomSearch, iBridgeType))
             candidates.push_back(std::move(candidate));
     }
 }
 
-bool CKrvnUSBDev::bReadCandidate(CSerialCandidate& c, const std::string& strSerial, bool bCdRomSearch, int iBridgeType)
+bool CKrvnUSBDev::bReadCandidate(CSerialCandidate& c, bool bCdRomSearch, int iBridgeType)
 {
     static const char* const kMethod = "CKrvnUSBDev::ucGetPhysicalAddressFromSN";
     {
@@ -541,16 +587,26 @@ bool CKrvnUSBDev::bReadCandidate(CSerialCandidate& c, const std::string& strSeri
             }
         }
     }
-    if (!bCdRomSearch && !strSerial.empty()) {
-        const bool bFound = bContains(c.strConfigSerial, strSerial) || bContains(c.strReversedSerial, strSerial) ||
-                            bContains(c.strDescriptorSerial, strSerial) || bContains(c.strInstanceSerial, strSerial) ||
-                            bContains(c.strDriverSerial, strSerial) || bContains(c.strFactorySerial, strSerial);
-        if (!bFound) {
-            if (iBridgeType == BRIDGE_TYPE_752X)
-                ATAPassThrough_GetSSDSerialNumber(static_cast<int>(c.dwReportedNumber), c.strNvmeSerial);
-            c.strASCIISerial = strHexToASCII(strSerial);
-            vDEBUG_MSG_printf("%s:%d: strASCIISN: %s\n\n", kMethod, __LINE__, c.strASCIISerial.c_str());
-        }
-    }
     return true;
+}
+
+CSerialCandidate CKrvnUSBDev::candidateFor(CSerialCandidate& c, const std::string& strSerial,
+                                           const std::string& strASCIISerial, int iBridgeType)
+{
+    CSerialCandidate found = c;
+    if (strSerial.empty())
+        return found;
+    const bool bFound = bContains(c.strConfigSerial, strSerial) || bContains(c.strReversedSerial, strSerial) ||
+                        bContains(c.strDescriptorSerial, strSerial) || bContains(c.strInstanceSerial, strSerial) ||
+                        bContains(c.strDriverSerial, strSerial) || bContains(c.strFactorySerial, strSerial);
+    if (bFound)
+        return found;
+    if (iBridgeType == BRIDGE_TYPE_752X) {
+        if (!c.bNvmeSerialRead)
+            ATAPassThrough_GetSSDSerialNumber(static_cast<int>(c.dwReportedNumber), c.strNvmeSerial);
+        c.bNvmeSerialRead = true;
+        found.strNvmeSerial = c.strNvmeSerial;
+    }
+    found.strASCIISerial = strASCIISerial;
+    return found;
 }

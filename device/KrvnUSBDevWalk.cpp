@@ -434,14 +434,12 @@ void CKrvnUSBDev::vExamineDevice(CUSBWalkState& walk, krv::UsbHub& hub, const kr
 
     uint8_t ucPhysicalAddress = PHYSICAL_ADDRESS_NONE;
     if (m_bOpen == 1) {
-        ucPhysicalAddress = ucGetPhysicalAddressFromSN(walk.m_strSerialNumber, SN_SEARCH_DISK, iBridgeType,
-                                                       walk.m_strDevDriverKeyName);
+        ucPhysicalAddress = ucGetPhysicalAddressFromSN(walk, SN_SEARCH_DISK, iBridgeType);
         if (ucPhysicalAddress == PHYSICAL_ADDRESS_NONE && iBridgeType != BRIDGE_TYPE_752X &&
             iBridgeType != BRIDGE_TYPE_857X) {
             vDEBUG_WRN_printf("%s:%d: Get ucPhysicalAddress[%d] failed, Try CD-ROM iBridgeType[%d]", kMethod, __LINE__,
                               ucPhysicalAddress, iBridgeType);
-            ucPhysicalAddress = ucGetPhysicalAddressFromSN(walk.m_strSerialNumber, SN_SEARCH_CDROM, iBridgeType,
-                                                           walk.m_strDevDriverKeyName);
+            ucPhysicalAddress = ucGetPhysicalAddressFromSN(walk, SN_SEARCH_CDROM, iBridgeType);
             if (ucPhysicalAddress != PHYSICAL_ADDRESS_NONE) {
                 walk.m_bIsCDROM = 1;
                 vDEBUG_MSG_printf("%s:%d: this  ucPhysicalAddress[%d] is CDROM", kMethod, __LINE__, ucPhysicalAddress);

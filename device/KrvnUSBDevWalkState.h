@@ -5,10 +5,14 @@
 // device table and the string-descriptor cache of the device-access object
 // are shared, each with its own rule.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 constexpr int WALK_HUB_TABLE_SIZE = 16;
 constexpr int WALK_HUB_PORT_MARKS = 50;
+
+// What the disk search of a walk has read of the machine (KrvnUSBDevDiskMatch.cpp).
+struct CSerialCandidateCache;
 
 struct CUSBWalkState {
     struct HUB_ENTRY {
@@ -50,6 +54,11 @@ struct CUSBWalkState {
     uint8_t m_bIsCDROM = 0;
     // The "device table full" line has been written for this walk.
     bool m_bTableFullLogged = false;
+    // The device tree and every candidate drive's serial texts, as the disk
+    // search of this walk read them: a walk looks at one state of the
+    // machine, so its devices' searches read them once, and the next walk
+    // (a scan, a rescan) starts without them and reads them afresh.
+    std::shared_ptr<CSerialCandidateCache> m_pSerialCandidates;
 
     void vReset() { *this = CUSBWalkState(); }
 };

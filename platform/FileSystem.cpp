@@ -148,7 +148,7 @@ bool File::read(void* buffer, size_t size, size_t& done)
     }
     if (device_ && done > 0) {
         FileMedia* media = fileMedia();
-        if (media && !media->transfer(device_, false, reinterpret_cast<uint8_t*>(p), done)) {
+        if (media && !media->readTransfer(device_, reinterpret_cast<uint8_t*>(p), done)) {
             done = 0;
             return false;
         }
@@ -164,11 +164,13 @@ bool File::write(const void* buffer, size_t size, size_t& done)
     FileMedia* media = device_ ? fileMedia() : nullptr;
     if (!media || size == 0)
         return writeAll(fd_, buffer, size, done);
-    // The device may store other bytes than it was given: it gets a copy.
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    std::vector<uint8_t> stored(bytes, bytes + size);
-    if (!media->transfer(device_, true, stored.data(), stored.size()))
+    // The device hands back other bytes only when it stores other bytes
+    // than it was given; otherwise the caller's buffer is written as it is.
+    std::vector<uint8_t> stored;
+    if (!media->writeTransfer(device_, static_cast<const uint8_t*>(buffer), size, stored))
         return false;
+    if (stored.empty())
+        return writeAll(fd_, buffer, size, done);
     return writeAll(fd_, stored.data(), stored.size(), done);
 }
 

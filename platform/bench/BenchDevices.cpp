@@ -1030,19 +1030,30 @@ bool BenchDevices::diskTransfer(const DiskTarget& target, uint64_t offset, void*
     return transfer(target, offset, buffer, length, write, false);
 }
 
-bool BenchDevices::fileTransfer(int port, bool write, uint8_t* data, size_t length)
+BenchDevices::DiskTarget BenchDevices::fileTarget(int port)
 {
     DiskTarget target{port, 0};
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        if (Port* p = port >= 1 && port <= kMaxPorts ? portLocked(port) : nullptr)
-            target.generation = p->generation;
-    }
-    return transfer(target, 0, data, length, write, true);
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (Port* p = port >= 1 && port <= kMaxPorts ? portLocked(port) : nullptr)
+        target.generation = p->generation;
+    return target;
+}
+
+bool BenchDevices::fileRead(int port, uint8_t* data, size_t length)
+{
+    return transfer(fileTarget(port), 0, data, length, false, true);
+}
+
+bool BenchDevices::fileWrite(int port, const uint8_t* data, size_t length, std::vector<uint8_t>& stored)
+{
+    stored.clear();
+    // File data moves no sectors and, given `stored`, the transfer only
+    // reads the caller's bytes.
+    return transfer(fileTarget(port), 0, const_cast<uint8_t*>(data), length, true, true, &stored);
 }
 
 bool BenchDevices::transfer(const DiskTarget& target, uint64_t offset, void* buffer, size_t length, bool write,
-                            bool fileData)
+                            bool fileData, std::vector<uint8_t>* stored)
 {
     Delivery delivery(*this);
     if (const uint64_t latencyMs = commandLatencyMs(target.device)) {
@@ -1130,8 +1141,14 @@ bool BenchDevices::transfer(const DiskTarget& target, uint64_t offset, void* buf
     }
     const bool corrupts = fault && length > 0 &&
                           ((fault->kind == FaultKind::Corrupt && !write) || (fault->kind == FaultKind::CorruptStore && write));
-    if (corrupts)
-        static_cast<uint8_t*>(buffer)[fault->byteIndex % length] ^= 0xFF;
+    if (corrupts) {
+        uint8_t* bytes = static_cast<uint8_t*>(buffer);
+        if (stored && write) {
+            stored->assign(bytes, bytes + length);
+            bytes = stored->data();
+        }
+        bytes[fault->byteIndex % length] ^= 0xFF;
+    }
     return true;
 }
 

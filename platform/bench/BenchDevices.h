@@ -145,9 +145,12 @@ public:
     // device on `port` (the file's bytes are kept in the volume's folder,
     // not in the disk image): the same command, latency and faults as a
     // sector transfer (those marked for file data), on the device as it is
-    // on the bus now. A corrupting fault changes `data`: a read's bytes as
-    // they come in, a write's as the drive stores them.
-    bool fileTransfer(int port, bool write, uint8_t* data, size_t length);
+    // on the bus now. A corrupting fault changes a read's bytes as they come
+    // in; a write's bytes stay the caller's, and when the drive stores other
+    // bytes than it was given, all it stores is put in `stored` (left empty
+    // otherwise).
+    bool fileRead(int port, uint8_t* data, size_t length);
+    bool fileWrite(int port, const uint8_t* data, size_t length, std::vector<uint8_t>& stored);
 
     // A vendor command through the PCIe mailbox of the bridge on `port` (a
     // bridge on a PCIe tunnel), with its faults and log as over USB: the
@@ -232,8 +235,13 @@ private:
     int firstDrive_ = 1;   // the PC's own disks take the numbers below
     void setUsbDiskPresentLocked(bool present, std::string& outcome);
     bool onBusLocked(const Port& p) const;
-    // diskTransfer and fileTransfer: file data moves no sectors of the image.
-    bool transfer(const DiskTarget& target, uint64_t offset, void* buffer, size_t length, bool write, bool fileData);
+    // The device on `port` as it is on the bus now, for its file data.
+    DiskTarget fileTarget(int port);
+    // diskTransfer, fileRead and fileWrite: file data moves no sectors of the
+    // image. With `stored`, a write's corrupted store goes there and `buffer`
+    // is only read.
+    bool transfer(const DiskTarget& target, uint64_t offset, void* buffer, size_t length, bool write, bool fileData,
+                  std::vector<uint8_t>* stored = nullptr);
     Port* portLocked(int port);
     // The bench ms a command to `port` takes before the device answers it.
     uint64_t commandLatencyMs(int port);

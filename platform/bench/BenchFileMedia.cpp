@@ -14,9 +14,14 @@ int BenchFileMedia::deviceOf(const std::string& path)
     return device >= 1 && device <= kMaxPorts ? device : 0;
 }
 
-bool BenchFileMedia::transfer(int device, bool write, uint8_t* data, size_t size)
+bool BenchFileMedia::readTransfer(int device, uint8_t* data, size_t size)
 {
-    return devices_->fileTransfer(device, write, data, size);
+    return devices_->fileRead(device, data, size);
+}
+
+bool BenchFileMedia::writeTransfer(int device, const uint8_t* data, size_t size, std::vector<uint8_t>& stored)
+{
+    return devices_->fileWrite(device, data, size, stored);
 }
 
 bool BenchFileMedia::flush(int device)

@@ -14,7 +14,8 @@ public:
     explicit BenchFileMedia(std::shared_ptr<BenchDevices> devices) : devices_(std::move(devices)) {}
 
     int deviceOf(const std::string& path) override;
-    bool transfer(int device, bool write, uint8_t* data, size_t size) override;
+    bool readTransfer(int device, uint8_t* data, size_t size) override;
+    bool writeTransfer(int device, const uint8_t* data, size_t size, std::vector<uint8_t>& stored) override;
     // A bench drive stores each write before it answers it: a flush has
     // nothing left to do, unless the drive has gone from the bus. The
     // volume's folder on the host is not flushed (it is the drive's medium).

@@ -180,6 +180,49 @@ TEST_F(DiskMatch, BridgesThatShareOneSerialEachGetTheirOwnDrive)
     }
 }
 
+// The configuration reads (E0) the drive on `port` has taken.
+size_t configReads(BenchFixture& bench, int port)
+{
+    size_t n = 0;
+    for (const bench::LogEntry& e : commandsOf(bench, port))
+        n += !e.cdb.empty() && e.cdb[0] == 0xE0;
+    return n;
+}
+
+// A scan reads each drive's serial texts once, however many devices it
+// identifies; the next scan reads the machine afresh and finds the disks
+// that have come or gone since.
+TEST_F(DiskMatch, EachScanReadsTheDrivesOnceAndTheNextScanSeesWhatChanged)
+{
+    size_t alone = 0;
+    {
+        BenchFixture one(benchOf({{"KRV8574", "USB3"}}), portStarts(1, ""));
+        DevList table;
+        ASSERT_EQ(scanBench(dev, table), 0);
+        alone = configReads(one, 1);
+    }
+    BenchFixture bench(benchOf({{"KRV8574", "USB3"}, {"KRV8574", "USB3"}, {"KRV8574", "USB3"}}), portStarts(3, ""));
+    auto scan = [&] {
+        DevList table;
+        EXPECT_EQ(scanBench(dev, table), 0);
+        std::vector<int> drives;
+        for (int slot = 0; slot < table.DevNums; ++slot)
+            drives.push_back(table.Devs[slot].m_ucPhysicalAddress);
+        dev.m_pDevList = nullptr;
+        return drives;
+    };
+    const std::vector<int> all = {bench.physicalDrive(1), bench.physicalDrive(2), bench.physicalDrive(3)};
+    EXPECT_EQ(scan(), all);
+    for (int port = 1; port <= 3; ++port)
+        EXPECT_EQ(configReads(bench, port), alone) << port;
+
+    ASSERT_TRUE(bench.unplug(2));
+    EXPECT_EQ(scan(), (std::vector<int>{bench.physicalDrive(1), bench.physicalDrive(3)}));
+    ASSERT_TRUE(bench.plug(2));
+    ASSERT_GE(bench.physicalDrive(2), 0);
+    EXPECT_EQ(scan(), (std::vector<int>{bench.physicalDrive(1), bench.physicalDrive(2), bench.physicalDrive(3)}));
+}
+
 // ---- the texts a drive is found by ----------------------------------------------
 
 // One way the bridge or the host shows a drive's serial, with the one text of

@@ -11,10 +11,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "platform/FileSystem.h"
 #include "platform/LastError.h"
 #include "platform/bench/BenchLayout.h"
+#include "platform/bench/bridge/Faults.h"
 #include "platform/bench/disk/DiskLayoutPlan.h"
 #include "tests/support/BenchFixture.h"
 
@@ -383,6 +385,45 @@ TEST(BenchVolume, AFileOnAVolumeIsFlushedByItsDrive)
     setLastError(0);
     EXPECT_FALSE(file.sync());
     EXPECT_EQ(lastError(), winerr::kDeviceNotConnected);
+}
+
+// A file written to a volume holds the bytes it was given, and the caller's
+// buffer is never touched, unless the drive stores one byte wrong: then the
+// file holds that byte, the caller's buffer is still as it was, and the
+// next write, the fault used up, lands as given.
+TEST(BenchVolume, AFileWriteLandsAsGivenUnlessTheDriveStoresAByteWrong)
+{
+    auto bench = partitionedBench();
+    const std::string path = Platform::current().volumes().mountPath('D') + "/WRTEST.BIN";
+    const auto writeAndReadBack = [&](const Bytes& given) {
+        File file;
+        size_t done = 0;
+        EXPECT_TRUE(file.open(path, File::Mode::CreateTruncate));
+        EXPECT_TRUE(file.write(given.data(), given.size(), done));
+        EXPECT_EQ(done, given.size());
+        EXPECT_TRUE(file.close());
+        std::ifstream in(path, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    Bytes given(5000);
+    for (size_t i = 0; i < given.size(); ++i)
+        given[i] = static_cast<uint8_t>(i * 7 + 1);
+    const Bytes original = given;
+
+    EXPECT_EQ(writeAndReadBack(given), original) << "no fault";
+
+    bench::Fault fault;
+    fault.kind = bench::FaultKind::CorruptStore;
+    fault.files = true;
+    fault.byteIndex = 4097;
+    std::string outcome;
+    ASSERT_TRUE(bench->devices().addFault(2, fault, outcome)) << outcome;
+    Bytes expected = original;
+    expected[4097] ^= 0xFF;
+    EXPECT_EQ(writeAndReadBack(given), expected) << "the drive stored one byte wrong";
+    EXPECT_EQ(given, original) << "the caller's buffer";
+
+    EXPECT_EQ(writeAndReadBack(given), original) << "the fault used up";
 }
 
 }  // namespace
