@@ -31,6 +31,10 @@ public:
     // Sleeps `ms` of monotonic time. Returns false when `stop` was requested
     // before or during the sleep (the sleep is cut short then).
     virtual bool sleepMs(uint64_t ms, const StopSource* stop = nullptr) = 0;
+    // Sleeps `us` microseconds of monotonic time: spans below a millisecond,
+    // such as a device moving a few hundred KiB. A clock without a finer
+    // sleep rounds up to whole milliseconds.
+    virtual void sleepUs(uint64_t us) { sleepMs((us + 999) / 1000); }
     // Wall-clock local time; never scaled.
     virtual LocalTime localTime() = 0;
     // Wall-clock seconds since 1970-01-01 00:00 UTC (time()); never scaled.

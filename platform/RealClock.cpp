@@ -38,6 +38,11 @@ bool RealClock::sleepMs(uint64_t ms, const StopSource* stop)
     return true;
 }
 
+void RealClock::sleepUs(uint64_t us)
+{
+    std::this_thread::sleep_for(std::chrono::nanoseconds(static_cast<int64_t>(static_cast<double>(us) * 1e3 / scale_)));
+}
+
 LocalTime systemLocalTime()
 {
     auto now = std::chrono::system_clock::now();

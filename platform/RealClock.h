@@ -20,6 +20,7 @@ public:
     uint64_t ticks() override;
     uint64_t tickFrequency() override { return 1'000'000'000ULL; }
     bool sleepMs(uint64_t ms, const StopSource* stop = nullptr) override;
+    void sleepUs(uint64_t us) override;
     LocalTime localTime() override;
     uint32_t random() override;
     void seed(uint32_t value) override;

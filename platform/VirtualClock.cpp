@@ -27,19 +27,30 @@ bool VirtualClock::sleepMs(uint64_t ms, const StopSource* stop)
         return false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        sleptMs_ += ms;
+        sleptUs_ += ms * 1000;
     }
     advanceMs(ms);
     return !(stop && stop->stopRequested());
 }
 
-void VirtualClock::advanceMs(uint64_t ms)
+void VirtualClock::sleepUs(uint64_t us)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sleptUs_ += us;
+    }
+    advanceUs(us);
+}
+
+void VirtualClock::advanceMs(uint64_t ms) { advanceUs(ms * 1000); }
+
+void VirtualClock::advanceUs(uint64_t us)
 {
     std::function<void(uint64_t)> hook;
     uint64_t now;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        nowUs_ += ms * 1000;
+        nowUs_ += us;
         now = nowUs_ / 1000;
         hook = onAdvance_;
     }
@@ -72,7 +83,7 @@ void VirtualClock::setOnAdvance(std::function<void(uint64_t)> hook)
 uint64_t VirtualClock::totalSleptMs() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return sleptMs_;
+    return sleptUs_ / 1000;
 }
 
 int64_t VirtualClock::epochSeconds()

@@ -19,6 +19,7 @@ public:
     uint64_t ticks() override;
     uint64_t tickFrequency() override { return 1'000'000ULL; }
     bool sleepMs(uint64_t ms, const StopSource* stop = nullptr) override;
+    void sleepUs(uint64_t us) override;
     LocalTime localTime() override;
     // A pinned local time counts as UTC here.
     int64_t epochSeconds() override;
@@ -27,6 +28,7 @@ public:
     bool runsByItself() const override { return false; }
 
     void advanceMs(uint64_t ms);
+    void advanceUs(uint64_t us);
     // Pins the local time for tests; unpinned it follows the system.
     void pinLocalTime(const LocalTime& t);
     // Called after every advance with the new monotonic time.
@@ -36,7 +38,7 @@ public:
 private:
     mutable std::mutex mutex_;
     uint64_t nowUs_;
-    uint64_t sleptMs_ = 0;
+    uint64_t sleptUs_ = 0;
     std::optional<LocalTime> pinned_;
     std::mt19937 random_;
     std::function<void(uint64_t)> onAdvance_;

@@ -106,6 +106,7 @@ bool BenchDevices::load(const BenchSettings& settings, std::string& error)
             return false;
         }
         ports[i].bridge = std::make_unique<Bridge>(number, settings.ports[i], std::move(state), folder);
+        ports[i].line = LinkLine(portLineMbps(settings.ports[i]));
         if (!ports[i].bridge->loadPd(error)) {
             error = "port " + std::to_string(number) + ": " + error;
             return false;
@@ -1066,6 +1067,7 @@ bool BenchDevices::transfer(const DiskTarget& target, uint64_t offset, void* buf
     }
     const DiskImage* image = nullptr;
     std::optional<Fault> fault;
+    uint64_t crossedAtUs = 0;   // when the data has crossed the port's line
     {
         std::lock_guard<std::mutex> guard(mutex_);
         if (closed_) {
@@ -1120,6 +1122,7 @@ bool BenchDevices::transfer(const DiskTarget& target, uint64_t offset, void* buf
             } else {
                 entry.result = LogEntry::Result::Good;
                 entry.transferred = entry.dataLength;
+                crossedAtUs = p->line.carry(nowUs(), length);
                 if (fault && (fault->kind == FaultKind::Corrupt || fault->kind == FaultKind::CorruptStore))
                     entry.note = noted("fault: " + std::string(faultKindName(fault->kind)) + " byte " +
                                        std::to_string(fault->byteIndex % length));
@@ -1149,7 +1152,21 @@ bool BenchDevices::transfer(const DiskTarget& target, uint64_t offset, void* buf
         }
         bytes[fault->byteIndex % length] ^= 0xFF;
     }
+    // The bytes moved meanwhile: the caller waits only for what the line
+    // takes beyond that.
+    if (const uint64_t now = nowUs(); crossedAtUs > now)
+        clock_.sleepUs(crossedAtUs - now);
     return true;
+}
+
+uint64_t BenchDevices::nowUs()
+{
+    const uint64_t frequency = clock_.tickFrequency();
+    const uint64_t ticks = clock_.ticks();
+    if (frequency >= 1'000'000)
+        return ticks / (frequency / 1'000'000);
+    return frequency ? static_cast<uint64_t>(static_cast<double>(ticks) * 1e6 / static_cast<double>(frequency))
+                     : clock_.monotonicMs() * 1000;
 }
 
 }  // namespace krv::bench

@@ -16,7 +16,8 @@
 // bench has one, a USB disk without a bridge. Every device has a disk
 // (BenchDisks) whose sectors are read and written through diskTransfer; a
 // transfer is a command of the device (logged as READ(16) / WRITE(16), hit by
-// its faults). Every arrival and leaving of a device is handed, after the
+// its faults) and moves its data over the port's line at the line's rate,
+// the caller held on the bench clock until it has crossed. Every arrival and leaving of a device is handed, after the
 // lock is released, to the change listener (the device-events service).
 #include <cstdint>
 #include <functional>
@@ -32,6 +33,7 @@
 #include "platform/bench/BenchDisks.h"
 #include "platform/bench/BenchSettings.h"
 #include "platform/bench/BenchUsbIdentity.h"
+#include "platform/bench/LinkLine.h"
 #include "platform/bench/bridge/Bridge.h"
 #include "platform/bench/bridge/CommandLog.h"
 #include "platform/bench/bridge/Faults.h"
@@ -189,6 +191,7 @@ private:
         bool resetting = false;               // the pending leave is a CPU reset (else a disconnect)
         bool staysAway = false;               // the pending reset's device never comes back (fault)
         bool powerCycling = false;            // the pending leave is a power cut
+        LinkLine line;                        // what its transfers' data crosses to the host
         std::pair<int, int> previousNumbers{-1, -1};  // drive and CD-ROM numbers before leaving
         // The drive number it left with, whose name the host still leads to
         // it (renumber = stale-name); -1: none.
@@ -245,6 +248,8 @@ private:
     Port* portLocked(int port);
     // The bench ms a command to `port` takes before the device answers it.
     uint64_t commandLatencyMs(int port);
+    // Bench time in microseconds, from the clock's ticks.
+    uint64_t nowUs();
     void advanceLocked(uint64_t nowMs);
     void leaveLocked(Port& p, uint64_t atMs);
     void returnLocked(Port& p, uint64_t atMs);

@@ -359,6 +359,12 @@ private:
                 return errorAt(lineNo, why);
             return true;
         }
+        if (key == "link_mbps") {
+            uint32_t mbps = 0;
+            if (!parseLinkMbps(value, key.c_str(), mbps, why))
+                return errorAt(lineNo, why);
+            return true;
+        }
         if (key == "max_transfer") {
             uint32_t bytes = 0;
             if (!parseMaxTransfer(value, bytes, why))
@@ -375,7 +381,7 @@ private:
             return errorAt(lineNo, "key '" + key + "' is reserved for a later bench version and not supported yet");
         return errorAt(lineNo, "unknown key '" + key + "' in [port " + std::to_string(currentPort_) +
                                    "] (known: chip, link, speed, disk_size, present, revision, registers, cdrom, "
-                                   "renumber, relink_ms, drop_ms, command_ms, location, usb_strings, usb_status, max_transfer, "
+                                   "renumber, relink_ms, drop_ms, command_ms, link_mbps, location, usb_strings, usb_status, max_transfer, "
                                    "sector_size, usb_serial, unit_serial, storage_driver, storage_serial, bus_type, pd, mcu)");
     }
 
@@ -466,6 +472,8 @@ private:
             parseDelayMs(drop->value, "drop_ms", port.dropMs, why);
         if (const Entry* latency = section.find("command_ms"))
             parseDelayMs(latency->value, "command_ms", port.commandMs, why);
+        if (const Entry* line = section.find("link_mbps"))
+            parseLinkMbps(line->value, "link_mbps", port.linkMbps, why);
         if (const Entry* most = section.find("max_transfer"))
             parseMaxTransfer(most->value, port.maxTransfer, why);
         const Entry* sector = section.find("sector_size");
@@ -824,6 +832,18 @@ bool parseDelayMs(std::string_view text, const char* what, uint32_t& ms, std::st
     return true;
 }
 
+bool parseLinkMbps(std::string_view text, const char* what, uint32_t& mbps, std::string& why)
+{
+    uint32_t value = 0;
+    if (!parseWhole(trim(text), value) || value < kMinLinkMbps || value > kMaxLinkMbps) {
+        why = "bad " + std::string(what) + " '" + std::string(text) + "' (whole Mbit/s of payload, " +
+              std::to_string(kMinLinkMbps) + ".." + std::to_string(kMaxLinkMbps) + ")";
+        return false;
+    }
+    mbps = value;
+    return true;
+}
+
 bool parseMaxTransfer(std::string_view text, uint32_t& bytes, std::string& why)
 {
     uint32_t n = 0;
@@ -963,6 +983,8 @@ std::string formatBenchSettings(const BenchSettings& settings)
             text += "drop_ms = " + std::to_string(p.dropMs) + "\n";
         if (p.commandMs != 0)
             text += "command_ms = " + std::to_string(p.commandMs) + "\n";
+        if (p.linkMbps != 0)
+            text += "link_mbps = " + std::to_string(p.linkMbps) + "\n";
         if (p.maxTransfer != 0)
             text += "max_transfer = " + std::to_string(p.maxTransfer) + "\n";
         if (p.sectorSize != kDefaultSectorSize)

@@ -28,6 +28,9 @@
 //                         one command; a larger one fails at the transport)
 //   command_ms = 0        (optional: bench ms every command and disk transfer
 //                         takes before the device answers it)
+//   link_mbps = 320       (optional: the payload rate of the line to the host,
+//                         Mbit/s, as a slower cable or host port gives; default:
+//                         what the link carries at its speed, LinkLine.h)
 //   sector_size = 512     (optional: the drive's logical sector, 512 or 4096
 //                         bytes; the disk size is a whole number of them)
 //   usb_serial = text     (optional: text, lower, hex: how the bridge writes its
@@ -90,6 +93,8 @@ constexpr uint32_t kDefaultRelinkMs = 3000;
 // A drive's logical sector: 512 bytes, or 4096 on an "advanced format 4Kn" drive.
 constexpr uint32_t kDefaultSectorSize = 512;
 constexpr uint32_t kMaxDelayMs = 3'600'000;  // an hour of bench time
+constexpr uint32_t kMinLinkMbps = 1;
+constexpr uint32_t kMaxLinkMbps = 100'000;   // 100 Gbit/s, beyond every link of the bench
 
 // Where a device sits on the USB tree (see above).
 struct UsbLocation {
@@ -196,6 +201,7 @@ struct PortSettings {
     uint32_t relinkMs = kDefaultRelinkMs;  // CPU reset to re-enumeration
     uint32_t dropMs = 0;               // CPU reset to leaving the bus
     uint32_t commandMs = 0;            // how long each command takes the device
+    uint32_t linkMbps = 0;             // the line's payload rate; 0: the link's own at its speed
     std::optional<UsbLocation> location;   // none: the next free port
     UsbStrings usbStrings = UsbStrings::Normal;
     UsbPortStatus usbStatus = UsbPortStatus::Connected;
@@ -237,6 +243,7 @@ std::string formatRegisterList(const std::map<uint32_t, uint8_t>& registers);
 bool parseRevision(std::string_view text, int& revision, std::string& why);
 bool parseDelayMs(std::string_view text, const char* what, uint32_t& ms, std::string& why);
 bool parseMaxTransfer(std::string_view text, uint32_t& bytes, std::string& why);
+bool parseLinkMbps(std::string_view text, const char* what, uint32_t& mbps, std::string& why);
 bool parseSectorSize(std::string_view text, uint32_t& bytes, std::string& why);
 
 // renumber: yes/no, or stale-name (renumbers, and the old name stays).

@@ -50,12 +50,14 @@ constexpr const char* kTestFile = "wrtest.bin";
 struct PortPlan {
     uint64_t diskSize = 1ull << 30;
     std::string layout;   // the partitions it arrives with ("" none)
+    std::string link = "USB3";
+    std::string speed;    // "" the link's default
 };
 
-bench::BenchSettings benchOf(const std::vector<PortPlan>& plans, bool bUsbDisk)
+bench::BenchSettings benchOf(const std::vector<PortPlan>& plans, bool bUsbDisk, double scale)
 {
     bench::BenchSettings settings;
-    settings.timeScale = kScale;
+    settings.timeScale = scale;
     if (bUsbDisk) {
         // A USB flash disk, off the bus until a test plugs it in.
         settings.usbDisk.emplace();
@@ -64,6 +66,8 @@ bench::BenchSettings benchOf(const std::vector<PortPlan>& plans, bool bUsbDisk)
     for (const PortPlan& plan : plans) {
         bench::PortSettings port;
         port.diskSize = plan.diskSize;
+        port.link = plan.link;
+        port.speed = plan.speed;
         settings.ports.push_back(port);
     }
     return settings;
@@ -92,7 +96,16 @@ public:
     // With bUsbDisk the bench has a USB flash disk (one FAT32 volume
     // "FLASH"), off the bus.
     explicit DiskStepsFixture(const std::vector<PortPlan>& plans, bool bUsbDisk = false)
-        : bench_(benchOf(plans, bUsbDisk), startsOf(plans), usbDiskLayout(bUsbDisk), BenchTime::Real),
+        : DiskStepsFixture(TimeScale(kScale), plans, bUsbDisk)
+    {
+    }
+    // On a bench whose time runs that many times faster than real time.
+    struct TimeScale {
+        explicit TimeScale(double v) : value(v) {}
+        double value;
+    };
+    DiskStepsFixture(TimeScale scale, const std::vector<PortPlan>& plans, bool bUsbDisk = false)
+        : bench_(benchOf(plans, bUsbDisk, scale.value), startsOf(plans), usbDiskLayout(bUsbDisk), BenchTime::Real),
           here_(dir_.path())
     {
         vDEBUG_SetLevel(4);
@@ -528,6 +541,44 @@ TEST(PortDiskSteps, WriteReadTestFreeSpaceCountAndSpeedLimits)
     VolumeInformation info;
     ASSERT_TRUE(Platform::current().volumes().volumeInformation(cLetter, info));
     EXPECT_EQ(info.label, "DATA");
+}
+
+// The speed test measures what the drive's line carries: a drive on USB 2
+// (about 40 MB/s) never reaches a read limit of 100 MiB/s that a drive on
+// USB 3 Gen2 passes, both tested at once as a run tests its ports. Bench time
+// runs near real time here, so that the line and not the host's own work per
+// transfer sets the speed.
+TEST(PortDiskSteps, AReadSpeedLimitFailsOnAUsb2PortThatAUsb3Gen2PortPasses)
+{
+    DiskStepsFixture f(DiskStepsFixture::TimeScale(2), {{256 * MiB, "fat32:rest:DATA", "USB2", "High"}, {256 * MiB, "fat32:rest:DATA", "USB3", "Gen2x1"}});
+    writeFile(f.file(kTestFile), 4096, 'w');
+    for (int port : {1, 2})
+        f.dev(port).m_dwWrRdTestSize = 4096;
+    pIni.m_pINI.wr_test_count = 1;
+    f.dlg->m_DevList.m_bDoSpeedTest = 1;
+    f.dlg->m_strEditReadSpeed = "100";
+    f.dlg->m_strEditWriteSpeed = "0";
+    f.enable({1, 2});
+    f.run({1, 2}, [](CVIVadeDlg& dlg, CPortWork& work) { dlg.vChildStepWrRdTest(work); });
+
+    const std::string log = f.capture().joined();
+    EXPECT_EQ(int(f.param(1).m_ucVerdict.load()), 0) << log;
+    EXPECT_EQ(f.cell(1, RESULT_COL_RW_TEST), fail());
+    EXPECT_EQ(int(f.param(2).m_ucVerdict.load()), 1) << log;
+    EXPECT_EQ(f.cell(2, RESULT_COL_RW_TEST), pass());
+    // The read speed each port's last try measured, as its log line says.
+    auto readSpeed = [&](int port) {
+        const std::string key = "DEV[" + std::to_string(f.slot(port)) + "] SPEED TEST RESULT:: dReadSpeed ";
+        double speed = -1;
+        for (const std::string& line : f.capture().lines())
+            if (const size_t at = line.find(key); at != std::string::npos)
+                speed = std::stod(line.substr(at + key.size()));
+        return speed;
+    };
+    const double usb2 = readSpeed(1);
+    EXPECT_GT(usb2, 0.0);
+    EXPECT_LE(usb2, 320e6 / 8 / MiB) << "never more than USB 2's 40 MB/s";
+    EXPECT_GE(readSpeed(2), 100.0);
 }
 
 // The preload copy: the folder's tree lands on the port's volume; a folder

@@ -2,8 +2,9 @@
 // The bench as the current platform, with disks that take time: every raw
 // read and write through the block-device service lets the bench's virtual
 // clock run for as long as the disk needs to move those bytes at its rate.
-// The bench's own disks move bytes in no bench time, so this is how a test
-// knows exactly what time a transfer took.
+// The bench's drives take only the time their line needs, and the disk works
+// while the line carries: the slower of the two sets the time, so with a disk
+// slower than its line a test knows exactly what time a transfer took.
 #include <map>
 #include <memory>
 
@@ -130,14 +131,16 @@ public:
     bool deviceDescriptor(StorageDeviceDescriptor& d) override { return inner_->deviceDescriptor(d); }
     bool read(uint64_t offset, void* buffer, size_t length, size_t& done) override
     {
+        const uint64_t startUs = clock_.ticks();
         const bool ok = inner_->read(offset, buffer, length, done);
-        take(done, rate_.readBytesPerSecond);
+        take(startUs, done, rate_.readBytesPerSecond);
         return ok;
     }
     bool write(uint64_t offset, const void* buffer, size_t length, size_t& done) override
     {
+        const uint64_t startUs = clock_.ticks();
         const bool ok = inner_->write(offset, buffer, length, done);
-        take(done, rate_.writeBytesPerSecond);
+        take(startUs, done, rate_.writeBytesPerSecond);
         return ok;
     }
     bool geometry(DiskGeometry& g) override { return inner_->geometry(g); }
@@ -151,11 +154,13 @@ public:
     bool volumeDiskExtents(std::vector<DiskExtent>& e) override { return inner_->volumeDiskExtents(e); }
 
 private:
-    // Whole milliseconds: the tests pick sizes and rates that give them.
-    void take(size_t bytes, uint64_t rate)
+    // The disk's time from the transfer's start, of which the line has
+    // already taken its share.
+    void take(uint64_t startUs, size_t bytes, uint64_t rate)
     {
-        if (bytes)
-            clock_.advanceMs(bytes * 1000 / rate);
+        const uint64_t endUs = startUs + bytes * 1'000'000 / rate;
+        if (const uint64_t nowUs = clock_.ticks(); bytes && endUs > nowUs)
+            clock_.advanceUs(endUs - nowUs);
     }
 
     std::unique_ptr<BlockDevice> inner_;

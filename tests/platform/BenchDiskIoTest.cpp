@@ -1,6 +1,7 @@
 // Sector I/O on a bench drive's disk: whole sectors into and out of its
 // sparse image, as the drive's own READ(16)/WRITE(16) commands in its log,
-// refused outside the rules, and failing where a fault says.
+// refused outside the rules, failing where a fault says, and taking the
+// time its port's line needs to carry the bytes.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -153,6 +154,51 @@ TEST(BenchDiskIo, AHandleDoesNotFollowADeviceThatLeft)
     ASSERT_TRUE(bench.plug(1));
     EXPECT_FALSE(d->read(0, buffer.data(), 512, done));
     EXPECT_TRUE(disk(bench.physicalDrive(1))->read(0, buffer.data(), 512, done));
+}
+
+// A transfer takes the bench time its bytes need on the port's line: the
+// link's payload rate at its speed, or the slower rate a cable gives.
+TEST(BenchDiskIo, ATransferTakesTheTimeOfItsPortsLine)
+{
+    struct Port {
+        const char* name;
+        const char* link;
+        const char* speed;
+        uint32_t linkMbps;
+        uint64_t expectedUs;   // for 1 MiB
+    } ports[] = {
+        {"USB 2 High Speed, ~40 MB/s", "USB2", "High", 0, 26215},
+        {"USB 3 Gen1x1, ~450 MB/s", "USB3", "Gen1x1", 0, 2331},
+        {"USB 3 Gen2x1, ~1050 MB/s", "USB3", "Gen2x1", 0, 999},
+        {"USB 3 Gen2x1 through a 10 MB/s cable", "USB3", "Gen2x1", 80, 104858},
+    };
+    bench::BenchSettings settings;
+    for (const Port& p : ports) {
+        bench::PortSettings port;
+        port.link = p.link;
+        port.speed = p.speed;
+        port.linkMbps = p.linkMbps;
+        settings.ports.push_back(port);
+    }
+    BenchFixture bench(settings);
+    Bytes out = pattern(1 << 20, 3), in(1 << 20, 0);
+    for (size_t i = 0; i < std::size(ports); ++i) {
+        SCOPED_TRACE(ports[i].name);
+        auto d = disk(bench.physicalDrive(static_cast<int>(i + 1)));
+        ASSERT_TRUE(d);
+        size_t done = 0;
+        for (bool write : {true, false}) {
+            const uint64_t before = bench.clock().ticks();
+            ASSERT_TRUE(write ? d->write(kSpeedArea, out.data(), out.size(), done)
+                              : d->read(kSpeedArea, in.data(), in.size(), done));
+            EXPECT_EQ(bench.clock().ticks() - before, ports[i].expectedUs) << (write ? "write" : "read");
+        }
+        EXPECT_EQ(in, out);
+        // A refused transfer never reaches the line.
+        const uint64_t before = bench.clock().ticks();
+        EXPECT_FALSE(d->read(256ULL << 30, in.data(), in.size(), done));
+        EXPECT_EQ(bench.clock().ticks(), before);
+    }
 }
 
 }  // namespace

@@ -33,6 +33,7 @@ const char* const kGoodFile =
     "relink_ms = 5000\n"
     "drop_ms = 250\n"
     "command_ms = 40\n"
+    "link_mbps = 300\n"
     "usb_serial = HEX\n"
     "unit_serial = reversed\n"
     "storage_driver = uas\n"
@@ -81,6 +82,7 @@ TEST(BenchSettings, LoadsAndCanonicalisesAHandWrittenFile)
     second.relinkMs = 5000;
     second.dropMs = 250;
     second.commandMs = 40;
+    second.linkMbps = 300;
     second.usbSerial = UsbSerialForm::Hex;
     second.unitSerial = UnitSerial::Reversed;
     second.storageDriver = StorageDriver::Uas;
@@ -166,6 +168,8 @@ TEST(BenchSettings, BadFilesNameFileAndLine)
         {"drop after return", bench1(kPort + "relink_ms = 100\ndrop_ms = 200\n"), "bench.ini:8: drop_ms 200 is later"},
         {"cdrom", bench1(kPort + "cdrom = sometimes\n"), "bench.ini:7: bad value 'sometimes' for cdrom"},
         {"sector size", bench1(kPort + "sector_size = 1024\n"), "bench.ini:7: bad sector_size '1024' (512 or 4096)"},
+        {"line of no rate", bench1(kPort + "link_mbps = 0\n"), "bench.ini:7: bad link_mbps '0' (whole Mbit/s of payload, 1..100000)"},
+        {"line rate in words", bench1(kPort + "link_mbps = fast\n"), "bench.ini:7: bad link_mbps 'fast'"},
         {"disk size not whole 4K sectors", bench1("chip = KRV8574\nlink = USB3\ndisk_size = 1049088\nsector_size = 4096\n"),
          "bench.ini:7: disk size 1049088 is not a whole number of 4096-byte sectors"},
         {"renumber", bench1(kPort + "renumber = stale\n"), "bench.ini:7: bad value 'stale' for renumber (yes, no or stale-name)"},

@@ -46,6 +46,18 @@ TEST(RealClock, SleepLastsTheScaledTimeAndNoLess)
     EXPECT_GE(clock.monotonicMs() - before, 840u);
 }
 
+TEST(RealClock, ASleepBelowAMillisecondLastsItsScaledTimeAndNoLess)
+{
+    RealClock clock(2);
+    const uint64_t before = clock.ticks();
+    auto realBefore = steady_clock::now();
+    for (int i = 0; i < 10; ++i)
+        clock.sleepUs(400);
+    EXPECT_GE(clock.ticks() - before, 4'000'000u) << "ten sleeps of 400 us, in ns ticks";
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::microseconds>(steady_clock::now() - realBefore).count(), 2000)
+        << "at scale 2, 4 ms of clock time is 2 ms of real time";
+}
+
 TEST(RealClock, StopRequestCutsASleepShort)
 {
     RealClock clock(1);
@@ -79,6 +91,20 @@ TEST(VirtualClock, MovesOnlyWhenSleptOnOrAdvanced)
     stop.requestStop();
     EXPECT_FALSE(clock.sleepMs(10'000, &stop));
     EXPECT_EQ(clock.monotonicMs(), 2750u) << "a stopped sleep takes no time";
+}
+
+TEST(VirtualClock, SleepsBelowAMillisecondAddUpExactly)
+{
+    VirtualClock clock(0);
+    std::vector<uint64_t> seen;
+    clock.setOnAdvance([&](uint64_t now) { seen.push_back(now); });
+    for (int i = 0; i < 4; ++i)
+        clock.sleepUs(250);
+    clock.advanceUs(1500);
+    EXPECT_EQ(clock.ticks(), 2500u);
+    EXPECT_EQ(clock.monotonicMs(), 2u);
+    EXPECT_EQ(clock.totalSleptMs(), 1u) << "advancing is not sleeping";
+    EXPECT_EQ(seen, (std::vector<uint64_t>{0, 0, 0, 1, 2}));
 }
 
 TEST(VirtualClock, PinnedLocalTimeAndSeededRandomRepeat)

@@ -105,6 +105,28 @@ TEST_F(Krvbench, CreateThenShowAsJsonAndAsText)
     EXPECT_NE(text.out.find("1000000000"), std::string::npos) << "a size of no whole unit shows in bytes";
 }
 
+// A port's line: the rate its link carries at its speed, or the slower one
+// --link-mbps gives it, kept in bench.ini and shown back.
+TEST_F(Krvbench, ALinesRateIsTheLinksOrTheOneGivenAndComesBack)
+{
+    ToolRun made = run({"create", folder, "--ports", "4", "--link", "2=USB2", "--link", "3=USB4", "--speed", "3=Gen2x2",
+                        "--link-mbps", "4=80"});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const Json bench = showJson();
+    const Json& ports = bench["ports"];
+    ASSERT_EQ(ports.items.size(), 4u);
+    const double expected[] = {8400, 320, 14400, 80};   // USB3 Gen2x1, USB2 High, USB4 Gen2x2, given
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(ports[i]["link_mbps"].number, expected[i]) << "port " << i + 1;
+
+    bench::BenchSettings saved;
+    std::string error;
+    ASSERT_TRUE(bench::loadBenchSettings(bench::settingsPath(folder), saved, error)) << error;
+    EXPECT_EQ(saved.ports[3].linkMbps, 80u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(saved.ports[i].linkMbps, 0u) << "port " << i + 1 << " goes by its link";
+}
+
 TEST_F(Krvbench, PlugAndUnplugABenchNobodyOwns)
 {
     createTwoPorts();
@@ -167,7 +189,7 @@ TEST_F(Krvbench, HelpListsEveryCommandAndOption)
         EXPECT_EQ(help.exitCode, 0);
         for (const char* word : {"create", "show", "plug", "unplug", "fault", "log", "--ports", "--chip", "--link",
                                  "--speed", "--disk-size", "--present", "--revision", "--registers", "--cdrom",
-                                 "--renumber", "--relink-ms", "--drop-ms", "--firmware", "--serial", "--config",
+                                 "--renumber", "--relink-ms", "--drop-ms", "--link-mbps", "--firmware", "--serial", "--config",
                                  "--usb4-config", "--usb-serial", "--unit-serial", "--storage-driver",
                                  "--storage-serial", "--bus-type", "stale-name", "--time-scale", "--json", "--no-wait", "--cdb", "--after", "--byte",
                                  "--sense", "fail", "check", "timeout", "corrupt", "drop", "no-return", "clear", "KRV8574",
@@ -203,6 +225,7 @@ TEST_F(Krvbench, BadInputIsRefusedClearly)
         {{"create", fresh, "--ports", "2", "--disk-size", "12Q"}, 2, "bad disk size '12Q'"},
         {{"create", fresh, "--ports", "2", "--present", "maybe"}, 2, "bad value 'maybe' for --present"},
         {{"create", fresh, "--ports", "2", "--time-scale", "0"}, 2, "time scale 0 out of range"},
+        {{"create", fresh, "--ports", "2", "--link-mbps", "2=0"}, 2, "bad --link-mbps '0' (whole Mbit/s of payload, 1..100000)"},
         {{"create", fresh, "--ports", "2", "--colour", "red"}, 2, "unknown option '--colour'"},
         {{"create", fresh, "--ports", "2", "--serial", "2=ABC", "--config", dir.file("image.bin")}, 2,
          "port 2: --serial and --config both set its USB serial"},

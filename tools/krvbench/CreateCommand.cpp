@@ -119,6 +119,9 @@ std::map<std::string, PerPortOption> perPortOptions()
     options["--command-ms"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
         return bench::parseDelayMs(v, "--command-ms", p.commandMs, why);
     };
+    options["--link-mbps"].set = [](PortSettings& p, PortStart&, const std::string& v, std::string& why) {
+        return bench::parseLinkMbps(v, "--link-mbps", p.linkMbps, why);
+    };
     options["--disk-serial"].set = [](PortSettings&, PortStart& s, const std::string& v, std::string& why) {
         // NVMe Identify holds 20 ASCII characters, padded with blanks.
         const bool printable = std::all_of(v.begin(), v.end(), [](char c) { return c > ' ' && c < 0x7F; });

@@ -10,6 +10,7 @@
 #include "platform/bench/BenchPd.h"
 #include "platform/bench/BenchLayout.h"
 #include "platform/bench/ChipCatalog.h"
+#include "platform/bench/LinkLine.h"
 #include "platform/DeviceClasses.h"
 #include "platform/bench/BenchNames.h"
 #include "platform/bench/BenchSurvey.h"
@@ -475,6 +476,7 @@ void printJson(const BenchView& view, std::ostream& out)
         json.key("family").value(chip ? bench::familyName(chip->family) : std::string_view("?"));
         json.key("link").value(p.link);
         json.key("speed").value(p.speed);
+        json.key("link_mbps").value(static_cast<uint64_t>(bench::portLineMbps(p)));
         json.key("identity").beginObject();
         json.key("inquiry");
         if (id.inquiry.empty())

@@ -3,6 +3,7 @@
 #include "platform/bench/BenchLayout.h"
 #include "platform/bench/BenchSettings.h"
 #include "platform/bench/ChipCatalog.h"
+#include "platform/bench/LinkLine.h"
 #include "platform/bench/bridge/Images.h"
 #include "tools/krvbench/Commands.h"
 
@@ -16,6 +17,19 @@ std::string speedLines()
     for (const auto& link : bench::allLinks())
         text += "                          " + std::string(link.name) + ": " + bench::speedNameList(link) +
                 " (default " + std::string(link.defaultSpeed) + ")\n";
+    return text;
+}
+
+std::string lineRateLines()
+{
+    std::string text;
+    for (const auto& link : bench::allLinks()) {
+        std::string rates;
+        for (std::string_view speed : link.speeds)
+            rates += (rates.empty() ? "" : ", ") + std::string(speed) + " " +
+                     std::to_string(bench::linkPayloadMbps(link, speed));
+        text += "                          " + std::string(link.name) + ": " + rates + "\n";
+    }
     return text;
 }
 
@@ -90,6 +104,11 @@ std::string usageText()
            "  --command-ms [P=]MS     bench ms each command and disk transfer takes before the\n"
            "                          device answers (default 0); one longer than the\n"
            "                          command's time-out times out\n"
+           "  --link-mbps [P=]MBPS    the payload rate of its line to the host in Mbit/s, " +
+           std::to_string(bench::kMinLinkMbps) + ".." + std::to_string(bench::kMaxLinkMbps) + ",\n"
+           "                          as a slower cable or host port gives: every disk\n"
+           "                          transfer takes its bytes' time at this rate (default:\n"
+           "                          what the link carries at its speed, in Mbit/s):\n" + lineRateLines() +
            "  --disk-serial [P=]TEXT  the NVMe drive's own serial, up to 20 characters\n"
            "                          (default: one made from the port number)\n"
            "  --firmware [P=]VERSION  the firmware it starts with, twelve hex digits\n"
