@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/ConsolePrograms.h"
 #include "platform/FileMedia.h"
@@ -101,9 +102,13 @@ private:
             watch(path);
             return own->deviceOf(path);
         }
-        bool transfer(int device, bool write, uint8_t* data, size_t size) override
+        bool readTransfer(int device, uint8_t* data, size_t size) override
         {
-            return own->transfer(device, write, data, size);
+            return own->readTransfer(device, data, size);
+        }
+        bool writeTransfer(int device, const uint8_t* data, size_t size, std::vector<uint8_t>& stored) override
+        {
+            return own->writeTransfer(device, data, size, stored);
         }
         bool flush(int device) override { return own->flush(device); }
         Watch watch;
