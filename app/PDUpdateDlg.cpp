@@ -23,6 +23,7 @@
 #include "device/USBUtility.h"
 #include "platform/Platform.h"
 #include "ui/FilePickers.h"
+#include "ui/RecentPaths.h"
 
 namespace {
 
@@ -36,7 +37,9 @@ constexpr int kRowStatuses[PD_DIALOG_ROWS] = {1126, 1138, 1139, 1140};
 constexpr int kRowDrives[PD_DIALOG_ROWS] = {1142, 1143, 1144, 1145};
 constexpr ColorRef kBarGreen = rgb(20, 232, 20);
 constexpr ColorRef kBarRed = rgb(232, 20, 20);
-constexpr int kComboKeep = 5;
+// The PD picker offers ".cyacd" twice, as the tool always has; a Richtek
+// ".bin" is chosen under "All Files".
+constexpr const char* PD_FILE_FILTER = "PD Files (*.cyacd)|*.cyacd| PD Files (*.cyacd)|*.cyacd| All Files (*.*)|*.*||";
 
 struct StatusLook {
     const char* text;
@@ -240,13 +243,8 @@ void CPDUpdateDlg::onCommand(int id)
 
 void CPDUpdateDlg::vAddPathToCombo(QComboBox* pCombo, const std::string& strPath)
 {
-    if (strPath.empty())
-        return;
-    const int nBefore = pCombo->count();
-    pCombo->insertItem(0, QString::fromStdString(strPath));
-    if (nBefore >= kComboKeep)
-        pCombo->removeItem(kComboKeep);
-    pCombo->setCurrentIndex(0);
+    if (!strPath.empty())
+        krv::ui::addRecentPath(pCombo, strPath);
 }
 
 void CPDUpdateDlg::vSetGroupsByFlags()
@@ -300,13 +298,8 @@ void CPDUpdateDlg::OnInitDialog()
         pUtility.nShowMessage("Can not Found KRV419x Device", 0, MSG_TYPE_ERROR);
         return;
     }
-    if (m_ucPDEnable && !m_strPDFilePath.empty()) {
-        std::string strContent;
-        bool bRefused = false;
-        const uint8_t ucKind = ucPDFileKindOfPath(m_strPDFilePath);
-        m_strPDFileVersion = bReadWholeFile(m_strPDFilePath, strContent)
-                                 ? strPDVersionOfContent(ucKind, strContent, PDRulesOfUpdateDialog(), bRefused)
-                                 : PD_VERSION_NONE;
+    if (m_ucPDEnable) {
+        m_strPDFileVersion = strGetPDFWVersionFromFile(m_strPDFilePath);
         if (m_strPDFileVersion != PD_VERSION_NONE)
             setControlText(IDC_STATIC_PD_FILE_VERSION, m_strPDFileVersion);
     }
@@ -353,25 +346,35 @@ std::string CPDUpdateDlg::strRowVersionText(const std::string& strPDVersion, con
     return ucPDEnable ? strPDVersion + "/FFFF" : "FFFF";
 }
 
+std::string CPDUpdateDlg::strGetPDFWVersionFromFile(const std::string& strPath)
+{
+    static const char* const kWho = "CPDUpdateDlg::strGetPDFWVersionFromFile";
+    if (!pUtility.vCheckFilePathExists(strPath, 0)) {
+        vDEBUG_ERR_printf("%s:%d: The PD FW file is not exist[%s]", kWho, __LINE__, strPath.c_str());
+        return PD_VERSION_NONE;
+    }
+    std::string strContent;
+    if (!bReadWholeFile(strPath, strContent))
+        return PD_VERSION_NONE;
+    bool bRefused = false;
+    const std::string strVersion =
+        strPDVersionOfContent(ucPDFileKindOfPath(strPath), strContent, PDRulesOfUpdateDialog(), bRefused);
+    if (bRefused) {
+        pUtility.nShowMessage(PD_BIN_SIZE_MESSAGE, 0, MSG_TYPE_ERROR);
+        vDEBUG_ERR_printf("%s:%d: The PD FW file size is uncompatibie!!! [%x]", kWho, __LINE__,
+                          static_cast<unsigned>(strContent.size()));
+    }
+    return strVersion;
+}
+
 void CPDUpdateDlg::OnBnClickedButtonFirmwareFwbrowse()
 {
     if (!m_pPickers)
         return;
-    const std::string strPath = m_pPickers->openFile("", pUtility.m_szProgramFolder,
-                                                     "PD Files (*.cyacd)|*.cyacd| PD Files (*.bin)|*.bin| All Files (*.*)|*.*||");
+    const std::string strPath = m_pPickers->openFile("", pUtility.m_szProgramFolder, PD_FILE_FILTER);
     if (strPath.empty() || !pUtility.vCheckFilePathExists(strPath, 0))
         return;
-    std::string strContent;
-    bool bRefused = false;
-    const std::string strVersion =
-        bReadWholeFile(strPath, strContent)
-            ? strPDVersionOfContent(ucPDFileKindOfPath(strPath), strContent, PDRulesOfUpdateDialog(), bRefused)
-            : PD_VERSION_NONE;
-    if (bRefused) {
-        pUtility.nShowMessage(PD_BIN_SIZE_MESSAGE, 0, MSG_TYPE_ERROR);
-        vDEBUG_ERR_printf("%s:%d: The PD FW file size is uncompatibie!!! [%x]", "CPDUpdateDlg::strGetPDFWVersionFromFile",
-                          __LINE__, static_cast<unsigned>(strContent.size()));
-    }
+    const std::string strVersion = strGetPDFWVersionFromFile(strPath);
     if (strVersion == PD_VERSION_NONE)
         return;
     m_strPDFileVersion = strVersion;

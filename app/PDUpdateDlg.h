@@ -73,6 +73,9 @@ public:
     void OnBnClickedClose();
     // The device row's status field (codes of PDUpdateWorker.h).
     void Show_Message(int nDevice, int nCode);
+    // The PD file's version text, PD_VERSION_NONE when the file is missing,
+    // of no kind, or a ".bin" of the wrong size (which a box says).
+    std::string strGetPDFWVersionFromFile(const std::string& strPath);
     // Workers still running.
     int nRunningWorkers() const { return m_nRunning.load(); }
 

@@ -28,9 +28,9 @@ int nRunProgram(const ProgramInfo& info, int argc, char** argv)
     // nothing until it runs; the settings object learns its file's profile;
     // the text table is constant data. The utility object comes before the
     // device objects because it makes the debug log usable and knows the
-    // program folder, which the device objects' exit step needs; the PCIe
-    // access object and the owner-drawn menu's shared state are not part of
-    // this build.
+    // program folder, which the device objects' exit step needs. The PCIe
+    // access object and the owner-drawn menu's list of menus need nothing
+    // here: the window's start-up loads the PCIe driver.
     vInitListColumnHeaders((info.pDlgProfile ? *info.pDlgProfile : MainDlgProfileProduction()).resultColumns);
     pIni.vSetProfile(*info.pIniProfile);
     pUtility.vInitialize();

@@ -16,10 +16,10 @@
 #include "platform/LastError.h"
 #include "platform/Platform.h"
 #include "ui/FilePickers.h"
+#include "ui/RecentPaths.h"
 
 namespace {
 
-constexpr int kRecentPaths = 5;
 constexpr const char* FW_READ_DUMP_FILE = "./uReadFW.bin";
 constexpr const char* POWER_CONFIG_FILE = "PowerConfiguration.bin";
 constexpr const char* FW_FILE_FILTER = "Firmware .bin File (*.bin)|*.bin||";
@@ -32,22 +32,6 @@ void vDebuggerLine(const char* pszLine)
 {
     if (krv::Platform* platform = krv::Platform::currentOrNull())
         platform->debugOutput().write(pszLine);
-}
-
-// Puts the path first, keeps at most five, selects it; the entries after.
-std::vector<std::string> vAddRecentPath(QComboBox* combo, const std::string& strPath)
-{
-    std::vector<std::string> entries;
-    if (!combo)
-        return entries;
-    const int nBefore = combo->count();
-    combo->insertItem(0, QString::fromStdString(strPath));
-    if (nBefore >= kRecentPaths)
-        combo->removeItem(kRecentPaths);
-    combo->setCurrentIndex(0);
-    for (int i = 0; i < combo->count(); ++i)
-        entries.push_back(combo->itemText(i).toStdString());
-    return entries;
 }
 
 // A folder path without one trailing separator, as the picker starts there.
@@ -68,7 +52,7 @@ void CVIVadeDlg::OnBnClickedButtonDevicwfirmwareFwbrowse()
         const std::string strPath = m_pPickers->openFile("", pUtility.m_szProgramFolder, FW_FILE_FILTER);
         if (strPath.empty() || !pUtility.vCheckFilePathExists(strPath, 0))
             return;
-        const std::vector<std::string> entries = vAddRecentPath(control<QComboBox>(IDC_COMBO_FW_PATH), strPath);
+        const std::vector<std::string> entries = krv::ui::addRecentPath(control<QComboBox>(IDC_COMBO_FW_PATH), strPath);
         std::string strList;
         for (const std::string& strEntry : entries)
             strList += strEntry + "\r\n";
@@ -97,7 +81,7 @@ void CVIVadeDlg::OnBnClickedButtonDevicwfirmwarePreloadPath()
         const std::string strFolder = m_pPickers->chooseFolder(FOLDER_DIALOG_TITLE, strStart);
         if (strFolder.empty())
             return;
-        vAddRecentPath(control<QComboBox>(IDC_COMBO_PRELOAD_PATH), strFolder);
+        krv::ui::addRecentPath(control<QComboBox>(IDC_COMBO_PRELOAD_PATH), strFolder);
         pIni.m_pINI.preload_folder_path.set(strFolder);
         m_strComboBoxDeviceFunctionPreloadPath = strFolder;
     } catch (...) {

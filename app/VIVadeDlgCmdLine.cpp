@@ -65,13 +65,11 @@ CVIVadeDlg::CCmdLineOption CVIVadeDlg::stParseCmdLine(const std::string& strCmdL
         if (strCmdLine.size() != entry.nLength || strCmdLine.find(entry.pszOption) == std::string::npos)
             continue;
         if (entry.iJob == CMD_JOB_CHECK_FW) {
-            // "/C:" must lead: text before it would push the version past
-            // the line's length and compare a cut version. What follows is
-            // compared as it is (less any further "/C:" and blanks at the
-            // ends); only an empty version is no job.
-            if (strCmdLine.compare(0, 3, "/C:") != 0)
-                return option;
-            std::string strVersion = strCmdLine.substr(3);
+            // The version is the line from "/C:" on, less every "/C:" and
+            // the blanks at its ends: what stands before "/C:" is dropped
+            // (and leaves a shorter version to compare). Only an empty
+            // version is no job.
+            std::string strVersion = strCmdLine.substr(strCmdLine.find("/C:"), entry.nLength);
             for (size_t nAt; (nAt = strVersion.find("/C:")) != std::string::npos;)
                 strVersion.erase(nAt, 3);
             strVersion = strTrim(strVersion);

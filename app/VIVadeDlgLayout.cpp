@@ -161,9 +161,12 @@ void CVIVadeDlg::vCreateControls()
                                std::pair{IDC_BUTTON_SAVEINI, g_GUIText.m_strBtnSaveINI},
                                std::pair{IDC_BUTTON_UNLOCK_VIVADE, g_GUIText.m_strBtnUnlock},
                                std::pair{IDC_BUTTON_DEBUG, std::string("Check_Config")},
-                               std::pair{IDC_BUTTON_SHA256, std::string("SHA256 Key")},
-                               std::pair{IDC_BUTTON_PD, std::string("PD Key")}})
+                               std::pair{IDC_BUTTON_SHA256, std::string("SHA256 Key")}})
         tools->addWidget(button(id, caption));
+    // The "pd" button is made without a visible style: the lock enables it
+    // with the external update, but nothing shows it, so the PD/MCU update
+    // dialog is not an operator's step in either program.
+    tools->addWidget(hidden(button(IDC_BUTTON_PD, "PD Key")));
     tools->addStretch(1);
     tools->addWidget(button(IDC_BUTTON_MIN, "Min"));
     tools->addWidget(button(IDOK, "Exit"));

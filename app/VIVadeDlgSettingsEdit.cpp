@@ -165,6 +165,8 @@ void CVIVadeDlg::vConnectSettingsHandlers()
     setCommandHandler(IDC_BUTTON_PD_TEST, [this] { OnBnClickedButtonPdTest(); });
     setCommandHandler(IDC_BUTTON_SHA256, [this] { OnBnClickedButtonSha256(); });
     setCommandHandler(IDC_BUTTON_DEBUG, [this] { OnBnClickedDEBUG(); });
+    // "U4 Data": the USB4 data report of the "/O4" job, written at once.
+    setCommandHandler(IDC_BUTTON_U4_DATA, [this] { vCmdWriteU4DataCsv(); });
 }
 
 // ---- edits ----------------------------------------------------------------------

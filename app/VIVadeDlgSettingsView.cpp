@@ -12,11 +12,9 @@
 #include "device/DebugLog.h"
 #include "device/USBUtility.h"
 #include "platform/LastError.h"
+#include "ui/RecentPaths.h"
 
 namespace {
-
-// How many recent paths the firmware and preload combos keep.
-constexpr int kRecentPaths = 5;
 
 int nLastError() { return static_cast<int>(krv::lastError()); }
 
@@ -137,27 +135,11 @@ void CVIVadeDlg::vSetDeviceFunctionGUIByINIFile()
     vSelectComboIndex(IDC_COMBO_AUTO_DEV_NUM, static_cast<int>(ini.auto_mp_DevNum) - 1);
 }
 
-namespace {
-
-// Puts `strPath` first in a combo of recent paths, keeping at most five.
-void vAddRecentPath(QComboBox* combo, const std::string& strPath)
-{
-    if (!combo)
-        return;
-    const int nBefore = combo->count();
-    combo->insertItem(0, QString::fromStdString(strPath));
-    if (nBefore >= kRecentPaths)
-        combo->removeItem(kRecentPaths);
-    combo->setCurrentIndex(0);
-}
-
-}  // namespace
-
 void CVIVadeDlg::vSetDeviceFirmwareGUIByINIFile()
 {
     try {
         const std::string strPath = pIni.m_pINI.fw_binary_name.str();
-        vOnGui([&] { vAddRecentPath(control<QComboBox>(IDC_COMBO_FW_PATH), strPath); });
+        vOnGui([&] { krv::ui::addRecentPath(control<QComboBox>(IDC_COMBO_FW_PATH), strPath); });
         m_strComboBoxDeviceFirmwareFWBrowse = strPath;
     } catch (...) {
         vDEBUG_ERR_printf("%s:%d: vSetDeviceFirmwareGUIByINIFile: iFWBrowseCurCount : %d , dwErrorCode %d",
@@ -169,7 +151,7 @@ void CVIVadeDlg::vSetPreloadPathGUIByINIFile()
 {
     try {
         const std::string strPath = pIni.m_pINI.preload_folder_path.str();
-        vOnGui([&] { vAddRecentPath(control<QComboBox>(IDC_COMBO_PRELOAD_PATH), strPath); });
+        vOnGui([&] { krv::ui::addRecentPath(control<QComboBox>(IDC_COMBO_PRELOAD_PATH), strPath); });
         m_strComboBoxDeviceFunctionPreloadPath = strPath;
     } catch (...) {
         vDEBUG_ERR_printf("%s:%d: vSetPreloadPathGUIByINIFile: iPreloadPathCurCount : %d , dwErrorCode %d",

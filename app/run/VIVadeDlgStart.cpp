@@ -24,9 +24,9 @@
 // each taking-part port gets its own record of the run (app/run/PortRun.h),
 // which is what its worker writes and what the run is judged and logged by.
 //
-// Not in this build, and what Start does in its place:
-// - the PCIe access: no PCIe target is counted;
-// - the serial-number entry dialog: the entered serial stays empty;
+// PCIe targets count with the USB devices. Not in this build: with
+// config_format 3 and a lone PCIe target, no firmware file is made from
+// that target's image; Start logs it and goes on with the file in the box.
 #include <algorithm>
 #include <cstring>
 #include <mutex>

@@ -39,15 +39,18 @@ TEST(CmdLineOptionTest, TheWholeLineMustBeOneOption)
         {"/Pc", Dlg::CMD_JOB_NONE},
         {"/DBG", Dlg::CMD_JOB_NONE},
         {"V", Dlg::CMD_JOB_NONE},
-        // "/C:" leads a line of fifteen characters; any version but an
-        // empty one is compared.
+        // "/C:" anywhere in a line of fifteen characters; any version but
+        // an empty one is compared.
         {"/C:            ", Dlg::CMD_JOB_NONE},
         {"/C:0123456789a", Dlg::CMD_JOB_NONE},
         {"/C:0123456789abc", Dlg::CMD_JOB_NONE},
         {"/C: 0123456789ab", Dlg::CMD_JOB_NONE},  // two arguments joined by a blank
         {"/C:0123456789ag", Dlg::CMD_JOB_CHECK_FW},
         {"/C:ZZZZ ZZZZZZZ", Dlg::CMD_JOB_CHECK_FW},
-        {"xx/C:0123456789", Dlg::CMD_JOB_NONE},
+        {"xx/C:0123456789", Dlg::CMD_JOB_CHECK_FW},
+        {"X/C:0123456789A", Dlg::CMD_JOB_CHECK_FW},
+        {"0123456789ab/C:", Dlg::CMD_JOB_NONE},
+        {" /C:           ", Dlg::CMD_JOB_NONE},
         {"/c:0123456789ab", Dlg::CMD_JOB_NONE},
     };
     for (const auto& c : cases) {
@@ -57,6 +60,12 @@ TEST(CmdLineOptionTest, TheWholeLineMustBeOneOption)
     EXPECT_EQ(Dlg::stParseCmdLine("/C:0123456789ab").strFWVersion, "0123456789ab");
     EXPECT_EQ(Dlg::stParseCmdLine("/C: 123456789a ").strFWVersion, "123456789a");
     EXPECT_EQ(Dlg::stParseCmdLine("/C:/C:123456789").strFWVersion, "123456789");
+    // What stands before "/C:" is dropped; the version is what is left.
+    EXPECT_EQ(Dlg::stParseCmdLine("X/C:0123456789A").strFWVersion, "0123456789A");
+    EXPECT_EQ(Dlg::stParseCmdLine("xx/C:0123456789").strFWVersion, "0123456789");
+    EXPECT_EQ(Dlg::stParseCmdLine("ab/C:/C:1234567").strFWVersion, "1234567");
+    for (const char* empty : {"/C:            ", "0123456789ab/C:", " /C:           "})
+        EXPECT_TRUE(Dlg::stParseCmdLine(empty).bEmptyVersion) << "[" << empty << "]";
     EXPECT_EQ(Dlg::stParseCmdLine("/V").strFWVersion, "");
 }
 

@@ -1,10 +1,12 @@
-// The engineering buttons "Btn 1", "test" and "PD" on a bench, and the pd
+// The engineering buttons "Btn 1", "test", "PD" and "U4 Data" on a bench, and the pd
 // button's update dialog. Start-up hides the engineering buttons, so these
 // tests press them the way a click would reach the window: through its
 // command path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -12,8 +14,10 @@
 #include <QCheckBox>
 #include <QPushButton>
 
+#include "app/CmdLineReport.h"
 #include "app/PDUpdateDlg.h"
 #include "device/Krv857xPcieCtrl.h"
+#include "platform/Platform.h"
 #include "tests/app/VIVadeDlgTestSupport.h"
 #include "tests/device/DiscoveryBenchSupport.h"
 
@@ -45,6 +49,29 @@ TEST(EngineeringButtons, HiddenAtStartUpYetTheirCommandsReEnumerateAndCountPcieB
     // Two bridges tunnel PCIe; PnPUtil lists two functions of each.
     f.dlg->sendCommand(IDC_BUTTON_TEST);
     EXPECT_EQ(messageTexts(f), std::vector<std::string>{"pcie dev cnt:2"});
+}
+
+// "U4 Data" writes the "/O4" job's report of the drives found, there and
+// then: the day's csv, its header only when the file is new.
+TEST(EngineeringButtons, U4DataWritesTheUsb4ReportOfTheDrivesFoundAtOnce)
+{
+    DlgFixture f(runBenchSettings(2), BenchTime::Virtual);
+    f.dlg->OnInitDialog();
+    EXPECT_FALSE(f.dlg->isControlShown(IDC_BUTTON_U4_DATA));
+    scanBench(g_UsbDev, f.dlg->m_DevList);
+    ASSERT_EQ(f.dlg->m_DevList.DevNums.load(), 2);
+    const std::string rows = strCmdU4DataRows(f.dlg->m_DevList, 2);
+    ASSERT_EQ(std::count(rows.begin(), rows.end(), '\n'), 2) << rows;
+
+    const std::string file = f.programDir.file(strCmdU4DataFileName(Platform::current().clock().localTime()));
+    auto written = [&] {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    f.dlg->sendCommand(IDC_BUTTON_U4_DATA);
+    EXPECT_EQ(written(), std::string(CMD_REPORT_U4DATA_HEADER) + CMD_REPORT_EOL + rows);
+    f.dlg->sendCommand(IDC_BUTTON_U4_DATA);
+    EXPECT_EQ(written(), std::string(CMD_REPORT_U4DATA_HEADER) + CMD_REPORT_EOL + rows + rows);
 }
 
 bench::BenchSettings iteDrive()

@@ -152,6 +152,51 @@ std::vector<std::string> messageTexts(const DlgFixture& f)
     return texts;
 }
 
+// A Richtek ".bin" is exactly 16384 bytes. One of another size is refused
+// with a box whether it comes from the settings when the dialog opens or
+// from the picker; it gives no version and Start does not take it. The PD
+// picker offers ".cyacd" twice and all files.
+TEST(PDUpdateDlg, AWrongSizeBinIsRefusedWithABoxAtOpeningAndWhenChosen)
+{
+    DlgFixture f(oneDrive(bench::PdChip::Richtek), BenchTime::Real);
+    scanBench(g_UsbDev, f.dlg->m_DevList);
+    ASSERT_EQ(f.dlg->m_DevList.DevNums.load(), 1);
+    const std::vector<uint8_t> image = richtekImage(0xEF, 0xBE);
+    auto write = [&](const std::string& name, size_t size) {
+        const std::string file = f.programDir.file(name);
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
+                                                    static_cast<std::streamsize>(size));
+        return file;
+    };
+    const std::string shortFile = write("short.bin", 16383);
+    const std::string good = write("good.bin", 16384);
+    const std::string sizeBox = "The PD FW file size is uncompatibie!!!";
+
+    CPDUpdateDlg pd(f.dlg->m_DevList, &f.pickers);
+    pd.m_ucPDEnable = 1;
+    pd.m_strPDFilePath = shortFile;
+    pd.OnInitDialog();
+    EXPECT_EQ(messageTexts(f), std::vector<std::string>{sizeBox});
+    EXPECT_EQ(pd.m_strPDFileVersion, PD_VERSION_NONE);
+    EXPECT_EQ(pd.controlText(IDC_STATIC_PD_FILE_VERSION), "FFFF");
+    EXPECT_TRUE(f.bench.capture().contains("The PD FW file size is uncompatibie!!! [3fff]"));
+
+    f.pickers.queueAnswer(good);
+    pd.OnBnClickedButtonFirmwareFwbrowse();
+    EXPECT_EQ(pd.controlText(IDC_STATIC_PD_FILE_VERSION), "beef");
+    const std::string longFile = write("long.bin", 16384);
+    std::ofstream(longFile, std::ios::binary | std::ios::app).put('\0');
+    f.pickers.queueAnswer(longFile);
+    pd.OnBnClickedButtonFirmwareFwbrowse();
+    EXPECT_EQ(messageTexts(f), (std::vector<std::string>{sizeBox, sizeBox}));
+    EXPECT_EQ(pd.m_strPDFilePath, good) << "the refused file is not taken";
+    EXPECT_EQ(pd.controlText(IDC_STATIC_PD_FILE_VERSION), "beef");
+
+    const std::vector<krv::ui::PickerRequest> asked = f.pickers.requests();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].filter, "PD Files (*.cyacd)|*.cyacd| PD Files (*.cyacd)|*.cyacd| All Files (*.*)|*.*||");
+}
+
 // Runs the dialog's workers to their end; the operator power-cycles the
 // drive on port 1 when asked.
 void runWorkers(DlgFixture& f, CPDUpdateDlg& pd)

@@ -70,6 +70,8 @@ TEST(ShowStatusDlg, StartsWithItsTitleAndTwelveColumnsWithoutPowerSchemeOrLimita
     EXPECT_EQ(pIni.m_pINI.PCIELane, 2);
     EXPECT_TRUE(f.consoleCalls().empty());
     EXPECT_EQ(dlg.m_bLimitationTableLoaded.load(), 0);
+    // The "pd" button is no more shown here than in the production tool.
+    EXPECT_FALSE(dlg.isControlShown(IDC_BUTTON_PD));
 
     // Twelve columns: nine with headings, 9 and 11 hidden, 10 wide and
     // blank; the twelfth asked for place 17 and came last.

@@ -111,6 +111,9 @@ TEST(VIVadeDlgLock, EachStateEnablesItsSet)
 
         for (int id : kWatched)
             EXPECT_EQ(f.dlg->isControlEnabled(id), c.enabled.count(id) == 1) << c.name << ": control " << id;
+        // Enabled or not, the "pd" button is never shown: the PD/MCU update
+        // dialog is no step of the operator's.
+        EXPECT_FALSE(f.dlg->isControlShown(IDC_BUTTON_PD)) << c.name;
         for (int id : {IDC_EDIT_PASS_COUNT, IDC_EDIT_TOTAL_COUNT, IDC_EDIT_PROGRESS})
             EXPECT_TRUE(f.dlg->control<QLineEdit>(id)->isReadOnly()) << c.name << ": control " << id;
     }

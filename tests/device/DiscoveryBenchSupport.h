@@ -70,15 +70,6 @@ inline int scanBench(CKrvnUSBDev& dev, DevList& list, const std::string& targetC
     return result;
 }
 
-// The label the table gives the port at `location`: its port, the port its
-// hub sits on, the hub's depth, the controller.
-inline int expectedPortLocation(const bench::UsbLocation& location)
-{
-    const size_t depth = location.path.size() - 1;
-    const int hubPort = depth == 0 ? 0 : location.path[depth - 1];
-    return location.path.back() + 10 * hubPort + 100 * static_cast<int>(depth) + 1000 * location.controller;
-}
-
 inline bench::Topology topologyOf(BenchFixture& bench)
 {
     bench::Topology topology;

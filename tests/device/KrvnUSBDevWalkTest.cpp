@@ -75,6 +75,10 @@ TEST_F(FullScan, SixteenDrivesOnRootAndChainedHubsFillTheTableAndNothingElse)
     ASSERT_EQ(list.DevNums, 16);
 
     const bench::Topology topology = topologyOf(bench);
+    // Root ports 1 and 3-7 (the USB disk has 2), the hub on root port 8
+    // (ports 1-6), the hub on its port 7 (ports 1-4): port + 10 x the
+    // port the hub sits on + 100 x depth.
+    const int kLocations[16] = {1, 3, 4, 5, 6, 7, 181, 182, 183, 184, 185, 186, 271, 272, 273, 274};
     std::set<int> hubsSeen;
     std::set<std::string> hubNames;
     int previousLocation = -1;
@@ -88,7 +92,7 @@ TEST_F(FullScan, SixteenDrivesOnRootAndChainedHubsFillTheTableAndNothingElse)
 
         EXPECT_EQ(rec.m_ucPortIndex, slot);
         EXPECT_EQ(rec.m_ucPhysicalAddress, bench.physicalDrive(port));
-        EXPECT_EQ(rec.m_iPortLocation, expectedPortLocation(location));
+        EXPECT_EQ(rec.m_iPortLocation, kLocations[port - 1]);
         EXPECT_EQ(rec.m_ulPortIndex, static_cast<uint32_t>(location.path.back()));
         EXPECT_EQ(rec.m_ulPortCount, location.path.size() == 1 ? 8u : 7u);
         hubsSeen.insert(static_cast<int>(location.path.size()));
@@ -210,24 +214,38 @@ TEST_F(Walk, PortsWithoutAReadableSerialAreSkippedAndMarked)
 
 TEST_F(Walk, LocationCodesOnASecondControllerAndBehindHubs)
 {
-    bench::BenchSettings settings = benchOf({{"KRV8574", "USB3"}, {"KRV8574", "USB3"}, {"KRV8574", "USB3"}});
+    const struct {
+        bench::UsbLocation location;
+        int code;
+        uint32_t portCount;
+    } cases[] = {
+        // Port 3 of the first controller's root hub.
+        {{0, {3}}, 3, 8},
+        // Port 3 of a hub on root port 2 of the second controller.
+        {{1, {2, 3}}, 1123, 4},
+        // Port 2 of a 4-port hub on root port 5 of the second controller.
+        {{1, {5, 2}}, 1152, 4},
+        // Port 1 of a hub on port 4 of that hub.
+        {{1, {5, 4, 1}}, 1241, 4},
+        // A root port after those hubs: its code is its own, whatever hubs
+        // the walk went through before it.
+        {{1, {6}}, 1006, 8},
+    };
+    constexpr int kCases = sizeof cases / sizeof cases[0];
+    bench::BenchSettings settings = benchOf(std::vector<std::pair<std::string, std::string>>(kCases, {"KRV8574", "USB3"}));
     settings.topology.controllers = 2;
     settings.topology.hubPorts = 4;
-    settings.ports[0].location = bench::UsbLocation{0, {3}};
-    settings.ports[1].location = bench::UsbLocation{1, {5, 2}};
-    settings.ports[2].location = bench::UsbLocation{1, {5, 4, 1}};
-    BenchFixture bench(settings, portStarts(3, ""));
+    for (int i = 0; i < kCases; ++i)
+        settings.ports[static_cast<size_t>(i)].location = cases[i].location;
+    BenchFixture bench(settings, portStarts(kCases, ""));
 
     ASSERT_EQ(dev.Open(&list, "0", BRIDGE_TYPE_857X), 0);
-    ASSERT_EQ(list.DevNums, 3);
-    // Port 3 of the first root hub; port 2 of a hub on root port 5 of the
-    // second controller; port 1 of a hub on port 4 of that hub.
-    const int expected[] = {3, 2 + 50 + 100 + 1000, 1 + 40 + 200 + 1000};
-    for (int port = 1; port <= 3; ++port) {
+    ASSERT_EQ(list.DevNums, kCases);
+    for (int port = 1; port <= kCases; ++port) {
         const int slot = slotOfSerial(list, serialOfPort(port));
         ASSERT_GE(slot, 0) << port;
-        EXPECT_EQ(list.Devs[slot].m_iPortLocation, expected[port - 1]) << port;
-        EXPECT_EQ(list.Devs[slot].m_ulPortCount, port == 1 ? 8u : 4u) << port;
+        EXPECT_EQ(list.Devs[slot].m_iPortLocation, cases[port - 1].code) << port;
+        EXPECT_EQ(list.Devs[slot].m_ulPortCount, cases[port - 1].portCount) << port;
     }
 }
 

@@ -115,6 +115,8 @@ TEST_F(CmdLineJobsTest, TheFirstDriveDecides)
         {{"/C:230915010203"}, CVIVadeDlg::CMDLINE_EXIT_OK},
         {{"/C:230915010204"}, CVIVadeDlg::CMDLINE_EXIT_FW_DIFFERS},
         {{"/C:ZZZZZZZZZZZZ"}, CVIVadeDlg::CMDLINE_EXIT_FW_DIFFERS},  // no version a bridge has, still compared
+        // What stands before "/C:" is dropped: the shorter version is compared.
+        {{"X/C:23091501020"}, CVIVadeDlg::CMDLINE_EXIT_FW_DIFFERS},
     };
     for (const auto& c : first) {
         ToolRun r = run.run(c.args);
