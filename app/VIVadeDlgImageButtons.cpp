@@ -185,6 +185,8 @@ void CVIVadeDlg::vPcieImageWrite(bool bDword)
 {
     const PcieImageAccess access = stAccessOf(bDword);
     vDebuggerText(bDword ? "btn 4\n" : "btn 3\n");
+    // The images are built from what the window shows.
+    UpdateData(true);
 
     ConfigImage ucConfig;
     bSetUSB3DeviceConfigurationByGUI(0, ucConfig);

@@ -237,7 +237,7 @@ TEST(ShowStatusControls, StartKeepsAComponentIdTheProductionToolReplaces)
         f.dlg->m_DevList.DevNums = 1;
         f.bench.capture().clear();
         f.dlg->sendCommand(IDC_BUTTON_START);
-        ASSERT_NE(f.dlg->m_pMainThread, nullptr) << ::testing::PrintToString(boxesOf(f));
+        ASSERT_NE(f.dlg->m_pMainThread, nullptr) << ::testing::PrintToString(boxesOf(f)) << f.bench.capture().joined();
         f.dlg->m_pMainThread->vRequestStop();
         f.dlg->m_pMainThread->bJoin(60'000);
 

@@ -96,9 +96,10 @@ public:
         dlg.reset();
         // The PCIe target list is process-wide and outlives the bench it
         // was scanned on: a later window's Start would count those targets
-        // (and refuse a reload for them). Nothing answers vendor 0.
-        g_PcieCtrl.nScanPcieTargets(0, 0);
+        // (and judge them): without the driver every read is all ones, so
+        // a scan finds none.
         g_PcieCtrl.UnInitPcie();
+        g_PcieCtrl.nScanPcieTargets(0, 0);
         messages.uninstall();
         pUtility.m_bCommandLineMode = false;
         pUtility.vShutdown();
