@@ -162,7 +162,6 @@ TEST(ShowStatusRun, ABridgeThatNeverComesBackFailsItsPortAndTheOtherRunsTheWrite
     EXPECT_EQ(lost.m_bUpdateFWResult, 1);
     EXPECT_EQ(lost.m_bReloadFWResult, 0);
     EXPECT_EQ(lost.m_bWrRdTestResult, 0);
-    EXPECT_EQ(dlg.m_ListMainResult->GetItemText(1, 1), "FAIL");
 }
 
 // Two USB4 drives reached through PCIe only: each port's bridge takes its
