@@ -177,7 +177,7 @@ ConfigTableResult BuildConfigTable(const IniRecord& ini, const ConfigTableSource
     result.bTextCut = !bFit;
 
     const uint8_t ucStandby = ucStandbyCode(ini.standby_timer);
-    if (source.bStartTrace)
+    if (source.bStandbyTrace)
         vDEBUG_MSG_printf(bLayoutA ? "%s:%d: ucStandbyTimer: [0x%x]" : "%s:%d: ucStandbyTimer_Type4: [0x%x]",
                           "BuildConfigTable", __LINE__, ucStandby);
     if (bLayoutA) {

@@ -82,8 +82,10 @@ struct ConfigTableSource {
     // The serial number of the port's disk (SN_EditType 4).
     std::string strHDDSN;
     // The variant's Start: its trace names the handler in these lines and
-    // also shows the standby byte and the serial increment.
+    // also shows the serial increment.
     bool bStartTrace = false;
+    // The trace shows the standby byte.
+    bool bStandbyTrace = false;
 };
 
 // What the variant's Start puts before its lines' texts.

@@ -11,6 +11,7 @@
 
 #include "app/ResultColumns.h"
 #include "app/ToolDlgProfile.h"
+#include "app/U4ConfigTable.h"
 
 struct DevList;
 
@@ -106,6 +107,23 @@ struct MainDlgProfile {
     // host:%d", and the fill leaves its records' lane values and PD type as
     // they are (nothing in the variant reads them).
     bool bShowStatusTrace = false;
+    // The device-function boxes: "W/R Test", "Speed Test" and "USB Status"
+    // keep the operator's choice and switch the run's steps (otherwise they
+    // uncheck themselves: only a settings file could turn those steps on,
+    // and start-up turns them off); "Reload F/W" unchecks itself and leaves
+    // the reload to the settings file (otherwise it stores its state).
+    bool bTestBoxesSwitchSteps = false;
+    bool bReloadFromSettingsOnly = false;
+    // The engineering buttons "Btn 1" to "Btn4" read and write PCIe target
+    // 0's images and firmware (otherwise they are the production tool's
+    // bench actions on slot 0).
+    bool bPcieImageButtons = false;
+    // "PD" and "test" do nothing (otherwise they flash slot 0's ITE
+    // controller and count the bridges' PCIe functions).
+    bool bPDAndTestButtonsIdle = false;
+    // Which component ids read back from a drive are placeholders that get
+    // a new id, and how the trace names an id the drive keeps.
+    U4ComponentIDRule u4ComponentID{};
 
     // The option entry of a command index, or null.
     const CmdLineOptionEntry* pFindCmdIndex(int32_t iCmdIndex) const;

@@ -166,18 +166,27 @@ void vFillU4ConfigTable(const IniRecord& ini, const U4ConfigTexts& texts, std::s
 }
 
 void vBuildU4ConfigForPort(IniRecord& ini, U4ConfigTexts& texts, DevInfo& port, uint8_t ucDeviceCount,
-                           uint8_t ucTargetNumber, ConfigImage& ucImage)
+                           uint8_t ucTargetNumber, ConfigImage& ucImage, const U4ComponentIDRule& rule)
 {
     std::string strID = strComponentIDOfU4Config(port.m_ucU4Config);
-    if (bIsPlaceholderComponentID(strID)) {
+    if (bIsPlaceholderComponentID(strID, rule.placeholders)) {
         krv::Clock& clock = krv::Platform::current().clock();
         ini.USB4_ComponentID_EditType = 5;
         strID = strNewComponentID(clock.localTime(), clock);
     } else {
-        vDEBUG_MSG_printf("%s:%d: kpcid[%s]", "bSetUSB4DeviceConfigurationByGUI", __LINE__, strID.c_str());
+        vDEBUG_MSG_printf("%s:%d: %s[%s]", "bSetUSB4DeviceConfigurationByGUI", __LINE__, rule.pszKeptWord,
+                          strID.c_str());
     }
     // The ID typed in the window never reaches a drive; it shows the one that does.
     texts.m_strU4ComponentID = strID;
     vFillU4ConfigTable(ini, texts, strID, ucDeviceCount, ucTargetNumber, ucImage);
     std::memcpy(port.m_ucU4Config, ucImage, sizeof(ConfigImage));
+}
+
+void vBuildU4TestConfig(const IniRecord& ini, const U4ConfigTexts& texts, uint8_t ucPort, ConfigImage& ucImage)
+{
+    std::string strID = texts.m_strU4ComponentID;
+    if (ini.SN_EditType == 1 || ini.SN_EditType == 2)
+        strID = pUtility.vAddLimitSN(strID, ucPort, ini.SN_EditType == 1 ? 1 : 0);
+    vFillU4ConfigTable(ini, texts, strID, 0xFF, 0xFF, ucImage);
 }

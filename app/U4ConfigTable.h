@@ -56,6 +56,13 @@ constexpr size_t U4_COMPONENT_ID_LENGTH = 11;
 inline constexpr std::string_view U4_PLACEHOLDER_COMPONENT_IDS[] = {"00000000000", "FFFFFFFFFFF", "CCDDEEFF321",
                                                                     "AAAABBBBCCC"};
 
+// Which ids read back from a drive stand for "none given yet", and the word
+// the trace uses for an id the drive keeps.
+struct U4ComponentIDRule {
+    std::span<const std::string_view> placeholders = U4_PLACEHOLDER_COMPONENT_IDS;
+    const char* pszKeptWord = "kpcid";
+};
+
 // The main dialog's USB4 identity texts, from which the image is built.
 struct U4ConfigTexts {
     std::string m_strU4VendorName;
@@ -109,4 +116,10 @@ void vSetRelinkSignatureAndChkSum(ConfigImage& ucImage, uint8_t ucDeviceCount, u
 // `ucImage` and into the port's m_ucU4Config. ucDeviceCount is DevNums plus
 // the PCIe targets.
 void vBuildU4ConfigForPort(IniRecord& ini, U4ConfigTexts& texts, DevInfo& port, uint8_t ucDeviceCount,
-                           uint8_t ucTargetNumber, ConfigImage& ucImage);
+                           uint8_t ucTargetNumber, ConfigImage& ucImage, const U4ComponentIDRule& rule = {});
+
+// The image the engineering buttons write for `ucPort`, from the window's
+// texts alone: the typed component id, advanced by the port for serial edit
+// types 1 (hex) and 2 (decimal), and no relink signature (124 and 125 stay
+// 0xFF).
+void vBuildU4TestConfig(const IniRecord& ini, const U4ConfigTexts& texts, uint8_t ucPort, ConfigImage& ucImage);

@@ -215,6 +215,9 @@ public:
     // The click handlers of the settings' check boxes and the selection
     // handlers of their combos.
     void vOnSettingsCheckClicked(int id);
+    // "W/R Test", "Speed Test" and "USB Status" where the profile lets them
+    // switch the run's steps.
+    void vOnTestStepBoxClicked(int id, bool bOn);
     void vOnSettingsComboSelChange(int id);
     void OnBnClickedStaticDevicedescriptorSnincHex();
     void OnBnClickedStaticDevicedescriptorSnincDec();
@@ -248,6 +251,18 @@ public:
     // dialogs: the settings in, the dialog modal, back only on OK.
     void OnBnClickedMoreConfig();
     void OnBnClickedButtonUsb4MoreConfig();
+    // The window's texts as images (VIVadeDlgImageButtons.cpp): the
+    // settings with the window's USB-3 identity, its USB4 texts, the USB-3
+    // image of formats 3/4 and the USB4 image without a relink signature
+    // for a port (both also left in the device object's current images),
+    // and the buttons that read ("Btn 1", "Btn 2") or write ("Btn3",
+    // "Btn4") PCIe target 0's images and firmware with them.
+    IniRecord stWithWindowIdentity(const IniRecord& ini) const;
+    U4ConfigTexts stWindowU4Texts() const;
+    bool bSetUSB3DeviceConfigurationByGUI(uint8_t ucPort, ConfigImage& ucOut);
+    bool bBuildUSB4TestConfig(uint8_t ucPort, ConfigImage& ucOut);
+    void vPcieImageRead(bool bDword);
+    void vPcieImageWrite(bool bDword);
 
     // ---- results table (any thread) ----
     struct CellColors {

@@ -92,6 +92,10 @@ void CVIVadeDlg::OnBnClickedButtonDevicwfirmwarePreloadPath()
 
 void CVIVadeDlg::OnBnClickedButton1()
 {
+    if (m_pProfile->bPcieImageButtons) {
+        vPcieImageRead(false);
+        return;
+    }
     vDebuggerLine("btn 1\n");
     if (ScanForHardwareChanges())
         vDEBUG_MSG_printf("%s:%d: ScanForHardwareChanges success", "CVIVadeDlg::OnBnClickedButton1", __LINE__);
@@ -99,16 +103,31 @@ void CVIVadeDlg::OnBnClickedButton1()
 
 void CVIVadeDlg::OnBnClickedButton2()
 {
+    if (m_pProfile->bPcieImageButtons) {
+        vPcieImageRead(true);
+        return;
+    }
     vDebuggerLine("btn 2\n");
     std::vector<uint8_t> probe(1);
     // Opens the firmware file and closes it again: a reachability probe.
     pUtility.vReadFile(m_strComboBoxDeviceFirmwareFWBrowse, probe.data(), 0);
 }
 
-void CVIVadeDlg::OnBnClickedButton3() { vDebuggerLine("btn 3\n"); }
+void CVIVadeDlg::OnBnClickedButton3()
+{
+    if (m_pProfile->bPcieImageButtons) {
+        vPcieImageWrite(false);
+        return;
+    }
+    vDebuggerLine("btn 3\n");
+}
 
 void CVIVadeDlg::OnBnClickedButton4()
 {
+    if (m_pProfile->bPcieImageButtons) {
+        vPcieImageWrite(true);
+        return;
+    }
     vDebuggerLine("btn 4\n");
     std::vector<uint8_t> image(FW_PART0_SIZE + FW_PART1_SIZE, 0);
     // Whatever the read gives (zeros when it failed) is written whole.

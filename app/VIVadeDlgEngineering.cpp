@@ -1,6 +1,7 @@
 // Two engineering buttons for bench work: how many PCIe functions of the
 // bridges the system lists, and an ITE PD controller update of the drive in
-// slot 0. Both answer in a message box.
+// slot 0. Both answer in a message box. Where the profile makes them idle
+// they do nothing.
 #include <cstdio>
 
 #include "app/Ini.h"
@@ -11,6 +12,8 @@
 
 void CVIVadeDlg::OnBnClickedButtonTest()
 {
+    if (m_pProfile->bPDAndTestButtonsIdle)
+        return;
     char szText[64];
     std::snprintf(szText, sizeof szText, "pcie dev cnt:%d", nGet8574PcieCntByPnpUtil());
     pUtility.nShowMessage(szText, 0, 0);
@@ -19,6 +22,8 @@ void CVIVadeDlg::OnBnClickedButtonTest()
 void CVIVadeDlg::OnBnClickedButtonPdTest()
 {
     static const char* const kWho = "CVIVadeDlg::OnBnClickedButtonPdTest";
+    if (m_pProfile->bPDAndTestButtonsIdle)
+        return;
     UpdateData(true);
     vDEBUG_MSG_printf("%s:%d: PD fw:%s", kWho, __LINE__, pIni.m_pINI.pd_binary_name.c_str());
     // The controller is flashed from the file the firmware box names.

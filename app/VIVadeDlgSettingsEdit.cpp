@@ -253,6 +253,12 @@ void CVIVadeDlg::vOnSettingsCheckClicked(int id)
                 vEnable({IDC_BUTTON_MORE_CONFIG, IDC_BUTTON_U4_MORE_CONFIG}, true);
             break;
         case IDC_CHECK_RELOAD_FW:
+            if (m_pProfile->bReloadFromSettingsOnly) {
+                // Whether a reload can find its drives again is Start's
+                // question; the box only shows what the file asked for.
+                setCheck(id, 0);
+                break;
+            }
             ini.fw_reload = ucBox(bOn);
             m_DevList.m_bDoReload = ini.fw_reload;
             break;
@@ -278,6 +284,10 @@ void CVIVadeDlg::vOnSettingsCheckClicked(int id)
         case IDC_CHECK_WR_TEST:
         case IDC_CHECK_SPEED_TEST:
         case IDC_CHECK_USB_STATUS:
+            if (m_pProfile->bTestBoxesSwitchSteps) {
+                vOnTestStepBoxClicked(id, bOn);
+                break;
+            }
             // The production window never switches these steps on; only a
             // settings file can.
             setCheck(id, 0);
@@ -333,6 +343,38 @@ void CVIVadeDlg::vOnSettingsCheckClicked(int id)
     } catch (...) {
         vDEBUG_ERR_printf("%s:%d: vOnSettingsCheckClicked: id : %d , checked : %d , dwErrorCode %d", "CVIVadeDlg",
                           __LINE__, id, bOn ? 1 : 0, nLastError());
+    }
+}
+
+void CVIVadeDlg::vOnTestStepBoxClicked(int id, bool bOn)
+{
+    IniRecord& ini = pIni.m_pINI;
+    const auto vEnableSpeeds = [this](bool bEnable) {
+        vEnable({IDC_EDIT_READ_SPEED, IDC_EDIT_WRITE_SPEED, IDC_STATIC_READ, IDC_STATIC_WRITE}, bEnable);
+    };
+    switch (id) {
+    case IDC_CHECK_WR_TEST:
+        // The speed test runs inside the write/read test: its box is
+        // offered only with it, and its speeds only when it is on too.
+        ini.wr_test_enable = ucBox(bOn);
+        enableControl(IDC_CHECK_SPEED_TEST, bOn);
+        if (!bOn)
+            setCheck(IDC_CHECK_SPEED_TEST, 0);
+        vEnableSpeeds(bOn && bChecked(IDC_CHECK_SPEED_TEST));
+        m_DevList.m_bDoWrRdTest = ini.wr_test_enable;
+        break;
+    case IDC_CHECK_SPEED_TEST:
+        ini.Speed_test_enable = ucBox(bOn);
+        vEnableSpeeds(bOn);
+        m_DevList.m_bDoSpeedTest = ini.Speed_test_enable;
+        break;
+    case IDC_CHECK_USB_STATUS:
+        ini.Check_USBStatus_enable = ucBox(bOn);
+        enableControl(IDC_COMBO_USB_STATUS, bOn);
+        m_DevList.m_bDoUSBStatusCheck = ini.Check_USBStatus_enable;
+        break;
+    default:
+        break;
     }
 }
 

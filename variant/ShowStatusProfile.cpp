@@ -33,6 +33,9 @@ constexpr uint8_t kResultColumnMap[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 1
 // No "Reserved": the stored 0 means "L3 + D3 cold" here.
 constexpr const char* kLPIfIdleItems[] = {"L3 + D3 cold", "L2/L3 Ready + D3 hot", "L1 + D3 hot"};
 
+// A drive whose image carries AAAABBBBCCC keeps it as its own id here.
+constexpr std::string_view kPlaceholderComponentIDs[] = {"00000000000", "FFFFFFFFFFF", "CCDDEEFF321"};
+
 }  // namespace
 
 const MainDlgProfile& MainDlgProfileShowStatus()
@@ -66,6 +69,11 @@ const MainDlgProfile& MainDlgProfileShowStatus()
         // left to fire for nothing; there are no retry or give-up timers.
         MainDlgTimerIds{4, 0, 0, 3},
         /*bShowStatusTrace=*/true,
+        /*bTestBoxesSwitchSteps=*/true,
+        /*bReloadFromSettingsOnly=*/true,
+        /*bPcieImageButtons=*/true,
+        /*bPDAndTestButtonsIdle=*/true,
+        U4ComponentIDRule{kPlaceholderComponentIDs, "keep component id"},
     };
     return kShowStatus;
 }

@@ -119,7 +119,6 @@ private:
     bool bCheckSerialBox();
     bool bCheckIdentity();
     void vTakeSerial(const std::string& strSerial);
-    U4ConfigTexts stWindowU4Texts() const;
     bool bAskDefaultVendorID();
     uint8_t ucTestItemCount() const;
     void vCheckWrTestFile();
@@ -175,7 +174,7 @@ EStartEnd CStart::eRun()
     }
     if (!bCheckIdentity())
         return EStartEnd::eRefused;
-    if (!bCheckUSB4FieldLength(stWindowU4Texts())) {
+    if (!bCheckUSB4FieldLength(m_dlg.stWindowU4Texts())) {
         m_bShown = true;
         return EStartEnd::eRefused;
     }
@@ -387,26 +386,6 @@ void CStart::vTakeSerial(const std::string& strSerial)
     m_ini.serial_number.set(strSerial);
 }
 
-U4ConfigTexts CStart::stWindowU4Texts() const
-{
-    U4ConfigTexts texts;
-    texts.m_strU4VendorName = m_dlg.m_strEditU4VendorName;
-    texts.m_strU4ModelName = m_dlg.m_strEditU4ModelName;
-    texts.m_strU4ComponentID = m_dlg.m_strEditU4ComponentID;
-    texts.m_strU4VendorID = m_dlg.m_strEditU4VendorID;
-    texts.m_strU4ProductID = m_dlg.m_strEditU4ProductID;
-    texts.m_strU4TestID = m_dlg.m_strEditU4TestID;
-    texts.m_strU4BcdProductFWRevision = m_dlg.m_strEditU4BcdProductFWRevision;
-    texts.m_strU4ProductHWRevision = m_dlg.m_strEditU4ProductHWRevision;
-    texts.m_strU4MinorFWVersion = m_dlg.m_strEditU4MinFW;
-    texts.m_strU4TBT3VendorID = m_dlg.m_strEditTBT3VendorID;
-    texts.m_strU4TBT3ModelID = m_dlg.m_strEditTBT3ModelID;
-    texts.m_strU4TBT3ModelRevision = m_dlg.m_strEditTBT3ModelRevision;
-    texts.m_strU4PcieVendorID = m_dlg.m_strEditPCIVID;
-    texts.m_strU4PcieDeviceID = m_dlg.m_strEditPCIDID;
-    return texts;
-}
-
 // False when the operator would rather not run with the factory vendor id.
 // Only asked in the window and without automatic start: nobody answers
 // otherwise.
@@ -548,16 +527,8 @@ bool CStart::bBuildImages()
     std::memset(device.m_ucU4ConfigTable, 0xFF, sizeof device.m_ucU4ConfigTable);
 
     // The USB-3 identity comes from the window as the operator sees it.
-    IniRecord iniImage = m_ini;
-    iniImage.vendor_id.set(m_dlg.m_strEditDeviceConfigurationVendorID);
-    iniImage.product_id.set(m_dlg.m_strEditDeviceConfigurationProductID);
-    iniImage.device_revision.set(m_dlg.m_strEditDeviceConfigurationDeviceRevision);
-    iniImage.serial_number.set(m_dlg.m_strEditDeviceConfigurationSerialNumber);
-    iniImage.manufacturer_string.set(m_dlg.m_strEditDeviceConfigurationManufacturerString);
-    iniImage.product_string.set(m_dlg.m_strEditDeviceConfigurationProductString);
-    iniImage.manufacturer_string_T10.set(m_dlg.m_strEditDeviceConfigurationT10MString);
-    iniImage.product_string_T10.set(m_dlg.m_strEditDeviceConfigurationP10MString);
-    U4ConfigTexts texts = stWindowU4Texts();
+    const IniRecord iniImage = m_dlg.stWithWindowIdentity(m_ini);
+    U4ConfigTexts texts = m_dlg.stWindowU4Texts();
     const uint8_t ucFormat = m_ini.config_format;
     const EConfigLayout eLayout = eConfigLayoutOf(ucFormat);
     const uint8_t ucDeviceCount = static_cast<uint8_t>(m_nTargets);
@@ -566,8 +537,9 @@ bool CStart::bBuildImages()
         DevInfo& port = m_devs.Devs[slot];
         if (port.m_ucPortIndex == DEV_PORT_INDEX_EMPTY || port.m_strFWVersion.empty())
             continue;
+        const bool bTrace = m_dlg.dlgProfile().bShowStatusTrace;
         const ConfigTableSource source{static_cast<uint8_t>(slot), m_dlg.m_strEnteredSerialNumber, port.m_strHDDSN,
-                                       m_dlg.dlgProfile().bShowStatusTrace};
+                                       bTrace, bTrace};
         ConfigTableResult result;
         switch (eLayout) {
         case EConfigLayout::eLayoutA:
@@ -578,7 +550,7 @@ bool CStart::bBuildImages()
             result = BuildConfigTable(iniImage, source, device.m_ucConfigTableTemplate[2]);
             std::memcpy(device.m_ucConfigTable, device.m_ucConfigTableTemplate[2], sizeof device.m_ucConfigTable);
             vBuildU4ConfigForPort(m_ini, texts, port, ucDeviceCount, static_cast<uint8_t>(slot),
-                                  device.m_ucU4ConfigTableTemplate);
+                                  device.m_ucU4ConfigTableTemplate, m_dlg.dlgProfile().u4ComponentID);
             std::memcpy(device.m_ucU4ConfigTable, device.m_ucU4ConfigTableTemplate, sizeof device.m_ucU4ConfigTable);
             break;
         case EConfigLayout::eInvalid:

@@ -240,6 +240,7 @@ TEST_F(ConfigTable, StartTraceOfTheVariant)
         ConfigTableSource source;
         source.ucSerialCount = 3;
         source.bStartTrace = c.trace;
+        source.bStandbyTrace = c.trace;
         BuildConfigTable(c.ini, source, image);
         EXPECT_EQ(platform.capture().contains(c.line), c.trace);
     }

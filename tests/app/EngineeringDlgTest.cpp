@@ -129,7 +129,6 @@ TEST(EngineeringDlg, APcieTargetIsReadAndWrittenThroughItsOwnMailbox)
     settings.ports.resize(3);
     settings.ports[1].link = "USB4";
     DlgFixture f(settings, BenchTime::Real);
-    PcieTargetsForgotten forgotten;
     f.writeSettings([](IniRecord& r) { r.PCIE_Scan = 1; });
     f.dlg->bRealScans = true;
     f.dlg->OnInitDialog();

@@ -181,16 +181,7 @@ TEST(OptionDlg, USB4MoreConfigOpensWithFallbackOnEnableAndItsLinkOnlyFormSetsOnl
     saveScreenshot(linkOnly, "option_usb4_more_config_variant.png");
 }
 
-// The variant's window on its own settings file.
-struct ShowStatusFixture : DlgFixture {
-    ShowStatusFixture()
-    {
-        pIni.vSetProfile(IniProfileVariant());
-        vInitListColumnHeaders(MainDlgProfileShowStatus().resultColumns);
-        dlg->vSetDlgProfile(MainDlgProfileShowStatus());
-    }
-    ~ShowStatusFixture() { pIni.vSetProfile(IniProfileProduction()); }
-};
+using ShowStatusFixture = ShowStatusDlgFixture;
 
 TEST(OptionDlg, VariantMoreConfigKeepsTheDialogsValuesOnlyOnOkAndSaveStoresThem)
 {

@@ -19,17 +19,7 @@ namespace {
 
 using Dlg = CVIVadeDlg;
 
-// The window of the variant on a bench, its settings file written in the
-// variant's own format.
-struct ShowStatusFixture : DlgFixture {
-    explicit ShowStatusFixture(int ports = 1) : DlgFixture(ports)
-    {
-        pIni.vSetProfile(IniProfileVariant());
-        vInitListColumnHeaders(MainDlgProfileShowStatus().resultColumns);
-        dlg->vSetDlgProfile(MainDlgProfileShowStatus());
-    }
-    ~ShowStatusFixture() { pIni.vSetProfile(IniProfileProduction()); }
-};
+using ShowStatusFixture = ShowStatusDlgFixture;
 
 // One drive in slot 0 as a scan would have left it, and the boxes shown.
 void fillOneDrive(CVIVadeDlg& dlg)

@@ -13,6 +13,7 @@
 
 #include <QImage>
 
+#include "controls/ButtonST.h"
 #include "controls/ListCtrlEx.h"
 #include "device/Krv857xPcieCtrl.h"
 #include "device/KrvnUSBDev.h"
@@ -42,13 +43,13 @@ std::vector<std::string> boxesOf(const DlgFixture& f)
 
 // The window as KRV857xShowStatus makes it, with the files a run needs in
 // its program folder.
-void makeVariantRun(DlgFixture& f)
-{
-    pIni.vSetProfile(IniProfileVariant());
-    vInitListColumnHeaders(MainDlgProfileShowStatus().resultColumns);
-    f.dlg->vSetDlgProfile(MainDlgProfileShowStatus());
-    writeRunFiles(f.programDir.path());
-}
+struct VariantRunFixture : ShowStatusDlgFixture {
+    explicit VariantRunFixture(bench::BenchSettings settings)
+        : ShowStatusDlgFixture(std::move(settings), BenchTime::Real)
+    {
+        writeRunFiles(programDir.path());
+    }
+};
 
 std::string readText(const std::string& path)
 {
@@ -60,9 +61,8 @@ void vPcieRun(bool bFirstRefuses);
 
 TEST(ShowStatusRun, StartOnTwoDrivesRunsToTheEnd)
 {
-    DlgFixture f(runBenchSettings(kDrives), BenchTime::Real);
+    VariantRunFixture f(runBenchSettings(kDrives));
     DeviceObject device;
-    makeVariantRun(f);
     f.writeSettings([&](IniRecord& r) {
         setRunSettings(r, f.programDir.path());
         r.USB4_U4Mode = 1;
@@ -116,7 +116,55 @@ TEST(ShowStatusRun, StartOnTwoDrivesRunsToTheEnd)
     const QImage image = dlg.grab().toImage();
     ASSERT_FALSE(image.isNull());
     EXPECT_TRUE(image.save(QString::fromStdString(folder + "/showstatus-run.png")));
-    pIni.vSetProfile(IniProfileProduction());
+}
+
+// The operator checks "W/R Test" in the window (the variant's box keeps
+// it), and one of the two bridges never comes back from its reset: that
+// port fails its reload and takes no disk step, the other runs every step,
+// the write/read test among them, and the run ends one pass, one fail.
+TEST(ShowStatusRun, ABridgeThatNeverComesBackFailsItsPortAndTheOtherRunsTheWriteReadTest)
+{
+    bench::BenchSettings settings = runBenchSettings(kDrives);
+    settings.ports[1].relinkMs = 3'600'000;
+    VariantRunFixture f(settings);
+    DeviceObject device;
+    std::ofstream(f.programDir.file("wrtest.bin"), std::ios::binary) << std::string(1 << 20, '\x5A');
+    f.writeSettings([&](IniRecord& r) {
+        setRunSettings(r, f.programDir.path());
+        r.USB4_U4Mode = 1;
+        r.preload_enable = 0;
+        r.wr_test_binary_name.set("wrtest.bin");
+        r.wr_test_count = 1;
+    });
+    f.dlg->bRealScans = true;
+    CVIVadeDlg& dlg = *f.dlg;
+
+    dlg.OnInitDialog();
+    dlg.show();
+    ASSERT_TRUE(runEventsUntil([&] {
+        return dlg.m_DevList.DevNums == kDrives && !dlg.bScanActive() && dlg.isControlEnabled(IDC_BUTTON_START);
+    }));
+    dlg.m_bChangeMode = 1;
+    dlg.vSetGUIByLockState();
+    ASSERT_TRUE(dlg.isControlEnabled(IDC_CHECK_WR_TEST));
+    dlg.control<CButtonST>(IDC_CHECK_WR_TEST)->click();
+    ASSERT_EQ(dlg.m_DevList.m_bDoWrRdTest, 1);
+    dlg.sendCommand(IDC_BUTTON_START);
+    ASSERT_NE(dlg.m_pMainThread, nullptr) << ::testing::PrintToString(boxesOf(f));
+    ASSERT_TRUE(runEventsUntil([&] { return dlg.m_bRunning == 0 && !dlg.m_pMainThread->bIsRunning(); },
+                               std::chrono::seconds(120)));
+
+    EXPECT_EQ(dlg.controlText(IDC_EDIT_PASS_COUNT), "1");
+    EXPECT_EQ(dlg.controlText(IDC_EDIT_FAIL_COUNT), "1");
+    EXPECT_FALSE(dlg.isControlShown(IDC_PICTURE_PASS));
+    const DevInfo& good = dlg.m_DevList.Devs[0];
+    EXPECT_EQ(good.m_bReloadFWResult, 1);
+    EXPECT_EQ(good.m_bFormatResult, 1);
+    EXPECT_EQ(good.m_bWrRdTestResult, 1);
+    const DevInfo& lost = dlg.m_DevList.Devs[1];
+    EXPECT_EQ(lost.m_bUpdateFWResult, 1);
+    EXPECT_EQ(lost.m_bReloadFWResult, 0);
+    EXPECT_EQ(lost.m_bWrRdTestResult, 0);
 }
 
 // Two USB4 drives reached through PCIe only: each port's bridge takes its
@@ -146,10 +194,8 @@ void vPcieRun(bool bFirstRefuses)
         port.link = "USB4";
         port.relinkMs = 500;
     }
-    DlgFixture f(settings, BenchTime::Real);
-    PcieTargetsForgotten forgotten;
+    VariantRunFixture f(settings);
     DeviceObject device;
-    makeVariantRun(f);
     if (bFirstRefuses)
         addFault(f.bench, 1, bench::FaultKind::Fail, {0xE8, 0x50});
     f.writeSettings([&](IniRecord& r) {
@@ -220,7 +266,6 @@ void vPcieRun(bool bFirstRefuses)
     const std::string folder = std::string(KRV_BUILD_DIR) + "/screenshots";
     std::filesystem::create_directories(folder);
     EXPECT_TRUE(dlg.grab().toImage().save(QString::fromStdString(folder + "/showstatus-pcie-run.png")));
-    pIni.vSetProfile(IniProfileProduction());
 }
 
 }  // namespace

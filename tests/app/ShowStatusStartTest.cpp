@@ -59,8 +59,9 @@ TEST(ShowStatusStart, ReloadStaysOnInEveryFormat)
     for (const bool variant : {false, true}) {
         SCOPED_TRACE(variant ? "variant" : "production");
         DlgFixture f;
+        std::optional<IniProfileScope> profile;
         if (variant) {
-            pIni.vSetProfile(IniProfileVariant());
+            profile.emplace(IniProfileVariant());
             f.dlg->vSetDlgProfile(MainDlgProfileShowStatus());
         }
         writeRunFiles(f.programDir.path());
@@ -89,7 +90,6 @@ TEST(ShowStatusStart, ReloadStaysOnInEveryFormat)
         EXPECT_EQ(f.dlg->checkState(IDC_CHECK_RELOAD_FW), variant ? 1 : 0);
         f.dlg->m_pMainThread->vRequestStop();
         f.dlg->m_pMainThread->bJoin(60'000);
-        pIni.vSetProfile(IniProfileProduction());
     }
 }
 

@@ -21,12 +21,14 @@
 #include "app/ResultColumns.h"
 #include "app/VIVadeDlg.h"
 #include "device/DebugLog.h"
+#include "device/Krv857xPcieCtrl.h"
 #include "device/KrvnUSBDev.h"
 #include "device/USBUtility.h"
 #include "platform/bench/BenchConsolePrograms.h"
 #include "platform/bench/BenchSystemInfo.h"
 #include "tests/support/BenchFixture.h"
 #include "tests/ui/UiTestSupport.h"
+#include "variant/ShowStatusProfile.h"
 #include "ui/FilePickers.h"
 #include "ui/MessageBoxPresenter.h"
 
@@ -94,6 +96,12 @@ public:
         if (dlg && g_UsbDev.m_pDevList.load() == &dlg->m_DevList)
             g_UsbDev.m_pDevList = nullptr;
         dlg.reset();
+        // The PCIe target list is process-wide and outlives the bench it
+        // was scanned on: a later window's Start would count those targets
+        // (and judge them): without the driver every read is all ones, so
+        // a scan finds none.
+        g_PcieCtrl.UnInitPcie();
+        g_PcieCtrl.nScanPcieTargets(0, 0);
         messages.uninstall();
         pUtility.m_bCommandLineMode = false;
         pUtility.vShutdown();
@@ -173,14 +181,37 @@ public:
     int nFinished = 0;
 };
 
-// The PCIe target list is process-wide: after a test that scanned targets
-// on its bench, the tests after it find none.
-struct PcieTargetsForgotten {
-    ~PcieTargetsForgotten()
+// Puts a settings profile in force for the process while it lives and the
+// production one back when it goes, however the test leaves its scope (a
+// failed ASSERT returns early): the profile decides how every later test's
+// settings file is read and written.
+class IniProfileScope {
+public:
+    explicit IniProfileScope(const IniProfile& profile) { pIni.vSetProfile(profile); }
+    ~IniProfileScope() { pIni.vSetProfile(IniProfileProduction()); }
+    IniProfileScope(const IniProfileScope&) = delete;
+    IniProfileScope& operator=(const IniProfileScope&) = delete;
+};
+
+// The window as KRV857xShowStatus makes it: the variant's settings file,
+// results table and window profile.
+struct ShowStatusDlgFixture : DlgFixture {
+    explicit ShowStatusDlgFixture(int ports = 1) : DlgFixture(ports) { vMakeVariant(); }
+    ShowStatusDlgFixture(bench::BenchSettings settings, BenchTime time) : DlgFixture(std::move(settings), time)
     {
-        g_PcieCtrl.UnInitPcie();
-        g_PcieCtrl.nScanPcieTargets(0, 0);
+        vMakeVariant();
     }
+    ~ShowStatusDlgFixture() { vInitListColumnHeaders(); }
+
+private:
+    void vMakeVariant()
+    {
+        vInitListColumnHeaders(MainDlgProfileShowStatus().resultColumns);
+        dlg->vSetDlgProfile(MainDlgProfileShowStatus());
+    }
+
+public:
+    IniProfileScope profile{IniProfileVariant()};
 };
 
 }  // namespace krv::test
