@@ -77,6 +77,9 @@ constexpr const char* POWER_SCHEME_HIGH_PERFORMANCE = "8c5e7fda-e8bf-4a96-9a85-a
 constexpr int32_t CMDLINE_EXIT_ALREADY_RUNNING = -5;
 // The debounce period of the rescan timer after device-change notices.
 constexpr uint32_t RESCAN_DEBOUNCE_MS = 2000;
+// Its period while a scan or a run is busy, and for a change no walk has
+// looked at yet.
+constexpr uint32_t RESCAN_BUSY_MS = 800;
 // SN_EditType "3.From Barcode": the serial number is typed or scanned for
 // the drives that arrive.
 constexpr uint8_t SN_EDIT_TYPE_FROM_BARCODE = 3;
@@ -740,6 +743,20 @@ private:
     int m_nScansRegistered = 0;
     int m_nScansWaiting = 0;
     bool m_bGiveUpPending = false;
+    // Scan requests (carried out or not) and device changes that asked for
+    // one while a run held the table, counted on the GUI thread; and that
+    // count as the last walk began (written by the scan thread under the
+    // scan lock). A difference is a change no walk has looked at: a request
+    // dropped while a walk was under way, one a run's token turned away.
+    // The rescan timer then scans once nothing is busy.
+    std::atomic<uint64_t> m_nScanAsks{0};
+    std::atomic<uint64_t> m_nScanAsksAtWalk{0};
+    // A device change that asked for a scan the run's token turned away:
+    // counted, and looked at again by the rescan timer.
+    void vNoteChangeNotScanned();
+    // Arms the rescan timer unless it is armed already.
+    void vLookAgainLater();
+    bool bChangeNotScanned() const { return m_nScanAsks.load() != m_nScanAsksAtWalk.load(); }
     std::atomic<bool> m_bCmdJobStarted{false};
 };
 
