@@ -727,7 +727,13 @@ private:
     void vEndRunControls();
     // Asks every enabled port's worker that has not finished to stop, joins
     // it and logs it as stopped from pszWhere.
-    void vStopRunningWorkers(MainThreadParam* pParam, const char* pszWhere);
+    void vStopRunningWorkers(MainThreadParam* pParam, std::shared_ptr<CWorkerThread> (&workers)[MAX_DEV_SLOTS],
+                             const char* pszWhere);
+    // Waits for a thread that was asked to stop: up to dwBoundMs, and
+    // without a bound while a port's EEPROM write is under way (the bound
+    // counts again from its end), so a worker is never left writing on its
+    // own. True when the thread is joined.
+    bool bJoinStopped(CWorkerThread& thread, uint32_t dwBoundMs);
     void vCmdLineGiveUp();
     void vSetScanProgress(int nPos);
     int nDevicesFound() const;
