@@ -78,6 +78,9 @@ constexpr const char* POWER_SCHEME_HIGH_PERFORMANCE = "8c5e7fda-e8bf-4a96-9a85-a
 constexpr int32_t CMDLINE_EXIT_ALREADY_RUNNING = -5;
 // The debounce period of the rescan timer after device-change notices.
 constexpr uint32_t RESCAN_DEBOUNCE_MS = 2000;
+// Its period while a scan or a run is busy, and for a change no walk has
+// looked at yet.
+constexpr uint32_t RESCAN_BUSY_MS = 800;
 // SN_EditType "3.From Barcode": the serial number is typed or scanned for
 // the drives that arrive.
 constexpr uint8_t SN_EDIT_TYPE_FROM_BARCODE = 3;
@@ -748,7 +751,13 @@ private:
     void vEndRunControls();
     // Asks every enabled port's worker that has not finished to stop, joins
     // it and logs it as stopped from pszWhere.
-    void vStopRunningWorkers(MainThreadParam* pParam, const char* pszWhere);
+    void vStopRunningWorkers(MainThreadParam* pParam, std::shared_ptr<CWorkerThread> (&workers)[MAX_DEV_SLOTS],
+                             const char* pszWhere);
+    // Waits for a thread that was asked to stop: up to dwBoundMs, and
+    // without a bound while a port's EEPROM write is under way (the bound
+    // counts again from its end), so a worker is never left writing on its
+    // own. True when the thread is joined.
+    bool bJoinStopped(CWorkerThread& thread, uint32_t dwBoundMs);
     void vCmdLineGiveUp();
     void vSetScanProgress(int nPos);
     int nDevicesFound() const;
@@ -764,6 +773,20 @@ private:
     int m_nScansRegistered = 0;
     int m_nScansWaiting = 0;
     bool m_bGiveUpPending = false;
+    // Scan requests (carried out or not) and device changes that asked for
+    // one while a run held the table, counted on the GUI thread; and that
+    // count as the last walk began (written by the scan thread under the
+    // scan lock). A difference is a change no walk has looked at: a request
+    // dropped while a walk was under way, one a run's token turned away.
+    // The rescan timer then scans once nothing is busy.
+    std::atomic<uint64_t> m_nScanAsks{0};
+    std::atomic<uint64_t> m_nScanAsksAtWalk{0};
+    // A device change that asked for a scan the run's token turned away:
+    // counted, and looked at again by the rescan timer.
+    void vNoteChangeNotScanned();
+    // Arms the rescan timer unless it is armed already.
+    void vLookAgainLater();
+    bool bChangeNotScanned() const { return m_nScanAsks.load() != m_nScanAsksAtWalk.load(); }
     std::atomic<bool> m_bCmdJobStarted{false};
 };
 

@@ -10,6 +10,11 @@
 // The serial-number entry that follows a plug-in is opened by the scan when
 // it has finished, never from here: a dialog opened here would read a device
 // table the scan it just asked for is still filling.
+//
+// A notice that would ask for a scan while a run holds its token, or while
+// its supervisor still works, asks for none: the run owns the table. It is
+// noted instead, and the rescan timer looks at the devices once the run is
+// over (VIVadeDlgScan.cpp), so a drive swapped at the run's edge still shows.
 #include "app/VIVadeDlg.h"
 
 #include "app/Ini.h"
@@ -89,8 +94,18 @@ void CVIVadeDlg::vDrainDeviceEvents()
 LRESULT CVIVadeDlg::OnUSBDeviceChange(uint32_t wParam, const DEV_BROADCAST_DEVICEINTERFACE* pHdr)
 {
     static const char* const kWho = "CVIVadeDlg::OnUSBDeviceChange";
-    if (m_bInputDlgOpen == 1 || m_bRunning == 1)
+    const bool bInterface = pHdr && pHdr->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE;
+    const bool bSafelyRemoving = pUtility.m_bSafelyRemoving == 1;
+    const bool bAsksForScan =
+        !bSafelyRemoving && (wParam == DBT_DEVICEREMOVECOMPLETE ||
+                             (wParam == DBT_DEVICEARRIVAL && bInterface && bIsScanTriggerClass(pHdr->dbcc_classguid)));
+    if (m_bInputDlgOpen == 1)
         return 0;
+    if (m_bRunning == 1) {
+        if (bAsksForScan)
+            vNoteChangeNotScanned();
+        return 0;
+    }
 
     // Debounce: one plug-in gives several notices; every second one arms the
     // rescan timer, and nothing more is armed until its handler clears the flag.
@@ -103,8 +118,6 @@ LRESULT CVIVadeDlg::OnUSBDeviceChange(uint32_t wParam, const DEV_BROADCAST_DEVIC
         setTimer(m_pProfile->timers.iRescan, RESCAN_DEBOUNCE_MS);
     }
 
-    const bool bInterface = pHdr && pHdr->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE;
-    const bool bSafelyRemoving = pUtility.m_bSafelyRemoving == 1;
     // A supervisor that was started and is still at work; an ended one
     // counts as not running.
     const bool bSupervisorStarted = m_pMainThread != nullptr;
@@ -120,8 +133,10 @@ LRESULT CVIVadeDlg::OnUSBDeviceChange(uint32_t wParam, const DEV_BROADCAST_DEVIC
         if (bSafelyRemoving || !bInterface || !bIsScanTriggerClass(pHdr->dbcc_classguid))
             return 0;
         if (bSupervisorStarted) {
-            if (bSupervisorRunning)
+            if (bSupervisorRunning) {
+                vNoteChangeNotScanned();
                 return 0;
+            }
             vDEBUG_MSG_printf("%s:%d: trigger scan thread, DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE, main thread exit",
                               kWho, __LINE__);
             TriggerScanThread();
@@ -150,8 +165,10 @@ LRESULT CVIVadeDlg::OnUSBDeviceChange(uint32_t wParam, const DEV_BROADCAST_DEVIC
         if (bSupervisorStarted) {
             showControl(IDC_PICTURE_FAIL, false);
             showControl(IDC_PICTURE_PASS, false);
-            if (bSupervisorRunning)
+            if (bSupervisorRunning) {
+                vNoteChangeNotScanned();
                 return 0;
+            }
         } else {
             vDEBUG_MSG_printf("%s:%d: trigger scan thread, DBT_DEVICEREMOVECOMPLETE", kWho, __LINE__);
         }

@@ -146,13 +146,34 @@ void CVIVadeDlg::vDeleteFWFileMadeByTool()
     m_strFWFileMadeByTool.clear();
 }
 
+bool CVIVadeDlg::bJoinStopped(CWorkerThread& thread, uint32_t dwBoundMs)
+{
+    constexpr uint32_t kJoinSliceMs = 50;
+    if (thread.bIsCurrentThread())
+        return false;
+    auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(dwBoundMs);
+    for (;;) {
+        if (thread.bJoin(std::min(kJoinSliceMs, dwBoundMs)))
+            return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (m_nEepromWrites.load() > 0)
+            giveUp = now + std::chrono::milliseconds(dwBoundMs);
+        else if (now >= giveUp)
+            return false;
+    }
+}
+
+// The lock button and the automatic-mode box stop the run's threads here, on
+// the GUI thread, with the exit's rule: a write under way is waited for.
+// The supervisor, asked to stop, stops and joins its own workers the same
+// way, so no worker is let go while it writes.
 bool CVIVadeDlg::bDeleteAllThread()
 {
     try {
-        auto stop = [](std::shared_ptr<CWorkerThread>& pThread, const char* pszWhat, int nSlot) {
+        auto stop = [this](std::shared_ptr<CWorkerThread>& pThread, const char* pszWhat, int nSlot) {
             if (pThread && pThread->bIsRunning()) {
                 pThread->vRequestStop();
-                const bool bJoined = pThread->bJoin(THREAD_STOP_JOIN_MS);
+                const bool bJoined = bJoinStopped(*pThread, m_dwStopJoinMs);
                 if (nSlot < 0)
                     vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: stop %s , joined %d , dwErrorCode %d", "CVIVadeDlg",
                                       __LINE__, pszWhat, bJoined ? 1 : 0, nLastError());

@@ -21,6 +21,13 @@
 // its token (m_bRunning) does not walk and does no follow-up; the run's own
 // re-link rescans are the only walks until it ends.
 //
+// No change is lost: a request dropped while a walk is under way (which may
+// have passed the drive already), or a device change the run's token turned
+// away, leaves the count of requests ahead of the count the last walk began
+// with; the rescan timer is armed for it and, once no scan and no run is
+// busy, scans. Without that the table would show a drive that has gone, or
+// the automatic start would wait for a drive it never saw come.
+//
 // A scan reads the settings and the target chip as they were when it was
 // requested (CScanSettings, copied on the GUI thread): Load INI may change
 // both while it runs, and asks for a scan of its own with the new ones.
@@ -53,7 +60,6 @@ int nLastError() { return static_cast<int>(krv::lastError()); }
 constexpr uint64_t kScanStartDelayMs = 500;
 constexpr uint32_t kScanProgressMs = 80;
 constexpr uint32_t kRescanAfterScanMs = 500;
-constexpr uint32_t kRescanBusyMs = 800;
 constexpr uint32_t kGiveUpAfterRetriesMs = 100;
 constexpr uint8_t kScanPhaseStarted = 1;
 constexpr uint8_t kScanPhaseDone = 8;
@@ -108,11 +114,15 @@ void CVIVadeDlg::TriggerScanThread()
     if (bExitStarted() || isShuttingDown())
         return;
     uint64_t nTicket = 0;
+    ++m_nScanAsks;
     {
-        std::lock_guard<std::mutex> lock(m_ScanStateMutex);
+        std::unique_lock<std::mutex> lock(m_ScanStateMutex);
         if (m_nScansWaiting > 0) {
             vDEBUG_MSG_printf("%s:%d:   Already waiting for criticalsection...Exit!!!, dwErrorCode =%d", kWho,
                               __LINE__, nLastError());
+            lock.unlock();
+            // The walk under way may have passed this change already.
+            vLookAgainLater();
             return;
         }
         nTicket = m_nNextScanTicket++;
@@ -196,6 +206,8 @@ int CVIVadeDlg::ScanThreadFun(const krv::StopSource& stop, uint64_t nTicket, con
                     vUnregisterScan(bRegistered);
                     pUtility.g_bScanInterrupt = 0;
                 } else if (scanLock) {
+                    // Every request so far is looked at by this walk.
+                    m_nScanAsksAtWalk = m_nScanAsks.load();
                     vScanUnderLock(settings);
                     vUnregisterScan(bRegistered);
                     pUtility.g_bScanInterrupt = 0;
@@ -371,6 +383,21 @@ int CVIVadeDlg::vScanUSBPort(const CScanSettings& settings)
     return 1;
 }
 
+void CVIVadeDlg::vNoteChangeNotScanned()
+{
+    ++m_nScanAsks;
+    vLookAgainLater();
+}
+
+void CVIVadeDlg::vLookAgainLater()
+{
+    const int iRescan = m_pProfile->timers.iRescan;
+    if (iRescan == 0 || m_bRescanArmed.exchange(1) != 0)
+        return;
+    vDEBUG_MSG_printf("%s:%d: rescan timer enabled:%d", "CVIVadeDlg::vLookAgainLater", __LINE__, 1);
+    setTimer(iRescan, RESCAN_BUSY_MS);
+}
+
 void CVIVadeDlg::vSetScanProgress(int nPos)
 {
     vOnGui([this, nPos] { m_ProgressScan->SetPos(nPos); });
@@ -404,12 +431,12 @@ void CVIVadeDlg::OnTimer(int nIDEvent)
     if (nIDEvent == timers.iRescan) {
         if (bScanActive() || pUtility.g_bScanWaiting == 1 || m_bRunning == 1) {
             m_bRescanArmed = 1;
-            setTimer(timers.iRescan, kRescanBusyMs);
+            setTimer(timers.iRescan, RESCAN_BUSY_MS);
             return;
         }
         const uint8_t ucArrivals = m_ucArrivalCount.load();
         const int32_t iDevNums = m_DevList.DevNums;
-        if (ucArrivals % 2 == 1 || ucArrivals > 2 * iDevNums ||
+        if (ucArrivals % 2 == 1 || ucArrivals > 2 * iDevNums || bChangeNotScanned() ||
             (pIni.m_pINI.PCIE_Scan != 0 && nGet8574PcieCntByPnpUtil() != g_PcieCtrl.ucTargetCount())) {
             showControl(IDC_PICTURE_FAIL, false);
             showControl(IDC_PICTURE_PASS, false);

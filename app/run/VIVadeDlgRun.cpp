@@ -53,14 +53,16 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
     std::shared_ptr<CWorkerThread> workers[MAX_DEV_SLOTS];
     // A worker that has said it is done only returns: it is waited for. One
     // that was given up on (asked to stop at the give-up or after an
-    // exception) gets the bounded join of any stopped thread. Then this
+    // exception, or stopped with this thread) gets the bounded join of any
+    // stopped thread, which waits on while a write is under way. Then this
     // thread lets go of them: their objects go on the GUI thread, when the
     // next Start lets go of m_pChildThread[], never on a thread of a run.
     const auto joinWorkers = [this, &workers] {
         for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
-            if (workers[slot])
-                workers[slot]->bJoin(m_ChildThreadParam[slot].m_ucStatus == THREAD_STATUS_FINISHED ? UINT32_MAX
-                                                                                                 : THREAD_STOP_JOIN_MS);
+            if (workers[slot] && m_ChildThreadParam[slot].m_ucStatus == THREAD_STATUS_FINISHED)
+                workers[slot]->bJoin(UINT32_MAX);
+            else if (workers[slot])
+                bJoinStopped(*workers[slot], THREAD_STOP_JOIN_MS);
             workers[slot].reset();
         }
     };
@@ -102,9 +104,6 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
                 ChildThreadParam* pChild = &child;
                 workers[slot] = m_Threads.pStart(
                     "ChildThreadFun", [this, pChild](const krv::StopSource& childStop) { ChildThreadFun(pChild, childStop); });
-                // Kept for the exit path, which may stop them; Start let go
-                // of the last run's before this one began.
-                m_pChildThread[slot] = workers[slot];
                 if (!workers[slot])
                     child.m_ucStatus = THREAD_STATUS_FINISHED;  // the window is closing
             } else {
@@ -113,11 +112,26 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
             }
         }
 
+        // Shown to the window's stop path (the lock button), which reads
+        // them on the GUI thread: written there too. Start let go of the
+        // last run's before this one began. A stop that comes first leaves
+        // them to this thread, which stops and joins them itself.
+        vOnGui([this, &workers] {
+            for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot)
+                m_pChildThread[slot] = workers[slot];
+        });
+
         // Polling: the bar runs as an activity indicator; the figure, in
         // the text and on the bar, is the mean progress of the ports.
         for (uint32_t nPolls = 0;; ++nPolls) {
-            if (!runClock().sleepMs(kSupervisorPollMs, &stop))
-                return 1;  // the window is closing; its exit path stops and joins the workers
+            if (!runClock().sleepMs(kSupervisorPollMs, &stop)) {
+                // Stopped (the window closes, or the lock button): the
+                // workers are stopped and joined here, a write under way
+                // waited for, before this thread lets go of them.
+                vStopRunningWorkers(pParam, workers, "MainThreadFun");
+                joinWorkers();
+                return 1;
+            }
             vOnGui([this] {
                 const int nPos = m_ProgressRun->GetPos();
                 if (!m_pProfile->bShowStatusTrace)
@@ -142,7 +156,7 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
                 break;
             if (nPolls + 1 >= kSupervisorGiveUpPolls) {
                 // Results count as they stand (a step not done is a zero).
-                vStopRunningWorkers(pParam, "MainThreadFun");
+                vStopRunningWorkers(pParam, workers, "MainThreadFun");
                 vDEBUG_ERR_printf("%s:%d: MainThreadFun: TimeOut dwErrorCode %d", kWho, __LINE__, nLastError());
                 break;
             }
@@ -152,7 +166,7 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
         ucEndOfRun(pParam, bSavedItems, stop);
     } catch (...) {
         vDEBUG_ERR_printf("%s:%d: MainThreadFun: dwErrorCode %d", kWho, __LINE__, nLastError());
-        vStopRunningWorkers(pParam, "ChildThreadFun");
+        vStopRunningWorkers(pParam, workers, "ChildThreadFun");
         joinWorkers();
         // The run ends as failed, with everything a run's end gives back:
         // the serial numbers counted, the controls, the notices, the token
@@ -171,15 +185,16 @@ int CVIVadeDlg::MainThreadFun(MainThreadParam* pParam, const krv::StopSource& st
     return 1;
 }
 
-void CVIVadeDlg::vStopRunningWorkers(MainThreadParam* pParam, const char* pszWhere)
+void CVIVadeDlg::vStopRunningWorkers(MainThreadParam* pParam, std::shared_ptr<CWorkerThread> (&workers)[MAX_DEV_SLOTS],
+                                     const char* pszWhere)
 {
     // Workers are never killed: each is asked to stop and joined.
     for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot) {
-        if (pParam->m_ucPortEnable[slot] != 1 || !m_pChildThread[slot] ||
+        if (pParam->m_ucPortEnable[slot] != 1 || !workers[slot] ||
             m_ChildThreadParam[slot].m_ucStatus == THREAD_STATUS_FINISHED)
             continue;
-        m_pChildThread[slot]->vRequestStop();
-        const bool bJoined = m_pChildThread[slot]->bJoin(THREAD_STOP_JOIN_MS);
+        workers[slot]->vRequestStop();
+        const bool bJoined = bJoinStopped(*workers[slot], THREAD_STOP_JOIN_MS);
         vDEBUG_ERR_printf("%s:%d: %s: TerminateThread[%d] , dwErrorCode %d", "CVIVadeDlg::MainThreadFun", __LINE__,
                           pszWhere, slot, bJoined ? 0 : nLastError());
     }

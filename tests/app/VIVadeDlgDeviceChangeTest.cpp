@@ -36,6 +36,7 @@ struct Case {
     uint8_t arrivals;
     uint8_t changeCount;
     bool picturesHidden = false;
+    uint32_t timerMs = RESCAN_DEBOUNCE_MS;
 };
 
 const Notice kDiskIn{DBT_DEVICEARRIVAL, kDisk};
@@ -66,9 +67,10 @@ const Case kCases[] = {
      false, 0, true, 1, 0},
     {"the serial-number entry open: not even counted", {kDiskIn, kDiskOut}, Supervisor::None, false, true, false, 0,
      false, 0, 0},
-    {"a run on: dropped", {kDiskIn, kDiskOut}, Supervisor::None, false, false, true, 0, false, 0, 0},
-    {"a supervisor still at work: no scan, pictures hidden on removal", {kDiskIn, kDiskOut}, Supervisor::Running,
-     false, false, false, 0, true, 1, 0, true},
+    {"a run on: not counted, no scan; the rescan timer looks again after the run", {kDiskIn, kDiskOut},
+     Supervisor::None, false, false, true, 0, true, 0, 0, false, RESCAN_BUSY_MS},
+    {"a supervisor still at work: no scan, pictures hidden on removal; the rescan timer looks again",
+     {kDiskIn, kDiskOut}, Supervisor::Running, false, false, false, 0, true, 1, 2, true, RESCAN_BUSY_MS},
     {"a supervisor that ended: scans, pictures hidden on removal", {kDiskIn, kDiskOut}, Supervisor::Ended, false,
      false, false, 2, true, 1, 0, true},
 };
@@ -106,7 +108,7 @@ TEST(VIVadeDlgDeviceChange, NoticesTurnIntoScansAndARescanTimer)
         EXPECT_EQ(f.dlg->nScanRequests, c.scans) << c.name;
         EXPECT_EQ(f.dlg->isTimerArmed(TIMER_RESCAN), c.timerArmed) << c.name;
         if (c.timerArmed) {
-            EXPECT_EQ(f.dlg->timerPeriod(TIMER_RESCAN), static_cast<int>(RESCAN_DEBOUNCE_MS)) << c.name;
+            EXPECT_EQ(f.dlg->timerPeriod(TIMER_RESCAN), static_cast<int>(c.timerMs)) << c.name;
         }
         EXPECT_EQ(f.dlg->m_bRescanArmed.load(), c.timerArmed ? 1 : 0) << c.name;
         EXPECT_EQ(f.dlg->m_ucArrivalCount.load(), c.arrivals) << c.name;
