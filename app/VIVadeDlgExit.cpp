@@ -170,10 +170,12 @@ bool CVIVadeDlg::bJoinStopped(CWorkerThread& thread, uint32_t dwBoundMs)
 bool CVIVadeDlg::bDeleteAllThread()
 {
     try {
+        // True when the thread is no longer running.
         auto stop = [this](std::shared_ptr<CWorkerThread>& pThread, const char* pszWhat, int nSlot) {
+            bool bJoined = true;
             if (pThread && pThread->bIsRunning()) {
                 pThread->vRequestStop();
-                const bool bJoined = bJoinStopped(*pThread, m_dwStopJoinMs);
+                bJoined = bJoinStopped(*pThread, m_dwStopJoinMs);
                 if (nSlot < 0)
                     vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: stop %s , joined %d , dwErrorCode %d", "CVIVadeDlg",
                                       __LINE__, pszWhat, bJoined ? 1 : 0, nLastError());
@@ -182,11 +184,22 @@ bool CVIVadeDlg::bDeleteAllThread()
                                       "CVIVadeDlg", __LINE__, pszWhat, nSlot, bJoined ? 1 : 0, nLastError());
                 pThread.reset();
             }
+            return bJoined;
         };
         stop(m_pAutoThread, "m_pAutoThread", -1);
         for (int slot = 0; slot < MAX_DEV_SLOTS; ++slot)
             stop(m_pChildThread[slot], "m_pChildThread", slot);
-        stop(m_pMainThread, "m_pMainThread", -1);
+        const bool bRunStopped = m_pMainThread && m_pMainThread->bIsRunning();
+        const bool bRunEnded = stop(m_pMainThread, "m_pMainThread", -1);
+        // A stopped supervisor ends without its end of run (its calls to
+        // this thread are cancelled by the stop): the window takes back what
+        // that end gives back, so it can scan and start again. Its serial
+        // numbers were reserved at Start. A supervisor that did not end
+        // keeps the token: no run may start beside it.
+        if (bRunStopped && bRunEnded && !bExitStarted()) {
+            vRegisterDeviceNotification();
+            m_bRunning = 0;
+        }
     } catch (...) {
         vDEBUG_ERR_printf("%s:%d: bDeleteAllThread: ucWr_test_enable : %d , dwErrorCode %d", "CVIVadeDlg", __LINE__,
                           pIni.m_pINI.wr_test_enable, nLastError());

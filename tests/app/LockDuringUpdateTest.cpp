@@ -89,6 +89,14 @@ TEST(LockDuringUpdate, TheStopWaitsForTheImageUnderWayAndBeginsNoNewOne)
             << "image 1 begun after the lock:\n" << strAfterLock;
     }
     EXPECT_TRUE(bImage0Verified) << strAfterLock;
+
+    // The stopped run gave back its token and the device notices: the
+    // window sees a drive leave and could start the next run.
+    EXPECT_EQ(f.dlg->m_bRunning.load(), 0);
+    std::string outcome;
+    ASSERT_TRUE(f.bench.bench().apply(bench::BenchCommand{"unplug", 1, {}}, outcome)) << outcome;
+    EXPECT_TRUE(runEventsUntil([&] { return f.scanOver() && f.dlg->m_DevList.DevNums == 0; },
+                               std::chrono::seconds(60)));
 }
 
 }  // namespace
