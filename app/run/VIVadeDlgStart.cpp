@@ -24,9 +24,9 @@
 // each taking-part port gets its own record of the run (app/run/PortRun.h),
 // which is what its worker writes and what the run is judged and logged by.
 //
-// PCIe targets count with the USB devices. Not in this build: with
-// config_format 3 and a lone PCIe target, no firmware file is made from
-// that target's image; Start logs it and goes on with the file in the box.
+// PCIe targets count with the USB devices; with config_format 3 and one
+// device, the firmware file is made from that device's own image, a PCIe
+// target's read through its mailbox.
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -694,8 +694,8 @@ void CStart::vPrepareReload()
         m_dlg.vResetPortStatusTable();
         m_dlg.m_iRelinkCount = m_nTargets;
     }
-    // Without reload the engineering reset's probe limit would be cleared;
-    // that button is not part of this build.
+    // The engineering reset ("RST") takes this count as its probe limit;
+    // without reload it keeps the last reload run's count or its reset value.
 }
 
 // Each taking-part port's own record of the run: its row, the drive as the
