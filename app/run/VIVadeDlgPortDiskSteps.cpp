@@ -47,10 +47,19 @@ int nLastError() { return static_cast<int>(krv::lastError()); }
 // a time anyway (m_PartitionCriticalSection, taken inside the partition).
 krv::WaitableMutex g_PartitionLetterMutex;
 
+// The letter search opens every volume in turn, while the format needs its
+// volume to itself: a search of another port that holds the volume open at
+// the moment the format opens it fails that format (the handle is shared,
+// the format's is exclusive). So every search, and every format from its own
+// search to its end, holds this lock. It is taken last, after any step's
+// lock, and nothing else is taken under it.
+krv::WaitableMutex g_PortVolumeMutex;
+
 // The letter of the volume on the port's drive (waiting for it to show up),
 // also kept in the record; DEV_DRIVE_LETTER_NONE when there is none, or when
-// the drive is the one the system runs from.
-char cFindPortLetter(DevInfo& dev)
+// the drive is the one the system runs from. The caller holds
+// g_PortVolumeMutex.
+char cFindPortLetterLocked(DevInfo& dev)
 {
     char cLetter = g_UsbDev.vGetLogicalAddressFromPhysicalAddress(dev.m_ucPhysicalAddress, 1);
     for (char c : krv::Platform::current().volumes().lettersOfDisk(dev.m_ucPhysicalAddress))
@@ -61,6 +70,15 @@ char cFindPortLetter(DevInfo& dev)
         }
     dev.m_cDriveLetter = cLetter;
     return cLetter;
+}
+
+// As above, with the lock taken here; none when the worker is stopped first.
+char cFindPortLetter(DevInfo& dev, const krv::StopSource& stop)
+{
+    krv::StopAwareLock lock(g_PortVolumeMutex, &stop);
+    if (!lock)
+        return DEV_DRIVE_LETTER_NONE;
+    return cFindPortLetterLocked(dev);
 }
 
 // The folder through which the letter's volume takes files; empty when it
@@ -106,11 +124,14 @@ bool bPartitionPortDrive(CPortWork& work, DevInfo& dev, CFat32Format& format)
 
 bool bFormatPortDrive(CPortWork& work, DevInfo& dev, CFat32Format& format)
 {
-    const char cLetter = cFindPortLetter(dev);
-    if (cLetter == DEV_DRIVE_LETTER_NONE)
-        return false;
     krv::StopAwareLock lock(pUtility.m_ChildThreadFormatUtilityCriticalSection, &work.m_Stop);
     if (!lock)
+        return false;
+    krv::StopAwareLock volumeLock(g_PortVolumeMutex, &work.m_Stop);
+    if (!volumeLock)
+        return false;
+    const char cLetter = cFindPortLetterLocked(dev);
+    if (cLetter == DEV_DRIVE_LETTER_NONE)
         return false;
     const IniRecord& ini = pIni.m_pINI;
     return format.vLowLevelFormatTracks(dev.m_ucPhysicalAddress, ini.format_drive_type, ini.drive_label_name.str(),
@@ -160,11 +181,11 @@ bool bWrRdTestOnce(uint8_t ucSlot, int nCount, const std::string& strSource, con
     return bResult;
 }
 
-bool bWrRdTestPortDrive(DevInfo& dev, uint8_t ucSlot)
+bool bWrRdTestPortDrive(DevInfo& dev, uint8_t ucSlot, const krv::StopSource& stop)
 {
     const IniRecord& ini = pIni.m_pINI;
     const std::string strName = ini.wr_test_binary_name.str();
-    const char cLetter = cFindPortLetter(dev);
+    const char cLetter = cFindPortLetter(dev, stop);
     const std::string strSource = krv::joinPath(pUtility.m_szProgramFolder, strName);
     const std::string strTarget = strOnVolume(cLetter, strName);
     if (cLetter == DEV_DRIVE_LETTER_NONE || strTarget.empty() || !pUtility.vCheckFilePathExists(strSource, 0)) {
@@ -244,7 +265,7 @@ std::string strWithoutTrailingSeparator(std::string strPath)
 bool bPreloadPortDrive(DevInfo& dev, uint8_t ucSlot, const std::string& strPreloadPath, const krv::StopSource& stop)
 {
     vDEBUG_MSG_printf("%s:%d: Do Preload[%d]", kWho, __LINE__, ucSlot);
-    const char cLetter = cFindPortLetter(dev);
+    const char cLetter = cFindPortLetter(dev, stop);
     const std::string strTarget = strVolumeRoot(cLetter);
     if (strTarget.empty() || !pUtility.vCheckFilePathExists(strPreloadPath, 0)) {
         vDEBUG_ERR_printf("%s:%d: ChildThreadFun: Preload folder Check Fail , [%d] m_cDriveLetter = [%c] , "
@@ -346,8 +367,10 @@ void CVIVadeDlg::vChildStepWrRdTest(CPortWork& work)
     DevInfo& dev = m_DevList.Devs[work.m_ucSlot];
     if (dev.m_bIsCDROM)
         work.m_ucResult = 0;
-    if (work.m_ucResult == 1)
-        work.m_ucResult = bPortDriveIsOwn(work, dev, "write/read test") && bWrRdTestPortDrive(dev, work.m_ucSlot) ? 1 : 0;
+    if (work.m_ucResult == 1) {
+        const bool bOwn = bPortDriveIsOwn(work, dev, "write/read test");
+        work.m_ucResult = bOwn && bWrRdTestPortDrive(dev, work.m_ucSlot, work.m_Stop) ? 1 : 0;
+    }
     if (work.m_ucResult == 1 && m_DevList.m_bDoSpeedTest) {
         const CPortRunInputs& inputs = work.m_Run.m_Inputs;
         work.m_ucResult =

@@ -4,13 +4,17 @@
 // report another end than they had; a medium that loses the tail of a file.
 // Each stand-in wraps the platform's own service and calls on it for all it
 // does not change; its scope puts the platform's own service back.
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/BlockDevices.h"
 #include "platform/ConsolePrograms.h"
 #include "platform/FileMedia.h"
 #include "platform/Platform.h"
@@ -115,6 +119,89 @@ private:
         FileMedia* own = nullptr;
     };
     std::unique_ptr<ServiceSwap<FileMedia>> swap_;
+};
+
+// The platform's block devices, with the opens of one volume made to cross:
+// an exclusive open of it (a format's) waits until another thread holds the
+// volume through a shared read open by name (as a letter search opens each
+// volume), and that holder keeps it until the exclusive open has been tried.
+// Each wait gives up after a second, so code that never crosses only runs
+// slower. Counts the exclusive opens that were refused.
+class CrossingVolumeOpens {
+public:
+    explicit CrossingVolumeOpens(char letter)
+    {
+        auto standIn = std::make_unique<Forwarder>(letter);
+        forwarder_ = standIn.get();
+        swap_ = std::make_unique<ServiceSwap<BlockDevices>>(&PlatformServices::blockDevices, std::move(standIn));
+        forwarder_->own = &swap_->own();
+    }
+
+    // Until an exclusive open of the volume waits (at most `limit`).
+    bool waitForExclusiveOpen(std::chrono::milliseconds limit = std::chrono::seconds(30))
+    {
+        std::unique_lock<std::mutex> lock(forwarder_->mutex);
+        return forwarder_->changed.wait_for(lock, limit, [this] { return forwarder_->exclusiveWaiting; });
+    }
+    int refused() const
+    {
+        std::lock_guard<std::mutex> lock(forwarder_->mutex);
+        return forwarder_->refusedCount;
+    }
+
+private:
+    static constexpr std::chrono::seconds kCrossingWait{1};
+
+    struct Forwarder : BlockDevices {
+        explicit Forwarder(char c) : letter(c) {}
+        std::unique_ptr<BlockDevice> openDisk(int number, BlockAccess access, BlockShare share) override
+        {
+            return own->openDisk(number, access, share);
+        }
+        std::unique_ptr<BlockDevice> openVolume(char c, BlockAccess access, BlockShare share) override
+        {
+            if (c != letter || share != BlockShare::None)
+                return own->openVolume(c, access, share);
+            std::unique_lock<std::mutex> lock(mutex);
+            exclusiveWaiting = true;
+            changed.notify_all();
+            changed.wait_for(lock, kCrossingWait, [this] { return held; });
+            std::unique_ptr<BlockDevice> device = own->openVolume(c, access, share);
+            if (!device)
+                ++refusedCount;
+            exclusiveWaiting = false;
+            ++exclusiveTries;
+            changed.notify_all();
+            return device;
+        }
+        std::unique_ptr<BlockDevice> open(const std::string& path, BlockAccess access, BlockShare share) override
+        {
+            std::unique_ptr<BlockDevice> device = own->open(path, access, share);
+            std::string name;
+            if (!device || access != BlockAccess::Read || !Platform::current().volumes().volumeName(letter, name) ||
+                name.rfind(path, 0) != 0)
+                return device;
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!exclusiveWaiting)
+                return device;
+            const int tries = exclusiveTries;
+            held = true;
+            changed.notify_all();
+            changed.wait_for(lock, kCrossingWait, [&] { return exclusiveTries != tries; });
+            held = false;
+            return device;
+        }
+        const char letter;
+        BlockDevices* own = nullptr;
+        mutable std::mutex mutex;
+        std::condition_variable changed;
+        bool exclusiveWaiting = false;
+        bool held = false;
+        int exclusiveTries = 0;
+        int refusedCount = 0;
+    };
+    Forwarder* forwarder_ = nullptr;
+    std::unique_ptr<ServiceSwap<BlockDevices>> swap_;
 };
 
 }  // namespace krv::test

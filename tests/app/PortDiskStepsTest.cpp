@@ -317,6 +317,43 @@ TEST(PortDiskSteps, FormatOnEveryPortPassesAndEachVolumeCarriesTheLabel)
     EXPECT_FALSE(fs::exists(f.file(strDiskPartScriptName(f.drive(1))))) << "scripts are deleted";
 }
 
+// A port's letter search opens every volume in turn, and the format of
+// another port needs its volume to itself. The opens are made to cross: the
+// format's exclusive open waits until the other port's search (of its
+// write/read test) holds that volume, which it keeps until the format has
+// tried. The format never meets the search's handle, and both ports pass.
+TEST(PortDiskSteps, ALetterSearchOfAnotherPortNeverHoldsTheVolumeAFormatOpens)
+{
+    DiskStepsFixture f(std::vector<PortPlan>(2));
+    writeFile(f.file(kTestFile), 64 * 1024);
+    f.enable({1, 2});
+    f.run({1, 2}, [](CVIVadeDlg& dlg, CPortWork& work) { dlg.vChildStepFormat(work); });
+    ASSERT_EQ(f.cell(1, RESULT_COL_PARTITION), pass()) << f.capture().joined();
+    ASSERT_EQ(f.cell(2, RESULT_COL_PARTITION), pass()) << f.capture().joined();
+
+    // The search runs from D: on, so it passes the lower letter on its way.
+    const int formatting = f.dev(1).m_cDriveLetter < f.dev(2).m_cDriveLetter ? 1 : 2;
+    const int searching = 3 - formatting;
+    const uint8_t formattingSlot = f.slot(formatting);
+    CrossingVolumeOpens crossing(f.dev(formatting).m_cDriveLetter);
+    f.enable({1, 2});
+    f.param(searching).m_Results.m_bPartitionDone = 1;  // past the barrier, in its write/read test
+    f.dev(searching).m_dwWrRdTestSize = 64 * 1024;
+    f.run({1, 2}, [&](CVIVadeDlg& dlg, CPortWork& work) {
+        if (work.m_ucSlot == formattingSlot) {
+            dlg.vChildStepFormat(work);
+        } else {
+            EXPECT_TRUE(crossing.waitForExclusiveOpen());
+            dlg.vChildStepWrRdTest(work);
+        }
+    });
+
+    EXPECT_EQ(crossing.refused(), 0) << f.capture().joined();
+    EXPECT_EQ(f.cell(formatting, RESULT_COL_PARTITION), pass());
+    EXPECT_EQ(f.cell(searching, RESULT_COL_RW_TEST), pass()) << f.capture().joined();
+    f.expectFormattedVolume(formatting);
+}
+
 // A port that failed an earlier step does nothing to its drive, shows FAIL
 // for every step, and still arrives at the partition barrier, so the other
 // ports go through all their steps.
