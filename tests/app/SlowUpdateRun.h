@@ -31,8 +31,10 @@ struct SlowUpdateRun {
     {
     }
 
-    // Starts the run (a thread that will not stop is given 200 ms) and
-    // waits until image 0's write has begun. False when it never did.
+    // Starts the run and waits until image 0's write has begun. False when
+    // it never did. A thread that will not stop is given 2 s: less than
+    // what is left of the image's write and verify (its pauses alone take
+    // 5 s), and enough for a loaded machine to let the thread end after it.
     bool bStartAndReachTheFirstImage()
     {
         f.writeSettings([&](IniRecord& r) {
@@ -51,7 +53,7 @@ struct SlowUpdateRun {
             return false;
         f.dlg->m_PCIEUSBConfigDlg.m_ucImage0 = 1;
         f.dlg->m_PCIEUSBConfigDlg.m_ucImage1 = 1;
-        f.dlg->vSetStopJoinMs(200);
+        f.dlg->vSetStopJoinMs(2000);
         f.dlg->sendCommand(IDC_BUTTON_START);
         if (f.dlg->m_pMainThread == nullptr)
             return false;
