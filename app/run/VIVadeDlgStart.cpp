@@ -510,8 +510,8 @@ bool CStart::bEveryDriveTakesPart()
     }
     if (nLeftOut == 0)
         return true;
-    vShow(CVIVadeDlg::vSprintf127("%d drive(s) on the bus are not in the run (not identified, past the device "
-                                  "table, or no firmware version read): the run is refused",
+    vShow(CVIVadeDlg::vSprintf127("%d drive(s) on the bus are not in the run (not identified, past the table, "
+                                  "or no firmware version read): the run is refused",
                                   nLeftOut));
     m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
     return false;

@@ -386,8 +386,8 @@ TEST(VIVadeDlgStart, ACommandLineRunWithADriveLeftOutIsRefused)
             EXPECT_FALSE(f.started()) << c.name;
             ASSERT_TRUE(f.runUntilEnded()) << c.name;
             EXPECT_EQ(f.endCodes, std::vector<int>{kRefused}) << c.name;
-            EXPECT_EQ(f.messageFile(), "1 drive(s) on the bus are not in the run (not identified, past the device "
-                                       "table, or no firmware version read): the run is refused\r\n")
+            EXPECT_EQ(f.messageFile(), "1 drive(s) on the bus are not in the run (not identified, past the table, "
+                                       "or no firmware version read): the run is refused\r\n")
                 << c.name;
         }
     }
