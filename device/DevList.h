@@ -188,8 +188,8 @@ struct DevList {
     uint8_t m_bScanFoundCDROMOnly = 0;
     // USB storage devices the last full scan met on the bus and left out of
     // the table because it could not identify them (no answer to the chip
-    // query) or their drive number does not fit a record. A device that
-    // answered as another kind of drive is not counted.
+    // query), their drive number does not fit a record, or the table was
+    // full. A device that answered as another kind of drive is not counted.
     uint8_t m_ucUnidentified = 0;
     // Test items of the run.
     uint8_t m_bUpdateFW = 0;

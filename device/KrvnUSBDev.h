@@ -552,6 +552,10 @@ private:
 
     // The walk's two kinds of connected port: a device to identify, a hub to
     // descend into.
+    // Whether a storage device met after the table filled up is a bridge of
+    // the run's kind (or could not say what it is), so that the scan counts
+    // it as left out: its drive number and the chip query only, no record.
+    bool bBridgeBeyondFullTable(CUSBWalkState& walk, int iBridgeType);
     void vExamineDevice(CUSBWalkState& walk, krv::UsbHub& hub, const krv::UsbConnectionInfo& info, int iHubDepth,
                         int iHCIndex, const std::string& strHubName, const std::string& strTargetChip,
                         int iBridgeType);

@@ -353,6 +353,28 @@ bool CKrvnUSBDev::vTestHandleFromPhysicalAddress(CUSBWalkState& walk, const std:
     }
 }
 
+bool CKrvnUSBDev::bBridgeBeyondFullTable(CUSBWalkState& walk, int iBridgeType)
+{
+    static const char* const kMethod = "CKrvnUSBDev::bBridgeBeyondFullTable";
+    const uint8_t ucPhysicalAddress = ucGetPhysicalAddressFromSN(walk, SN_SEARCH_DISK, iBridgeType);
+    if (ucPhysicalAddress == PHYSICAL_ADDRESS_NONE)
+        return bOwnDiskOutOfTable(walk.m_strDevDriverKeyName);
+    const std::string strPath = strDrivePath(krv::DriveKind::PhysicalDrive, ucPhysicalAddress);
+    CDriveHandle hDev(CreateDriveHandle(strPath));
+    if (!hDev.bIsValid())
+        return false;
+    try {
+        uint8_t ucInquiry[INQUIRY_CHIP_ID_LENGTH];
+        if (SCSI6390_Inquiry(hDev.get(), ucInquiry, sizeof ucInquiry) != SCSI_RESULT_OK)
+            return true;
+        return bChipOfBridgeType(strInquiryChipText(ucInquiry), iBridgeType);
+    } catch (...) {
+        vDEBUG_ERR_printf("%s:%d: strPhysicalAddress:[%s] , dwErrorCode %d", kMethod, __LINE__, strPath.c_str(),
+                          nLastError());
+        return false;
+    }
+}
+
 // ---- a known port again ------------------------------------------------------------------
 
 bool CKrvnUSBDev::bUpdateDeviceInfo(CUSBWalkState& walk, const std::string& RootHubName, uint32_t PortIndex,

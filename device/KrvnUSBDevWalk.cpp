@@ -429,6 +429,8 @@ void CKrvnUSBDev::vExamineDevice(CUSBWalkState& walk, krv::UsbHub& hub, const kr
             vDEBUG_WRN_printf("%s:%d: device table full (%d records), port %d of %s and later devices not taken",
                               kMethod, __LINE__, MAX_DEV_SLOTS, p, strHubName.c_str());
         walk.m_bTableFullLogged = true;
+        if (m_bOpen == 1 && pDevList && bBridgeBeyondFullTable(walk, iBridgeType))
+            vCountUnidentified(*pDevList, walk.m_strDevDriverKeyName, "the device table is full");
         return;
     }
 

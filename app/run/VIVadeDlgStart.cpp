@@ -496,10 +496,10 @@ void CStart::vPickPorts()
 }
 
 // A line script reads the run's exit code as "every drive on the bench was
-// programmed". A drive the scan met but could not identify (or number), or
-// one whose firmware version could not be read, would silently stay as it
-// is: the unattended run is refused instead. In the window the operator sees
-// the table.
+// programmed". A drive the scan met but could not identify (or number), one
+// past the table's last record, or one whose firmware version could not be
+// read, would silently stay as it is: the unattended run is refused instead.
+// In the window the operator sees the table.
 bool CStart::bEveryDriveTakesPart()
 {
     int nLeftOut = m_devs.m_ucUnidentified;
@@ -510,8 +510,8 @@ bool CStart::bEveryDriveTakesPart()
     }
     if (nLeftOut == 0)
         return true;
-    vShow(CVIVadeDlg::vSprintf127("%d drive(s) on the bus are not in the run (not identified, or no firmware "
-                                  "version read): the run is refused",
+    vShow(CVIVadeDlg::vSprintf127("%d drive(s) on the bus are not in the run (not identified, past the table, "
+                                  "or no firmware version read): the run is refused",
                                   nLeftOut));
     m_iExitCode = CVIVadeDlg::CMDLINE_EXIT_REFUSED;
     return false;

@@ -353,8 +353,8 @@ TEST(VIVadeDlgStart, TheCommandLineTellsOnlyTheFirstRefusal)
     }
 }
 
-// A drive the scan met but left out (not identified, or its firmware
-// version not read) would stay as it is while a line script reads the exit
+// A drive the scan met but left out (not identified, past the device
+// table, or its firmware version not read) would stay as it is while a line script reads the exit
 // code as "all programmed": the command line refuses the run, the window
 // runs the drives it shows.
 TEST(VIVadeDlgStart, ACommandLineRunWithADriveLeftOutIsRefused)
@@ -386,8 +386,8 @@ TEST(VIVadeDlgStart, ACommandLineRunWithADriveLeftOutIsRefused)
             EXPECT_FALSE(f.started()) << c.name;
             ASSERT_TRUE(f.runUntilEnded()) << c.name;
             EXPECT_EQ(f.endCodes, std::vector<int>{kRefused}) << c.name;
-            EXPECT_EQ(f.messageFile(), "1 drive(s) on the bus are not in the run (not identified, or no firmware "
-                                       "version read): the run is refused\r\n")
+            EXPECT_EQ(f.messageFile(), "1 drive(s) on the bus are not in the run (not identified, past the table, "
+                                       "or no firmware version read): the run is refused\r\n")
                 << c.name;
         }
     }

@@ -162,12 +162,12 @@ TEST_F(ProductionRunTest, TheConfigurationCheckComparesHexIdsWithoutCase)
 // Benches of every size, up to sixteen drives of every KRV857x model on USB 3
 // links and USB 3 tunnels of USB4, on the root hub and two chained hubs, some
 // coming back under other drive numbers: every drive passes with its own
-// serial number. A seventeenth bridge has no row in the table: the run
-// takes the first sixteen the scan finds and leaves it as it was. Each row
-// is a test of its own.
+// serial number. A seventeenth bridge has no row in the table: "/S" would
+// program the first sixteen and end 0 with it untouched, so the run is
+// refused before any drive is written. Each row is a test of its own.
 struct BenchSize {
     int ports;
-    int programmed;  // the table's rows the scan fills
+    int programmed;  // drives the run programs; 0: the run is refused
     const char* size;
 };
 
@@ -192,7 +192,8 @@ TEST_P(EveryBenchSize, EveryDrivePassesUpToTheTablesSixteen)
     one.createBench(options);
     prepareRun(one);
     ToolRun r = one.run({"/S"});
-    ASSERT_EQ(r.exitCode, 0) << r.err.substr(r.err.size() > 20000 ? r.err.size() - 20000 : 0);
+    const int expectedExit = c.programmed == 0 ? CVIVadeDlg::CMDLINE_EXIT_REFUSED & 0xFF : 0;
+    ASSERT_EQ(r.exitCode, expectedExit) << r.err.substr(r.err.size() > 20000 ? r.err.size() - 20000 : 0);
     const std::string bench = one.krvbench("show").out;
     EXPECT_EQ(countOf(bench, "240517800201"), c.programmed) << bench;
     EXPECT_EQ(countOf(bench, "FAT32 \"KRVRUN\""), c.programmed) << bench;
@@ -200,7 +201,7 @@ TEST_P(EveryBenchSize, EveryDrivePassesUpToTheTablesSixteen)
     std::vector<std::string> serials;
     for (int port = 1; port <= c.ports; ++port) {
         if (port > c.programmed) {
-            // Past the table: never written, disk and EEPROM alike.
+            // Refused, or past the table: never written, disk and EEPROM alike.
             EXPECT_FALSE(portFile(one, port, "firmware-0.bin") == fw) << port;
             char disk[32];
             std::snprintf(disk, sizeof disk, "/ports/%02d/disk.img", port);
@@ -209,6 +210,13 @@ TEST_P(EveryBenchSize, EveryDrivePassesUpToTheTablesSixteen)
             continue;
         }
         serials.push_back(portFile(one, port, "config-0-0.bin").substr(4, 12));
+    }
+    if (c.programmed == 0) {
+        const std::string message = one.currentFile("ProgramMSG.txt");
+        EXPECT_NE(message.find("1 drive(s) on the bus are not in the run"), std::string::npos) << message;
+        // No serial number is used up either.
+        EXPECT_NE(krv::test::readFile(one.settingsPath()).find("serial_number=AAAABBBB0001"), std::string::npos);
+        return;
     }
     std::sort(serials.begin(), serials.end());
     EXPECT_EQ(std::unique(serials.begin(), serials.end()), serials.end());
@@ -220,7 +228,7 @@ TEST_P(EveryBenchSize, EveryDrivePassesUpToTheTablesSixteen)
     EXPECT_NE(krv::test::readFile(one.settingsPath()).find(next), std::string::npos);
 }
 
-const BenchSize kBenchSizes[] = {{1, 1, "1G"}, {4, 4, "1G"}, {16, 16, "512M"}, {17, 16, "512M"}};
+const BenchSize kBenchSizes[] = {{1, 1, "1G"}, {4, 4, "1G"}, {16, 16, "512M"}, {17, 0, "512M"}};
 
 INSTANTIATE_TEST_SUITE_P(OneToSeventeen, EveryBenchSize, ::testing::ValuesIn(kBenchSizes),
                          [](const ::testing::TestParamInfo<BenchSize>& info) {
