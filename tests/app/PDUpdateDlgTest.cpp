@@ -15,6 +15,7 @@
 #include "app/PDUpdateDlg.h"
 #include "app/VIVadeDlgThreads.h"
 #include "device/KrvnUSBDev.h"
+#include "platform/bench/bridge/CommandLog.h"
 #include "tests/app/VIVadeDlgTestSupport.h"
 #include "tests/device/DiscoveryBenchSupport.h"
 #include "tests/device/PdFileSupport.h"
@@ -207,11 +208,17 @@ void runWorkers(DlgFixture& f, CPDUpdateDlg& pd)
             n += record.text == "Please power cycling Your [0 ]device!!!";
         return n;
     };
-    size_t answered = prompts();
+    // Each prompt of the dialog's opening is answered once: by the power
+    // cycles the port has had (a prompt may come before this is called).
+    auto cycles = [&] {
+        size_t n = 0;
+        for (const bench::LogEntry& entry : f.bench.devices().log(1))
+            n += entry.kind == bench::LogEntry::Kind::Event && entry.note.rfind("power cycle:", 0) == 0;
+        return n;
+    };
     ASSERT_TRUE(runEventsUntil(
         [&] {
-            if (prompts() > answered) {
-                ++answered;
+            if (prompts() > cycles()) {
                 bench::BenchCommand command;
                 command.verb = "power-cycle";
                 command.port = 1;
