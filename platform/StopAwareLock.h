@@ -27,7 +27,7 @@ namespace krv {
 constexpr uint64_t kStopAwareLockPollMs = 5;
 // Real time a waiter blocks on the mutex before it looks at the stop request
 // and the time limit again: how late a stop request may be heard.
-constexpr std::chrono::milliseconds kStopAwareLockSlice{5};
+constexpr std::chrono::milliseconds kStopAwareLockSlice{50};
 
 // Locks `mutex`. Returns false, without the lock, when `stop` is requested
 // before the lock is won, or when `maxWaitMs` (0 = no limit) of monotonic

@@ -2,6 +2,7 @@
 // The system journal through syslog(3): journald takes the entries when it
 // runs, a syslog daemon (into /var/log/syslog) otherwise; with neither the
 // entries are dropped and the program goes on.
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -20,6 +21,10 @@ private:
     // openlog keeps a pointer to the tag, so it lives here until closelog.
     std::string tag_;
     bool open_ = false;
+    // Whether the machine has a system log to write to (its socket exists
+    // when the program starts). Without one, syslog(3) would try to connect
+    // again for every line of the trace.
+    std::atomic<bool> present_{false};
 };
 
 }  // namespace krv
