@@ -7,7 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/VirtualClock.h"
 #include "platform/Volumes.h"
-#include "platform/host/LinuxProcesses.h"
+#include "platform/linux/LinuxProcesses.h"
 
 namespace fuzz {
 

@@ -15,9 +15,9 @@
 #include "platform/bench/BenchPcie.h"
 #include "platform/bench/BenchScsi.h"
 #include "platform/bench/BenchSystemInfo.h"
-#include "platform/host/LinuxProcesses.h"
-#include "platform/host/HostDebugOutput.h"
-#include "platform/host/SyslogJournal.h"
+#include "platform/linux/LinuxProcesses.h"
+#include "platform/linux/LinuxDebugOutput.h"
+#include "platform/linux/SyslogJournal.h"
 
 namespace krv {
 
@@ -60,10 +60,10 @@ bool openDeviceServices(bench::Bench& bench, PlatformServices& s, std::string& e
 std::unique_ptr<DebugOutput> makeDebugOutput(BenchPlatformOptions& options)
 {
     if (options.programName.empty())
-        return std::make_unique<HostDebugOutput>();
+        return std::make_unique<LinuxDebugOutput>();
     if (!options.journal)
         options.journal = std::make_unique<SyslogJournal>();
-    return std::make_unique<HostDebugOutput>(options.programName, std::move(options.journal));
+    return std::make_unique<LinuxDebugOutput>(options.programName, std::move(options.journal));
 }
 
 }  // namespace

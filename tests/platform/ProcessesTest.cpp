@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "platform/LastError.h"
-#include "platform/host/LinuxProcesses.h"
+#include "platform/linux/LinuxProcesses.h"
 #include "tests/support/TestPlatform.h"
 
 namespace krv {

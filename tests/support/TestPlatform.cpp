@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "platform/host/LinuxProcesses.h"
+#include "platform/linux/LinuxProcesses.h"
 
 namespace krv::test {
 

@@ -1,4 +1,4 @@
-#include "platform/host/HostDebugOutput.h"
+#include "platform/linux/LinuxDebugOutput.h"
 
 #include <unistd.h>
 
@@ -32,14 +32,14 @@ std::string_view withoutLineBreaks(std::string_view text)
 
 }  // namespace
 
-HostDebugOutput::HostDebugOutput(const std::string& programName, std::unique_ptr<SystemJournal> journal)
+LinuxDebugOutput::LinuxDebugOutput(const std::string& programName, std::unique_ptr<SystemJournal> journal)
     : journal_(std::move(journal))
 {
     if (journal_)
         journal_->open(programName);
 }
 
-void HostDebugOutput::write(std::string_view text)
+void LinuxDebugOutput::write(std::string_view text)
 {
     writeToStderr(text);
     if (!journal_)

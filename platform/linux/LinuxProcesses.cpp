@@ -1,4 +1,4 @@
-#include "platform/host/LinuxProcesses.h"
+#include "platform/linux/LinuxProcesses.h"
 
 #include <dirent.h>
 #include <signal.h>

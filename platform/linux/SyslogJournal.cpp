@@ -1,4 +1,4 @@
-#include "platform/host/SyslogJournal.h"
+#include "platform/linux/SyslogJournal.h"
 
 #include <sys/stat.h>
 #include <syslog.h>

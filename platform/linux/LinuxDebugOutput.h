@@ -11,12 +11,12 @@
 
 namespace krv {
 
-class HostDebugOutput : public DebugOutput {
+class LinuxDebugOutput : public DebugOutput {
 public:
     // Without a journal the lines go to stderr only. With one, it is opened
     // under `programName` at once.
-    HostDebugOutput() = default;
-    HostDebugOutput(const std::string& programName, std::unique_ptr<SystemJournal> journal);
+    LinuxDebugOutput() = default;
+    LinuxDebugOutput(const std::string& programName, std::unique_ptr<SystemJournal> journal);
 
     // One write(2) per line so threads never interleave on stderr.
     void write(std::string_view text) override;

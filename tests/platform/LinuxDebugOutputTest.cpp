@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/host/HostDebugOutput.h"
+#include "platform/linux/LinuxDebugOutput.h"
 #include "tests/platform/RecordingJournal.h"
 #include "tests/support/TestPlatform.h"
 
@@ -49,7 +49,7 @@ private:
     int saved_ = -1;
 };
 
-TEST(HostDebugOutput, EveryLineGoesToStderrAsWrittenAndToTheJournalUnderTheProgramName)
+TEST(LinuxDebugOutput, EveryLineGoesToStderrAsWrittenAndToTheJournalUnderTheProgramName)
 {
     struct Case {
         const char* text;
@@ -68,7 +68,7 @@ TEST(HostDebugOutput, EveryLineGoesToStderrAsWrittenAndToTheJournalUnderTheProgr
     std::vector<std::string> expectedEntries;
     StderrCapture capture(dir.file("stderr"));
     {
-        HostDebugOutput sink("KRV857xVIVade", std::make_unique<test::RecordingJournal>(record));
+        LinuxDebugOutput sink("KRV857xVIVade", std::make_unique<test::RecordingJournal>(record));
         for (const Case& c : cases) {
             sink.write(c.text);
             expectedStderr += c.text;
